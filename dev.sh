@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Set-up and run commands for Tallyview on Debian 12:
+#   bash dev.sh demo   build, then play the bundled sample game into the live window
+#   bash dev.sh test   build, then run the whole test suite (including the sanitizer build)
+# Missing Debian packages are installed first (apt-get; through sudo when not root).
+set -euo pipefail
+cd "$(dirname "$0")"
+ROOT=$PWD
+
+PACKAGES=(
+    g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev
+    qt6-base-dev qt6-serialport-dev libgl-dev libvterm-dev
+    xvfb xauth xclip socat procps fonts-liberation poppler-utils
+    cups cups-client cups-bsd printer-driver-cups-pdf
+    clang libclang-rt-14-dev
+)
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+install_packages() {
+    local missing=()
+    for p in "${PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return
+    echo "Installing: ${missing[*]}"
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q
+    as_root env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+build() { # build DIR [cmake options...]
+    local dir=$1
+    shift
+    if [ ! -f "$dir/CMakeCache.txt" ]; then
+        cmake -S "$ROOT" -B "$dir" -G Ninja "$@"
+    fi
+    cmake --build "$dir"
+}
+
+run_tests() {
+    build build
+    # Qt tests get a real X server; the clipboard tests need one.
+    xvfb-run -a -s "-screen 0 1280x1024x24" \
+        ctest --test-dir build --output-on-failure --timeout 300
+    # The core once more under AddressSanitizer + UndefinedBehaviorSanitizer, with clang so
+    # the same configuration also builds and briefly runs the libFuzzer target.
+    build build-asan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
+        -DTALLYVIEW_CORE_ONLY=ON -DTALLYVIEW_SANITIZE=ON -DTALLYVIEW_FUZZ=ON
+    ctest --test-dir build-asan --output-on-failure --timeout 600
+}
+
+run_demo() {
+    build build
+    bash "$ROOT/tools/demo.sh" "$ROOT/build"
+}
+
+case "${1:-}" in
+    test) install_packages; run_tests ;;
+    demo) install_packages; run_demo ;;
+    *) echo "usage: bash dev.sh demo|test" >&2; exit 2 ;;
+esac

@@ -1,0 +1,263 @@
+#include "CTerminalScreen.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr char kCR = 13;
+constexpr int kClearScreen = 99;
+
+// Space, tab, LF, VT, FF and CR: what message trimming and number reading skip.
+bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Searches in the cursor address stop at the first NUL of their range.
+std::string_view BeforeNul(std::string_view range) { return range.substr(0, range.find('\0')); }
+
+// Leading white space, an optional sign, then digits up to the first non-digit; no digits
+// give 0. The ranges read here are at most four bytes long, so the value cannot overflow.
+int ReadNumber(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && IsBlank(text[i]))
+        ++i;
+    int sign = 1;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        sign = text[i++] == '-' ? -1 : 1;
+    int value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+        value = value * 10 + (text[i] - '0');
+    return sign * value;
+}
+
+// Finds `letter` among the first `limit` bytes of `range` before any NUL. `decided` is false
+// when the answer could still change because fewer than `limit` bytes have arrived.
+struct Search {
+    std::size_t index;
+    bool decided;
+};
+
+Search FindBeforeNul(std::string_view range, std::size_t limit, char letter) {
+    const std::string_view head = range.substr(0, limit);
+    const std::string_view searched = BeforeNul(head);
+    const std::size_t index = searched.find(letter);
+    const bool sawNul = searched.size() < head.size();
+    return {index, index != std::string_view::npos || sawNul || head.size() == limit};
+}
+
+std::string TrimmedMessage(std::string_view raw) {
+    std::string text;
+    text.reserve(raw.size());
+    std::copy_if(raw.begin(), raw.end(), std::back_inserter(text), [](char c) { return c != 0; });
+    const auto first = std::find_if_not(text.begin(), text.end(), IsBlank);
+    const auto last = std::find_if_not(text.rbegin(), text.rend(), IsBlank).base();
+    return first < last ? std::string(first, last) : std::string();
+}
+
+} // namespace
+
+CTerminalScreen::CTerminalScreen() : m_screen(kRows) { Clear(kClearScreen); }
+
+void CTerminalScreen::Clear(int what) {
+    if (what == kClearScreen) {
+        for (std::string& row : m_screen)
+            row.assign(kCols, ' ');
+        return;
+    }
+    std::string& row = m_screen[m_row];
+    const auto from = static_cast<std::size_t>(std::min(m_col, kCols));
+    std::fill(row.begin() + static_cast<std::ptrdiff_t>(from), row.end(), ' ');
+}
+
+void CTerminalScreen::PutChar(char b) {
+    // The wrap check normally keeps the cursor inside the row; a caller that skips it must
+    // still never write outside the screen.
+    if (m_col < kCols)
+        m_screen[m_row][m_col] = b;
+    ++m_col;
+}
+
+void CTerminalScreen::WrapCursor() {
+    const int width = m_wide ? kCols : kNarrowWidth;
+    if (m_col >= width) {
+        m_col = 0;
+        ++m_row;
+    }
+    if (m_row >= kRows)
+        m_row = 0;
+}
+
+// Stores bytes up to the wrap column in one copy: the same result as PutChar and WrapCursor
+// byte by byte, since nothing but the wrap can happen between two ordinary bytes.
+std::size_t CTerminalScreen::StoreRun(const char* bytes, std::size_t count) {
+    const int width = m_wide ? kCols : kNarrowWidth;
+    if (m_col >= width) {
+        PutChar(bytes[0]);
+        WrapCursor();
+        return 1;
+    }
+    const std::size_t n = std::min(count, static_cast<std::size_t>(width - m_col));
+    std::memcpy(m_screen[m_row].data() + m_col, bytes, n);
+    m_col += static_cast<int>(n);
+    WrapCursor();
+    return n;
+}
+
+std::size_t CTerminalScreen::ParseBuffer(std::string_view data) {
+    const char* const begin = data.data();
+    const std::size_t len = data.size();
+    std::size_t pos = 0;
+    while (pos < len) {
+        const void* esc = std::memchr(begin + pos, kEsc, len - pos);
+        const std::size_t runEnd = esc ? static_cast<const char*>(esc) - begin : len;
+        while (pos < runEnd)
+            pos += StoreRun(begin + pos, runEnd - pos);
+        if (pos + 1 >= len)
+            break; // all handled, or a lone ESC that waits for its next byte
+        if (begin[pos + 1] == kEsc) {
+            ++pos; // ESC ESC: the first one is dropped, the second starts a sequence
+            continue;
+        }
+        const std::size_t after = ParseEscape(data, pos);
+        if (after == 0)
+            break;
+        pos += after + 1;
+        WrapCursor();
+    }
+    return pos;
+}
+
+std::size_t CTerminalScreen::ParseEscape(std::string_view data, std::size_t pos) {
+    if (pos + 1 >= data.size() || data[pos] != kEsc)
+        return 0;
+    const std::size_t avail = data.size() - pos; // bytes present from the ESC on
+    const auto needs = [avail](std::size_t n, std::size_t result) {
+        return avail >= n ? result : 0;
+    };
+    const char second = data[pos + 1];
+    switch (second) {
+    case '+':
+        Clear(kClearScreen);
+        return 1;
+    case '=':
+        if (avail < 4)
+            return 0;
+        if (const int row = static_cast<signed char>(data[pos + 2]) - 32; row >= 0 && row < kRows)
+            m_row = row;
+        if (const int col = static_cast<signed char>(data[pos + 3]) - 32; col >= 0 && col < kCols)
+            m_col = col;
+        return 3;
+    case 'A':
+        return needs(4, 3);
+    case 'F':
+    case 'f': {
+        const std::size_t field = ParseMessageField(second, data, pos + 2);
+        if (field != 0)
+            return field + 1;
+        // No CR within the longest message a line can send: drop ESC and the letter.
+        return avail - 2 >= kMaxMessage ? 1 : 0;
+    }
+    case 'G':
+    case '^':
+    case 'w':
+    case '~':
+        return needs(3, 2);
+    case 'N':
+    case 'k':
+    case 'n':
+    case 'o':
+    case 'v':
+        return 1;
+    case 'T':
+        Clear(m_row);
+        return 1;
+    case '`':
+        if (avail < 3)
+            return 0;
+        if (data[pos + 2] == ';')
+            m_wide = 1;
+        else if (data[pos + 2] == ':')
+            m_wide = 0;
+        return 2;
+    case 'a':
+        return ParseCursorAddress(data, pos);
+    case 'c':
+        return needs(5, 4);
+    case 'e':
+        if (avail < 3)
+            return 0;
+        if (data[pos + 2] == 'F' || data[pos + 2] == 'G')
+            m_wide = 0;
+        return 2;
+    case kEsc:
+        return 0; // not a sequence: ParseBuffer drops the first ESC
+    default:
+        return 1; // outside the command set: ESC and this byte are dropped
+    }
+}
+
+std::size_t CTerminalScreen::ParseMessageField(char letter, std::string_view data,
+                                               std::size_t start) {
+    if (start > data.size())
+        return 0;
+    // A NUL does not end the message; only the first kMaxMessage bytes can hold its CR.
+    const std::string_view body = data.substr(start, kMaxMessage);
+    const std::size_t k = body.find(kCR);
+    if (k == std::string_view::npos)
+        return 0;
+    if (k == 0)
+        return 1; // ESC F CR keeps the previous text
+    (letter == 'F' ? m_statusText : m_labelText) = TrimmedMessage(body.substr(0, k));
+    return k + 1;
+}
+
+// ESC a row R column C. Handled only once the bytes present decide the outcome, so a drain
+// boundary inside the sequence can never change what it does; it never waits for more than
+// the 11 bytes from the ESC, which always decide it.
+std::size_t CTerminalScreen::ParseCursorAddress(std::string_view data, std::size_t pos) {
+    const std::string_view s = data.substr(pos + 2, 10);
+    // Completeness: a C among the 11 bytes from the ESC (s[0..8]), or all 11 present.
+    if (FindBeforeNul(s, 9, 'C').index == std::string_view::npos && s.size() < 9)
+        return 0;
+    const Search r = FindBeforeNul(s, 4, 'R');
+    if (!r.decided)
+        return 0;
+    if (r.index == std::string_view::npos)
+        return 1; // no R within reach: only ESC a is consumed
+    const std::string_view t = s.substr(r.index + 1, 4);
+    const Search m = FindBeforeNul(t, 4, 'C');
+    if (!m.decided)
+        return 0;
+    if (const int row = ReadNumber(s.substr(0, r.index)); row >= 1 && row <= kRows)
+        m_row = row - 1;
+    if (m.index == std::string_view::npos)
+        return r.index + 2;
+    if (const int col = ReadNumber(t.substr(0, m.index)); col >= 1 && col <= kCols)
+        m_col = col - 1;
+    return r.index + m.index + 3;
+}
+
+void CTerminalScreen::ReceiveByte(char ch) {
+    std::lock_guard lock(m_rxMutex);
+    m_rxBuffer.push_back(ch);
+}
+
+int CTerminalScreen::ProcessReceived() {
+    {
+        std::lock_guard lock(m_rxMutex);
+        if (m_pending.empty()) {
+            m_pending.swap(m_rxBuffer);
+        } else {
+            m_pending += m_rxBuffer;
+            m_rxBuffer.clear();
+        }
+    }
+    if (m_pending.empty())
+        return 0;
+    m_pending.erase(0, ParseBuffer(m_pending));
+    return 1;
+}
+
+std::size_t CTerminalScreen::PendingSize() const {
+    std::lock_guard lock(m_rxMutex);
+    return m_pending.size() + m_rxBuffer.size();
+}

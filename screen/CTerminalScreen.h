@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstddef>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The emulated 42 x 132 press-table screen: the screen buffer, the interpreter of the
+// control sequences in the received byte stream, and the receive queue that carries an
+// incomplete sequence over to the next drain. Standard library only, so it builds, tests and
+// benchmarks without Qt.
+class CTerminalScreen {
+public:
+    static constexpr int kRows = 42;
+    static constexpr int kCols = 132;
+    static constexpr int kNarrowWidth = 80;
+    static constexpr char kEsc = 27;
+    // Bytes after ESC F / ESC f without a CR after which the message counts as malformed.
+    static constexpr std::size_t kMaxMessage = 65536;
+
+    CTerminalScreen();
+    virtual ~CTerminalScreen() = default;
+    CTerminalScreen(const CTerminalScreen&) = delete;
+    CTerminalScreen& operator=(const CTerminalScreen&) = delete;
+
+    // Screen buffer.
+    void Clear(int what); // 99: whole screen; anything else: cursor row from the cursor on
+    void PutChar(char b);
+    void WrapCursor();
+
+    // Interpreter. Each returns how many bytes it handled; 0 means "wait for more bytes".
+    std::size_t ParseBuffer(std::string_view data);
+    std::size_t ParseEscape(std::string_view data, std::size_t pos);
+    std::size_t ParseMessageField(char letter, std::string_view data, std::size_t start);
+
+    // Receive queue. ReceiveByte may run on a reader thread while ProcessReceived runs on
+    // the window's thread.
+    void ReceiveByte(char ch);
+    int ProcessReceived();
+
+    const std::vector<std::string>& Rows() const { return m_screen; }
+    const std::string& StatusText() const { return m_statusText; }
+    const std::string& LabelText() const { return m_labelText; }
+    int Row() const { return m_row; }
+    int Col() const { return m_col; }
+    bool Wide() const { return m_wide != 0; }
+    // Bytes received but not yet interpreted: the pending remainder plus the receive buffer.
+    std::size_t PendingSize() const;
+
+private:
+    std::size_t StoreRun(const char* bytes, std::size_t count);
+    std::size_t ParseCursorAddress(std::string_view data, std::size_t pos);
+
+    std::vector<std::string> m_screen;
+    std::string m_statusText;
+    std::string m_labelText;
+    int m_row = 0;
+    int m_col = 0;
+    int m_wide = 0;
+    std::string m_rxBuffer;
+
+    mutable std::mutex m_rxMutex;
+    // Bytes taken from m_rxBuffer but not yet handled: empty, or an incomplete sequence
+    // starting with ESC. One per screen, so independent screens never share state.
+    std::string m_pending;
+};
