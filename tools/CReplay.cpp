@@ -1,0 +1,129 @@
+#include "CReplay.h"
+
+#include "CScreenText.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+// Large blocks keep a capture of hundreds of megabytes a matter of seconds.
+constexpr std::size_t kBlockSize = 1 << 20;
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+void AppendEscaped(std::string& out, std::string_view bytes) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (byte >= 0x20 && byte <= 0x7e) {
+            out += c;
+        } else {
+            out += "\\x";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0xf];
+        }
+    }
+}
+
+void AppendItem(std::string& out, std::string_view name, std::string_view bytes) {
+    out += name;
+    out += '|';
+    AppendEscaped(out, bytes);
+    out += "|\n";
+}
+
+CDrainSchedule ScheduleFor(const CReplayOptions& options) {
+    if (options.m_chunk != 0)
+        return CDrainSchedule::EveryChunk(options.m_chunk);
+    if (!options.m_drainAtFile.empty())
+        return CDrainSchedule::FromFile(options.m_drainAtFile);
+    return CDrainSchedule::AtEndOnly();
+}
+
+} // namespace
+
+CReplay::CReplay(const CReplayOptions& options)
+    : m_options(options), m_schedule(ScheduleFor(options)) {}
+
+std::string CReplay::Run() {
+    ReadCapture();
+    DrainDue();
+    m_schedule.CheckEnd(m_fed);
+    m_screen.ProcessReceived();
+    return m_options.m_state ? StateText(m_screen) : ShownText(m_screen);
+}
+
+void CReplay::ReadCapture() {
+    const bool fromStdin = m_options.m_capture == "-";
+    const std::string name = fromStdin ? "standard input" : m_options.m_capture;
+    std::unique_ptr<std::FILE, FileCloser> opened;
+    if (!fromStdin) {
+        opened.reset(std::fopen(m_options.m_capture.c_str(), "rb"));
+        if (!opened)
+            throw std::runtime_error(name + ": cannot open: " + std::strerror(errno));
+    }
+    std::FILE* file = fromStdin ? stdin : opened.get();
+    std::vector<char> block(kBlockSize);
+    while (const std::size_t count = std::fread(block.data(), 1, block.size(), file))
+        Feed({block.data(), count});
+    if (std::ferror(file))
+        throw std::runtime_error(name + ": cannot read: " + std::strerror(errno));
+}
+
+void CReplay::Feed(std::string_view bytes) {
+    while (!bytes.empty()) {
+        DrainDue();
+        const std::size_t run = std::min(bytes.size(), m_schedule.Next() - m_fed);
+        for (const char c : bytes.substr(0, run))
+            m_screen.ReceiveByte(c);
+        m_fed += run;
+        bytes.remove_prefix(run);
+    }
+}
+
+void CReplay::DrainDue() {
+    while (m_schedule.Next() == m_fed) {
+        m_screen.ProcessReceived();
+        m_schedule.Advance();
+    }
+}
+
+std::string CReplay::ShownText(const CTerminalScreen& screen) {
+    const auto& rows = screen.Rows();
+    const std::size_t shown = CScreenText::ShownRowCount(rows);
+    std::string out;
+    for (std::size_t i = 0; i < shown; ++i) {
+        out += CScreenText::UpToNul(rows[i]);
+        out += '\n';
+    }
+    out += screen.StatusText() + '\n';
+    out += screen.LabelText() + '\n';
+    out += CScreenText::CursorText(screen.Row(), screen.Col()) + '\n';
+    return out;
+}
+
+std::string CReplay::StateText(const CTerminalScreen& screen) {
+    std::string out;
+    const auto& rows = screen.Rows();
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        char name[24];
+        std::snprintf(name, sizeof name, "R%02zu", i);
+        AppendItem(out, name, rows[i]);
+    }
+    AppendItem(out, "STATUS", screen.StatusText());
+    AppendItem(out, "LABEL", screen.LabelText());
+    AppendItem(out, "CURSOR", std::to_string(screen.Row()) + "," + std::to_string(screen.Col()));
+    AppendItem(out, "WIDE", screen.Wide() ? "1" : "0");
+    AppendItem(out, "PENDING", std::to_string(screen.PendingSize()));
+    return out;
+}
