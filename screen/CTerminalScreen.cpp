@@ -9,10 +9,14 @@ constexpr char kCR = 13;
 constexpr int kClearScreen = 99;
 
 // Space, tab, LF, VT, FF and CR: what message trimming and number reading skip.
-bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsBlank(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 
 // Searches in the cursor address stop at the first NUL of their range.
-std::string_view BeforeNul(std::string_view range) { return range.substr(0, range.find('\0')); }
+std::string_view BeforeNul(std::string_view range) {
+    return range.substr(0, range.find('\0'));
+}
 
 // Leading white space, an optional sign, then digits up to the first non-digit; no digits
 // give 0. The ranges read here are at most four bytes long, so the value cannot overflow.
@@ -55,7 +59,9 @@ std::string TrimmedMessage(std::string_view raw) {
 
 } // namespace
 
-CTerminalScreen::CTerminalScreen() : m_screen(kRows) { Clear(kClearScreen); }
+CTerminalScreen::CTerminalScreen() : m_screen(kRows) {
+    Clear(kClearScreen);
+}
 
 void CTerminalScreen::Clear(int what) {
     if (what == kClearScreen) {
