@@ -1,0 +1,39 @@
+// libFuzzer target: any byte stream, drained at points the input chooses, must keep the
+// screen's invariants and give exactly the state of one drain.
+#include "ScreenTestSupport.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+void Check(bool ok) {
+    if (!ok)
+        std::abort();
+}
+
+void CheckInvariants(const ScreenState& state) {
+    Check(state.rows.size() == CTerminalScreen::kRows);
+    for (const std::string& row : state.rows)
+        Check(row.size() == CTerminalScreen::kCols);
+    Check(state.row >= 0 && state.row < CTerminalScreen::kRows);
+    Check(state.col >= 0 && state.col < (state.wide ? CTerminalScreen::kCols : 80));
+    Check(state.pending <= CTerminalScreen::kMaxMessage + 1);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 2)
+        return 0;
+    // The first byte sets the drain spacing, the rest is the line's stream.
+    const std::size_t every = 1 + data[0] % 64;
+    const std::string_view stream(reinterpret_cast<const char*>(data + 1), size - 1);
+    std::vector<std::size_t> cuts;
+    for (std::size_t cut = every; cut < stream.size(); cut += every)
+        cuts.push_back(cut);
+    const ScreenState split = FeedSplit(stream, cuts);
+    CheckInvariants(split);
+    Check(split == FeedWhole(stream));
+    return 0;
+}
