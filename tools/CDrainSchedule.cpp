@@ -1,6 +1,6 @@
 #include "CDrainSchedule.h"
 
-#include "CReplayOptions.h"
+#include "CCommandLine.h"
 
 #include <cerrno>
 #include <cstring>
@@ -36,7 +36,7 @@ CDrainSchedule CDrainSchedule::FromFile(const std::string& path) {
         const std::string where = path + ": line " + std::to_string(number);
         std::size_t offset = 0;
         try {
-            offset = CReplayOptions::ParseCount(Trimmed(line), "offset");
+            offset = CCommandLine::ParseCount(Trimmed(line), "offset");
         } catch (const std::runtime_error& e) {
             throw std::runtime_error(where + ": " + e.what());
         }

@@ -1,23 +1,12 @@
 #include "CReplay.h"
 
+#include "CCaptureFile.h"
 #include "CScreenText.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <memory>
-#include <stdexcept>
-#include <vector>
 
 namespace {
-
-// Large blocks keep a capture of hundreds of megabytes a matter of seconds.
-constexpr std::size_t kBlockSize = 1 << 20;
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 void AppendEscaped(std::string& out, std::string_view bytes) {
     static constexpr char kHex[] = "0123456789abcdef";
@@ -64,20 +53,7 @@ std::string CReplay::Run() {
 }
 
 void CReplay::ReadCapture() {
-    const bool fromStdin = m_options.m_capture == "-";
-    const std::string name = fromStdin ? "standard input" : m_options.m_capture;
-    std::unique_ptr<std::FILE, FileCloser> opened;
-    if (!fromStdin) {
-        opened.reset(std::fopen(m_options.m_capture.c_str(), "rb"));
-        if (!opened)
-            throw std::runtime_error(name + ": cannot open: " + std::strerror(errno));
-    }
-    std::FILE* file = fromStdin ? stdin : opened.get();
-    std::vector<char> block(kBlockSize);
-    while (const std::size_t count = std::fread(block.data(), 1, block.size(), file))
-        Feed({block.data(), count});
-    if (std::ferror(file))
-        throw std::runtime_error(name + ": cannot read: " + std::strerror(errno));
+    CCaptureFile::ReadBlocks(m_options.m_capture, [this](std::string_view bytes) { Feed(bytes); });
 }
 
 void CReplay::Feed(std::string_view bytes) {

@@ -13,8 +13,6 @@ public:
         "usage: tallyview-replay [--chunk N | --drain-at FILE] [--state] CAPTURE\n";
 
     static CReplayOptions Parse(const std::vector<std::string_view>& args);
-    // A decimal count (digits only, no sign or spaces); what names the value in the error.
-    static std::size_t ParseCount(std::string_view text, std::string_view what);
 
     bool m_help = false;
     bool m_state = false;

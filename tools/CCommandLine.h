@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Small pieces the tools share to read their command lines. Errors are std::runtime_error
+// with a one-line reason.
+class CCommandLine {
+public:
+    static std::string Quoted(std::string_view text);
+    // A decimal count (digits only, no sign or spaces); what names the value in the error.
+    static std::size_t ParseCount(std::string_view text, std::string_view what);
+    // The value after the option at args[i]; moves i onto it.
+    static std::string_view ValueOf(const std::vector<std::string_view>& args, std::size_t& i);
+};

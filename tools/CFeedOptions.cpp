@@ -1,0 +1,55 @@
+#include "CFeedOptions.h"
+
+#include "CCommandLine.h"
+
+#include <stdexcept>
+
+namespace {
+
+unsigned ParseBaud(std::string_view text) {
+    const std::size_t baud = CCommandLine::ParseCount(text, "baud rate");
+    if (baud < CFeedOptions::kMinBaud || baud > CFeedOptions::kMaxBaud)
+        throw std::runtime_error("baud rate " + CCommandLine::Quoted(text) + " is not within " +
+                                 std::to_string(CFeedOptions::kMinBaud) + " to " +
+                                 std::to_string(CFeedOptions::kMaxBaud));
+    return static_cast<unsigned>(baud);
+}
+
+std::string NonEmpty(std::string_view value, std::string_view option) {
+    if (value.empty())
+        throw std::runtime_error("option " + CCommandLine::Quoted(option) + " needs a value");
+    return std::string(value);
+}
+
+} // namespace
+
+CFeedOptions CFeedOptions::Parse(const std::vector<std::string_view>& args) {
+    CFeedOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            options.m_help = true;
+        } else if (arg == "--loop") {
+            options.m_loop = true;
+        } else if (arg == "--baud") {
+            options.m_baud = ParseBaud(CCommandLine::ValueOf(args, i));
+        } else if (arg == "--device") {
+            options.m_device = NonEmpty(CCommandLine::ValueOf(args, i), arg);
+        } else if (arg == "--pty") {
+            options.m_link = NonEmpty(CCommandLine::ValueOf(args, i), arg);
+        } else if (arg.size() > 1 && arg.front() == '-') {
+            throw std::runtime_error("unknown option " + CCommandLine::Quoted(arg));
+        } else if (!options.m_capture.empty()) {
+            throw std::runtime_error("more than one capture given: " + CCommandLine::Quoted(arg));
+        } else {
+            options.m_capture = arg;
+        }
+    }
+    if (options.m_help)
+        return options;
+    if (options.m_device.empty() == options.m_link.empty())
+        throw std::runtime_error("give exactly one of --device PATH and --pty LINK");
+    if (options.m_capture.empty())
+        throw std::runtime_error("no capture file given");
+    return options;
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The command line of tallyview-feed. Parse throws std::runtime_error with a one-line reason.
+class CFeedOptions {
+public:
+    static constexpr std::string_view kUsage =
+        "usage: tallyview-feed [--baud N] [--loop] (--device PATH | --pty LINK) CAPTURE\n";
+    static constexpr unsigned kMinBaud = 50;
+    static constexpr unsigned kMaxBaud = 4000000;
+
+    static CFeedOptions Parse(const std::vector<std::string_view>& args);
+
+    bool m_help = false;
+    bool m_loop = false;
+    unsigned m_baud = 9600;
+    std::string m_device;
+    std::string m_link;
+    std::string m_capture; // "-": standard input
+};

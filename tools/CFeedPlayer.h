@@ -1,0 +1,36 @@
+#pragma once
+
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <string_view>
+
+class CFeedLine;
+
+// Writes bytes at the rate of a serial line: at 8N1 a byte takes 10 bit times. Each byte has
+// an absolute deadline on the steady clock, so sleeping late never adds up to drift; the
+// schedule starts again from "now" only after the line made it wait (no reader, line full).
+class CFeedPlayer {
+public:
+    CFeedPlayer(CFeedLine& line, unsigned baud, const volatile std::sig_atomic_t& stop);
+
+    // Plays data once, or over and over with loop, then lets the last byte's line time pass.
+    // False when stopped by a signal.
+    bool Play(std::string_view data, bool loop);
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    bool PlayOnce(std::string_view data);
+    void Restart();
+    Clock::time_point Deadline(std::uint64_t index) const;
+    std::uint64_t DueCount(Clock::time_point now) const;
+
+    CFeedLine& m_line;
+    const volatile std::sig_atomic_t& m_stop;
+    std::chrono::duration<double> m_byteTime;
+    std::uint64_t m_batch; // bytes written per wake-up: about a millisecond of line time
+    std::uint64_t m_sent = 0;
+    std::uint64_t m_base = 0; // the byte whose deadline is m_start
+    Clock::time_point m_start;
+};

@@ -1,0 +1,101 @@
+// tallyview-feed: plays a capture into a serial line at the real line rate, standing in for
+// the statistics computer at rehearsals, demos and tests.
+#include "CCaptureFile.h"
+#include "CFeedLine.h"
+#include "CFeedOptions.h"
+#include "CFeedPlayer.h"
+
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+constexpr std::string_view kHelp =
+    "Writes the bytes of CAPTURE (- reads standard input) at the real rate of a serial line\n"
+    "of N baud, 8N1: 10 bit times per byte.\n"
+    "\n"
+    "  --baud N       line rate (default 9600); a device takes the standard rates only\n"
+    "  --loop         play the capture over and over until interrupted\n"
+    "  --device PATH  write to this serial device, set to raw 8N1 at the baud rate\n"
+    "  --pty LINK     create a pseudo-terminal pair, make LINK a symbolic link to the side a\n"
+    "                 program opens (an existing symbolic link is replaced), print LINK, and\n"
+    "                 remove it at exit (end, Ctrl-C, SIGTERM, SIGHUP)\n"
+    "\n"
+    "With --pty nothing is lost to an unread pseudo-terminal: playing starts when a program\n"
+    "opens LINK, pauses while no program has it open and goes on when one opens it again.\n"
+    "At the end the feed waits until the reader has taken the last bytes (it gives up when\n"
+    "the reader takes nothing for two seconds).\n"
+    "\n"
+    "Exit status: 0 when the capture was played, 2 on bad arguments or files that cannot be\n"
+    "opened, 1 when writing fails; ended by a signal, the feed ends by that signal.\n";
+
+volatile std::sig_atomic_t g_stop = 0;
+
+extern "C" void OnStopSignal(int signal) {
+    g_stop = signal;
+}
+
+// No SA_RESTART: a blocking call returns early so the feed notices the signal.
+void CatchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+int Fail(std::string_view message, int status) {
+    std::cerr << "tallyview-feed: " << message << '\n';
+    return status;
+}
+
+int Play(CFeedLine& line, const CFeedOptions& options, const std::string& capture) {
+    try {
+        CFeedPlayer player(line, options.m_baud, g_stop);
+        if (player.Play(capture, options.m_loop))
+            line.Finish(g_stop);
+    } catch (const std::exception& e) {
+        return Fail(e.what(), 1);
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CatchStopSignals();
+    const std::vector<std::string_view> args(argv + 1, argv + argc);
+    CFeedOptions options;
+    std::string capture;
+    std::unique_ptr<CFeedLine> line;
+    try {
+        options = CFeedOptions::Parse(args);
+        if (options.m_help) {
+            std::cout << CFeedOptions::kUsage << kHelp;
+            return 0;
+        }
+        capture = CCaptureFile::ReadAll(options.m_capture);
+        if (capture.empty() && options.m_loop)
+            throw std::runtime_error(CCaptureFile::DisplayName(options.m_capture) +
+                                     ": empty, nothing to loop");
+        line = std::make_unique<CFeedLine>(options);
+    } catch (const std::exception& e) {
+        return Fail(e.what(), 2);
+    }
+    if (!options.m_link.empty())
+        std::cout << options.m_link << std::endl;
+    const int status = Play(*line, options, capture);
+    line.reset();
+    if (g_stop != 0) {
+        std::signal(g_stop, SIG_DFL);
+        std::raise(g_stop);
+    }
+    return status;
+}
