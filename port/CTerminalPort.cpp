@@ -1,0 +1,98 @@
+#include "CTerminalPort.h"
+
+#include "CSettingsArchive.h"
+#include "CTnCommDlgPortCfg.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QSaveFile>
+
+CTerminalPort::CTerminalPort()
+    : m_settingsPath(QDir::current().absoluteFilePath(QLatin1String(kSettingsFile))) {}
+
+CTerminalPort::~CTerminalPort() {
+    Close(); // the reader delivers into the screen part, which goes first
+}
+
+CTerminalPort& CTerminalPort::operator=(const CTerminalPort& other) {
+    CTnCommPortEx::operator=(other);
+    return *this;
+}
+
+bool CTerminalPort::HandleTerminalData(char ch) {
+    ReceiveByte(ch);
+    return true;
+}
+
+void CTerminalPort::LoadSettings() {
+    // Opened for writing too, without creating it: a file this user may not write is treated
+    // like a missing one.
+    QFile file(m_settingsPath);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
+        return;
+    CSettingsArchive archive(file, CSettingsArchive::Mode::Load);
+    Serialize(archive);
+    if (archive.Failed()) {
+        ShowMessage(QStringLiteral("The settings file %1 cannot be used: %2.\n\nThe port stays "
+                                   "closed; choose its settings with Config Port.")
+                        .arg(QDir::toNativeSeparators(m_settingsPath), archive.Error()));
+        return;
+    }
+    SetProtocol(kTerminalProtocol);
+    if (!Open())
+        ShowMessage(QStringLiteral("Unable to OPEN the port previously configured!"), LastError());
+}
+
+void CTerminalPort::Reconfigure() {
+    CTerminalPort scratch;
+    scratch = *this;
+    CTnCommDlgPortCfg dialog(&scratch, 0, QApplication::activeWindow());
+    if (dialog.DoModal() != QDialog::Accepted)
+        return;
+    Close();
+    *this = scratch;
+    SetProtocol(kTerminalProtocol);
+    if (!Open())
+        ShowMessage(QStringLiteral("FAILED to open the port!"), LastError());
+}
+
+bool CTerminalPort::SaveSettings() {
+    if (!IsOpen())
+        return true;
+    // An existing file this user may not write stays as it is, even where the directory
+    // would let it be replaced.
+    QFile existing(m_settingsPath);
+    QString problem;
+    if (existing.exists() && !existing.open(QIODevice::Append | QIODevice::ExistingOnly)) {
+        problem = existing.errorString();
+    } else {
+        existing.close();
+        // Written beside the old file and then renamed over it, so a failure (a full disk, a
+        // pulled stick) leaves the previous settings whole.
+        QSaveFile file(m_settingsPath);
+        if (file.open(QIODevice::WriteOnly)) {
+            CSettingsArchive archive(file, CSettingsArchive::Mode::Store);
+            Serialize(archive);
+            if (archive.Failed())
+                file.cancelWriting();
+            if (file.commit())
+                return true;
+            problem = archive.Failed() ? archive.Error() : file.errorString();
+        } else {
+            problem = file.errorString();
+        }
+    }
+    ShowMessage(QStringLiteral("The port settings could not be stored in %1: %2.")
+                    .arg(QDir::toNativeSeparators(m_settingsPath), problem));
+    return false;
+}
+
+void CTerminalPort::ShowMessage(const QString& text, const QString& detail) {
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Tallyview"), text, QMessageBox::Ok,
+                    QApplication::activeWindow());
+    if (!detail.isEmpty())
+        box.setDetailedText(detail);
+    box.exec();
+}

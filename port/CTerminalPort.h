@@ -1,0 +1,39 @@
+#pragma once
+
+#include "CTerminalScreen.h"
+#include "CTnCommPortEx.h"
+
+#include <QString>
+
+// The program's serial port: a port whose received bytes feed the emulated screen it carries,
+// with the settings file lifecycle (restore and open at start-up, reconfigure, store at close).
+class CTerminalPort : public CTnCommPortEx, public CTerminalScreen {
+public:
+    static constexpr const char* kSettingsFile = "Tallyview.cfg";
+
+    // The settings file is the one in the current directory at this moment; later changes of
+    // the current directory (a file dialog) do not move it.
+    CTerminalPort();
+    ~CTerminalPort() override;
+    CTerminalPort(const CTerminalPort&) = delete;
+    // Takes the other port's settings only: the screen and the receive buffer stay as they are.
+    CTerminalPort& operator=(const CTerminalPort& other);
+
+    bool HandleTerminalData(char ch) override;
+
+    // Start-up: restores the settings and opens the port. A missing or unwritable file leaves
+    // the port closed silently; a file that cannot be understood is reported and left as it is.
+    void LoadSettings();
+    // "Config Port": runs the configuration dialog and reopens the port with accepted settings.
+    void Reconfigure();
+    // Close: stores the settings while the port is open. False only when storing failed, which
+    // has then been reported; the file is never left half-written.
+    bool SaveSettings();
+
+    const QString& SettingsPath() const { return m_settingsPath; }
+
+private:
+    static void ShowMessage(const QString& text, const QString& detail = {});
+
+    QString m_settingsPath;
+};

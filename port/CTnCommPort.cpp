@@ -1,0 +1,127 @@
+#include "CTnCommPort.h"
+
+#include "CSettingsArchive.h"
+
+namespace {
+
+// Settings-file keys.
+const QString kDevice = QStringLiteral("device");
+const QString kBaud = QStringLiteral("baud");
+const QString kDataBits = QStringLiteral("databits");
+const QString kParity = QStringLiteral("parity");
+const QString kStopBits = QStringLiteral("stopbits");
+const QString kFlow = QStringLiteral("flow");
+
+template <typename T>
+void StoreChoice(CSettingsArchive& archive, const QString& key,
+                 std::span<const CPortSettings::Choice<T>> choices, T value) {
+    const auto* choice = CPortSettings::Find(choices, value);
+    archive.Write(key, choice ? QLatin1String(choice->m_key) : QString());
+}
+
+template <typename T>
+void LoadChoice(CSettingsArchive& archive, const QString& key,
+                std::span<const CPortSettings::Choice<T>> choices, T& value) {
+    const std::optional<QString> text = archive.Read(key);
+    if (!text)
+        return;
+    if (const std::optional<T> found = CPortSettings::FromKey(choices, *text))
+        value = *found;
+    else
+        archive.Fail(QStringLiteral("\"%1\" is not a valid %2 setting").arg(text->left(40), key));
+}
+
+} // namespace
+
+CTnCommPort::CTnCommPort() = default;
+
+CTnCommPort::~CTnCommPort() {
+    Close();
+    if (m_thread.isRunning()) {
+        m_thread.quit();
+        m_thread.wait();
+    }
+}
+
+CTnCommPort& CTnCommPort::operator=(const CTnCommPort& other) {
+    m_settings = other.m_settings;
+    return *this;
+}
+
+void CTnCommPort::Serialize(CSettingsArchive& archive) {
+    if (archive.IsStoring()) {
+        archive.Write(kDevice, m_settings.m_device);
+        archive.Write(kBaud, QString::number(m_settings.m_baud));
+        StoreChoice(archive, kDataBits, CPortSettings::DataBitsChoices(), m_settings.m_dataBits);
+        StoreChoice(archive, kParity, CPortSettings::ParityChoices(), m_settings.m_parity);
+        StoreChoice(archive, kStopBits, CPortSettings::StopBitsChoices(), m_settings.m_stopBits);
+        StoreChoice(archive, kFlow, CPortSettings::FlowChoices(), m_settings.m_flow);
+        return;
+    }
+    // Nothing of a file with a problem is taken over.
+    CPortSettings loaded;
+    loaded.m_device = archive.Read(kDevice).value_or(QString());
+    if (const std::optional<QString> baud = archive.Read(kBaud)) {
+        bool ok = false;
+        loaded.m_baud = baud->toInt(&ok);
+        if (!ok || loaded.m_baud <= 0)
+            archive.Fail(QStringLiteral("the baud rate \"%1\" is not a positive whole number")
+                             .arg(baud->left(40)));
+    }
+    LoadChoice(archive, kDataBits, CPortSettings::DataBitsChoices(), loaded.m_dataBits);
+    LoadChoice(archive, kParity, CPortSettings::ParityChoices(), loaded.m_parity);
+    LoadChoice(archive, kStopBits, CPortSettings::StopBitsChoices(), loaded.m_stopBits);
+    LoadChoice(archive, kFlow, CPortSettings::FlowChoices(), loaded.m_flow);
+    if (!archive.Failed() && !loaded.Problem().isEmpty())
+        archive.Fail(loaded.Problem());
+    if (!archive.Failed())
+        m_settings = loaded;
+}
+
+bool CTnCommPort::Open() {
+    if (m_open)
+        return true;
+    StartReader();
+    bool opened = false;
+    const CPortSettings settings = m_settings;
+    QMetaObject::invokeMethod(
+        m_reader, [&] { opened = m_reader->OpenDevice(settings); }, Qt::BlockingQueuedConnection);
+    m_open = opened;
+    return m_open;
+}
+
+bool CTnCommPort::Close() {
+    if (m_reader)
+        QMetaObject::invokeMethod(
+            m_reader, [this] { m_reader->CloseDevice(); }, Qt::BlockingQueuedConnection);
+    m_open = false;
+    return true;
+}
+
+bool CTnCommPort::IsOpen() const {
+    return m_open;
+}
+
+bool CTnCommPort::HandleTerminalData(char) {
+    return false;
+}
+
+void CTnCommPort::HandleReceived(QByteArrayView) {}
+
+QString CTnCommPort::LastError() const {
+    return m_reader ? m_reader->LastError() : QString();
+}
+
+CSerialReader::State CTnCommPort::DeviceState() const {
+    return m_reader ? m_reader->CurrentState() : CSerialReader::State::Closed;
+}
+
+void CTnCommPort::StartReader() {
+    if (m_reader)
+        return;
+    m_reader = new CSerialReader([this](QByteArrayView chunk) { HandleReceived(chunk); });
+    m_reader->moveToThread(&m_thread);
+    QObject::connect(&m_thread, &QThread::finished, m_reader, &QObject::deleteLater);
+    m_thread.setObjectName(QStringLiteral("serial reader"));
+    m_thread.start();
+}

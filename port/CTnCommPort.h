@@ -1,0 +1,51 @@
+#pragma once
+
+#include "CPortSettings.h"
+#include "CSerialReader.h"
+
+#include <QByteArrayView>
+#include <QString>
+#include <QThread>
+
+class CSettingsArchive;
+
+// A serial port: its settings and, once opened, the device, read on a thread of its own.
+// From the program's point of view the port is open from a successful Open() to Close(), even
+// while the device itself is away and being reopened.
+class CTnCommPort {
+public:
+    CTnCommPort();
+    virtual ~CTnCommPort();
+    CTnCommPort(const CTnCommPort&) = delete;
+    // Takes the other port's settings; neither port is opened or closed.
+    CTnCommPort& operator=(const CTnCommPort& other);
+
+    // Reads or writes the settings; a problem is recorded in the archive.
+    virtual void Serialize(CSettingsArchive& archive);
+    virtual bool Open();
+    virtual bool Close();
+    virtual bool IsOpen() const;
+    // The per-character receive handler; runs on the reader's thread.
+    virtual bool HandleTerminalData(char ch);
+
+    // Why the last open failed, or the device's last error, in words.
+    QString LastError() const;
+    CSerialReader::State DeviceState() const;
+    const CPortSettings& Settings() const { return m_settings; }
+    void SetSettings(const CPortSettings& settings) { m_settings = settings; }
+
+protected:
+    // Everything read from the device, a chunk at a time, on the reader's thread. Once Close()
+    // has returned no chunk is being delivered and none will be, so every class whose override
+    // uses its own members closes the port in its destructor: the reader would otherwise call
+    // into a part already destroyed.
+    virtual void HandleReceived(QByteArrayView chunk);
+
+private:
+    void StartReader();
+
+    CPortSettings m_settings;
+    bool m_open = false;
+    QThread m_thread;
+    CSerialReader* m_reader = nullptr; // lives on m_thread, deleted when it finishes
+};
