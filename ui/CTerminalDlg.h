@@ -1,0 +1,86 @@
+#pragma once
+
+#include "CTerminalPort.h"
+
+#include <QDialog>
+#include <QSize>
+#include <string>
+#include <vector>
+
+class CExtentDelegate;
+class QLabel;
+class QListWidget;
+class QPushButton;
+
+// The main window: the live port with its emulated screen, the list that shows the screen
+// rows, the cursor, status and label fields and the command buttons. It refreshes itself from
+// the port every two seconds and lays its controls out again when it grows.
+class CTerminalDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    enum ControlId {
+        IDC_LIST = 1000,
+        IDC_CURSOR = 1001,
+        IDC_STATUS = 1002,
+        IDC_CONFIG_PORT = 1003,
+        IDC_MONITOR = 1004,
+        IDC_LABEL = 1005,
+        IDC_COPY = 1006,
+        IDC_PRINT = 1007,
+        IDC_SAVE_FILE = 1008,
+        IDC_CLOSE = 1009,
+    };
+    static constexpr int kRefreshMs = 2000;
+    // Below this client size the controls keep their last positions.
+    static constexpr QSize kMinLayoutSize{739, 544};
+
+    explicit CTerminalDlg(QWidget* parent = nullptr);
+    ~CTerminalDlg() override;
+
+    // The data buttons follow the port's open state.
+    void UpdateButtons();
+    // The refresh timer's handler: drains the port and shows the screen.
+    void RefreshDisplay(int timerId);
+
+    QWidget* Control(int id) const;
+    CTerminalPort& Port() { return m_port; }
+    const std::vector<std::string>& Lines() const { return m_lines; }
+    int TimerId() const { return m_timerId; }
+
+public slots:
+    // The Enter key's command: deliberately nothing, so Enter never closes the window.
+    void accept() override;
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void CreateControls();
+    void OnConfigPort();
+    void OnMonitor();
+    void OnClose();
+    bool CloseWithSettings();
+    void LayOut(QSize client);
+    void ShowRows(int selection);
+    int SelectedRow() const;
+
+    QPushButton* m_closeButton = nullptr;
+    QPushButton* m_saveFileButton = nullptr;
+    QPushButton* m_printButton = nullptr;
+    QPushButton* m_monitorButton = nullptr;
+    QPushButton* m_copyButton = nullptr;
+    QPushButton* m_configPortButton = nullptr;
+    QLabel* m_labelField = nullptr;
+    QLabel* m_statusField = nullptr;
+    QLabel* m_cursorField = nullptr;
+    QListWidget* m_list = nullptr;
+    CTerminalPort m_port;
+    int m_timerId = 0;
+    std::vector<std::string> m_lines;
+    std::string m_status;
+    std::string m_label;
+    CExtentDelegate* m_extentDelegate = nullptr; // holds the list's horizontal scroll extent
+};
