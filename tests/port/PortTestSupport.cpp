@@ -1,0 +1,90 @@
+#include "PortTestSupport.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QThread>
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+CModalAnswerer::CModalAnswerer(std::function<void(QDialog&)> onDialog)
+    : m_onDialog(std::move(onDialog)) {
+    m_timer.setInterval(20);
+    QObject::connect(&m_timer, &QTimer::timeout, [this] { Poll(); });
+    m_timer.start();
+}
+
+void CModalAnswerer::Poll() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        m_messages.append({box->windowTitle(), box->text(), box->detailedText()});
+        box->done(QMessageBox::Ok);
+    } else if (auto* dialog = qobject_cast<QDialog*>(modal); dialog && m_onDialog) {
+        m_onDialog(*dialog);
+    }
+}
+
+CTempCwd::CTempCwd() : m_previous(QDir::currentPath()) {
+    QDir::setCurrent(m_dir.path());
+}
+
+CTempCwd::~CTempCwd() {
+    QDir::setCurrent(m_previous);
+}
+
+bool CRecordingPort::HandleTerminalData(char ch) {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_seen += ch;
+    }
+    return CTerminalPort::HandleTerminalData(ch);
+}
+
+std::string CRecordingPort::Seen() const {
+    const std::lock_guard lock(m_mutex);
+    return m_seen;
+}
+
+bool CRecordingPort::OpenOn(const QString& device) {
+    CPortSettings settings;
+    settings.m_device = device;
+    settings.m_baud = 115200;
+    SetSettings(settings);
+    SetProtocol(kTerminalProtocol);
+    return Open();
+}
+
+CSocatLine::CSocatLine(const QString& link) : m_link(link) {}
+
+CSocatLine::~CSocatLine() {
+    Stop();
+}
+
+bool CSocatLine::Start() {
+    m_process.start(QStringLiteral("socat"),
+                    {QStringLiteral("STDIO"), QStringLiteral("pty,rawer,link=") + m_link});
+    return m_process.waitForStarted() && WaitUntil([this] { return QFileInfo::exists(m_link); });
+}
+
+void CSocatLine::Stop() {
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    m_process.waitForFinished();
+}
+
+void CSocatLine::Write(const QByteArray& bytes) {
+    m_process.write(bytes);
+    m_process.waitForBytesWritten();
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "CTerminalPort.h"
+
+#include <QDialog>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <functional>
+#include <mutex>
+#include <string>
+
+// Runs the event loop until done() holds or timeoutMs passed; returns done().
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000);
+
+// Answers the modal windows the code under test opens: every message box is recorded and
+// closed with OK; any other modal dialog is handed to onDialog each time it is on top.
+class CModalAnswerer {
+public:
+    struct Message {
+        QString m_caption;
+        QString m_text;
+        QString m_detail;
+    };
+
+    explicit CModalAnswerer(std::function<void(QDialog&)> onDialog = {});
+    const QList<Message>& Messages() const { return m_messages; }
+
+private:
+    void Poll();
+
+    std::function<void(QDialog&)> m_onDialog;
+    QList<Message> m_messages;
+    QTimer m_timer;
+};
+
+// A temporary directory made the current one for the test's lifetime.
+class CTempCwd {
+public:
+    CTempCwd();
+    ~CTempCwd();
+    QString Path() const { return m_dir.path(); }
+    QString File(const QString& name) const { return m_dir.filePath(name); }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_previous;
+};
+
+// A terminal port that also keeps, in order, every byte its handler got.
+class CRecordingPort : public CTerminalPort {
+public:
+    ~CRecordingPort() override { Close(); }
+    bool HandleTerminalData(char ch) override;
+    std::string Seen() const;
+    // Opens on device with 8N1 at 115200 and protocol 3.
+    bool OpenOn(const QString& device);
+
+private:
+    mutable std::mutex m_mutex;
+    std::string m_seen;
+};
+
+// socat playing the statistics computer on a pseudo-terminal reached through a symbolic link,
+// the way a USB adapter appears and disappears: stopping it removes the device.
+class CSocatLine {
+public:
+    explicit CSocatLine(const QString& link);
+    ~CSocatLine();
+    bool Start();
+    void Stop();
+    void Write(const QByteArray& bytes);
+
+private:
+    QString m_link;
+    QProcess m_process;
+};

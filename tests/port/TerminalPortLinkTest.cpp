@@ -1,0 +1,163 @@
+// The receive path on a real serial device: a pseudo-terminal pair, or socat standing in for
+// an adapter that is pulled out and plugged back.
+#include "CTnCommMonitor.h"
+#include "PortTestSupport.h"
+#include "PtyPair.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QRandomGenerator>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+namespace {
+
+std::string AllByteValues() {
+    std::string bytes;
+    for (int b = 0; b < 256; ++b)
+        bytes += static_cast<char>(b);
+    return bytes;
+}
+
+double ProcessCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+TEST(TerminalPortLink, EveryByteValueReachesTheReceiveBufferInOrder) {
+    PtyPair pty;
+    CRecordingPort port;
+    ASSERT_TRUE(port.OpenOn(QString::fromStdString(pty.SlavePath())))
+        << port.LastError().toStdString();
+    const std::string bytes = AllByteValues();
+    pty.Write(bytes);
+    ASSERT_TRUE(WaitUntil([&] { return port.Seen().size() >= bytes.size(); }));
+    EXPECT_EQ(port.Seen(), bytes);
+    EXPECT_EQ(port.PendingSize(), bytes.size());
+}
+
+TEST(TerminalPortLink, LongFeedArrivesWholeAndInOrder) {
+    PtyPair pty;
+    CRecordingPort port;
+    ASSERT_TRUE(port.OpenOn(QString::fromStdString(pty.SlavePath())));
+    std::string feed(300 * 1024, '\0');
+    QRandomGenerator random(7);
+    for (char& ch : feed)
+        ch = static_cast<char>(random.bounded(256));
+    pty.Write(feed); // more than any kernel buffer: the reader must keep up on its own
+    ASSERT_TRUE(WaitUntil([&] { return port.Seen().size() >= feed.size(); }, 20000));
+    EXPECT_TRUE(port.Seen() == feed);
+}
+
+TEST(TerminalPortLink, BytesAreNotHandledBeforeTheTerminalProtocolIsSelected) {
+    PtyPair pty;
+    CRecordingPort port;
+    CPortSettings settings;
+    settings.m_device = QString::fromStdString(pty.SlavePath());
+    port.SetSettings(settings);
+    EXPECT_FALSE(port.SetProtocol(1));
+    ASSERT_TRUE(port.Open());
+    pty.Write("early");
+    ASSERT_TRUE(port.Close());
+    EXPECT_EQ(port.Seen(), "");
+    EXPECT_EQ(port.PendingSize(), 0u);
+}
+
+struct OpenFailure {
+    const char* m_name;
+    QString m_device;
+    QString m_reasonPart;
+};
+
+class TerminalPortOpenFailure : public ::testing::TestWithParam<OpenFailure> {};
+
+TEST_P(TerminalPortOpenFailure, KeepsThePortClosedAndTheReason) {
+    CTempCwd cwd;
+    QFile plain(cwd.File(QStringLiteral("plain.txt")));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+
+    CRecordingPort port;
+    EXPECT_FALSE(
+        port.OpenOn(QString(GetParam().m_device).replace(QLatin1String("@DIR@"), cwd.Path())));
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(port.DeviceState(), CSerialReader::State::Closed);
+    const QString reason = port.LastError();
+    EXPECT_TRUE(reason.contains(
+        QString(GetParam().m_reasonPart).replace(QLatin1String("@DIR@"), cwd.Path())))
+        << reason.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, TerminalPortOpenFailure,
+    ::testing::Values(OpenFailure{"NoDevice", QString(), QStringLiteral("No serial device")},
+                      OpenFailure{"Missing", QStringLiteral("@DIR@/ttyUSB9"),
+                                  QStringLiteral("@DIR@/ttyUSB9: ")},
+                      OpenFailure{"NotATerminal", QStringLiteral("@DIR@/plain.txt"),
+                                  QStringLiteral("@DIR@/plain.txt: ")}),
+    [](const auto& info) { return std::string(info.param.m_name); });
+
+TEST(TerminalPortLink, SettingsAssignmentLeavesTheScreenAlone) {
+    CTerminalPort live;
+    for (const char ch : std::string("Hello\r\nwor"))
+        live.HandleTerminalData(ch);
+    live.ProcessReceived();
+    live.HandleTerminalData('x'); // not drained yet
+    const std::vector<std::string> rows = live.Rows();
+    const int row = live.Row();
+    const int col = live.Col();
+
+    CTerminalPort scratch;
+    CPortSettings settings;
+    settings.m_device = QStringLiteral("/dev/ttyS3");
+    settings.m_baud = 19200;
+    settings.m_parity = QSerialPort::EvenParity;
+    scratch.SetSettings(settings);
+    scratch.HandleTerminalData('Z');
+    live = scratch;
+
+    EXPECT_EQ(live.Settings(), settings);
+    EXPECT_EQ(live.Rows(), rows);
+    EXPECT_EQ(live.Row(), row);
+    EXPECT_EQ(live.Col(), col);
+    EXPECT_EQ(live.PendingSize(), 1u);
+}
+
+TEST(TerminalPortLink, DeviceThatGoesAwayIsReopenedWithoutSpinning) {
+    CTempCwd cwd;
+    const QString link = cwd.File(QStringLiteral("ttyUSB0"));
+    CSocatLine line(link);
+    ASSERT_TRUE(line.Start());
+    CRecordingPort port;
+    ASSERT_TRUE(port.OpenOn(link)) << port.LastError().toStdString();
+    port.ViewMonitor(1);
+    line.Write("before|");
+    ASSERT_TRUE(WaitUntil([&] { return port.Seen() == "before|"; }));
+
+    line.Stop(); // the adapter is pulled out
+    ASSERT_TRUE(
+        WaitUntil([&] { return port.DeviceState() == CSerialReader::State::Reconnecting; }));
+    EXPECT_TRUE(port.IsOpen());
+    EXPECT_FALSE(port.LastError().isEmpty());
+
+    // While it is away the program waits on timers instead of polling the device.
+    const double cpuBefore = ProcessCpuSeconds();
+    QEventLoop away;
+    QTimer::singleShot(3000, &away, &QEventLoop::quit);
+    away.exec();
+    const double cpuAway = ProcessCpuSeconds() - cpuBefore;
+    RecordProperty("cpu_seconds_in_3s_away", std::to_string(cpuAway));
+    EXPECT_LT(cpuAway, 0.3 * 3.0);
+    EXPECT_TRUE(port.Monitor()->StateText().contains(QLatin1String("reconnecting")))
+        << port.Monitor()->StateText().toStdString();
+
+    ASSERT_TRUE(line.Start()); // plugged back in
+    ASSERT_TRUE(WaitUntil([&] { return port.DeviceState() == CSerialReader::State::Open; }));
+    line.Write("after");
+    ASSERT_TRUE(WaitUntil([&] { return port.Seen() == "before|after"; }));
+    EXPECT_EQ(port.PendingSize(), 12u);
+}
+
+} // namespace
