@@ -1,6 +1,8 @@
 #include "CTerminalScreen.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -11,11 +13,6 @@ constexpr int kClearScreen = 99;
 // Space, tab, LF, VT, FF and CR: what message trimming and number reading skip.
 bool IsBlank(char c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-// Searches in the cursor address stop at the first NUL of their range.
-std::string_view BeforeNul(std::string_view range) {
-    return range.substr(0, range.find('\0'));
 }
 
 // Leading white space, an optional sign, then digits up to the first non-digit; no digits
@@ -41,11 +38,23 @@ struct Search {
 };
 
 Search FindBeforeNul(std::string_view range, std::size_t limit, char letter) {
-    const std::string_view head = range.substr(0, limit);
-    const std::string_view searched = BeforeNul(head);
-    const std::size_t index = searched.find(letter);
-    const bool sawNul = searched.size() < head.size();
-    return {index, index != std::string_view::npos || sawNul || head.size() == limit};
+    const std::size_t n = std::min(range.size(), limit);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (range[i] == letter)
+            return {i, true};
+        if (range[i] == '\0')
+            return {std::string_view::npos, true};
+    }
+    return {std::string_view::npos, n == limit};
+}
+
+// Up to three decimal digits starting at `at`; returns how many there were.
+std::size_t ReadDigits(std::string_view text, std::size_t at, int& value) {
+    std::size_t n = 0;
+    value = 0;
+    for (; n < 3 && at + n < text.size() && text[at + n] >= '0' && text[at + n] <= '9'; ++n)
+        value = value * 10 + (text[at + n] - '0');
+    return n;
 }
 
 std::string TrimmedMessage(std::string_view raw) {
@@ -102,19 +111,49 @@ std::size_t CTerminalScreen::StoreRun(const char* bytes, std::size_t count) {
         return 1;
     }
     const std::size_t n = std::min(count, static_cast<std::size_t>(width - m_col));
-    std::memcpy(m_screen[m_row].data() + m_col, bytes, n);
+    char* const to = m_screen[m_row].data() + m_col;
+    if (n <= 8) { // a field's few characters: cheaper than a library call
+        for (std::size_t i = 0; i < n; ++i)
+            to[i] = bytes[i];
+    } else {
+        std::memcpy(to, bytes, n);
+    }
     m_col += static_cast<int>(n);
     WrapCursor();
     return n;
 }
+
+namespace {
+
+// Index of the next ESC at or after `from`, or the length. Fields between addresses are a
+// few bytes long, so the first bytes are tested eight at a time in a register before paying
+// for a library call.
+std::size_t NextEscape(std::string_view data, std::size_t from) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kEscs = kOnes * CTerminalScreen::kEsc;
+    std::size_t i = from;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (const std::size_t nearEnd = from + 32; i + 8 <= data.size() && i < nearEnd; i += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, data.data() + i, 8);
+            const std::uint64_t x = word ^ kEscs; // an ESC byte becomes zero
+            if (const std::uint64_t zero = (x - kOnes) & ~x & (kOnes << 7))
+                return i + static_cast<std::size_t>(std::countr_zero(zero) / 8);
+        }
+    }
+    const void* esc = std::memchr(data.data() + i, CTerminalScreen::kEsc, data.size() - i);
+    return esc ? static_cast<std::size_t>(static_cast<const char*>(esc) - data.data())
+               : data.size();
+}
+
+} // namespace
 
 std::size_t CTerminalScreen::ParseBuffer(std::string_view data) {
     const char* const begin = data.data();
     const std::size_t len = data.size();
     std::size_t pos = 0;
     while (pos < len) {
-        const void* esc = std::memchr(begin + pos, kEsc, len - pos);
-        const std::size_t runEnd = esc ? static_cast<const char*>(esc) - begin : len;
+        const std::size_t runEnd = NextEscape(data, pos);
         while (pos < runEnd)
             pos += StoreRun(begin + pos, runEnd - pos);
         if (pos + 1 >= len)
@@ -221,6 +260,23 @@ std::size_t CTerminalScreen::ParseMessageField(char letter, std::string_view dat
 // the 11 bytes from the ESC, which always decide it.
 std::size_t CTerminalScreen::ParseCursorAddress(std::string_view data, std::size_t pos) {
     const std::string_view s = data.substr(pos + 2, 10);
+    // The form the line nearly always sends, digits R digits C, decided in one pass; the
+    // general rules below give the same result for it.
+    int row = 0;
+    int col = 0;
+    const std::size_t r = ReadDigits(s, 0, row);
+    if (r < s.size() && s[r] == 'R') {
+        const std::size_t m = ReadDigits(s, r + 1, col);
+        if (r + 1 + m < s.size() && s[r + 1 + m] == 'C') {
+            SetDecimalCursor(row, col);
+            return r + m + 3;
+        }
+    }
+    return ParseIrregularAddress(s);
+}
+
+// ESC a in any other form: blanks, signs, a NUL, a missing R or C.
+std::size_t CTerminalScreen::ParseIrregularAddress(std::string_view s) {
     // Completeness: a C among the 11 bytes from the ESC (s[0..8]), or all 11 present.
     if (FindBeforeNul(s, 9, 'C').index == std::string_view::npos && s.size() < 9)
         return 0;
@@ -233,13 +289,21 @@ std::size_t CTerminalScreen::ParseCursorAddress(std::string_view data, std::size
     const Search m = FindBeforeNul(t, 4, 'C');
     if (!m.decided)
         return 0;
-    if (const int row = ReadNumber(s.substr(0, r.index)); row >= 1 && row <= kRows)
-        m_row = row - 1;
-    if (m.index == std::string_view::npos)
+    const int row = ReadNumber(s.substr(0, r.index));
+    if (m.index == std::string_view::npos) {
+        SetDecimalCursor(row, 0);
         return r.index + 2;
-    if (const int col = ReadNumber(t.substr(0, m.index)); col >= 1 && col <= kCols)
-        m_col = col - 1;
+    }
+    SetDecimalCursor(row, ReadNumber(t.substr(0, m.index)));
     return r.index + m.index + 3;
+}
+
+// 1-based values; each is applied only when in range.
+void CTerminalScreen::SetDecimalCursor(int row, int col) {
+    if (row >= 1 && row <= kRows)
+        m_row = row - 1;
+    if (col >= 1 && col <= kCols)
+        m_col = col - 1;
 }
 
 void CTerminalScreen::ReceiveByte(char ch) {
