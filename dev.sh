@@ -11,7 +11,7 @@ PACKAGES=(
     g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev
     qt6-base-dev qt6-serialport-dev libgl-dev libvterm-dev
     xvfb xauth xclip socat procps fonts-liberation poppler-utils
-    cups cups-client cups-bsd printer-driver-cups-pdf
+    cups cups-client cups-bsd printer-driver-cups-pdf libcups2-dev
     clang libclang-rt-14-dev
 )
 

@@ -3,8 +3,10 @@
 #include "CAppResources.h"
 #include "CDialogUnits.h"
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -31,6 +33,17 @@ constexpr std::array<TextTemplate, 5> kTexts{{
      {10, 95, 220, 25}},
 }};
 
+// A substitute for the template's font may set a line wider than the template allows: a one-line
+// text then widens its control to the right, as far as the box's margin, rather than being cut.
+QRect FitOneLine(const QLabel& label, QRect rect, int rightLimit) {
+    const QFontMetrics metrics(label.font());
+    if (rect.height() >= 2 * metrics.height())
+        return rect;
+    const int needed = metrics.horizontalAdvance(label.text()) + 1;
+    rect.setWidth(std::max(rect.width(), std::min(needed, rightLimit - rect.left())));
+    return rect;
+}
+
 constexpr Qt::WindowFlags kWindowFlags =
     Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
 
@@ -42,6 +55,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent, kWindowFlags) {
     const QIcon icon = CAppResources::Icon();
     setWindowIcon(icon);
     const CDialogUnits units(font());
+    const QSize size = units.Map(kTemplateSize);
 
     // An icon control takes the size of its icon, placed at the template's corner.
     auto* iconLabel = new QLabel(this);
@@ -53,7 +67,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent, kWindowFlags) {
         label->setTextFormat(Qt::PlainText);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         label->setWordWrap(true);
-        label->setGeometry(units.Map(t.rect));
+        label->setGeometry(
+            FitOneLine(*label, units.Map(t.rect), size.width() - units.ToX(t.rect.left())));
     }
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
@@ -62,5 +77,5 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent, kWindowFlags) {
     ok->setGeometry(units.Map(kOkRect));
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 
-    setFixedSize(units.Map(kTemplateSize));
+    setFixedSize(size);
 }
