@@ -162,7 +162,10 @@ std::size_t CTerminalScreen::ParseBuffer(std::string_view data) {
             ++pos; // ESC ESC: the first one is dropped, the second starts a sequence
             continue;
         }
-        const std::size_t after = ParseEscape(data, pos);
+        // The binary address is the most frequent sequence on the line: no dispatch for it.
+        const std::size_t after = begin[pos + 1] == '=' && len - pos >= 4
+                                      ? (SetBinaryCursor(begin[pos + 2], begin[pos + 3]), 3)
+                                      : ParseEscape(data, pos);
         if (after == 0)
             break;
         pos += after + 1;
@@ -186,10 +189,7 @@ std::size_t CTerminalScreen::ParseEscape(std::string_view data, std::size_t pos)
     case '=':
         if (avail < 4)
             return 0;
-        if (const int row = static_cast<signed char>(data[pos + 2]) - 32; row >= 0 && row < kRows)
-            m_row = row;
-        if (const int col = static_cast<signed char>(data[pos + 3]) - 32; col >= 0 && col < kCols)
-            m_col = col;
+        SetBinaryCursor(data[pos + 2], data[pos + 3]);
         return 3;
     case 'A':
         return needs(4, 3);
@@ -296,6 +296,15 @@ std::size_t CTerminalScreen::ParseIrregularAddress(std::string_view s) {
     }
     SetDecimalCursor(row, ReadNumber(t.substr(0, m.index)));
     return r.index + m.index + 3;
+}
+
+// The line's bytes are value + 32; bytes from 0x80 up count as negative. Row and column are
+// each applied only when in range.
+void CTerminalScreen::SetBinaryCursor(char rowByte, char colByte) {
+    if (const int row = static_cast<signed char>(rowByte) - 32; row >= 0 && row < kRows)
+        m_row = row;
+    if (const int col = static_cast<signed char>(colByte) - 32; col >= 0 && col < kCols)
+        m_col = col;
 }
 
 // 1-based values; each is applied only when in range.

@@ -52,6 +52,7 @@ private:
     std::size_t StoreRun(const char* bytes, std::size_t count);
     std::size_t ParseCursorAddress(std::string_view data, std::size_t pos);
     std::size_t ParseIrregularAddress(std::string_view s);
+    void SetBinaryCursor(char rowByte, char colByte);
     void SetDecimalCursor(int row, int col);
 
     std::vector<std::string> m_screen;
