@@ -61,32 +61,31 @@ void CTerminalPort::Reconfigure() {
 bool CTerminalPort::SaveSettings() {
     if (!IsOpen())
         return true;
-    // An existing file this user may not write stays as it is, even where the directory
-    // would let it be replaced.
-    QFile existing(m_settingsPath);
-    QString problem;
-    if (existing.exists() && !existing.open(QIODevice::Append | QIODevice::ExistingOnly)) {
-        problem = existing.errorString();
-    } else {
-        existing.close();
-        // Written beside the old file and then renamed over it, so a failure (a full disk, a
-        // pulled stick) leaves the previous settings whole.
-        QSaveFile file(m_settingsPath);
-        if (file.open(QIODevice::WriteOnly)) {
-            CSettingsArchive archive(file, CSettingsArchive::Mode::Store);
-            Serialize(archive);
-            if (archive.Failed())
-                file.cancelWriting();
-            if (file.commit())
-                return true;
-            problem = archive.Failed() ? archive.Error() : file.errorString();
-        } else {
-            problem = file.errorString();
-        }
-    }
+    const QString problem = StoreSettings();
+    if (problem.isEmpty())
+        return true;
     ShowMessage(QStringLiteral("The port settings could not be stored in %1: %2.")
                     .arg(QDir::toNativeSeparators(m_settingsPath), problem));
     return false;
+}
+
+QString CTerminalPort::StoreSettings() {
+    // An existing file this user may not write stays as it is, even where the directory
+    // would let it be replaced.
+    QFile existing(m_settingsPath);
+    if (existing.exists() && !existing.open(QIODevice::Append | QIODevice::ExistingOnly))
+        return existing.errorString();
+    existing.close();
+    // Written beside the old file and then renamed over it, so a failure (a full disk, a
+    // pulled stick) leaves the previous settings whole.
+    QSaveFile file(m_settingsPath);
+    if (!file.open(QIODevice::WriteOnly))
+        return file.errorString();
+    CSettingsArchive archive(file, CSettingsArchive::Mode::Store);
+    Serialize(archive);
+    if (archive.Failed())
+        return archive.Error(); // the unfinished new file is discarded
+    return file.commit() ? QString() : file.errorString();
 }
 
 void CTerminalPort::ShowMessage(const QString& text, const QString& detail) {

@@ -33,6 +33,8 @@ public:
     const QString& SettingsPath() const { return m_settingsPath; }
 
 private:
+    // Empty when stored, otherwise what went wrong.
+    QString StoreSettings();
     static void ShowMessage(const QString& text, const QString& detail = {});
 
     QString m_settingsPath;

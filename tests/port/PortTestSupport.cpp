@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QThread>
+#include <sys/fsuid.h>
+#include <unistd.h>
 
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
     const QDeadlineTimer deadline(timeoutMs);
@@ -41,6 +43,24 @@ CTempCwd::CTempCwd() : m_previous(QDir::currentPath()) {
 
 CTempCwd::~CTempCwd() {
     QDir::setCurrent(m_previous);
+}
+
+namespace {
+constexpr uid_t kNobody = 65534;
+}
+
+CUnprivilegedFiles::CUnprivilegedFiles() : m_dropped(geteuid() == 0) {
+    if (!m_dropped)
+        return;
+    setfsgid(kNobody);
+    setfsuid(kNobody);
+}
+
+CUnprivilegedFiles::~CUnprivilegedFiles() {
+    if (!m_dropped)
+        return;
+    setfsuid(0);
+    setfsgid(0);
 }
 
 bool CRecordingPort::HandleTerminalData(char ch) {

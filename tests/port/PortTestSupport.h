@@ -48,6 +48,19 @@ private:
     QString m_previous;
 };
 
+// Makes this thread's file accesses those of an ordinary user while it lives, so permission
+// checks hold when the tests run as root. Nothing changes for an ordinary user.
+class CUnprivilegedFiles {
+public:
+    CUnprivilegedFiles();
+    ~CUnprivilegedFiles();
+    CUnprivilegedFiles(const CUnprivilegedFiles&) = delete;
+    CUnprivilegedFiles& operator=(const CUnprivilegedFiles&) = delete;
+
+private:
+    bool m_dropped = false;
+};
+
 // A terminal port that also keeps, in order, every byte its handler got.
 class CRecordingPort : public CTerminalPort {
 public:

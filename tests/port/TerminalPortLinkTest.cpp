@@ -71,6 +71,10 @@ struct OpenFailure {
     QString m_reasonPart;
 };
 
+void PrintTo(const OpenFailure& c, std::ostream* out) {
+    *out << c.m_name;
+}
+
 class TerminalPortOpenFailure : public ::testing::TestWithParam<OpenFailure> {};
 
 TEST_P(TerminalPortOpenFailure, KeepsThePortClosedAndTheReason) {
