@@ -9,7 +9,13 @@
 #include <QTimer>
 #include <functional>
 #include <mutex>
+#include <ostream>
 #include <string>
+
+// Readable failure output for Qt strings.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 // Runs the event loop until done() holds or timeoutMs passed; returns done().
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000);

@@ -1,0 +1,76 @@
+// The traffic monitor and the tap it reads the line through.
+#include "CTnCommMonitor.h"
+#include "CTrafficTap.h"
+#include "PortTestSupport.h"
+#include "PtyPair.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(TrafficMonitor, LineShowsTimeHexAndPrintableCharacters) {
+    EXPECT_EQ(
+        CTnCommMonitor::FormatLine(QStringLiteral("12:00:01.250"), QByteArrayView("\x00\x1b"
+                                                                                  "A~\x7f\xff\r",
+                                                                                  7)),
+        QStringLiteral("12:00:01.250  00 1B 41 7E 7F FF 0D") + QString(29, QLatin1Char(' ')) +
+            QStringLiteral("..A~..."));
+}
+
+TEST(TrafficTap, KeepsTheNewestBytesForDisplayAndCountsEverything) {
+    CTrafficTap tap;
+    tap.Feed("unwatched");
+    EXPECT_TRUE(tap.Take().m_bytes.isEmpty());
+
+    tap.SetWatching(true);
+    QByteArray fed;
+    for (int i = 0; fed.size() < 3 * CTrafficTap::kMaxPending + 5; ++i)
+        fed += QByteArray::number(i) + ' ';
+    for (qsizetype i = 0; i < fed.size(); i += 1000)
+        tap.Feed(QByteArrayView(fed).sliced(i, std::min<qsizetype>(1000, fed.size() - i)));
+
+    const CTrafficTap::Batch batch = tap.Take();
+    EXPECT_EQ(batch.m_bytes, fed.right(CTrafficTap::kMaxPending));
+    EXPECT_EQ(batch.m_skipped, quint64(fed.size() - CTrafficTap::kMaxPending));
+    EXPECT_EQ(tap.Total(), quint64(fed.size()) + 9);
+    EXPECT_TRUE(tap.Take().m_bytes.isEmpty());
+}
+
+TEST(TrafficMonitor, ShowsTheLiveLineAndRecordsItRaw) {
+    CTempCwd cwd;
+    PtyPair pty;
+    CRecordingPort port;
+    ASSERT_TRUE(port.OpenOn(QString::fromStdString(pty.SlavePath())));
+    ASSERT_TRUE(port.ViewMonitor(1));
+    const CTnCommMonitor& monitor = *port.Monitor();
+    EXPECT_TRUE(monitor.isVisible());
+
+    pty.Write("Hello\x1b");
+    EXPECT_TRUE(WaitUntil([&] {
+        return monitor.View().toPlainText().contains(QLatin1String("48 65 6C 6C 6F 1B")) &&
+               monitor.CountText().contains(QLatin1String("Received: 6 bytes"));
+    })) << monitor.View().toPlainText().toStdString();
+    EXPECT_TRUE(monitor.View().toPlainText().endsWith(QLatin1String("Hello.")));
+    EXPECT_TRUE(monitor.StateText().contains(QString::fromStdString(pty.SlavePath())));
+    EXPECT_TRUE(monitor.StateText().contains(QLatin1String("115200 8N1: open")));
+
+    const QString capture = cwd.File(QStringLiteral("game.cap"));
+    ASSERT_TRUE(port.Monitor()->StartRecording(capture));
+    std::string recorded;
+    for (int round = 0; round < 40; ++round)
+        for (int b = 0; b < 256; ++b)
+            recorded += static_cast<char>((b + round) % 256);
+    pty.Write(recorded);
+    ASSERT_TRUE(WaitUntil([&] { return port.Seen().size() == 6 + recorded.size(); }));
+    port.Monitor()->StopRecording();
+    pty.Write("after the recording");
+    ASSERT_TRUE(WaitUntil([&] { return port.Seen().size() == 25 + recorded.size(); }));
+
+    QFile file(capture);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll() == QByteArray::fromStdString(recorded));
+    EXPECT_EQ(port.PendingSize(), 25 + recorded.size()); // the monitor takes nothing away
+}
+
+} // namespace
