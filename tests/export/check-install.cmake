@@ -1,0 +1,45 @@
+# Installs the build into a scratch prefix and checks that the program, the tools, the desktop
+# entry and the icons land where a Linux desktop looks for them.
+# Needs BUILD_DIR, PREFIX, BINDIR and DATADIR.
+cmake_minimum_required(VERSION 3.25)
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
+                RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "cmake --install failed: ${result}")
+endif()
+
+foreach(program tallyview tallyview-replay tallyview-feed)
+    if(NOT EXISTS "${PREFIX}/${BINDIR}/${program}")
+        message(FATAL_ERROR "${program} not installed in ${BINDIR}")
+    endif()
+endforeach()
+
+set(desktop "${PREFIX}/${DATADIR}/applications/tallyview.desktop")
+file(STRINGS "${desktop}" entry)
+foreach(line "Exec=tallyview" "Icon=tallyview" "Type=Application")
+    if(NOT line IN_LIST entry)
+        message(FATAL_ERROR "${desktop} lacks ${line}")
+    endif()
+endforeach()
+
+# Every size folder holds an image of exactly that size (the PNG header's width and height).
+set(icons "${PREFIX}/${DATADIR}/icons/hicolor")
+foreach(size 16 32 48 64 128 256)
+    set(png "${icons}/${size}x${size}/apps/tallyview.png")
+    if(NOT EXISTS "${png}")
+        message(FATAL_ERROR "missing ${png}")
+    endif()
+    file(READ "${png}" header OFFSET 16 LIMIT 8 HEX)
+    string(SUBSTRING "${header}" 0 8 width_hex)
+    string(SUBSTRING "${header}" 8 8 height_hex)
+    math(EXPR width "0x${width_hex}")
+    math(EXPR height "0x${height_hex}")
+    if(NOT width EQUAL size OR NOT height EQUAL size)
+        message(FATAL_ERROR "${png} is ${width} x ${height}")
+    endif()
+endforeach()
+if(NOT EXISTS "${icons}/scalable/apps/tallyview.svg")
+    message(FATAL_ERROR "missing the scalable icon")
+endif()
+file(REMOVE_RECURSE "${PREFIX}")
