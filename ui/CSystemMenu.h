@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+
+class QPoint;
+class QWidget;
+
+// The main window's system menu with the About box at its end. On Windows the separator and
+// "&About Tallyview..." go into the real system menu. Elsewhere a program cannot reach the window
+// manager's menu, so a context menu of the window (right-click anywhere outside the list) offers
+// Minimise, Maximise and Close with them; Close closes the window the ordinary way, settings
+// step included.
+class CSystemMenu : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr unsigned IDM_ABOUTBOX = 0x0010;
+
+    // listWithoutMenu keeps right-clicks to itself: the menu does not open over it.
+    CSystemMenu(QWidget* window, QWidget* listWithoutMenu);
+
+    // The texts of the context menu's entries, an empty text for the separator.
+    static QStringList ContextEntries();
+    void ShowAbout();
+#ifdef Q_OS_WIN
+    // The window's native event handler passes its messages here first; true when the message
+    // was the About command.
+    bool HandleNativeEvent(void* message);
+#endif
+
+private:
+    void ShowContextMenu(const QPoint& position);
+
+    QWidget* m_window;
+};
