@@ -1,6 +1,7 @@
 #include "CSerialReader.h"
 
 #include <QMutexLocker>
+#include <exception>
 
 CSerialReader::CSerialReader(Sink sink) : m_sink(std::move(sink)), m_serial(this), m_retry(this) {
     m_retry.setInterval(kRetryMs);
@@ -47,8 +48,16 @@ bool CSerialReader::TryOpen() {
 
 void CSerialReader::OnReadyRead() {
     const QByteArray data = m_serial.readAll();
-    if (!data.isEmpty())
+    if (data.isEmpty())
+        return;
+    try {
         m_sink(data);
+    } catch (const std::exception& e) {
+        // Out of memory in the receive path: keep reading, and say what was lost.
+        SetStatus(CurrentState(), QStringLiteral("%1 received bytes were lost: %2")
+                                      .arg(data.size())
+                                      .arg(QString::fromLocal8Bit(e.what())));
+    }
 }
 
 void CSerialReader::OnError(QSerialPort::SerialPortError error) {
@@ -66,8 +75,11 @@ void CSerialReader::OnError(QSerialPort::SerialPortError error) {
     }
     if (!m_serial.isOpen())
         return; // a failed open reports through TryOpen
+    // The system's text alone can be a leftover of an unrelated call; say what happened too.
+    const QString what = error == QSerialPort::ReadError ? QStringLiteral("reading failed")
+                                                         : QStringLiteral("the device went away");
     const QString reason =
-        QStringLiteral("%1: %2").arg(m_settings.m_device, m_serial.errorString());
+        QStringLiteral("%1: %2 (%3)").arg(m_settings.m_device, what, m_serial.errorString());
     m_serial.close();
     SetStatus(State::Reconnecting, reason);
     m_retry.start();

@@ -145,6 +145,7 @@ TEST(TerminalPortLink, DeviceThatGoesAwayIsReopenedWithoutSpinning) {
         WaitUntil([&] { return port.DeviceState() == CSerialReader::State::Reconnecting; }));
     EXPECT_TRUE(port.IsOpen());
     EXPECT_FALSE(port.LastError().isEmpty());
+    RecordProperty("error_while_away", port.LastError().toStdString());
 
     // While it is away the program waits on timers instead of polling the device.
     const double cpuBefore = ProcessCpuSeconds();
