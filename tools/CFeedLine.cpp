@@ -188,10 +188,13 @@ void CFeedLine::Finish(const volatile std::sig_atomic_t& stop) {
 void CFeedLine::WaitForReaderToTakeAll(const volatile std::sig_atomic_t& stop) {
     if (!ReaderPresent())
         return;
-    // The reader's input queue can only be seen from the slave side.
+    // The reader's input queue can only be seen from the slave side. A reader that took the
+    // line for itself (TIOCEXCL, as serial libraries do) keeps us out: then give it a moment.
     const int slave = ::open(m_slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (slave < 0)
+    if (slave < 0) {
+        std::this_thread::sleep_for(1s);
         return;
+    }
     // Give up when a reader stops taking bytes for two seconds; two empty looks in a row,
     // since written bytes reach the queue a moment after the write.
     int queued = 0;

@@ -21,7 +21,6 @@ constexpr int kStatsRow = 40;
 constexpr int kClockCol = 67;
 constexpr int kStrengthCol = 50;
 // Where the fields of a player line start.
-constexpr int kGoalsOffset = 23;
 constexpr int kShotsOffset = 33;
 constexpr int kPimOffset = 41;
 constexpr int kIceOffset = 45;

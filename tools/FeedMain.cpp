@@ -30,7 +30,8 @@ constexpr std::string_view kHelp =
     "With --pty nothing is lost to an unread pseudo-terminal: playing starts when a program\n"
     "opens LINK, pauses while no program has it open and goes on when one opens it again.\n"
     "At the end the feed waits until the reader has taken the last bytes (it gives up when\n"
-    "the reader takes nothing for two seconds).\n"
+    "the reader takes nothing for two seconds; when the reader keeps others out of the line,\n"
+    "it waits one second).\n"
     "\n"
     "Exit status: 0 when the capture was played, 2 on bad arguments or files that cannot be\n"
     "opened, 1 when writing fails; ended by a signal, the feed ends by that signal.\n";
