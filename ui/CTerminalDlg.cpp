@@ -1,14 +1,25 @@
 #include "CTerminalDlg.h"
 
+#include "CAppResources.h"
+#include "CExportText.h"
 #include "CExtentDelegate.h"
 #include "CScreenText.h"
+#include "CSystemMenu.h"
+#include "CTextPrinter.h"
 #include "DisplayText.h"
 
+#include <QClipboard>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QTimerEvent>
@@ -139,6 +150,8 @@ CTerminalDlg::CTerminalDlg(QWidget* parent) : QDialog(parent, kWindowFlags) {
     setFont(DialogFont());
     CreateControls();
     resize(MapDialogRect(QRect(QPoint(0, 0), kTemplateSize), DialogBaseUnits(font())).size());
+    m_systemMenu = new CSystemMenu(this, m_list);
+    setWindowIcon(CAppResources::Icon());
 
     m_port.LoadSettings();
     UpdateButtons();
@@ -172,6 +185,9 @@ void CTerminalDlg::CreateControls() {
     connect(m_configPortButton, &QPushButton::clicked, this, &CTerminalDlg::OnConfigPort);
     connect(m_monitorButton, &QPushButton::clicked, this, &CTerminalDlg::OnMonitor);
     connect(m_closeButton, &QPushButton::clicked, this, &CTerminalDlg::OnClose);
+    connect(m_copyButton, &QPushButton::clicked, this, &CTerminalDlg::OnCopy);
+    connect(m_printButton, &QPushButton::clicked, this, &CTerminalDlg::OnPrint);
+    connect(m_saveFileButton, &QPushButton::clicked, this, &CTerminalDlg::OnSaveFile);
 }
 
 QWidget* CTerminalDlg::Control(int id) const {
@@ -190,6 +206,54 @@ void CTerminalDlg::OnConfigPort() {
     m_port.Reconfigure();
     UpdateButtons();
 }
+
+// Latin-1 keeps every 8-bit byte of the rows as one character of the clipboard text.
+void CTerminalDlg::OnCopy() {
+    const std::string bytes = CExportText::ClipboardText(m_lines);
+    const QString text = QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->setText(text);
+    if (clipboard->text() != text)
+        QMessageBox::warning(this, QStringLiteral("Tallyview"),
+                             QStringLiteral("Unable to set Clipboard data"));
+}
+
+void CTerminalDlg::OnPrint() {
+    const QString path = QFileInfo(m_port.SettingsPath()).dir().filePath(QLatin1String(kPrintFile));
+    if (WriteLines(path))
+        CTextPrinter().PrintToDefault(path);
+}
+
+void CTerminalDlg::OnSaveFile() {
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter(QStringLiteral("TXT Files (*.txt)"));
+    dialog.setDefaultSuffix(QStringLiteral("txt"));
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+        WriteLines(dialog.selectedFiles().constFirst());
+}
+
+bool CTerminalDlg::WriteLines(const QString& path) {
+    const std::string text = CExportText::FileText(m_lines);
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        file.write(text.data(), static_cast<qint64>(text.size()));
+        file.close();
+        if (file.error() == QFileDevice::NoError)
+            return true;
+    }
+    QMessageBox::warning(this, QStringLiteral("Tallyview"),
+                         QStringLiteral("The lines could not be written to %1: %2.")
+                             .arg(QDir::toNativeSeparators(path), file.errorString()));
+    return false;
+}
+
+#ifdef Q_OS_WIN
+bool CTerminalDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+    return m_systemMenu->HandleNativeEvent(message) ||
+           QDialog::nativeEvent(eventType, message, result);
+}
+#endif
 
 void CTerminalDlg::OnMonitor() {
     m_port.ViewMonitor(1);

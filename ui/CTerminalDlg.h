@@ -8,6 +8,7 @@
 #include <vector>
 
 class CExtentDelegate;
+class CSystemMenu;
 class QLabel;
 class QListWidget;
 class QPushButton;
@@ -34,6 +35,8 @@ public:
     static constexpr int kRefreshMs = 2000;
     // Below this client size the controls keep their last positions.
     static constexpr QSize kMinLayoutSize{739, 544};
+    // Print writes the rows here, next to the settings file, and prints this file.
+    static constexpr const char* kPrintFile = "TallyviewTemp.txt";
 
     explicit CTerminalDlg(QWidget* parent = nullptr);
     ~CTerminalDlg() override;
@@ -42,6 +45,9 @@ public:
     void UpdateButtons();
     // The refresh timer's handler: drains the port and shows the screen.
     void RefreshDisplay(int timerId);
+    // Writes the rows as last shown to a text file (CR LF line ends). A file that cannot be
+    // created or written is reported; what was written stays.
+    bool WriteLines(const QString& path);
 
     QWidget* Control(int id) const;
     CTerminalPort& Port() { return m_port; }
@@ -56,12 +62,18 @@ protected:
     void timerEvent(QTimerEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+#ifdef Q_OS_WIN
+    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
+#endif
 
 private:
     void CreateControls();
     void OnConfigPort();
     void OnMonitor();
     void OnClose();
+    void OnCopy();
+    void OnPrint();
+    void OnSaveFile();
     bool CloseWithSettings();
     void LayOut(QSize client);
     void ShowRows(int selection);
@@ -83,4 +95,5 @@ private:
     std::string m_status;
     std::string m_label;
     CExtentDelegate* m_extentDelegate = nullptr; // holds the list's horizontal scroll extent
+    CSystemMenu* m_systemMenu = nullptr;
 };
