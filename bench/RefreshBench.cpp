@@ -1,0 +1,153 @@
+// The main window's refresh: its cost on a full screen of changing rows, and the program's
+// memory after an hour of the sample game at 9600 baud. Runs on the offscreen platform.
+#include "CTerminalDlg.h"
+#include "PtyPair.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr char kEsc = 27;
+// 9600 baud, 8N1: ten bit times per byte.
+constexpr std::size_t kBytesPerSecond = 960;
+constexpr std::size_t kBytesPerHour = kBytesPerSecond * 3600;
+constexpr std::size_t kBytesPerRefresh = kBytesPerSecond * CTerminalDlg::kRefreshMs / 1000;
+
+// A main window in a folder of its own (no settings file), its port open on a pseudo-terminal.
+class OpenWindow {
+public:
+    OpenWindow() {
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(m_dir.path());
+        m_dialog = std::make_unique<CTerminalDlg>();
+        QDir::setCurrent(previous);
+        CPortSettings settings;
+        settings.m_device = QString::fromStdString(m_pty.SlavePath());
+        CTerminalPort& port = m_dialog->Port();
+        port.SetSettings(settings);
+        port.SetProtocol(CTnCommPortEx::kTerminalProtocol);
+        if (!port.Open())
+            throw std::runtime_error("cannot open " + m_pty.SlavePath());
+        m_dialog->UpdateButtons();
+    }
+
+    CTerminalDlg& Dialog() { return *m_dialog; }
+    // What the reader thread does with every byte from the line.
+    void Receive(std::string_view bytes) {
+        for (const char b : bytes)
+            m_dialog->Port().HandleTerminalData(b);
+    }
+    void Refresh() { m_dialog->RefreshDisplay(m_dialog->TimerId()); }
+
+private:
+    QTemporaryDir m_dir;
+    PtyPair m_pty;
+    std::unique_ptr<CTerminalDlg> m_dialog;
+};
+
+// 42 rows of 132 columns, every one different from the screen before.
+std::string FullScreen(int frame) {
+    std::string bytes{kEsc, '`', ';'};
+    for (int row = 0; row < CTerminalScreen::kRows; ++row) {
+        bytes += {kEsc, '=', static_cast<char>(32 + row), ' '};
+        std::string text = "frame " + std::to_string(frame) + " row " + std::to_string(row) + " ";
+        while (text.size() < CTerminalScreen::kCols)
+            text += static_cast<char>('A' + (frame + row + text.size()) % 26);
+        bytes += text;
+    }
+    return bytes;
+}
+
+void RefreshFullScreen(benchmark::State& state, bool shown) {
+    OpenWindow window;
+    if (shown)
+        window.Dialog().show();
+    int frame = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        window.Receive(FullScreen(frame++));
+        state.ResumeTiming();
+        window.Refresh();
+        // Shown, the list repaints the changed rows too.
+        if (shown)
+            QCoreApplication::processEvents();
+    }
+    if (window.Dialog().Lines().size() != CTerminalScreen::kRows)
+        state.SkipWithError("the refresh did not show all 42 rows");
+}
+
+void BM_RefreshFullScreen(benchmark::State& state) {
+    RefreshFullScreen(state, false);
+}
+void BM_RefreshAndPaintFullScreen(benchmark::State& state) {
+    RefreshFullScreen(state, true);
+}
+BENCHMARK(BM_RefreshFullScreen)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RefreshAndPaintFullScreen)->Unit(benchmark::kMicrosecond);
+
+double ResidentMiB() {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0;
+    long resident = 0;
+    statm >> pages >> resident;
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0;
+}
+
+double PeakResidentMiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0; // kilobytes on Linux
+}
+
+// An hour of the sample game, looped, delivered at the line rate's share per refresh.
+void BM_HourOfSampleGame(benchmark::State& state) {
+    std::ifstream file(TALLYVIEW_SAMPLE_CAPTURE, std::ios::binary);
+    const std::string sample{std::istreambuf_iterator<char>(file), {}};
+    if (sample.empty()) {
+        state.SkipWithError("cannot read " TALLYVIEW_SAMPLE_CAPTURE);
+        return;
+    }
+    for (auto _ : state) {
+        OpenWindow window;
+        window.Dialog().show();
+        window.Refresh();
+        QCoreApplication::processEvents();
+        const double before = ResidentMiB();
+        std::size_t at = 0;
+        for (std::size_t sent = 0; sent < kBytesPerHour; sent += kBytesPerRefresh) {
+            for (std::size_t n = 0; n < kBytesPerRefresh; ++n, at = (at + 1) % sample.size())
+                window.Dialog().Port().HandleTerminalData(sample[at]);
+            window.Refresh();
+            QCoreApplication::processEvents();
+        }
+        const double after = ResidentMiB();
+        state.counters["rss_start_MiB"] = before;
+        state.counters["rss_end_MiB"] = after;
+        state.counters["peak_rss_MiB"] = PeakResidentMiB();
+        state.counters["pending_bytes"] = static_cast<double>(window.Dialog().Port().PendingSize());
+    }
+}
+BENCHMARK(BM_HourOfSampleGame)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("Tallyview"));
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
