@@ -1,4 +1,5 @@
 #include "CAboutDlg.h"
+#include "CAppResources.h"
 #include "ExportTestSupport.h"
 
 #include <QFontMetrics>
@@ -89,4 +90,20 @@ TEST(AboutDlg, EveryTextFitsWithTheSubstitutedFont) {
     ASSERT_NE(ok, nullptr);
     EXPECT_TRUE(ok->isDefault());
     EXPECT_LE(QFontMetrics(ok->font()).horizontalAdvance(ok->text()), ok->width());
+}
+
+TEST(AppResources, VersionOfThisRelease) {
+    EXPECT_EQ(CAppResources::Version(), "1.0.0.1");
+}
+
+// Every size the desktop and the window frames ask for is there and really has that size.
+TEST(AppResources, IconImageForEverySize) {
+    const QIcon icon = CAppResources::Icon();
+    const QList<QSize> available = icon.availableSizes();
+    for (const int size : CAppResources::kIconSizes) {
+        EXPECT_TRUE(available.contains(QSize(size, size))) << size;
+        const QPixmap pixmap = icon.pixmap(QSize(size, size));
+        EXPECT_EQ(pixmap.size(), QSize(size, size)) << size;
+        EXPECT_FALSE(pixmap.toImage().allGray()) << size << ": blank or grey picture";
+    }
 }

@@ -37,6 +37,13 @@ ipp_jstate_t JobState(int jobId) {
     return state;
 }
 
+bool QueueBusy() {
+    cups_job_t* jobs = nullptr;
+    const int count = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, kQueue, 0, CUPS_WHICHJOBS_ACTIVE);
+    cupsFreeJobs(count, jobs);
+    return count > 0;
+}
+
 // Where cups-pdf puts this user's files: its "Out" setting, ${HOME}/PDF unless changed.
 QDir CupsPdfOutput() {
     QString out = QStringLiteral("${HOME}/PDF");
@@ -130,4 +137,53 @@ TEST_F(CupsPrintTest, RefusedJobIsReported) {
     EXPECT_EQ(caption, QStringLiteral("Tallyview"));
     EXPECT_EQ(text, printer.LastError());
     EXPECT_TRUE(text.contains(QLatin1String(kRefusingQueue))) << text.toStdString();
+}
+
+namespace {
+
+class DialogPrintTest : public ExportDialogTest {
+protected:
+    void SetUp() override {
+        if (geteuid() != 0)
+            GTEST_SKIP() << "needs root, to run the CUPS scheduler with its PDF queue";
+        ASSERT_TRUE(QueueExists(kQueue)) << "the CUPS fixture did not set up " << kQueue;
+        ExportDialogTest::SetUp();
+    }
+};
+
+} // namespace
+
+// Print writes the shown rows next to the settings file and the default queue gets them as
+// one page.
+TEST_F(DialogPrintTest, PrintSendsTheRowsToTheDefaultPrinter) {
+    const QDir out = CupsPdfOutput();
+    const QStringList pattern{QStringLiteral("TallyviewTemp*.pdf")};
+    for (const QString& old : out.entryList(pattern, QDir::Files))
+        QFile::remove(out.filePath(old));
+    QByteArray rows;
+    for (int i = 0; i < 42; ++i)
+        rows += FullRow(i);
+    ShowRows(rows);
+    NextModal unexpected([](QWidget* box) {
+        ADD_FAILURE() << "message box: " << qobject_cast<QMessageBox*>(box)->text().toStdString();
+        box->close();
+    });
+    Click(CTerminalDlg::IDC_PRINT);
+
+    QByteArray expected;
+    for (int i = 0; i < 42; ++i)
+        expected += FullRow(i) + "\r\n";
+    EXPECT_EQ(ReadFile(m_dir.filePath(QStringLiteral("TallyviewTemp.txt"))), expected);
+    QStringList files;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            files = out.entryList(pattern, QDir::Files);
+            return !files.isEmpty() && !QueueBusy();
+        },
+        60000))
+        << "no TallyviewTemp*.pdf in " << out.path().toStdString();
+    ASSERT_EQ(files.size(), 1);
+    const QByteArray info = RunTool(QStringLiteral("pdfinfo"), {out.filePath(files[0])});
+    EXPECT_TRUE(info.contains("\nPages:           1\n")) << info.toStdString();
+    QFile::remove(out.filePath(files[0]));
 }

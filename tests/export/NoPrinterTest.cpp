@@ -25,3 +25,20 @@ TEST(NoPrinter, PrintSaysSoInAMessageBox) {
     EXPECT_EQ(text, QStringLiteral("No printer is configured: the lines were not printed."));
     EXPECT_EQ(printer.JobId(), 0);
 }
+
+// Print still leaves the rows in the print file, and each Print replaces it.
+TEST_F(ExportDialogTest, PrintWithoutPrinterSaysSoAndKeepsThePrintFile) {
+    const QString printFile = m_dir.filePath(QStringLiteral("TallyviewTemp.txt"));
+    for (const int first : {0, 7}) {
+        ShowRows(FullRow(first) + FullRow(first + 1));
+        QString text;
+        NextModal answer([&](QWidget* modal) {
+            text = qobject_cast<QMessageBox*>(modal)->text();
+            modal->close();
+        });
+        Click(CTerminalDlg::IDC_PRINT);
+        ASSERT_TRUE(answer.Handled());
+        EXPECT_EQ(text, QStringLiteral("No printer is configured: the lines were not printed."));
+        EXPECT_EQ(ReadFile(printFile), FullRow(first) + "\r\n" + FullRow(first + 1) + "\r\n");
+    }
+}

@@ -9,16 +9,6 @@ namespace {
 
 constexpr double kPointsPerMm = 72.0 / 25.4;
 
-// A full row of 132 letters and digits, different for every index, readable back from a PDF.
-QByteArray FullRow(int index) {
-    static const QByteArray alphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    QByteArray row = QByteArray::number(index).rightJustified(2, '0').prepend('R');
-    for (int i = 0; row.size() < CTextPrinter::kColumns; ++i)
-        row += alphabet[(index * 5 + i) % alphabet.size()];
-    return row;
-}
-
 class TextPrinterTest : public ::testing::Test {
 protected:
     QString Path(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)); }
