@@ -10,7 +10,7 @@ ROOT=$PWD
 PACKAGES=(
     g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev
     qt6-base-dev qt6-serialport-dev libgl-dev libvterm-dev
-    xvfb xauth xclip socat procps fonts-liberation poppler-utils
+    xvfb xauth xclip socat procps fonts-liberation poppler-utils x11-apps netpbm
     cups cups-client cups-bsd printer-driver-cups-pdf libcups2-dev
     clang libclang-rt-14-dev
 )

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# The main job, live: tallyview-feed plays the bundled sample game on a pseudo-terminal and
+# Tallyview shows it.
+#   bash tools/demo.sh BUILDDIR
+# Everything happens in BUILDDIR/demo, with a "Tallyview.cfg" of its own there; no other
+# settings file is touched. With a display the window opens there until it is closed; without
+# one it runs under Xvfb, a screenshot is taken after the first refreshes and its path printed.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=$(cd "${1:?usage: bash tools/demo.sh BUILDDIR}" && pwd)
+APP=$BUILD/ui/tallyview
+FEED=$BUILD/tools/tallyview-feed
+SAMPLE=$ROOT/tools/samples/sample-game.cap
+WORK=$BUILD/demo
+LINK=$WORK/ttyTallyview
+SHOT=$WORK/tallyview-demo.png
+# Three refreshes of the window (one every two seconds) and a little more.
+SHOT_AFTER=7
+TITLE="Korvane Benchline Emulator"
+
+for f in "$APP" "$FEED"; do
+    [ -x "$f" ] || { echo "demo: $f is missing; build first (bash dev.sh demo)" >&2; exit 1; }
+done
+mkdir -p "$WORK"
+cd "$WORK"
+
+PIDS=()
+stop_all() {
+    local i
+    for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do
+        kill "${PIDS[i]}" 2>/dev/null || true
+        wait "${PIDS[i]}" 2>/dev/null || true
+    done
+}
+trap stop_all EXIT
+trap 'exit 130' INT TERM
+
+wait_for() { # wait_for SECONDS COMMAND...: polls COMMAND every 0.1 s
+    local tries=$(($1 * 10))
+    shift
+    until "$@"; do
+        ((tries-- > 0)) || return 1
+        sleep 0.1
+    done
+}
+
+"$FEED" --loop --pty "$LINK" "$SAMPLE" >/dev/null &
+PIDS+=($!)
+wait_for 5 test -L "$LINK" || { echo "demo: tallyview-feed did not create $LINK" >&2; exit 1; }
+
+cat >Tallyview.cfg <<CFG
+Tallyview port settings 1
+device=$LINK
+baud=9600
+databits=8
+parity=none
+stopbits=1
+flow=none
+CFG
+
+if [ -n "${DISPLAY:-}" ]; then
+    echo "Tallyview is showing the sample game; close its window to end the demo."
+    "$APP"
+    exit 0
+fi
+
+# No display: a virtual one, the window on it, and a picture of the window.
+command -v Xvfb >/dev/null || { echo "demo: no DISPLAY and no Xvfb" >&2; exit 1; }
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/xvfb-display" 2>"$WORK/xvfb.log" &
+PIDS+=($!)
+wait_for 10 test -s "$WORK/xvfb-display" || { echo "demo: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$(cat "$WORK/xvfb-display")"
+
+"$APP" 2>"$WORK/tallyview.log" &
+PIDS+=($!)
+sleep "$SHOT_AFTER"
+kill -0 "${PIDS[-1]}" 2>/dev/null || { echo "demo: Tallyview ended early; see $WORK/tallyview.log" >&2; exit 1; }
+xwd -silent -name "$TITLE" | xwdtopnm 2>/dev/null | pnmtopng >"$SHOT"
+echo "Tallyview showed the sample game for $SHOT_AFTER seconds under Xvfb; screenshot: $SHOT"
