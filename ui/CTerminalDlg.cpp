@@ -1,6 +1,7 @@
 #include "CTerminalDlg.h"
 
 #include "CAppResources.h"
+#include "CDialogUnits.h"
 #include "CExportText.h"
 #include "CExtentDelegate.h"
 #include "CScreenText.h"
@@ -83,26 +84,6 @@ QFont DialogFont() {
     return font;
 }
 
-// Horizontal base: the average width of the 52 letters; vertical base: the font height.
-QSize DialogBaseUnits(const QFont& font) {
-    const QFontMetrics metrics(font);
-    const int letters = metrics.horizontalAdvance(
-        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    return {(letters + 26) / 52, metrics.height()};
-}
-
-int DluToX(int dlu, QSize base) {
-    return (dlu * base.width() + 2) / 4;
-}
-int DluToY(int dlu, QSize base) {
-    return (dlu * base.height() + 4) / 8;
-}
-
-QRect MapDialogRect(const QRect& dlu, QSize base) {
-    return {DluToX(dlu.x(), base), DluToY(dlu.y(), base), DluToX(dlu.width(), base),
-            DluToY(dlu.height(), base)};
-}
-
 // Rectangle from its four edges, right and bottom exclusive.
 QRect FromEdges(int left, int top, int right, int bottom) {
     return {left, top, right - left, bottom - top};
@@ -149,7 +130,7 @@ CTerminalDlg::CTerminalDlg(QWidget* parent) : QDialog(parent, kWindowFlags) {
     setWindowTitle(QStringLiteral("Korvane Benchline Emulator"));
     setFont(DialogFont());
     CreateControls();
-    resize(MapDialogRect(QRect(QPoint(0, 0), kTemplateSize), DialogBaseUnits(font())).size());
+    resize(CDialogUnits(font()).Map(kTemplateSize));
     m_systemMenu = new CSystemMenu(this, m_list);
     setWindowIcon(CAppResources::Icon());
 
@@ -161,11 +142,11 @@ CTerminalDlg::CTerminalDlg(QWidget* parent) : QDialog(parent, kWindowFlags) {
 CTerminalDlg::~CTerminalDlg() = default;
 
 void CTerminalDlg::CreateControls() {
-    const QSize base = DialogBaseUnits(font());
+    const CDialogUnits units(font());
     for (const ControlTemplate& t : kControls) {
         QWidget* control = CreateControl(t, this);
         control->setObjectName(QString::number(t.id));
-        control->setGeometry(MapDialogRect(t.rect, base));
+        control->setGeometry(units.Map(t.rect));
         control->setEnabled(!t.initiallyDisabled);
     }
     m_closeButton = qobject_cast<QPushButton*>(Control(IDC_CLOSE));
