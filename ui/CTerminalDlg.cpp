@@ -44,28 +44,21 @@ struct ControlTemplate {
 
 constexpr QSize kTemplateSize{422, 311};
 
+// clang-format off
 constexpr std::array<ControlTemplate, 10> kControls{{
-    {CTerminalDlg::IDC_LIST, Kind::List, "", {7, 20, 408, 255}, {}, false},
-    {CTerminalDlg::IDC_CURSOR,
-     Kind::Static,
-     "x-y",
-     {7, 5, 78, 8},
-     Qt::AlignLeft | Qt::AlignVCenter,
-     false},
-    {CTerminalDlg::IDC_STATUS,
-     Kind::Static,
-     "Status",
-     {175, 5, 240, 8},
-     Qt::AlignRight | Qt::AlignVCenter,
-     false},
-    {CTerminalDlg::IDC_CONFIG_PORT, Kind::Button, "Config Port", {7, 293, 50, 14}, {}, false},
-    {CTerminalDlg::IDC_MONITOR, Kind::Button, "Monitor", {78, 293, 50, 14}, {}, false},
-    {CTerminalDlg::IDC_LABEL, Kind::Static, "Label", {7, 279, 408, 8}, Qt::AlignCenter, false},
-    {CTerminalDlg::IDC_COPY, Kind::Button, "Copy", {149, 293, 50, 14}, {}, true},
-    {CTerminalDlg::IDC_PRINT, Kind::Button, "Print", {220, 293, 50, 14}, {}, true},
-    {CTerminalDlg::IDC_SAVE_FILE, Kind::Button, "Save File", {291, 293, 50, 14}, {}, true},
-    {CTerminalDlg::IDC_CLOSE, Kind::Button, "CLOSE", {365, 293, 50, 14}, {}, false},
+    // id                            kind          text           rectangle (DLU)    alignment                           initially disabled
+    {CTerminalDlg::IDC_LIST,         Kind::List,   "",            {7, 20, 408, 255}, {},                                 false},
+    {CTerminalDlg::IDC_CURSOR,       Kind::Static, "x-y",         {7, 5, 78, 8},     Qt::AlignLeft | Qt::AlignVCenter,   false},
+    {CTerminalDlg::IDC_STATUS,       Kind::Static, "Status",      {175, 5, 240, 8},  Qt::AlignRight | Qt::AlignVCenter,  false},
+    {CTerminalDlg::IDC_CONFIG_PORT,  Kind::Button, "Config Port", {7, 293, 50, 14},  {},                                 false},
+    {CTerminalDlg::IDC_MONITOR,      Kind::Button, "Monitor",     {78, 293, 50, 14}, {},                                 false},
+    {CTerminalDlg::IDC_LABEL,        Kind::Static, "Label",       {7, 279, 408, 8},  Qt::AlignCenter,                    false},
+    {CTerminalDlg::IDC_COPY,         Kind::Button, "Copy",        {149, 293, 50, 14}, {},                                true},
+    {CTerminalDlg::IDC_PRINT,        Kind::Button, "Print",       {220, 293, 50, 14}, {},                                true},
+    {CTerminalDlg::IDC_SAVE_FILE,    Kind::Button, "Save File",   {291, 293, 50, 14}, {},                                true},
+    {CTerminalDlg::IDC_CLOSE,        Kind::Button, "CLOSE",       {365, 293, 50, 14}, {},                                false},
 }};
+// clang-format on
 
 constexpr Qt::WindowFlags kWindowFlags = Qt::Window | Qt::WindowTitleHint |
                                          Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
