@@ -289,6 +289,10 @@ struct CloseCase {
     int result;
 };
 
+void PrintTo(const CloseCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ClosePathTest : public DialogTest, public ::testing::WithParamInterface<CloseCase> {};
 
 TEST_P(ClosePathTest, StoresSettingsOnlyWhenClosedWithThePortOpen) {
