@@ -304,8 +304,8 @@ void CTerminalDlg::RefreshDisplay(int timerId) {
     m_lines = m_port.Rows();
     m_status = m_port.StatusText();
     m_label = m_port.LabelText();
-    const QString cursor =
-        QString::fromStdString(CScreenText::CursorText(m_port.Row(), m_port.Col()));
+    m_cursorRow = m_port.Row() + 1;
+    m_cursorCol = m_port.Col() + 1;
 
     const int selection = SelectedRow();
     m_lines.resize(CScreenText::ShownRowCount(m_lines));
@@ -313,7 +313,8 @@ void CTerminalDlg::RefreshDisplay(int timerId) {
 
     m_statusField->setText(DisplayText(CScreenText::UpToNul(m_status)));
     m_labelField->setText(DisplayText(CScreenText::UpToNul(m_label)));
-    m_cursorField->setText(cursor);
+    m_cursorField->setText(
+        QString::fromStdString(CScreenText::CursorText(m_cursorRow - 1, m_cursorCol - 1)));
 }
 
 int CTerminalDlg::SelectedRow() const {

@@ -94,6 +94,8 @@ private:
     std::vector<std::string> m_lines;
     std::string m_status;
     std::string m_label;
+    int m_cursorRow = 0; // 1-based, as last shown
+    int m_cursorCol = 0;
     CExtentDelegate* m_extentDelegate = nullptr; // holds the list's horizontal scroll extent
     CSystemMenu* m_systemMenu = nullptr;
 };

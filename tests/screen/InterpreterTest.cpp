@@ -119,6 +119,10 @@ struct MessageCase {
     std::size_t handled;
 };
 
+void PrintTo(const MessageCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class Message : public ::testing::TestWithParam<MessageCase> {};
 
 TEST_P(Message, SetsFieldsWithoutTouchingScreen) {
@@ -177,6 +181,10 @@ struct UnknownCase {
     std::string row0;
     std::size_t handled;
 };
+
+void PrintTo(const UnknownCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class Unknown : public ::testing::TestWithParam<UnknownCase> {};
 
