@@ -23,3 +23,11 @@ std::string_view CCommandLine::ValueOf(const std::vector<std::string_view>& args
         throw std::runtime_error("option " + Quoted(args[i]) + " needs a value");
     return args[++i];
 }
+
+void CCommandLine::TakeCapture(std::string_view arg, std::string& capture) {
+    if (arg.size() > 1 && arg.front() == '-')
+        throw std::runtime_error("unknown option " + Quoted(arg));
+    if (!capture.empty())
+        throw std::runtime_error("more than one capture given: " + Quoted(arg));
+    capture = arg;
+}

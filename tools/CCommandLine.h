@@ -14,4 +14,7 @@ public:
     static std::size_t ParseCount(std::string_view text, std::string_view what);
     // The value after the option at args[i]; moves i onto it.
     static std::string_view ValueOf(const std::vector<std::string_view>& args, std::size_t& i);
+    // An argument that is not an option's value: the capture, given once; anything else
+    // starting with '-' is an unknown option.
+    static void TakeCapture(std::string_view arg, std::string& capture);
 };

@@ -37,12 +37,8 @@ CFeedOptions CFeedOptions::Parse(const std::vector<std::string_view>& args) {
             options.m_device = NonEmpty(CCommandLine::ValueOf(args, i), arg);
         } else if (arg == "--pty") {
             options.m_link = NonEmpty(CCommandLine::ValueOf(args, i), arg);
-        } else if (arg.size() > 1 && arg.front() == '-') {
-            throw std::runtime_error("unknown option " + CCommandLine::Quoted(arg));
-        } else if (!options.m_capture.empty()) {
-            throw std::runtime_error("more than one capture given: " + CCommandLine::Quoted(arg));
         } else {
-            options.m_capture = arg;
+            CCommandLine::TakeCapture(arg, options.m_capture);
         }
     }
     if (options.m_help)

@@ -19,12 +19,8 @@ CReplayOptions CReplayOptions::Parse(const std::vector<std::string_view>& args) 
                 throw std::runtime_error("chunk size must be at least 1");
         } else if (arg == "--drain-at") {
             options.m_drainAtFile = CCommandLine::ValueOf(args, i);
-        } else if (arg.size() > 1 && arg.front() == '-') {
-            throw std::runtime_error("unknown option " + CCommandLine::Quoted(arg));
-        } else if (!options.m_capture.empty()) {
-            throw std::runtime_error("more than one capture given: " + CCommandLine::Quoted(arg));
         } else {
-            options.m_capture = arg;
+            CCommandLine::TakeCapture(arg, options.m_capture);
         }
     }
     if (options.m_help)
