@@ -36,7 +36,7 @@ struct StartUpCase {
     std::optional<QByteArray> m_file; // "@PTY@" stands for the device the test provides
     bool m_readOnly = false;
     bool m_opens = false;
-    QString m_message; // part of the one message expected; empty: no message
+    QString m_message = {}; // part of the one message expected; empty: no message
 };
 
 void PrintTo(const StartUpCase& c, std::ostream* out) {
