@@ -1,4 +1,5 @@
 // The configuration dialog: what it shows, what it returns and what it refuses.
+#include "CModalAnswerer.h"
 #include "CTnCommDlgPortCfg.h"
 #include "PortTestSupport.h"
 
@@ -62,7 +63,7 @@ TEST_P(PortConfigDialogRefuses, SaysWhyAndStaysOpen) {
     dialog.show();
     dialog.findChild<QComboBox*>(QStringLiteral("device"))->setEditText(GetParam().m_device);
     dialog.findChild<QComboBox*>(QStringLiteral("baud"))->setEditText(GetParam().m_baud);
-    CModalAnswerer answerer;
+    CModalAnswerer answerer({}, CModalAnswerer::Ok);
     dialog.accept();
 
     ASSERT_EQ(answerer.Messages().size(), 1);

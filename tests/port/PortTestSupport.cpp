@@ -1,10 +1,8 @@
 #include "PortTestSupport.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QDir>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QThread>
 #include <sys/fsuid.h>
 #include <unistd.h>
@@ -18,31 +16,6 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
         QThread::msleep(5);
     }
     return true;
-}
-
-CModalAnswerer::CModalAnswerer(std::function<void(QDialog&)> onDialog)
-    : m_onDialog(std::move(onDialog)) {
-    m_timer.setInterval(20);
-    QObject::connect(&m_timer, &QTimer::timeout, [this] { Poll(); });
-    m_timer.start();
-}
-
-void CModalAnswerer::Poll() {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-        m_messages.append({box->windowTitle(), box->text(), box->detailedText()});
-        box->done(QMessageBox::Ok);
-    } else if (auto* dialog = qobject_cast<QDialog*>(modal); dialog && m_onDialog) {
-        m_onDialog(*dialog);
-    }
-}
-
-CTempCwd::CTempCwd() : m_previous(QDir::currentPath()) {
-    QDir::setCurrent(m_dir.path());
-}
-
-CTempCwd::~CTempCwd() {
-    QDir::setCurrent(m_previous);
 }
 
 namespace {

@@ -2,11 +2,7 @@
 
 #include "CTerminalPort.h"
 
-#include <QDialog>
 #include <QProcess>
-#include <QStringList>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <functional>
 #include <mutex>
 #include <ostream>
@@ -19,40 +15,6 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 
 // Runs the event loop until done() holds or timeoutMs passed; returns done().
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000);
-
-// Answers the modal windows the code under test opens: every message box is recorded and
-// closed with OK; any other modal dialog is handed to onDialog each time it is on top.
-class CModalAnswerer {
-public:
-    struct Message {
-        QString m_caption;
-        QString m_text;
-        QString m_detail;
-    };
-
-    explicit CModalAnswerer(std::function<void(QDialog&)> onDialog = {});
-    const QList<Message>& Messages() const { return m_messages; }
-
-private:
-    void Poll();
-
-    std::function<void(QDialog&)> m_onDialog;
-    QList<Message> m_messages;
-    QTimer m_timer;
-};
-
-// A temporary directory made the current one for the test's lifetime.
-class CTempCwd {
-public:
-    CTempCwd();
-    ~CTempCwd();
-    QString Path() const { return m_dir.path(); }
-    QString File(const QString& name) const { return m_dir.filePath(name); }
-
-private:
-    QTemporaryDir m_dir;
-    QString m_previous;
-};
 
 // Makes this thread's file accesses those of an ordinary user while it lives, so permission
 // checks hold when the tests run as root. Nothing changes for an ordinary user.

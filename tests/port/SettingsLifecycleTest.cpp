@@ -1,5 +1,7 @@
 // The settings file at start-up, at "Config Port" and at close, against real files and real
 // pseudo-terminals.
+#include "CModalAnswerer.h"
+#include "CTempCwd.h"
 #include "PortTestSupport.h"
 #include "PtyPair.h"
 
@@ -67,7 +69,7 @@ TEST_P(SettingsStartUp, OpensReportsOrStaysQuietAndLeavesTheFile) {
     }
 
     CTerminalPort port;
-    CModalAnswerer answerer;
+    CModalAnswerer answerer({}, CModalAnswerer::Ok);
     {
         CUnprivilegedFiles unprivileged;
         port.LoadSettings();
@@ -158,7 +160,7 @@ TEST(SettingsSave, WhileOpenStoresWhatTheNextStartRestores) {
                     .startsWith("Tallyview port settings 1\ndevice=" +
                                 QByteArray::fromStdString(pty.SlavePath()) + "\nbaud=57600\n"));
     CTerminalPort next;
-    CModalAnswerer answerer;
+    CModalAnswerer answerer({}, CModalAnswerer::Ok);
     next.LoadSettings();
     EXPECT_TRUE(next.IsOpen());
     EXPECT_EQ(next.Settings(), settings);
@@ -200,7 +202,7 @@ TEST_P(SettingsSaveFailure, IsReportedAndLeavesTheFileAsItWas) {
     PtyPair pty;
     OpenWith(port, SettingsOn(pty.SlavePath()));
     QFile::setPermissions(cwd.Path(), GetParam().m_directory);
-    CModalAnswerer answerer;
+    CModalAnswerer answerer({}, CModalAnswerer::Ok);
     bool stored = true;
     {
         CUnprivilegedFiles unprivileged;
@@ -223,9 +225,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.m_name); });
 
 // Fills the configuration dialog the way an operator would, then presses OK or Cancel.
-std::function<void(QDialog&)> Answer(const QString& device, const QString& baud,
-                                     QDialogButtonBox::StandardButton button) {
-    return [=](QDialog& dialog) {
+CModalAnswerer::Answer Answer(const QString& device, const QString& baud,
+                              QDialogButtonBox::StandardButton button) {
+    return [=](QWidget& dialog) {
         dialog.findChild<QComboBox*>(QStringLiteral("device"))->setEditText(device);
         dialog.findChild<QComboBox*>(QStringLiteral("baud"))->setEditText(baud);
         dialog.findChild<QDialogButtonBox*>()->button(button)->click();
@@ -251,7 +253,8 @@ protected:
 };
 
 TEST_F(ConfigPort, AcceptedReopensOnTheNewDeviceAndKeepsTheScreen) {
-    CModalAnswerer answerer(Answer(Second(), QStringLiteral("19200"), QDialogButtonBox::Ok));
+    CModalAnswerer answerer({Answer(Second(), QStringLiteral("19200"), QDialogButtonBox::Ok)},
+                            CModalAnswerer::Ok);
     m_port.Reconfigure();
     EXPECT_TRUE(answerer.Messages().isEmpty());
     ASSERT_TRUE(m_port.IsOpen());
@@ -266,7 +269,8 @@ TEST_F(ConfigPort, AcceptedReopensOnTheNewDeviceAndKeepsTheScreen) {
 
 TEST_F(ConfigPort, CancelledChangesNothing) {
     const CPortSettings before = m_port.Settings();
-    CModalAnswerer answerer(Answer(Second(), QStringLiteral("300"), QDialogButtonBox::Cancel));
+    CModalAnswerer answerer({Answer(Second(), QStringLiteral("300"), QDialogButtonBox::Cancel)},
+                            CModalAnswerer::Ok);
     m_port.Reconfigure();
     EXPECT_TRUE(answerer.Messages().isEmpty());
     EXPECT_TRUE(m_port.IsOpen());
@@ -277,7 +281,8 @@ TEST_F(ConfigPort, CancelledChangesNothing) {
 
 TEST_F(ConfigPort, AcceptedButUnopenableIsReportedAndNeverStored) {
     const QString away = m_cwd.File(QStringLiteral("ttyUSB9"));
-    CModalAnswerer answerer(Answer(away, QStringLiteral("9600"), QDialogButtonBox::Ok));
+    CModalAnswerer answerer({Answer(away, QStringLiteral("9600"), QDialogButtonBox::Ok)},
+                            CModalAnswerer::Ok);
     m_port.Reconfigure();
     ASSERT_EQ(answerer.Messages().size(), 1);
     EXPECT_EQ(answerer.Messages().front().m_text, QStringLiteral("FAILED to open the port!"));

@@ -1,5 +1,6 @@
 // The receive path on a real serial device: a pseudo-terminal pair, or socat standing in for
 // an adapter that is pulled out and plugged back.
+#include "CTempCwd.h"
 #include "CTnCommMonitor.h"
 #include "PortTestSupport.h"
 #include "PtyPair.h"

@@ -1,4 +1,5 @@
 // The traffic monitor and the tap it reads the line through.
+#include "CTempCwd.h"
 #include "CTnCommMonitor.h"
 #include "CTrafficTap.h"
 #include "PortTestSupport.h"
