@@ -173,7 +173,7 @@ TEST_F(DialogPrintTest, PrintSendsTheRowsToTheDefaultPrinter) {
     QByteArray expected;
     for (int i = 0; i < 42; ++i)
         expected += FullRow(i) + "\r\n";
-    EXPECT_EQ(ReadFile(m_dir.filePath(QStringLiteral("TallyviewTemp.txt"))), expected);
+    EXPECT_EQ(ReadFile(m_dir.File(QStringLiteral("TallyviewTemp.txt"))), expected);
     QStringList files;
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {

@@ -46,7 +46,7 @@ bool HaveX11() {
 TEST_F(ExportCommandsTest, SaveFileWritesTheRowsWithCrLf) {
     ShowRows(FullRow(0) + FullRow(1) + FullRow(2));
     ASSERT_EQ(Dialog().Lines().size(), 3u);
-    const QString chosen = m_dir.filePath(QStringLiteral("game"));
+    const QString chosen = m_dir.File(QStringLiteral("game"));
     QStringList filters;
     QString suffix;
     NextModal answer([&](QWidget* modal) {
@@ -71,13 +71,13 @@ TEST_F(ExportCommandsTest, SaveFileCancelledWritesNothing) {
     NextModal answer([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
     Click(CTerminalDlg::IDC_SAVE_FILE);
     ASSERT_TRUE(answer.Handled());
-    EXPECT_EQ(QDir(m_dir.path()).entryList({QStringLiteral("*.txt")}, QDir::Files), QStringList());
+    EXPECT_EQ(QDir(m_dir.Path()).entryList({QStringLiteral("*.txt")}, QDir::Files), QStringList());
 }
 
 // Choosing an existing file asks first; "No" keeps it, "Yes" replaces it.
 TEST_F(ExportCommandsTest, SaveFileAsksBeforeOverwriting) {
     ShowRows(FullRow(0));
-    const QString existing = m_dir.filePath(QStringLiteral("old.txt"));
+    const QString existing = m_dir.File(QStringLiteral("old.txt"));
     for (const bool replace : {false, true}) {
         WriteBytes(existing, "keep me");
         QString question;
@@ -109,7 +109,7 @@ TEST_F(ExportCommandsTest, WriteLinesTurnsLfIntoCrLfAndStopsAtNul) {
     QByteArray row1 = FullRow(1);
     row1[20] = '\0';
     ShowRows(row0 + row1);
-    const QString path = m_dir.filePath(QStringLiteral("rows.txt"));
+    const QString path = m_dir.File(QStringLiteral("rows.txt"));
     Dialog().WriteLines(path);
     EXPECT_EQ(ReadFile(path),
               row0.left(10) + "\r\n" + row0.mid(11) + "\r\n" + row1.left(20) + "\r\n");
@@ -119,7 +119,7 @@ TEST_F(ExportCommandsTest, WriteLinesTurnsLfIntoCrLfAndStopsAtNul) {
 TEST_F(ExportCommandsTest, WriteFailuresAreReported) {
     ShowRows(FullRow(0));
     for (const QString& path :
-         {m_dir.filePath(QStringLiteral("no/such/dir.txt")), QStringLiteral("/dev/full")}) {
+         {m_dir.File(QStringLiteral("no/such/dir.txt")), QStringLiteral("/dev/full")}) {
         QString text;
         NextModal answer([&](QWidget* modal) {
             EXPECT_EQ(modal->windowTitle(), QStringLiteral("Tallyview"));

@@ -28,7 +28,7 @@ TEST(NoPrinter, PrintSaysSoInAMessageBox) {
 
 // Print still leaves the rows in the print file, and each Print replaces it.
 TEST_F(ExportDialogTest, PrintWithoutPrinterSaysSoAndKeepsThePrintFile) {
-    const QString printFile = m_dir.filePath(QStringLiteral("TallyviewTemp.txt"));
+    const QString printFile = m_dir.File(QStringLiteral("TallyviewTemp.txt"));
     for (const int first : {0, 7}) {
         ShowRows(FullRow(first) + FullRow(first + 1));
         QString text;

@@ -1,5 +1,6 @@
 #include "UiTestSupport.h"
 
+#include "CModalAnswerer.h"
 #include "CTnCommMonitor.h"
 
 #include <QDir>
@@ -221,9 +222,9 @@ TEST_F(DialogTest, AFailedStoreKeepsTheWindowOpenAndRefreshing) {
     const int timer = Dialog().TimerId();
     // A folder where the settings file should be cannot be replaced by a file.
     ASSERT_TRUE(QFile::remove(SettingsPath()));
-    ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("Tallyview.cfg")));
+    ASSERT_TRUE(QDir(m_dir.Path()).mkdir(QStringLiteral("Tallyview.cfg")));
 
-    ModalAnswers answers{true, true};
+    CModalAnswerer answers({CModalAnswerer::Accept, CModalAnswerer::Accept});
     qobject_cast<QPushButton*>(Dialog().Control(Id::IDC_CLOSE))->click();
     Dialog().close();
     EXPECT_TRUE(answers.Done());
@@ -239,7 +240,7 @@ TEST_F(DialogTest, ConfigPortUpdatesTheButtons) {
     Dialog().Port().SetSettings(settings);
     auto* configPort = qobject_cast<QPushButton*>(Dialog().Control(Id::IDC_CONFIG_PORT));
     {
-        ModalAnswers answers{true};
+        CModalAnswerer answers(CModalAnswerer::Accept);
         configPort->click();
         EXPECT_TRUE(answers.Done());
     }
@@ -248,7 +249,7 @@ TEST_F(DialogTest, ConfigPortUpdatesTheButtons) {
 
     // The device goes away; accepting the same settings again cannot open it.
     line.reset();
-    ModalAnswers answers{true, true};
+    CModalAnswerer answers({CModalAnswerer::Accept, CModalAnswerer::Accept});
     configPort->click();
     EXPECT_EQ(answers.Texts(), QStringList{"FAILED to open the port!"});
     for (int id : {Id::IDC_MONITOR, Id::IDC_COPY, Id::IDC_PRINT, Id::IDC_SAVE_FILE})
@@ -273,7 +274,7 @@ TEST_F(DialogTest, ScreenshotOfTheWindowWithKnownText) {
     Send(rows);
     Refresh();
 
-    const QString path = m_dir.filePath(QStringLiteral("window.png"));
+    const QString path = m_dir.File(QStringLiteral("window.png"));
     ASSERT_TRUE(Dialog().grab().save(path, "PNG"));
     const QImage shot(path);
     EXPECT_EQ(shot.size(), QSize(739, 544));

@@ -3,22 +3,9 @@
 #include "CSettingsArchive.h"
 #include "CTnCommPort.h"
 
-#include <QApplication>
-#include <QDialog>
 #include <QFile>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QTest>
-#include <QTimer>
-
-DialogTest::DialogTest() : m_oldDir(QDir::currentPath()) {
-    QDir::setCurrent(m_dir.path());
-}
-
-DialogTest::~DialogTest() {
-    m_dialog.reset();
-    QDir::setCurrent(m_oldDir);
-}
 
 void DialogTest::WriteSettings() const {
     CPortSettings settings;
@@ -63,16 +50,4 @@ QStringList DialogTest::Items() {
     for (int i = 0; i < list->count(); ++i)
         items << list->item(i)->text();
     return items;
-}
-
-ModalAnswers::ModalAnswers(std::initializer_list<bool> accept) : m_accept(accept) {
-    QObject::connect(&m_timer, &QTimer::timeout, [this] {
-        auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        if (!box || Done())
-            return;
-        if (auto* message = qobject_cast<QMessageBox*>(box))
-            m_texts << message->text();
-        m_accept[m_next++] ? box->accept() : box->reject();
-    });
-    m_timer.start(20);
 }
