@@ -1,5 +1,6 @@
 #include "CAboutDlg.h"
 #include "CAppResources.h"
+#include "CModalAnswerer.h"
 #include "ExportTestSupport.h"
 
 #include <QFontMetrics>
@@ -36,13 +37,13 @@ TEST(AboutDlg, ShowsItsTextsAndClosesWithOk) {
     CAboutDlg dialog;
     QStringList shown;
     QString caption;
-    NextModal closer([&](QWidget* modal) {
-        caption = modal->windowTitle();
-        shown = Texts(*modal);
-        QTest::mouseClick(OkButton(modal), Qt::LeftButton);
+    CModalAnswerer closer([&](QWidget& modal) {
+        caption = modal.windowTitle();
+        shown = Texts(modal);
+        QTest::mouseClick(OkButton(&modal), Qt::LeftButton);
     });
     EXPECT_EQ(dialog.exec(), QDialog::Accepted);
-    ASSERT_TRUE(closer.Handled());
+    ASSERT_TRUE(closer.Done());
     EXPECT_EQ(caption, QStringLiteral("About Tallyview"));
     for (const QString& text : kFixedTexts)
         EXPECT_TRUE(shown.contains(text)) << text.toStdString();
@@ -52,9 +53,9 @@ TEST(AboutDlg, ShowsItsTextsAndClosesWithOk) {
 
 TEST(AboutDlg, EnterPressesOk) {
     CAboutDlg dialog;
-    NextModal closer([](QWidget* modal) { QTest::keyClick(modal, Qt::Key_Return); });
+    CModalAnswerer closer([](QWidget& modal) { QTest::keyClick(&modal, Qt::Key_Return); });
     EXPECT_EQ(dialog.exec(), QDialog::Accepted);
-    EXPECT_TRUE(closer.Handled());
+    EXPECT_TRUE(closer.Done());
 }
 
 TEST(AboutDlg, ShowsTheApplicationIcon) {

@@ -1,5 +1,6 @@
 // Printing through a real CUPS scheduler: the fixture (cups-setup.sh) makes the cups-pdf queue
 // TallyviewPDF the default printer and adds TallyviewRefusing, which refuses every job.
+#include "CModalAnswerer.h"
 #include "CTextPrinter.h"
 #include "ExportTestSupport.h"
 
@@ -61,6 +62,14 @@ QDir CupsPdfOutput() {
     return QDir(out);
 }
 
+// Printing that works shows nothing: any window is a failure, closed so that the test goes on.
+void FailAndClose(QWidget& window) {
+    const auto* box = qobject_cast<QMessageBox*>(&window);
+    ADD_FAILURE() << "unexpected window: "
+                  << (box ? box->text() : window.windowTitle()).toStdString();
+    window.close();
+}
+
 class CupsPrintTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -86,10 +95,7 @@ protected:
 } // namespace
 
 TEST_F(CupsPrintTest, DefaultQueueReceivesOnePageJob) {
-    NextModal unexpected([](QWidget* box) {
-        ADD_FAILURE() << "message box: " << qobject_cast<QMessageBox*>(box)->text().toStdString();
-        box->close();
-    });
+    CModalAnswerer unexpected(FailAndClose);
     CTextPrinter printer;
     ASSERT_TRUE(printer.PrintToDefault(TextPath())) << printer.LastError().toStdString();
     ASSERT_GT(printer.JobId(), 0);
@@ -120,23 +126,18 @@ TEST_F(CupsPrintTest, RefusedJobIsReported) {
     ASSERT_TRUE(QueueExists(kRefusingQueue));
     // CUPS takes the default printer from PRINTER before its own settings.
     qputenv("PRINTER", kRefusingQueue);
-    QString caption;
-    QString text;
-    NextModal answer([&](QWidget* modal) {
-        caption = modal->windowTitle();
-        if (auto* box = qobject_cast<QMessageBox*>(modal))
-            text = box->text();
-        modal->close();
-    });
+    CModalAnswerer answer(CModalAnswerer::Close);
     CTextPrinter printer;
     const bool printed = printer.PrintToDefault(TextPath());
     qunsetenv("PRINTER");
     EXPECT_FALSE(printed);
     EXPECT_EQ(printer.JobId(), 0);
-    ASSERT_TRUE(answer.Handled());
-    EXPECT_EQ(caption, QStringLiteral("Tallyview"));
-    EXPECT_EQ(text, printer.LastError());
-    EXPECT_TRUE(text.contains(QLatin1String(kRefusingQueue))) << text.toStdString();
+    ASSERT_TRUE(answer.Done());
+    ASSERT_EQ(answer.Messages().size(), 1);
+    const CModalAnswerer::Message& shown = answer.Messages().front();
+    EXPECT_EQ(shown.m_caption, QStringLiteral("Tallyview"));
+    EXPECT_EQ(shown.m_text, printer.LastError());
+    EXPECT_TRUE(shown.m_text.contains(QLatin1String(kRefusingQueue))) << shown.m_text.toStdString();
 }
 
 namespace {
@@ -164,10 +165,7 @@ TEST_F(DialogPrintTest, PrintSendsTheRowsToTheDefaultPrinter) {
     for (int i = 0; i < 42; ++i)
         rows += FullRow(i);
     ShowRows(rows);
-    NextModal unexpected([](QWidget* box) {
-        ADD_FAILURE() << "message box: " << qobject_cast<QMessageBox*>(box)->text().toStdString();
-        box->close();
-    });
+    CModalAnswerer unexpected(FailAndClose);
     Click(CTerminalDlg::IDC_PRINT);
 
     QByteArray expected;

@@ -1,10 +1,12 @@
 // Copy, Save File, the window menu and the icon, on a real main window fed through a
 // pseudo-terminal.
 #include "CAboutDlg.h"
+#include "CModalAnswerer.h"
 #include "CSystemMenu.h"
 #include "ExportTestSupport.h"
 #include "UiTestSupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -49,8 +51,8 @@ TEST_F(ExportCommandsTest, SaveFileWritesTheRowsWithCrLf) {
     const QString chosen = m_dir.File(QStringLiteral("game"));
     QStringList filters;
     QString suffix;
-    NextModal answer([&](QWidget* modal) {
-        auto* dialog = qobject_cast<QFileDialog*>(modal);
+    CModalAnswerer answer([&](QWidget& modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(&modal);
         ASSERT_NE(dialog, nullptr);
         filters = dialog->nameFilters();
         suffix = dialog->defaultSuffix();
@@ -59,7 +61,7 @@ TEST_F(ExportCommandsTest, SaveFileWritesTheRowsWithCrLf) {
         static_cast<QDialog*>(dialog)->accept(); // what the Save button does
     });
     Click(CTerminalDlg::IDC_SAVE_FILE);
-    ASSERT_TRUE(answer.Handled());
+    ASSERT_TRUE(answer.Done());
     EXPECT_EQ(filters, QStringList{QStringLiteral("TXT Files (*.txt)")});
     EXPECT_EQ(suffix, QStringLiteral("txt"));
     EXPECT_EQ(ReadFile(chosen + QStringLiteral(".txt")),
@@ -68,9 +70,9 @@ TEST_F(ExportCommandsTest, SaveFileWritesTheRowsWithCrLf) {
 
 TEST_F(ExportCommandsTest, SaveFileCancelledWritesNothing) {
     ShowRows(FullRow(0));
-    NextModal answer([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+    CModalAnswerer answer(CModalAnswerer::Reject);
     Click(CTerminalDlg::IDC_SAVE_FILE);
-    ASSERT_TRUE(answer.Handled());
+    ASSERT_TRUE(answer.Done());
     EXPECT_EQ(QDir(m_dir.Path()).entryList({QStringLiteral("*.txt")}, QDir::Files), QStringList());
 }
 
@@ -81,13 +83,13 @@ TEST_F(ExportCommandsTest, SaveFileAsksBeforeOverwriting) {
     for (const bool replace : {false, true}) {
         WriteBytes(existing, "keep me");
         QString question;
-        NextModal answer([&](QWidget* modal) {
-            auto* dialog = qobject_cast<QFileDialog*>(modal);
+        CModalAnswerer answer([&](QWidget& modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(&modal);
             ASSERT_NE(dialog, nullptr);
             TypeFileName(dialog, existing);
-            NextModal confirm([&](QWidget* box) {
-                question = qobject_cast<QMessageBox*>(box)->text();
-                qobject_cast<QMessageBox*>(box)
+            CModalAnswerer confirm([&](QWidget& box) {
+                question = qobject_cast<QMessageBox*>(&box)->text();
+                qobject_cast<QMessageBox*>(&box)
                     ->button(replace ? QMessageBox::Yes : QMessageBox::No)
                     ->click();
             });
@@ -96,7 +98,7 @@ TEST_F(ExportCommandsTest, SaveFileAsksBeforeOverwriting) {
                 dialog->reject();
         });
         Click(CTerminalDlg::IDC_SAVE_FILE);
-        ASSERT_TRUE(answer.Handled());
+        ASSERT_TRUE(answer.Done());
         EXPECT_FALSE(question.isEmpty()) << "no question before overwriting";
         EXPECT_EQ(ReadFile(existing), replace ? FullRow(0) + "\r\n" : QByteArray("keep me"));
     }
@@ -120,15 +122,14 @@ TEST_F(ExportCommandsTest, WriteFailuresAreReported) {
     ShowRows(FullRow(0));
     for (const QString& path :
          {m_dir.File(QStringLiteral("no/such/dir.txt")), QStringLiteral("/dev/full")}) {
-        QString text;
-        NextModal answer([&](QWidget* modal) {
-            EXPECT_EQ(modal->windowTitle(), QStringLiteral("Tallyview"));
-            text = qobject_cast<QMessageBox*>(modal)->text();
-            modal->close();
-        });
+        CModalAnswerer answer(CModalAnswerer::Close);
         EXPECT_FALSE(Dialog().WriteLines(path));
-        ASSERT_TRUE(answer.Handled()) << path.toStdString();
-        EXPECT_TRUE(text.contains(QDir::toNativeSeparators(path))) << text.toStdString();
+        ASSERT_TRUE(answer.Done()) << path.toStdString();
+        ASSERT_EQ(answer.Messages().size(), 1) << path.toStdString();
+        const CModalAnswerer::Message& shown = answer.Messages().front();
+        EXPECT_EQ(shown.m_caption, QStringLiteral("Tallyview"));
+        EXPECT_TRUE(shown.m_text.contains(QDir::toNativeSeparators(path)))
+            << shown.m_text.toStdString();
     }
 }
 
@@ -174,24 +175,24 @@ TEST_F(ExportCommandsTest, AboutFromTheWindowMenu) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&Dialog()));
     QStringList entries;
     QString aboutCaption;
-    NextModal menu([&](QWidget* popup) {
-        auto* m = qobject_cast<QMenu*>(popup);
+    CModalAnswerer menu([&](QWidget& popup) {
+        auto* m = qobject_cast<QMenu*>(&popup);
         ASSERT_NE(m, nullptr);
         for (const QAction* action : m->actions())
             entries << action->text();
         QAction* about = m->actions().constLast();
-        NextModal box([&](QWidget* modal) {
-            aboutCaption = modal->windowTitle();
+        CModalAnswerer box([&](QWidget& modal) {
+            aboutCaption = modal.windowTitle();
             QTest::mouseClick(
-                modal->findChild<QPushButton*>(QString::number(CAboutDlg::kOkButtonId)),
+                modal.findChild<QPushButton*>(QString::number(CAboutDlg::kOkButtonId)),
                 Qt::LeftButton);
         });
         QTest::mouseClick(m, Qt::LeftButton, {}, m->actionGeometry(about).center());
-        EXPECT_TRUE(box.Handled());
+        EXPECT_TRUE(box.Done());
     });
     const QPoint outsideList = Dialog().Control(CTerminalDlg::IDC_CURSOR)->geometry().center();
     RightClick(outsideList);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return menu.Handled(); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return menu.Done(); }, 2000));
     EXPECT_EQ(entries, CSystemMenu::ContextEntries());
     EXPECT_EQ(aboutCaption, QStringLiteral("About Tallyview"));
     EXPECT_TRUE(Dialog().isVisible());
@@ -200,11 +201,11 @@ TEST_F(ExportCommandsTest, AboutFromTheWindowMenu) {
 TEST_F(ExportCommandsTest, NoWindowMenuOverTheList) {
     Dialog().show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&Dialog()));
-    NextModal menu([](QWidget* popup) { popup->close(); });
+    CModalAnswerer menu(CModalAnswerer::Close);
     auto* list = qobject_cast<QListWidget*>(Dialog().Control(CTerminalDlg::IDC_LIST));
     RightClick(list->viewport()->mapTo(&Dialog(), QPoint(20, 20)));
     QTest::qWait(200);
-    EXPECT_FALSE(menu.Handled());
+    EXPECT_FALSE(menu.Done());
 }
 
 TEST_F(ExportCommandsTest, MainWindowShowsTheIcon) {
@@ -219,14 +220,14 @@ TEST_F(ExportCommandsTest, CloseFromTheWindowMenuStoresTheSettings) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&Dialog()));
     const QByteArray stored = SettingsText();
     OverwriteSettings("stale");
-    NextModal menu([](QWidget* popup) {
-        auto* m = qobject_cast<QMenu*>(popup);
+    CModalAnswerer menu([](QWidget& popup) {
+        auto* m = qobject_cast<QMenu*>(&popup);
         QAction* close = m->actions().at(2);
         QTest::mouseClick(m, Qt::LeftButton, {}, m->actionGeometry(close).center());
     });
     const QPoint outsideList = Dialog().Control(CTerminalDlg::IDC_LABEL)->geometry().center();
     RightClick(outsideList);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !Dialog().isVisible(); }, 2000));
-    EXPECT_TRUE(menu.Handled());
+    EXPECT_TRUE(menu.Done());
     EXPECT_EQ(SettingsText(), stored);
 }

@@ -1,12 +1,9 @@
 #include "ExportTestSupport.h"
 
-#include <QApplication>
 #include <QFile>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
-#include <QWidget>
 #include <gtest/gtest.h>
 
 QByteArray FullRow(int index) {
@@ -55,22 +52,4 @@ void WriteBytes(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
     ASSERT_EQ(file.write(bytes), bytes.size());
-}
-
-NextModal::NextModal(std::function<void(QWidget*)> handle) : m_timer(new QTimer(qApp)) {
-    QObject::connect(m_timer, &QTimer::timeout, m_timer, [this, handle = std::move(handle)] {
-        QWidget* modal = QApplication::activePopupWidget();
-        if (!modal)
-            modal = QApplication::activeModalWidget();
-        if (!modal || !modal->isVisible())
-            return;
-        m_timer->stop();
-        m_handled = true;
-        handle(modal);
-    });
-    m_timer->start(20);
-}
-
-NextModal::~NextModal() {
-    delete m_timer;
 }

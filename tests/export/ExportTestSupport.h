@@ -1,15 +1,10 @@
 #pragma once
 
 #include "UiTestSupport.h"
+
 #include <QByteArray>
-#include <QPointer>
 #include <QString>
 #include <QStringList>
-
-#include <functional>
-
-class QTimer;
-class QWidget;
 
 // A full screen row: 132 letters and digits after "R" and the two-digit index, different for
 // every index and readable back from a PDF.
@@ -31,19 +26,3 @@ QByteArray RunTool(const QString& program, const QStringList& arguments);
 
 // Writes bytes to path, replacing what was there; a failure fails the current test.
 void WriteBytes(const QString& path, const QByteArray& bytes);
-
-// Calls handle with the next modal window or popup that opens (a dialog, a message box, a menu);
-// it must close the window. Call before the code that opens it; Handled() tells whether it has run.
-class NextModal {
-public:
-    explicit NextModal(std::function<void(QWidget*)> handle);
-    ~NextModal();
-    NextModal(const NextModal&) = delete;
-    NextModal& operator=(const NextModal&) = delete;
-
-    bool Handled() const { return m_handled; }
-
-private:
-    QPointer<QTimer> m_timer;
-    bool m_handled = false;
-};
