@@ -1,15 +1,13 @@
 #include "CExportText.h"
 
-#include <algorithm>
+#include "CScreenText.h"
 
-std::string_view CExportText::UpToNul(std::string_view row) {
-    return row.substr(0, row.find('\0'));
-}
+#include <algorithm>
 
 std::string CExportText::FileText(std::span<const std::string> rows) {
     std::string text;
     for (const std::string& row : rows) {
-        for (const char ch : UpToNul(row)) {
+        for (const char ch : CScreenText::UpToNul(row)) {
             if (ch == '\n')
                 text += '\r';
             text += ch;
@@ -23,7 +21,7 @@ std::string CExportText::ClipboardText(std::span<const std::string> rows) {
     std::string text;
     text.reserve(rows.size() * kClipboardRowAllowance);
     for (const std::string& row : rows) {
-        const std::string_view shown = UpToNul(row).substr(0, kClipboardRowLimit);
+        const std::string_view shown = CScreenText::UpToNul(row).substr(0, kClipboardRowLimit);
         text += ' ';
         text.append(kClipboardMinWidth - std::min(shown.size(), kClipboardMinWidth), ' ');
         text += shown;

@@ -24,7 +24,4 @@ public:
     // The clipboard text: for every row a space, the row padded on the left with spaces to at
     // least four characters, and CR LF.
     static std::string ClipboardText(std::span<const std::string> rows);
-
-private:
-    static std::string_view UpToNul(std::string_view row);
 };
