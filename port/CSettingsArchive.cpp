@@ -58,10 +58,16 @@ void CSettingsArchive::Write(const QString& key, const QString& value) {
         Fail(m_device.errorString());
 }
 
-std::optional<QString> CSettingsArchive::Read(const QString& key) {
+std::optional<QString> CSettingsArchive::Find(const QString& key) const {
     const auto it = m_values.constFind(key);
     if (it != m_values.constEnd())
         return *it;
+    return std::nullopt;
+}
+
+std::optional<QString> CSettingsArchive::Read(const QString& key) {
+    if (std::optional<QString> value = Find(key))
+        return value;
     Fail(QStringLiteral("the setting \"%1\" is missing").arg(key));
     return std::nullopt;
 }

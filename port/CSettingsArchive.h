@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QIODevice>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 // The settings file's text form, which an operator can read and edit: a first line naming the
@@ -23,6 +24,10 @@ public:
     void Write(const QString& key, const QString& value);
     // Loading: the value stored under key; records a failure when the key is missing.
     std::optional<QString> Read(const QString& key);
+    // Loading: every key the file holds, in lower case.
+    QStringList Keys() const { return m_values.keys(); }
+    // Loading: the value under key, or nothing; a missing key is not a failure.
+    std::optional<QString> Find(const QString& key) const;
     // Records what is wrong, in words; the first failure is the one kept.
     void Fail(const QString& what);
     bool Failed() const { return !m_error.isEmpty(); }

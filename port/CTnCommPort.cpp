@@ -11,6 +11,7 @@ const QString kDataBits = QStringLiteral("databits");
 const QString kParity = QStringLiteral("parity");
 const QString kStopBits = QStringLiteral("stopbits");
 const QString kFlow = QStringLiteral("flow");
+const QStringList kPortKeys{kDevice, kBaud, kDataBits, kParity, kStopBits, kFlow};
 
 template <typename T>
 void StoreChoice(CSettingsArchive& archive, const QString& key,
@@ -45,7 +46,18 @@ CTnCommPort::~CTnCommPort() {
 
 CTnCommPort& CTnCommPort::operator=(const CTnCommPort& other) {
     m_settings = other.m_settings;
+    m_options = other.m_options;
     return *this;
+}
+
+QString CTnCommPort::Option(const QString& key, const QString& fallback) const {
+    return m_options.value(key, fallback);
+}
+
+void CTnCommPort::SetOption(const QString& key, const QString& value) {
+    QString line = value;
+    line.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    m_options.insert(key.toLower(), line);
 }
 
 void CTnCommPort::Serialize(CSettingsArchive& archive) {
@@ -56,6 +68,8 @@ void CTnCommPort::Serialize(CSettingsArchive& archive) {
         StoreChoice(archive, kParity, CPortSettings::ParityChoices(), m_settings.m_parity);
         StoreChoice(archive, kStopBits, CPortSettings::StopBitsChoices(), m_settings.m_stopBits);
         StoreChoice(archive, kFlow, CPortSettings::FlowChoices(), m_settings.m_flow);
+        for (auto it = m_options.cbegin(); it != m_options.cend(); ++it)
+            archive.Write(it.key(), it.value());
         return;
     }
     // Nothing of a file with a problem is taken over.
@@ -74,8 +88,13 @@ void CTnCommPort::Serialize(CSettingsArchive& archive) {
     LoadChoice(archive, kFlow, CPortSettings::FlowChoices(), loaded.m_flow);
     if (!archive.Failed() && !loaded.Problem().isEmpty())
         archive.Fail(loaded.Problem());
-    if (!archive.Failed())
-        m_settings = loaded;
+    if (archive.Failed())
+        return;
+    m_settings = loaded;
+    m_options.clear();
+    for (const QString& key : archive.Keys())
+        if (!kPortKeys.contains(key))
+            m_options.insert(key, *archive.Find(key));
 }
 
 bool CTnCommPort::Open() {

@@ -4,6 +4,7 @@
 #include "CSerialReader.h"
 
 #include <QByteArrayView>
+#include <QMap>
 #include <QString>
 #include <QThread>
 
@@ -34,6 +35,13 @@ public:
     const CPortSettings& Settings() const { return m_settings; }
     void SetSettings(const CPortSettings& settings) { m_settings = settings; }
 
+    // The program's other settings (journal, sharing, the window), kept in the settings file
+    // beside the port's: every key this version does not use is optional, so older files read
+    // as they are, and keys the file holds are written back unchanged.
+    QString Option(const QString& key, const QString& fallback = {}) const;
+    // A key is a lower-case word; a value never holds a line break (it would end the line).
+    void SetOption(const QString& key, const QString& value);
+
 protected:
     // Everything read from the device, a chunk at a time, on the reader's thread. Once Close()
     // has returned no chunk is being delivered and none will be, so every class whose override
@@ -45,6 +53,7 @@ private:
     void StartReader();
 
     CPortSettings m_settings;
+    QMap<QString, QString> m_options; // sorted, so the file is written in a stable order
     bool m_open = false;
     QThread m_thread;
     CSerialReader* m_reader = nullptr; // lives on m_thread, deleted when it finishes

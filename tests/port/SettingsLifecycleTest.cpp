@@ -167,6 +167,27 @@ TEST(SettingsSave, WhileOpenStoresWhatTheNextStartRestores) {
     EXPECT_TRUE(answerer.Messages().isEmpty());
 }
 
+TEST(SettingsSave, KeepsTheProgramsOtherKeysAndTakesNewOnes) {
+    CTempCwd cwd;
+    PtyPair pty;
+    const QString path = cwd.File(QStringLiteral("Tallyview.cfg"));
+    WriteFile(path,
+              QByteArray(kValid).replace("@PTY@", QByteArray::fromStdString(pty.SlavePath())) +
+                  "colour=blue\n");
+    {
+        CTerminalPort port;
+        CModalAnswerer answerer({}, CModalAnswerer::Ok);
+        port.LoadSettings();
+        ASSERT_TRUE(port.IsOpen());
+        EXPECT_EQ(port.Option(QStringLiteral("colour")), QStringLiteral("blue"));
+        EXPECT_EQ(port.Option(QStringLiteral("journal"), QStringLiteral("on")),
+                  QStringLiteral("on"));
+        port.SetOption(QStringLiteral("Zoom"), QStringLiteral("150\nbaud=1"));
+        EXPECT_TRUE(port.SaveSettings());
+    }
+    EXPECT_TRUE(ReadAll(path).endsWith("flow=none\ncolour=blue\nzoom=150 baud=1\n"));
+}
+
 TEST(SettingsSave, GoesToTheDirectoryCurrentAtConstruction) {
     CTempCwd startUp;
     CTerminalPort port;
