@@ -320,6 +320,11 @@ void CTerminalScreen::ReceiveByte(char ch) {
     m_rxBuffer.push_back(ch);
 }
 
+void CTerminalScreen::ReceiveBytes(std::string_view bytes) {
+    std::lock_guard lock(m_rxMutex);
+    m_rxBuffer.append(bytes);
+}
+
 int CTerminalScreen::ProcessReceived() {
     {
         std::lock_guard lock(m_rxMutex);
@@ -339,4 +344,9 @@ int CTerminalScreen::ProcessReceived() {
 std::size_t CTerminalScreen::PendingSize() const {
     std::lock_guard lock(m_rxMutex);
     return m_pending.size() + m_rxBuffer.size();
+}
+
+std::string CTerminalScreen::PendingBytes() const {
+    std::lock_guard lock(m_rxMutex);
+    return m_pending + m_rxBuffer;
 }

@@ -37,6 +37,8 @@ public:
     // Receive queue. ReceiveByte may run on a reader thread while ProcessReceived runs on
     // the window's thread.
     void ReceiveByte(char ch);
+    // The same for a run of bytes, under one lock.
+    void ReceiveBytes(std::string_view bytes);
     int ProcessReceived();
 
     const std::vector<std::string>& Rows() const { return m_screen; }
@@ -47,6 +49,8 @@ public:
     bool Wide() const { return m_wide != 0; }
     // Bytes received but not yet interpreted: the pending remainder plus the receive buffer.
     std::size_t PendingSize() const;
+    // Those bytes themselves, in arrival order.
+    std::string PendingBytes() const;
 
 private:
     std::size_t StoreRun(const char* bytes, std::size_t count);

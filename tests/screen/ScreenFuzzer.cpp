@@ -1,5 +1,7 @@
 // libFuzzer target: any byte stream, drained at points the input chooses, must keep the
-// screen's invariants and give exactly the state of one drain.
+// screen's invariants and give exactly the state of one drain; the screen written as commands
+// must rebuild that state in a fresh screen.
+#include "CScreenCommands.h"
 #include "ScreenTestSupport.h"
 
 #include <cstdint>
@@ -35,5 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ScreenState split = FeedSplit(stream, cuts);
     CheckInvariants(split);
     Check(split == FeedWhole(stream));
+    CTerminalScreen source;
+    source.ReceiveBytes(stream);
+    source.ProcessReceived();
+    CTerminalScreen copy;
+    copy.ReceiveBytes(CScreenCommands::Of(source));
+    copy.ProcessReceived();
+    Check(StateOf(copy) == StateOf(source) && copy.PendingBytes() == source.PendingBytes());
     return 0;
 }

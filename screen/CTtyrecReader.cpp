@@ -1,0 +1,63 @@
+#include "CTtyrecReader.h"
+
+#include <array>
+
+namespace {
+
+std::uint32_t LittleEndian(const unsigned char* bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+} // namespace
+
+CTtyrecReader::CTtyrecReader(std::istream& in, std::uint64_t offset) : m_in(in), m_offset(offset) {}
+
+void CTtyrecReader::Seek(std::uint64_t offset) {
+    m_in.clear();
+    m_in.seekg(static_cast<std::streamoff>(offset));
+    m_offset = offset;
+    m_note.clear();
+}
+
+bool CTtyrecReader::Next(CTtyrecRecord& record, bool withData) {
+    if (!m_note.empty())
+        return false;
+    std::array<unsigned char, CTtyrecRecord::kHeaderSize> header{};
+    m_in.read(reinterpret_cast<char*>(header.data()), header.size());
+    const auto got = static_cast<std::size_t>(m_in.gcount());
+    if (got == 0)
+        return false; // a clean end
+    if (got < header.size())
+        return Torn("a partial header");
+    const std::uint32_t micros = LittleEndian(header.data() + 4);
+    const std::uint32_t length = LittleEndian(header.data() + 8);
+    if (micros >= 1000000 || length > kMaxLength)
+        return Torn("an impossible header");
+    record.m_offset = m_offset;
+    record.m_length = length;
+    record.m_time = CTtyrecRecord::Time(std::chrono::seconds(LittleEndian(header.data())) +
+                                        std::chrono::microseconds(micros));
+    record.m_data.clear();
+    if (withData) {
+        record.m_data.resize(length);
+        m_in.read(record.m_data.data(), length);
+        if (static_cast<std::uint32_t>(m_in.gcount()) < length)
+            return Torn("a record shorter than its header says");
+    } else {
+        // Seeking past the end succeeds silently: test that the last byte is there.
+        if (length > 0) {
+            m_in.seekg(static_cast<std::streamoff>(length) - 1, std::ios::cur);
+            if (m_in.get() == std::char_traits<char>::eof())
+                return Torn("a record shorter than its header says");
+        }
+    }
+    m_offset = record.End();
+    return true;
+}
+
+bool CTtyrecReader::Torn(const std::string& what) {
+    m_note =
+        "torn record at byte " + std::to_string(m_offset) + " (" + what + "): the file ends there";
+    return false;
+}
