@@ -2,29 +2,17 @@
 
 #include "CAppResources.h"
 #include "CDialogUnits.h"
-#include "CExportText.h"
-#include "CExtentDelegate.h"
+#include "CExportCommands.h"
 #include "CScreenText.h"
+#include "CScreenView.h"
 #include "CSystemMenu.h"
-#include "CTextPrinter.h"
-#include "DisplayText.h"
 
-#include <QClipboard>
 #include <QCloseEvent>
-#include <QDir>
-#include <QFile>
-#include <QFileDialog>
-#include <QFileInfo>
-#include <QFontMetrics>
-#include <QGuiApplication>
-#include <QItemSelectionModel>
 #include <QLabel>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QTimerEvent>
-#include <algorithm>
 #include <array>
 
 namespace {
@@ -64,8 +52,6 @@ constexpr Qt::WindowFlags kWindowFlags = Qt::Window | Qt::WindowTitleHint |
                                          Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                                          Qt::WindowCloseButtonHint;
 
-// Room added to the widest row so the last column never sits at the very edge.
-constexpr int kExtentMargin = 100;
 // Space between the controls and the client edges once the window has grown.
 constexpr int kEdgeGap = 4;
 constexpr int kControlGap = 10;
@@ -89,20 +75,10 @@ int BottomEdge(const QRect& r) {
 QWidget* CreateControl(const ControlTemplate& t, QWidget* parent) {
     const QString text = QString::fromLatin1(t.text);
     switch (t.kind) {
-    case Kind::List: {
-        auto* list = new QListWidget(parent);
-        list->setSelectionMode(QAbstractItemView::SingleSelection);
-        list->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-        list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-        list->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-        list->setTextElideMode(Qt::ElideNone);
-        list->setUniformItemSizes(true);
-        return list;
-    }
+    case Kind::List:
+        return new QListWidget(parent); // set up by CScreenView
     case Kind::Static: {
         auto* label = new QLabel(text, parent);
-        // Line data is never markup.
-        label->setTextFormat(Qt::PlainText);
         label->setAlignment(t.alignment);
         return label;
     }
@@ -153,8 +129,7 @@ void CTerminalDlg::CreateControls() {
     m_cursorField = qobject_cast<QLabel*>(Control(IDC_CURSOR));
     m_list = qobject_cast<QListWidget*>(Control(IDC_LIST));
 
-    m_extentDelegate = new CExtentDelegate(m_list);
-    m_list->setItemDelegate(m_extentDelegate);
+    m_view = std::make_unique<CScreenView>(m_list, m_cursorField, m_statusField, m_labelField);
 
     connect(m_configPortButton, &QPushButton::clicked, this, &CTerminalDlg::OnConfigPort);
     connect(m_monitorButton, &QPushButton::clicked, this, &CTerminalDlg::OnMonitor);
@@ -181,45 +156,20 @@ void CTerminalDlg::OnConfigPort() {
     UpdateButtons();
 }
 
-// Latin-1 keeps every 8-bit byte of the rows as one character of the clipboard text.
 void CTerminalDlg::OnCopy() {
-    const std::string bytes = CExportText::ClipboardText(m_lines);
-    const QString text = QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    QClipboard* clipboard = QGuiApplication::clipboard();
-    clipboard->setText(text);
-    if (clipboard->text() != text)
-        QMessageBox::warning(this, QStringLiteral("Tallyview"),
-                             QStringLiteral("Unable to set Clipboard data"));
+    CExportCommands::Copy(this, m_lines);
 }
 
 void CTerminalDlg::OnPrint() {
-    const QString path = QFileInfo(m_port.SettingsPath()).dir().filePath(QLatin1String(kPrintFile));
-    if (WriteLines(path))
-        CTextPrinter().PrintToDefault(path);
+    CExportCommands::Print(this, m_lines, m_port.SettingsPath());
 }
 
 void CTerminalDlg::OnSaveFile() {
-    QFileDialog dialog(this);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilter(QStringLiteral("TXT Files (*.txt)"));
-    dialog.setDefaultSuffix(QStringLiteral("txt"));
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-        WriteLines(dialog.selectedFiles().constFirst());
+    CExportCommands::SaveFile(this, m_lines);
 }
 
 bool CTerminalDlg::WriteLines(const QString& path) {
-    const std::string text = CExportText::FileText(m_lines);
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        file.write(text.data(), static_cast<qint64>(text.size()));
-        file.close();
-        if (file.error() == QFileDevice::NoError)
-            return true;
-    }
-    QMessageBox::warning(this, QStringLiteral("Tallyview"),
-                         QStringLiteral("The lines could not be written to %1: %2.")
-                             .arg(QDir::toNativeSeparators(path), file.errorString()));
-    return false;
+    return CExportCommands::WriteLines(this, m_lines, path);
 }
 
 #ifdef Q_OS_WIN
@@ -307,44 +257,6 @@ void CTerminalDlg::RefreshDisplay(int timerId) {
     m_cursorRow = m_port.Row() + 1;
     m_cursorCol = m_port.Col() + 1;
 
-    const int selection = SelectedRow();
     m_lines.resize(CScreenText::ShownRowCount(m_lines));
-    ShowRows(selection);
-
-    m_statusField->setText(DisplayText(CScreenText::UpToNul(m_status)));
-    m_labelField->setText(DisplayText(CScreenText::UpToNul(m_label)));
-    m_cursorField->setText(
-        QString::fromStdString(CScreenText::CursorText(m_cursorRow - 1, m_cursorCol - 1)));
-}
-
-int CTerminalDlg::SelectedRow() const {
-    const QModelIndexList selected = m_list->selectionModel()->selectedIndexes();
-    return selected.isEmpty() ? -1 : selected.front().row();
-}
-
-// Updates the list in place, so only rows that changed are repainted and the selection and
-// scroll position stay where the operator left them.
-void CTerminalDlg::ShowRows(int selection) {
-    const QFontMetrics metrics(m_list->font());
-    const int rows = static_cast<int>(m_lines.size());
-    int widest = 0;
-    for (int i = 0; i < rows; ++i) {
-        const QString text = DisplayText(CScreenText::UpToNul(m_lines[i]));
-        if (QListWidgetItem* item = m_list->item(i)) {
-            if (item->text() != text)
-                item->setText(text);
-        } else {
-            m_list->addItem(text);
-        }
-        widest =
-            std::max(widest, metrics.horizontalAdvance(DisplayText(m_lines[i])) + kExtentMargin);
-    }
-    // What the screen no longer holds is not shown either.
-    while (m_list->count() > rows)
-        delete m_list->takeItem(m_list->count() - 1);
-
-    if (m_extentDelegate->Extent() < widest)
-        m_extentDelegate->SetExtent(widest);
-    if (selection >= 0 && selection < m_list->count())
-        m_list->setCurrentRow(selection);
+    m_view->Show(m_lines, m_status, m_label, m_cursorRow - 1, m_cursorCol - 1);
 }

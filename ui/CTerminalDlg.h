@@ -4,10 +4,11 @@
 
 #include <QDialog>
 #include <QSize>
+#include <memory>
 #include <string>
 #include <vector>
 
-class CExtentDelegate;
+class CScreenView;
 class CSystemMenu;
 class QLabel;
 class QListWidget;
@@ -35,8 +36,6 @@ public:
     static constexpr int kRefreshMs = 2000;
     // Below this client size the controls keep their last positions.
     static constexpr QSize kMinLayoutSize{739, 544};
-    // Print writes the rows here, next to the settings file, and prints this file.
-    static constexpr const char* kPrintFile = "TallyviewTemp.txt";
 
     explicit CTerminalDlg(QWidget* parent = nullptr);
     ~CTerminalDlg() override;
@@ -76,8 +75,6 @@ private:
     void OnSaveFile();
     bool CloseWithSettings();
     void LayOut(QSize client);
-    void ShowRows(int selection);
-    int SelectedRow() const;
 
     QPushButton* m_closeButton = nullptr;
     QPushButton* m_saveFileButton = nullptr;
@@ -96,6 +93,6 @@ private:
     std::string m_label;
     int m_cursorRow = 0; // 1-based, as last shown
     int m_cursorCol = 0;
-    CExtentDelegate* m_extentDelegate = nullptr; // holds the list's horizontal scroll extent
+    std::unique_ptr<CScreenView> m_view;
     CSystemMenu* m_systemMenu = nullptr;
 };

@@ -1,0 +1,64 @@
+#include "CScreenView.h"
+
+#include "CExtentDelegate.h"
+#include "CScreenText.h"
+#include "DisplayText.h"
+
+#include <QFontMetrics>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QListWidget>
+#include <algorithm>
+
+CScreenView::CScreenView(QListWidget* list, QLabel* cursor, QLabel* status, QLabel* label)
+    : m_list(list), m_cursor(cursor), m_status(status), m_label(label),
+      m_extentDelegate(new CExtentDelegate(list)) {
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_list->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_list->setTextElideMode(Qt::ElideNone);
+    m_list->setUniformItemSizes(true);
+    m_list->setItemDelegate(m_extentDelegate);
+    // Line data is never markup.
+    for (QLabel* field : {m_cursor, m_status, m_label})
+        field->setTextFormat(Qt::PlainText);
+}
+
+void CScreenView::Show(const std::vector<std::string>& lines, std::string_view status,
+                       std::string_view label, int row, int col) {
+    ShowRows(lines);
+    m_status->setText(DisplayText(CScreenText::UpToNul(status)));
+    m_label->setText(DisplayText(CScreenText::UpToNul(label)));
+    m_cursor->setText(QString::fromStdString(CScreenText::CursorText(row, col)));
+}
+
+int CScreenView::SelectedRow() const {
+    const QModelIndexList selected = m_list->selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? -1 : selected.front().row();
+}
+
+void CScreenView::ShowRows(const std::vector<std::string>& lines) {
+    const int selection = SelectedRow();
+    const QFontMetrics metrics(m_list->font());
+    const int rows = static_cast<int>(lines.size());
+    int widest = 0;
+    for (int i = 0; i < rows; ++i) {
+        const QString text = DisplayText(CScreenText::UpToNul(lines[i]));
+        if (QListWidgetItem* item = m_list->item(i)) {
+            if (item->text() != text)
+                item->setText(text);
+        } else {
+            m_list->addItem(text);
+        }
+        widest = std::max(widest, metrics.horizontalAdvance(DisplayText(lines[i])) + kExtentMargin);
+    }
+    // What the screen no longer holds is not shown either.
+    while (m_list->count() > rows)
+        delete m_list->takeItem(m_list->count() - 1);
+
+    if (m_extentDelegate->Extent() < widest)
+        m_extentDelegate->SetExtent(widest);
+    if (selection >= 0 && selection < m_list->count())
+        m_list->setCurrentRow(selection);
+}
