@@ -1,63 +1,42 @@
 #include "CSerialReader.h"
 
-#include <QMutexLocker>
-#include <exception>
-
-CSerialReader::CSerialReader(Sink sink) : m_sink(std::move(sink)), m_serial(this), m_retry(this) {
-    m_retry.setInterval(kRetryMs);
-    connect(&m_serial, &QSerialPort::readyRead, this, &CSerialReader::OnReadyRead);
+CSerialReader::CSerialReader(Sink sink) : CLineReader(std::move(sink)), m_serial(this) {
+    connect(&m_serial, &QSerialPort::readyRead, this, [this] { Deliver(m_serial.readAll()); });
     connect(&m_serial, &QSerialPort::errorOccurred, this, &CSerialReader::OnError);
-    connect(&m_retry, &QTimer::timeout, this, &CSerialReader::OnRetry);
 }
 
-bool CSerialReader::OpenDevice(const CPortSettings& settings) {
-    CloseDevice();
-    m_settings = settings;
-    SetStatus(State::Closed, {});
-    if (!TryOpen())
-        return false;
-    SetStatus(State::Open, {});
-    return true;
+CLineReader::State CSerialReader::OpenNow() {
+    return TryOpen() ? State::Open : State::Closed;
 }
 
-void CSerialReader::CloseDevice() {
-    m_retry.stop();
+void CSerialReader::Retry() {
+    if (TryOpen())
+        LineBack();
+}
+
+void CSerialReader::CloseNow() {
     m_serial.close();
-    SetStatus(State::Closed, LastError());
 }
 
 bool CSerialReader::TryOpen() {
-    if (m_settings.m_device.isEmpty()) {
-        SetStatus(CurrentState(), QStringLiteral("No serial device is configured."));
+    const CPortSettings& settings = Settings();
+    if (settings.m_device.isEmpty()) {
+        SetError(QStringLiteral("No serial device is configured."));
         return false;
     }
-    m_serial.setPortName(m_settings.m_device);
-    m_serial.setBaudRate(m_settings.m_baud);
-    m_serial.setDataBits(m_settings.m_dataBits);
-    m_serial.setParity(m_settings.m_parity);
-    m_serial.setStopBits(m_settings.m_stopBits);
-    m_serial.setFlowControl(m_settings.m_flow);
+    m_serial.setPortName(settings.m_device);
+    m_serial.setBaudRate(settings.m_baud);
+    m_serial.setDataBits(settings.m_dataBits);
+    m_serial.setParity(settings.m_parity);
+    m_serial.setStopBits(settings.m_stopBits);
+    m_serial.setFlowControl(settings.m_flow);
     if (m_serial.open(QIODevice::ReadOnly))
         return true;
     QString reason = m_serial.errorString();
     if (m_serial.error() == QSerialPort::PermissionError)
         reason += QStringLiteral(" (the user may need to be in the \"dialout\" group)");
-    SetStatus(CurrentState(), QStringLiteral("%1: %2").arg(m_settings.m_device, reason));
+    SetError(QStringLiteral("%1: %2").arg(settings.m_device, reason));
     return false;
-}
-
-void CSerialReader::OnReadyRead() {
-    const QByteArray data = m_serial.readAll();
-    if (data.isEmpty())
-        return;
-    try {
-        m_sink(data);
-    } catch (const std::exception& e) {
-        // Out of memory in the receive path: keep reading, and say what was lost.
-        SetStatus(CurrentState(), QStringLiteral("%1 received bytes were lost: %2")
-                                      .arg(data.size())
-                                      .arg(QString::fromLocal8Bit(e.what())));
-    }
 }
 
 void CSerialReader::OnError(QSerialPort::SerialPortError error) {
@@ -78,32 +57,5 @@ void CSerialReader::OnError(QSerialPort::SerialPortError error) {
     // The system's text alone can be a leftover of an unrelated call; say what happened too.
     const QString what = error == QSerialPort::ReadError ? QStringLiteral("reading failed")
                                                          : QStringLiteral("the device went away");
-    const QString reason =
-        QStringLiteral("%1: %2 (%3)").arg(m_settings.m_device, what, m_serial.errorString());
-    m_serial.close();
-    SetStatus(State::Reconnecting, reason);
-    m_retry.start();
-}
-
-void CSerialReader::OnRetry() {
-    if (!TryOpen())
-        return;
-    m_retry.stop();
-    SetStatus(State::Open, LastError());
-}
-
-void CSerialReader::SetStatus(State state, const QString& error) {
-    const QMutexLocker lock(&m_statusMutex);
-    m_state = state;
-    m_lastError = error;
-}
-
-CSerialReader::State CSerialReader::CurrentState() const {
-    const QMutexLocker lock(&m_statusMutex);
-    return m_state;
-}
-
-QString CSerialReader::LastError() const {
-    const QMutexLocker lock(&m_statusMutex);
-    return m_lastError;
+    LineLost(QStringLiteral("%1: %2 (%3)").arg(Settings().m_device, what, m_serial.errorString()));
 }

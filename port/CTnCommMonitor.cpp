@@ -14,13 +14,15 @@
 
 namespace {
 
-QString StateWords(CSerialReader::State state) {
+QString StateWords(CLineReader::State state) {
     switch (state) {
-    case CSerialReader::State::Open:
+    case CLineReader::State::Open:
         return QStringLiteral("open");
-    case CSerialReader::State::Reconnecting:
-        return QStringLiteral("reconnecting (the device is away; retrying every second)");
-    case CSerialReader::State::Closed:
+    case CLineReader::State::Reconnecting:
+        return QStringLiteral("reconnecting (the line is away; retrying every second)");
+    case CLineReader::State::Waiting:
+        return QStringLiteral("waiting for the device server to connect");
+    case CLineReader::State::Closed:
         break;
     }
     return QStringLiteral("closed");
@@ -110,6 +112,9 @@ void CTnCommMonitor::UpdateStatus() {
     const QString error = m_port.LastError();
     if (!error.isEmpty())
         state += QStringLiteral("\nLast error: ") + error;
+    const QString notice = m_port.LineNotice();
+    if (!notice.isEmpty())
+        state += QStringLiteral("\nLine settings: ") + notice;
     m_state.setText(state);
 
     QString count = QStringLiteral("Received: %1 bytes").arg(m_tap.Total());

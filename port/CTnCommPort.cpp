@@ -38,6 +38,8 @@ CTnCommPort::CTnCommPort() = default;
 
 CTnCommPort::~CTnCommPort() {
     Close();
+    if (m_reader)
+        m_reader->deleteLater(); // the thread deletes it on its way out
     if (m_thread.isRunning()) {
         m_thread.quit();
         m_thread.wait();
@@ -100,11 +102,11 @@ void CTnCommPort::Serialize(CSettingsArchive& archive) {
 bool CTnCommPort::Open() {
     if (m_open)
         return true;
-    StartReader();
+    ReplaceReader();
     bool opened = false;
     const CPortSettings settings = m_settings;
     QMetaObject::invokeMethod(
-        m_reader, [&] { opened = m_reader->OpenDevice(settings); }, Qt::BlockingQueuedConnection);
+        m_reader, [&] { opened = m_reader->OpenLine(settings); }, Qt::BlockingQueuedConnection);
     m_open = opened;
     return m_open;
 }
@@ -112,7 +114,7 @@ bool CTnCommPort::Open() {
 bool CTnCommPort::Close() {
     if (m_reader)
         QMetaObject::invokeMethod(
-            m_reader, [this] { m_reader->CloseDevice(); }, Qt::BlockingQueuedConnection);
+            m_reader, [this] { m_reader->CloseLine(); }, Qt::BlockingQueuedConnection);
     m_open = false;
     return true;
 }
@@ -131,16 +133,23 @@ QString CTnCommPort::LastError() const {
     return m_reader ? m_reader->LastError() : QString();
 }
 
-CSerialReader::State CTnCommPort::DeviceState() const {
-    return m_reader ? m_reader->CurrentState() : CSerialReader::State::Closed;
+CLineReader::State CTnCommPort::DeviceState() const {
+    return m_reader ? m_reader->CurrentState() : CLineReader::State::Closed;
 }
 
-void CTnCommPort::StartReader() {
+QString CTnCommPort::LineNotice() const {
+    return m_reader ? m_reader->Notice() : QString();
+}
+
+void CTnCommPort::ReplaceReader() {
+    // The old reader is closed (Close or a failed Open), so it delivers nothing any more.
     if (m_reader)
-        return;
-    m_reader = new CSerialReader([this](QByteArrayView chunk) { HandleReceived(chunk); });
+        m_reader->deleteLater();
+    m_reader =
+        CLineReader::Create(m_settings, [this](QByteArrayView chunk) { HandleReceived(chunk); });
     m_reader->moveToThread(&m_thread);
-    QObject::connect(&m_thread, &QThread::finished, m_reader, &QObject::deleteLater);
-    m_thread.setObjectName(QStringLiteral("serial reader"));
-    m_thread.start();
+    if (!m_thread.isRunning()) {
+        m_thread.setObjectName(QStringLiteral("line reader"));
+        m_thread.start();
+    }
 }

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "CLineReader.h"
 #include "CPortSettings.h"
-#include "CSerialReader.h"
 
 #include <QByteArrayView>
 #include <QMap>
@@ -10,9 +10,10 @@
 
 class CSettingsArchive;
 
-// A serial port: its settings and, once opened, the device, read on a thread of its own.
-// From the program's point of view the port is open from a successful Open() to Close(), even
-// while the device itself is away and being reopened.
+// A port: its settings and, once opened, the line (a serial device or a network connection,
+// chosen by the device setting at each Open), read on a thread of its own. From the program's
+// point of view the port is open from a successful Open() to Close(), even while the line
+// itself is away and being reopened.
 class CTnCommPort {
 public:
     CTnCommPort();
@@ -29,9 +30,11 @@ public:
     // The per-character receive handler; runs on the reader's thread.
     virtual bool HandleTerminalData(char ch);
 
-    // Why the last open failed, or the device's last error, in words.
+    // Why the last open failed, or the line's last error, in words.
     QString LastError() const;
-    CSerialReader::State DeviceState() const;
+    CLineReader::State DeviceState() const;
+    // What the far end did with the line settings when it differs from what was asked.
+    QString LineNotice() const;
     const CPortSettings& Settings() const { return m_settings; }
     void SetSettings(const CPortSettings& settings) { m_settings = settings; }
 
@@ -50,11 +53,11 @@ protected:
     virtual void HandleReceived(QByteArrayView chunk);
 
 private:
-    void StartReader();
+    void ReplaceReader();
 
     CPortSettings m_settings;
     QMap<QString, QString> m_options; // sorted, so the file is written in a stable order
     bool m_open = false;
     QThread m_thread;
-    CSerialReader* m_reader = nullptr; // lives on m_thread, deleted when it finishes
+    CLineReader* m_reader = nullptr; // lives on m_thread; a new one for every Open
 };

@@ -88,7 +88,7 @@ TEST_P(TerminalPortOpenFailure, KeepsThePortClosedAndTheReason) {
     EXPECT_FALSE(
         port.OpenOn(QString(GetParam().m_device).replace(QLatin1String("@DIR@"), cwd.Path())));
     EXPECT_FALSE(port.IsOpen());
-    EXPECT_EQ(port.DeviceState(), CSerialReader::State::Closed);
+    EXPECT_EQ(port.DeviceState(), CLineReader::State::Closed);
     const QString reason = port.LastError();
     EXPECT_TRUE(reason.contains(
         QString(GetParam().m_reasonPart).replace(QLatin1String("@DIR@"), cwd.Path())))
@@ -142,8 +142,7 @@ TEST(TerminalPortLink, DeviceThatGoesAwayIsReopenedWithoutSpinning) {
     ASSERT_TRUE(WaitUntil([&] { return port.Seen() == "before|"; }));
 
     line.Stop(); // the adapter is pulled out
-    ASSERT_TRUE(
-        WaitUntil([&] { return port.DeviceState() == CSerialReader::State::Reconnecting; }));
+    ASSERT_TRUE(WaitUntil([&] { return port.DeviceState() == CLineReader::State::Reconnecting; }));
     EXPECT_TRUE(port.IsOpen());
     EXPECT_FALSE(port.LastError().isEmpty());
     RecordProperty("error_while_away", port.LastError().toStdString());
@@ -160,7 +159,7 @@ TEST(TerminalPortLink, DeviceThatGoesAwayIsReopenedWithoutSpinning) {
         << port.Monitor()->StateText().toStdString();
 
     ASSERT_TRUE(line.Start()); // plugged back in
-    ASSERT_TRUE(WaitUntil([&] { return port.DeviceState() == CSerialReader::State::Open; }));
+    ASSERT_TRUE(WaitUntil([&] { return port.DeviceState() == CLineReader::State::Open; }));
     line.Write("after");
     ASSERT_TRUE(WaitUntil([&] { return port.Seen() == "before|after"; }));
     EXPECT_EQ(port.PendingSize(), 12u);

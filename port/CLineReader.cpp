@@ -1,0 +1,88 @@
+#include "CLineReader.h"
+
+#include "CSerialReader.h"
+
+#include <QMutexLocker>
+#include <exception>
+
+CLineReader* CLineReader::Create(const CPortSettings& /*settings*/, Sink sink) {
+    return new CSerialReader(std::move(sink));
+}
+
+CLineReader::CLineReader(Sink sink) : m_sink(std::move(sink)), m_retry(this) {
+    m_retry.setInterval(kRetryMs);
+    connect(&m_retry, &QTimer::timeout, this, &CLineReader::Retry);
+}
+
+bool CLineReader::OpenLine(const CPortSettings& settings) {
+    CloseLine();
+    m_settings = settings;
+    SetStatus(State::Closed, {});
+    SetNotice({});
+    const State state = OpenNow();
+    if (state == State::Closed)
+        return false;
+    SetStatus(state, {});
+    return true;
+}
+
+void CLineReader::CloseLine() {
+    m_retry.stop();
+    CloseNow();
+    SetStatus(State::Closed, LastError());
+}
+
+void CLineReader::Deliver(QByteArrayView data) {
+    if (data.isEmpty())
+        return;
+    try {
+        m_sink(data);
+    } catch (const std::exception& e) {
+        // Out of memory in the receive path: keep reading, and say what was lost.
+        SetError(QStringLiteral("%1 received bytes were lost: %2")
+                     .arg(data.size())
+                     .arg(QString::fromLocal8Bit(e.what())));
+    }
+}
+
+void CLineReader::LineLost(const QString& reason) {
+    CloseNow();
+    SetStatus(State::Reconnecting, reason);
+    m_retry.start();
+}
+
+void CLineReader::LineBack() {
+    m_retry.stop();
+    SetStatus(State::Open, LastError());
+}
+
+void CLineReader::SetStatus(State state, const QString& error) {
+    const QMutexLocker lock(&m_statusMutex);
+    m_state = state;
+    m_lastError = error;
+}
+
+void CLineReader::SetError(const QString& error) {
+    const QMutexLocker lock(&m_statusMutex);
+    m_lastError = error;
+}
+
+void CLineReader::SetNotice(const QString& notice) {
+    const QMutexLocker lock(&m_statusMutex);
+    m_notice = notice;
+}
+
+CLineReader::State CLineReader::CurrentState() const {
+    const QMutexLocker lock(&m_statusMutex);
+    return m_state;
+}
+
+QString CLineReader::LastError() const {
+    const QMutexLocker lock(&m_statusMutex);
+    return m_lastError;
+}
+
+QString CLineReader::Notice() const {
+    const QMutexLocker lock(&m_statusMutex);
+    return m_notice;
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "CPortSettings.h"
+
+#include <QByteArrayView>
+#include <QMutex>
+#include <QObject>
+#include <QTimer>
+#include <functional>
+
+// One line the port reads from, whatever carries it. A reader lives on the port's reader thread,
+// so a busy window can never leave the line unread; the owner calls OpenLine and CloseLine
+// through a blocking queued call. Every chunk read goes to the sink, on that thread, in order.
+// A line that goes away is closed at once and tried again about once a second; from the owner's
+// point of view the port stays open meanwhile.
+class CLineReader : public QObject {
+    Q_OBJECT
+public:
+    // Waiting: open, but nothing is connected yet (a device server that dials in).
+    enum class State { Closed, Open, Reconnecting, Waiting };
+    using Sink = std::function<void(QByteArrayView)>;
+    static constexpr int kRetryMs = 1000;
+
+    // The reader for the settings' device: a serial device path or a network address.
+    static CLineReader* Create(const CPortSettings& settings, Sink sink);
+
+    // Reader's thread.
+    bool OpenLine(const CPortSettings& settings);
+    void CloseLine();
+
+    // Any thread.
+    State CurrentState() const;
+    QString LastError() const;
+    // What the far end did with the line settings, when it is not what was asked; not an error.
+    QString Notice() const;
+
+protected:
+    explicit CLineReader(Sink sink);
+
+    // The first attempt: the state the line is then in, Closed (with SetError) when it failed.
+    virtual State OpenNow() = 0;
+    // One more attempt while reconnecting; success is reported through LineBack().
+    virtual void Retry() = 0;
+    virtual void CloseNow() = 0;
+
+    const CPortSettings& Settings() const { return m_settings; }
+    void Deliver(QByteArrayView data);
+    // The open line went away: it is closed and tried again every kRetryMs.
+    void LineLost(const QString& reason);
+    void LineBack();
+    void SetStatus(State state, const QString& error);
+    void SetError(const QString& error);
+    void SetNotice(const QString& notice);
+
+private:
+    Sink m_sink;
+    QTimer m_retry;
+    CPortSettings m_settings;
+
+    mutable QMutex m_statusMutex;
+    State m_state = State::Closed;
+    QString m_lastError;
+    QString m_notice;
+};
