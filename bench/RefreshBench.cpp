@@ -1,12 +1,16 @@
 // The main window's refresh: its cost on a full screen of changing rows, and the program's
-// memory after an hour of the sample game at 9600 baud. Runs on the offscreen platform.
+// memory after an hour of the sample game at 9600 baud and after a burst at pseudo-terminal
+// speed. Runs on the offscreen platform.
+#include "CTerminalApp.h"
 #include "CTerminalDlg.h"
 #include "PtyPair.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QTemporaryDir>
+#include <atomic>
 #include <benchmark/benchmark.h>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -14,6 +18,7 @@
 #include <stdexcept>
 #include <string>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -49,6 +54,7 @@ public:
             m_dialog->Port().HandleTerminalData(b);
     }
     void Refresh() { m_dialog->RefreshDisplay(m_dialog->TimerId()); }
+    const PtyPair& Line() const { return m_pty; }
 
 private:
     QTemporaryDir m_dir;
@@ -110,14 +116,19 @@ double PeakResidentMiB() {
     return static_cast<double>(usage.ru_maxrss) / 1024.0; // kilobytes on Linux
 }
 
+std::string SampleGame(benchmark::State& state) {
+    std::ifstream file(TALLYVIEW_SAMPLE_CAPTURE, std::ios::binary);
+    std::string sample{std::istreambuf_iterator<char>(file), {}};
+    if (sample.empty())
+        state.SkipWithError("cannot read " TALLYVIEW_SAMPLE_CAPTURE);
+    return sample;
+}
+
 // An hour of the sample game, looped, delivered at the line rate's share per refresh.
 void BM_HourOfSampleGame(benchmark::State& state) {
-    std::ifstream file(TALLYVIEW_SAMPLE_CAPTURE, std::ios::binary);
-    const std::string sample{std::istreambuf_iterator<char>(file), {}};
-    if (sample.empty()) {
-        state.SkipWithError("cannot read " TALLYVIEW_SAMPLE_CAPTURE);
+    const std::string sample = SampleGame(state);
+    if (sample.empty())
         return;
-    }
     for (auto _ : state) {
         OpenWindow window;
         window.Dialog().show();
@@ -140,12 +151,49 @@ void BM_HourOfSampleGame(benchmark::State& state) {
 }
 BENCHMARK(BM_HourOfSampleGame)->Iterations(1)->Unit(benchmark::kMillisecond);
 
+// The sample game looped into the pseudo-terminal as fast as the kernel takes it, with the
+// window refreshing on its own timer, then a quiet line: what stays resident once all of it
+// has been shown is what the rest of the game would carry.
+void BM_PtyBurstThenQuiet(benchmark::State& state) {
+    const std::string sample = SampleGame(state);
+    if (sample.empty())
+        return;
+    const std::size_t burst = static_cast<std::size_t>(state.range(0)) << 20;
+    for (auto _ : state) {
+        OpenWindow window;
+        window.Dialog().show();
+        QCoreApplication::processEvents();
+        const double before = ResidentMiB();
+        std::atomic<bool> done = false;
+        std::thread writer([&] {
+            for (std::size_t sent = 0; sent < burst; sent += sample.size())
+                window.Line().Write(sample);
+            done = true;
+        });
+        while (!done) {
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        writer.join();
+        // The last bytes reach the port, then two refreshes show them.
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        window.Refresh();
+        window.Refresh();
+        QCoreApplication::processEvents();
+        state.counters["rss_before_MiB"] = before;
+        state.counters["rss_after_MiB"] = ResidentMiB();
+        state.counters["peak_rss_MiB"] = PeakResidentMiB();
+        state.counters["pending_bytes"] = static_cast<double>(window.Dialog().Port().PendingSize());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * burst));
+}
+BENCHMARK(BM_PtyBurstThenQuiet)->Arg(256)->Iterations(1)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication app(argc, argv);
-    app.setApplicationName(QStringLiteral("Tallyview"));
+    CTerminalApp app(argc, argv); // with the program's memory settings
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -57,6 +57,11 @@ std::size_t ReadDigits(std::string_view text, std::size_t at, int& value) {
     return n;
 }
 
+void LimitCapacity(std::string& buffer) {
+    if (buffer.capacity() > CTerminalScreen::kKeptCapacity)
+        buffer.shrink_to_fit();
+}
+
 std::string TrimmedMessage(std::string_view raw) {
     std::string text;
     text.reserve(raw.size());
@@ -334,10 +339,12 @@ int CTerminalScreen::ProcessReceived() {
             m_pending += m_rxBuffer;
             m_rxBuffer.clear();
         }
+        LimitCapacity(m_rxBuffer);
     }
     if (m_pending.empty())
         return 0;
     m_pending.erase(0, ParseBuffer(m_pending));
+    LimitCapacity(m_pending);
     return 1;
 }
 
@@ -349,4 +356,9 @@ std::size_t CTerminalScreen::PendingSize() const {
 std::string CTerminalScreen::PendingBytes() const {
     std::lock_guard lock(m_rxMutex);
     return m_pending + m_rxBuffer;
+}
+
+std::size_t CTerminalScreen::ReservedSize() const {
+    std::lock_guard lock(m_rxMutex);
+    return m_pending.capacity() + m_rxBuffer.capacity();
 }

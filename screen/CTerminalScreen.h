@@ -18,6 +18,9 @@ public:
     static constexpr char kEsc = 27;
     // Bytes after ESC F / ESC f without a CR after which the message counts as malformed.
     static constexpr std::size_t kMaxMessage = 65536;
+    // Storage the receive queue keeps after a drain; a burst's larger buffers are given back,
+    // so that one flood does not hold memory for the rest of the game.
+    static constexpr std::size_t kKeptCapacity = 64 * 1024;
 
     CTerminalScreen();
     virtual ~CTerminalScreen() = default;
@@ -51,6 +54,8 @@ public:
     std::size_t PendingSize() const;
     // Those bytes themselves, in arrival order.
     std::string PendingBytes() const;
+    // Storage the receive queue holds (capacity of its buffers), whether in use or not.
+    std::size_t ReservedSize() const;
 
 private:
     std::size_t StoreRun(const char* bytes, std::size_t count);

@@ -63,6 +63,18 @@ TEST(Drain, EverySplitPointGivesTheSameStateAsOneDrain) {
     }
 }
 
+TEST(Drain, ABurstsStorageIsGivenBackAtTheDrain) {
+    const std::string burst(2u << 20, 'b');
+    CTerminalScreen s;
+    // First into an empty remainder, then behind an incomplete message.
+    for (const std::string& bytes : {burst + Esc("F cut"), "\r" + burst}) {
+        Receive(s, bytes);
+        s.ProcessReceived();
+        EXPECT_LE(s.ReservedSize(), 2 * CTerminalScreen::kKeptCapacity);
+    }
+    EXPECT_EQ(s.StatusText(), "cut");
+}
+
 TEST(Drain, MalformedMessageNeverHoldsMoreThanItsLimit) {
     CTerminalScreen s;
     Receive(s, Esc("F"));
