@@ -2,6 +2,7 @@
 # Set-up and run commands for Tallyview on Debian 12:
 #   bash dev.sh demo   build, then play the bundled sample game into the live window
 #   bash dev.sh test   build, then run the whole test suite (including the sanitizer build)
+#   bash dev.sh package build, then make the Debian package build/tallyview_VERSION_ARCH.deb
 # Missing Debian packages are installed first (apt-get; through sudo when not root).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -13,6 +14,8 @@ PACKAGES=(
     xvfb xauth xclip socat procps fonts-liberation poppler-utils x11-apps netpbm
     cups cups-client cups-bsd printer-driver-cups-pdf libcups2-dev
     clang libclang-rt-14-dev
+    # The Debian package (dpkg-shlibdeps, file), its man pages and its checks
+    dpkg-dev file help2man lintian desktop-file-utils appstream debootstrap
 )
 
 as_root() {
@@ -44,12 +47,19 @@ run_tests() {
     build build
     # Qt tests get a real X server; the clipboard tests need one.
     xvfb-run -a -s "-screen 0 1280x1024x24" \
-        ctest --test-dir build --output-on-failure --timeout 300
+        ctest --test-dir build --output-on-failure --timeout 300 -LE chroot
+    # The package installed into a fresh Debian 12: a few minutes, root and a network.
+    ctest --test-dir build --output-on-failure -L chroot
     # The core once more under AddressSanitizer + UndefinedBehaviorSanitizer, with clang so
     # the same configuration also builds and briefly runs the libFuzzer target.
     build build-asan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
         -DTALLYVIEW_CORE_ONLY=ON -DTALLYVIEW_SANITIZE=ON -DTALLYVIEW_FUZZ=ON
     ctest --test-dir build-asan --output-on-failure --timeout 600
+}
+
+run_package() {
+    build build
+    cpack --config build/CPackConfig.cmake -B build
 }
 
 run_demo() {
@@ -60,5 +70,6 @@ run_demo() {
 case "${1:-}" in
     test) install_packages; run_tests ;;
     demo) install_packages; run_demo ;;
-    *) echo "usage: bash dev.sh demo|test" >&2; exit 2 ;;
+    package) install_packages; run_package ;;
+    *) echo "usage: bash dev.sh demo|test|package" >&2; exit 2 ;;
 esac

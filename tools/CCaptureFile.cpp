@@ -7,6 +7,11 @@
 #include <stdexcept>
 #include <vector>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 namespace {
 
 constexpr std::size_t kBlockSize = 1 << 20;
@@ -29,6 +34,11 @@ void CCaptureFile::ReadBlocks(const std::string& path,
         if (!opened)
             throw std::runtime_error(path + ": cannot open: " + std::strerror(errno));
     }
+#ifdef _WIN32
+    // A capture is raw bytes: text mode would drop CRs before LFs and stop at the first 0x1A.
+    if (!opened)
+        _setmode(_fileno(stdin), _O_BINARY);
+#endif
     std::FILE* file = opened ? opened.get() : stdin;
     std::vector<char> buffer(kBlockSize);
     while (const std::size_t count = std::fread(buffer.data(), 1, buffer.size(), file))

@@ -3,6 +3,10 @@
 #include <charconv>
 #include <stdexcept>
 
+std::string CCommandLine::VersionLine(std::string_view program) {
+    return std::string(program) + " " TALLYVIEW_VERSION "\n";
+}
+
 std::string CCommandLine::Quoted(std::string_view text) {
     return "'" + std::string(text) + "'";
 }

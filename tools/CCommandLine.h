@@ -9,6 +9,8 @@
 // with a one-line reason.
 class CCommandLine {
 public:
+    // What --version prints: "PROGRAM VERSION" and a newline.
+    static std::string VersionLine(std::string_view program);
     static std::string Quoted(std::string_view text);
     // A decimal count (digits only, no sign or spaces); what names the value in the error.
     static std::size_t ParseCount(std::string_view text, std::string_view what);

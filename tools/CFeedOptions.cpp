@@ -29,6 +29,8 @@ CFeedOptions CFeedOptions::Parse(const std::vector<std::string_view>& args) {
         const std::string_view arg = args[i];
         if (arg == "--help" || arg == "-h") {
             options.m_help = true;
+        } else if (arg == "--version") {
+            options.m_version = true;
         } else if (arg == "--loop") {
             options.m_loop = true;
         } else if (arg == "--baud") {
@@ -41,7 +43,7 @@ CFeedOptions CFeedOptions::Parse(const std::vector<std::string_view>& args) {
             CCommandLine::TakeCapture(arg, options.m_capture);
         }
     }
-    if (options.m_help)
+    if (options.m_help || options.m_version)
         return options;
     if (options.m_device.empty() == options.m_link.empty())
         throw std::runtime_error("give exactly one of --device PATH and --pty LINK");

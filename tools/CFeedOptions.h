@@ -8,13 +8,14 @@
 class CFeedOptions {
 public:
     static constexpr std::string_view kUsage =
-        "usage: tallyview-feed [--baud N] [--loop] (--device PATH | --pty LINK) CAPTURE\n";
+        "Usage: tallyview-feed [--baud N] [--loop] (--device PATH | --pty LINK) CAPTURE\n";
     static constexpr unsigned kMinBaud = 50;
     static constexpr unsigned kMaxBaud = 4000000;
 
     static CFeedOptions Parse(const std::vector<std::string_view>& args);
 
     bool m_help = false;
+    bool m_version = false;
     bool m_loop = false;
     unsigned m_baud = 9600;
     std::string m_device;

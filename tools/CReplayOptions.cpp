@@ -10,6 +10,8 @@ CReplayOptions CReplayOptions::Parse(const std::vector<std::string_view>& args) 
         const std::string_view arg = args[i];
         if (arg == "--help" || arg == "-h") {
             options.m_help = true;
+        } else if (arg == "--version") {
+            options.m_version = true;
         } else if (arg == "--state") {
             options.m_state = true;
         } else if (arg == "--chunk") {
@@ -23,7 +25,7 @@ CReplayOptions CReplayOptions::Parse(const std::vector<std::string_view>& args) 
             CCommandLine::TakeCapture(arg, options.m_capture);
         }
     }
-    if (options.m_help)
+    if (options.m_help || options.m_version)
         return options;
     if (options.m_chunk != 0 && !options.m_drainAtFile.empty())
         throw std::runtime_error("--chunk and --drain-at cannot be used together");

@@ -10,11 +10,12 @@
 class CReplayOptions {
 public:
     static constexpr std::string_view kUsage =
-        "usage: tallyview-replay [--chunk N | --drain-at FILE] [--state] CAPTURE\n";
+        "Usage: tallyview-replay [--chunk N | --drain-at FILE] [--state] CAPTURE\n";
 
     static CReplayOptions Parse(const std::vector<std::string_view>& args);
 
     bool m_help = false;
+    bool m_version = false;
     bool m_state = false;
     std::size_t m_chunk = 0; // 0: no chunking
     std::string m_drainAtFile;

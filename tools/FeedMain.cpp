@@ -1,6 +1,7 @@
 // tallyview-feed: plays a capture into a serial line at the real line rate, standing in for
 // the statistics computer at rehearsals, demos and tests.
 #include "CCaptureFile.h"
+#include "CCommandLine.h"
 #include "CFeedLine.h"
 #include "CFeedOptions.h"
 #include "CFeedPlayer.h"
@@ -17,6 +18,7 @@
 namespace {
 
 constexpr std::string_view kHelp =
+    "\n"
     "Writes the bytes of CAPTURE (- reads standard input) at the real rate of a serial line\n"
     "of N baud, 8N1: 10 bit times per byte.\n"
     "\n"
@@ -26,12 +28,17 @@ constexpr std::string_view kHelp =
     "  --pty LINK     create a pseudo-terminal pair, make LINK a symbolic link to the side a\n"
     "                 program opens (an existing symbolic link is replaced), print LINK, and\n"
     "                 remove it at exit (end, Ctrl-C, SIGTERM, SIGHUP)\n"
+    "  --help         show this help and exit\n"
+    "  --version      show the version and exit\n"
     "\n"
     "With --pty nothing is lost to an unread pseudo-terminal: playing starts when a program\n"
     "opens LINK, pauses while no program has it open and goes on when one opens it again.\n"
     "At the end the feed waits until the reader has taken the last bytes (it gives up when\n"
     "the reader takes nothing for two seconds; when the reader keeps others out of the line,\n"
     "it waits one second).\n"
+    "\n"
+    "Serial devices: to open one the user must be in the \"dialout\" group\n"
+    "(sudo adduser USER dialout, then log in again).\n"
     "\n"
     "Exit status: 0 when the capture was played, 2 on bad arguments or files that cannot be\n"
     "opened, 1 when writing fails; ended by a signal, the feed ends by that signal.\n";
@@ -80,6 +87,10 @@ int main(int argc, char** argv) {
         options = CFeedOptions::Parse(args);
         if (options.m_help) {
             std::cout << CFeedOptions::kUsage << kHelp;
+            return 0;
+        }
+        if (options.m_version) {
+            std::cout << CCommandLine::VersionLine("tallyview-feed");
             return 0;
         }
         capture = CCaptureFile::ReadAll(options.m_capture);

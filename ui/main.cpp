@@ -1,6 +1,11 @@
+#include "CInfoOptions.h"
 #include "CTerminalApp.h"
 
+#include <iostream>
+
 int main(int argc, char** argv) {
+    if (CInfoOptions::Answer(argc, argv, std::cout))
+        return std::cout.flush() ? 0 : 1;
     CTerminalApp app(argc, argv);
     return app.Run();
 }
