@@ -81,8 +81,10 @@ void CTerminalScreen::Clear(int what) {
     if (what == kClearScreen) {
         for (std::string& row : m_screen)
             row.assign(kCols, ' ');
+        m_changedRows = (std::uint64_t{1} << kRows) - 1;
         return;
     }
+    MarkRowChanged();
     std::string& row = m_screen[m_row];
     const auto from = static_cast<std::size_t>(std::min(m_col, kCols));
     std::fill(row.begin() + static_cast<std::ptrdiff_t>(from), row.end(), ' ');
@@ -91,8 +93,10 @@ void CTerminalScreen::Clear(int what) {
 void CTerminalScreen::PutChar(char b) {
     // The wrap check normally keeps the cursor inside the row; a caller that skips it must
     // still never write outside the screen.
-    if (m_col < kCols)
+    if (m_col < kCols) {
         m_screen[m_row][m_col] = b;
+        MarkRowChanged();
+    }
     ++m_col;
 }
 
@@ -116,6 +120,7 @@ std::size_t CTerminalScreen::StoreRun(const char* bytes, std::size_t count) {
         return 1;
     }
     const std::size_t n = std::min(count, static_cast<std::size_t>(width - m_col));
+    MarkRowChanged();
     char* const to = m_screen[m_row].data() + m_col;
     if (n <= 8) { // a field's few characters: cheaper than a library call
         for (std::size_t i = 0; i < n; ++i)

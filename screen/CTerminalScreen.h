@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // The emulated 42 x 132 press-table screen: the screen buffer, the interpreter of the
@@ -56,6 +58,9 @@ public:
     std::string PendingBytes() const;
     // Storage the receive queue holds (capacity of its buffers), whether in use or not.
     std::size_t ReservedSize() const;
+    // The rows written or cleared since the last call, bit r for row r: a search for text on
+    // the screen after every chunk then looks at those rows only.
+    std::uint64_t TakeChangedRows() { return std::exchange(m_changedRows, 0); }
 
 private:
     std::size_t StoreRun(const char* bytes, std::size_t count);
@@ -63,6 +68,7 @@ private:
     std::size_t ParseIrregularAddress(std::string_view s);
     void SetBinaryCursor(char rowByte, char colByte);
     void SetDecimalCursor(int row, int col);
+    void MarkRowChanged() { m_changedRows |= std::uint64_t{1} << m_row; }
 
     std::vector<std::string> m_screen;
     std::string m_statusText;
@@ -70,6 +76,7 @@ private:
     int m_row = 0;
     int m_col = 0;
     int m_wide = 0;
+    std::uint64_t m_changedRows = 0;
     std::string m_rxBuffer;
 
     mutable std::mutex m_rxMutex;

@@ -1,0 +1,332 @@
+#include "CJournalIndex.h"
+
+#include "CScreenCommands.h"
+#include "CScreenText.h"
+#include "CTtyrecReader.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <bit>
+#include <fstream>
+#include <thread>
+
+namespace {
+
+// Case folding of the bytes the line sends: ASCII and the Windows-1252 letters above it.
+constexpr std::array<char, 256> MakeFoldTable() {
+    std::array<char, 256> table{};
+    for (int b = 0; b < 256; ++b) {
+        int folded = b;
+        if ((b >= 'A' && b <= 'Z') || (b >= 0xC0 && b <= 0xDE && b != 0xD7))
+            folded = b + 0x20;
+        else if (b == 0x8A || b == 0x8C || b == 0x8E)
+            folded = b + 0x10; // Š Œ Ž
+        else if (b == 0x9F)
+            folded = 0xFF; // Ÿ
+        table[b] = static_cast<char>(folded);
+    }
+    return table;
+}
+
+constexpr std::array<char, 256> kFold = MakeFoldTable();
+
+std::string Fold(std::string_view text) {
+    std::string folded(text.size(), ' ');
+    std::transform(text.begin(), text.end(), folded.begin(),
+                   [](char c) { return kFold[static_cast<unsigned char>(c)]; });
+    return folded;
+}
+
+bool RowHolds(std::string_view row, const std::string& folded) {
+    std::array<char, CTerminalScreen::kCols> buffer;
+    const std::string_view shown = CScreenText::UpToNul(row).substr(0, buffer.size());
+    std::transform(shown.begin(), shown.end(), buffer.begin(),
+                   [](char c) { return kFold[static_cast<unsigned char>(c)]; });
+    return std::string_view(buffer.data(), shown.size()).find(folded) != std::string_view::npos;
+}
+
+// Which rows of a screen hold the text, kept up to date from the rows that changed.
+class CRowsHolding {
+public:
+    CRowsHolding(const CTerminalScreen& screen, const std::string& folded)
+        : m_screen(screen), m_folded(folded) {
+        Update(~std::uint64_t{0});
+    }
+
+    void Update(std::uint64_t changedRows) {
+        for (; changedRows != 0; changedRows &= changedRows - 1) {
+            const int row = std::countr_zero(changedRows);
+            if (row >= CTerminalScreen::kRows)
+                break;
+            const bool holds = RowHolds(m_screen.Rows()[static_cast<std::size_t>(row)], m_folded);
+            m_count += static_cast<int>(holds) - static_cast<int>(m_holds[row]);
+            m_holds[row] = holds;
+        }
+    }
+    bool Any() const { return m_count > 0; }
+
+private:
+    const CTerminalScreen& m_screen;
+    const std::string& m_folded;
+    std::array<bool, CTerminalScreen::kRows> m_holds{};
+    int m_count = 0;
+};
+
+// A journal file read in large pieces: its records are small.
+class CJournalStream {
+public:
+    explicit CJournalStream(const std::filesystem::path& path) : m_buffer(256 * 1024) {
+        m_in.rdbuf()->pubsetbuf(m_buffer.data(), static_cast<std::streamsize>(m_buffer.size()));
+        m_in.open(path, std::ios::binary);
+    }
+    std::istream& In() { return m_in; }
+
+private:
+    std::vector<char> m_buffer;
+    std::ifstream m_in;
+};
+
+} // namespace
+
+// The records of one block read in order into the screen rebuilt from its checkpoint.
+class CJournalIndex::Replay {
+public:
+    Replay(const std::filesystem::path& path, const Block& block)
+        : m_file(path), m_reader(m_file.In()), m_screen(std::make_unique<CTerminalScreen>()) {
+        m_reader.Seek(block.m_offset);
+        m_screen->ReceiveBytes(block.m_checkpoint);
+        m_screen->ProcessReceived();
+    }
+
+    // Hands the next record's bytes to the screen's receive queue, not yet interpreted.
+    bool Next() {
+        if (!m_reader.Next(m_record))
+            return false;
+        m_screen->ReceiveBytes(m_record.m_data);
+        return true;
+    }
+    CTerminalScreen& Screen() { return *m_screen; }
+    std::unique_ptr<CTerminalScreen> TakeScreen() { return std::move(m_screen); }
+    Time LastTime() const { return m_record.m_time; }
+
+private:
+    CJournalStream m_file;
+    CTtyrecReader m_reader;
+    CTtyrecRecord m_record;
+    std::unique_ptr<CTerminalScreen> m_screen;
+};
+
+CJournalIndex::CJournalIndex(std::filesystem::path folder, std::string dayPrefix)
+    : m_folder(std::move(folder)), m_dayPrefix(std::move(dayPrefix)),
+      m_tail(std::make_unique<CTerminalScreen>()) {}
+
+bool CJournalIndex::Update() {
+    const std::uint64_t before = m_recordCount;
+    AddNewFiles();
+    for (; m_reading < m_files.size(); ++m_reading) {
+        ReadFile(m_reading);
+        if (m_reading + 1 == m_files.size())
+            break; // the newest file may still grow
+        // A file on its own rebuilds its screen: the next one starts from a fresh screen.
+        m_tail = std::make_unique<CTerminalScreen>();
+    }
+    return m_recordCount != before;
+}
+
+std::vector<std::filesystem::path> CJournalIndex::JournalFiles(const std::filesystem::path& folder,
+                                                               std::string_view prefix) {
+    std::vector<std::filesystem::path> found;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with(prefix) && name.ends_with(kSuffix) && entry.is_regular_file(error))
+            found.push_back(entry.path());
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+std::string CJournalIndex::NewestDay(const std::filesystem::path& folder) {
+    const std::vector<std::filesystem::path> files = JournalFiles(folder, "");
+    constexpr std::size_t kDayLength = 10; // YYYY-MM-DD
+    return files.empty() ? std::string() : files.back().filename().string().substr(0, kDayLength);
+}
+
+void CJournalIndex::AddNewFiles() {
+    for (const std::filesystem::path& path : JournalFiles(m_folder, m_dayPrefix)) {
+        // Only files after the last one known: the ones before are read already.
+        if (m_files.empty() || m_files.back().m_path.filename() < path.filename())
+            m_files.push_back({path, 0, {}});
+    }
+}
+
+void CJournalIndex::ReadFile(std::size_t index) {
+    File& file = m_files[index];
+    CJournalStream stream(file.m_path);
+    CTtyrecReader reader(stream.In());
+    reader.Seek(file.m_end);
+    for (CTtyrecRecord record; reader.Next(record);) {
+        if (m_blocks.empty() || m_blocks.back().m_file != index ||
+            m_blocks.back().m_bytes >= kCheckpointBytes)
+            StartBlock(index, record.m_offset, record.m_time);
+        Block& block = m_blocks.back();
+        ++block.m_records;
+        block.m_bytes += record.m_length;
+        ++m_recordCount;
+        m_lastTime = record.m_time;
+        m_tail->ReceiveBytes(record.m_data);
+        file.m_end = record.End();
+    }
+    m_tail->ProcessReceived();
+    // A torn end of the newest file may be a record still being written: read again next time.
+    file.m_note = reader.Note().empty() ? std::string()
+                                        : file.m_path.filename().string() + ": " + reader.Note();
+}
+
+void CJournalIndex::StartBlock(std::size_t file, std::uint64_t offset, Time time) {
+    Block block;
+    block.m_file = file;
+    block.m_offset = offset;
+    block.m_firstRecord = m_recordCount;
+    block.m_firstTime = time;
+    if (!m_blocks.empty() && m_blocks.back().m_file == file) {
+        m_tail->ProcessReceived();
+        block.m_checkpoint = CScreenCommands::Of(*m_tail);
+    }
+    m_blocks.push_back(std::move(block));
+}
+
+std::vector<std::string> CJournalIndex::Notes() const {
+    std::vector<std::string> notes;
+    for (const File& file : m_files)
+        if (!file.m_note.empty())
+            notes.push_back(file.m_note);
+    return notes;
+}
+
+std::optional<CJournalIndex::Time> CJournalIndex::FirstTime() const {
+    if (m_blocks.empty())
+        return std::nullopt;
+    return m_blocks.front().m_firstTime;
+}
+
+std::size_t CJournalIndex::MemoryBytes() const {
+    std::size_t bytes = sizeof(*this) + m_blocks.capacity() * sizeof(Block) +
+                        m_files.capacity() * sizeof(File) +
+                        CTerminalScreen::kRows * (CTerminalScreen::kCols + sizeof(std::string));
+    for (const Block& block : m_blocks)
+        bytes += block.m_checkpoint.capacity();
+    for (const File& file : m_files)
+        bytes += file.m_path.native().capacity() + file.m_note.capacity();
+    return bytes;
+}
+
+std::size_t CJournalIndex::BlockOf(std::uint64_t record) const {
+    const auto after = std::upper_bound(
+        m_blocks.begin(), m_blocks.end(), record,
+        [](std::uint64_t r, const Block& block) { return r < block.m_firstRecord; });
+    return static_cast<std::size_t>(after - m_blocks.begin()) - 1;
+}
+
+std::optional<CJournalIndex::Moment> CJournalIndex::At(std::uint64_t record) const {
+    if (record >= m_recordCount)
+        return std::nullopt;
+    const Block& block = m_blocks[BlockOf(record)];
+    Replay replay(m_files[block.m_file].m_path, block);
+    for (std::uint64_t r = block.m_firstRecord; r <= record; ++r)
+        if (!replay.Next())
+            return std::nullopt;
+    replay.Screen().ProcessReceived();
+    return Moment{record, replay.LastTime(), replay.TakeScreen()};
+}
+
+std::optional<std::uint64_t> CJournalIndex::RecordAt(Time time) const {
+    if (m_blocks.empty())
+        return std::nullopt;
+    const auto after =
+        std::upper_bound(m_blocks.begin(), m_blocks.end(), time,
+                         [](Time t, const Block& block) { return t < block.m_firstTime; });
+    if (after == m_blocks.begin())
+        return 0;
+    const Block& block = *(after - 1);
+    CJournalStream stream(m_files[block.m_file].m_path);
+    CTtyrecReader reader(stream.In());
+    reader.Seek(block.m_offset);
+    std::uint64_t found = block.m_firstRecord;
+    CTtyrecRecord record;
+    for (std::uint64_t r = block.m_firstRecord;
+         r < block.m_firstRecord + block.m_records && reader.Next(record, false); ++r) {
+        if (record.m_time > time)
+            break;
+        found = r;
+    }
+    return found;
+}
+
+std::optional<std::uint64_t> CJournalIndex::Find(std::string_view text, std::uint64_t from,
+                                                 bool forward) const {
+    if (text.empty() || (forward ? from + 1 >= m_recordCount : from == 0))
+        return std::nullopt;
+    const std::string folded = Fold(text);
+    // The blocks to search, nearest first.
+    std::vector<std::size_t> order;
+    if (forward) {
+        for (std::size_t b = BlockOf(from + 1); b < m_blocks.size(); ++b)
+            order.push_back(b);
+    } else {
+        for (std::size_t b = BlockOf(std::min(from, m_recordCount) - 1) + 1; b-- > 0;)
+            order.push_back(b);
+    }
+    // Every block replays from its own checkpoint, so the cores share the blocks out; a block
+    // beyond the nearest one with a hit is not searched.
+    std::vector<std::optional<std::uint64_t>> hits(order.size());
+    std::atomic<std::size_t> next{0};
+    std::atomic<std::size_t> nearestHit{order.size()};
+    const auto work = [&] {
+        for (std::size_t i = next++; i < order.size() && i < nearestHit; i = next++) {
+            hits[i] = FindInBlock(order[i], folded, from, forward);
+            for (std::size_t seen = nearestHit; hits[i] && i < seen;)
+                nearestHit.compare_exchange_weak(seen, i);
+        }
+    };
+    {
+        const unsigned helpers = std::max(1u, std::thread::hardware_concurrency()) - 1;
+        std::vector<std::jthread> threads;
+        for (unsigned t = 0; t < helpers && t + 1 < order.size(); ++t)
+            threads.emplace_back(work);
+        work();
+    }
+    for (const auto& hit : hits)
+        if (hit)
+            return hit;
+    return std::nullopt;
+}
+
+std::optional<std::uint64_t> CJournalIndex::FindInBlock(std::size_t index,
+                                                        const std::string& folded,
+                                                        std::uint64_t from, bool forward) const {
+    const Block& block = m_blocks[index];
+    Replay replay(m_files[block.m_file].m_path, block);
+    CTerminalScreen& screen = replay.Screen();
+    screen.TakeChangedRows();
+    CRowsHolding holding(screen, folded);
+    bool held = holding.Any();
+    std::optional<std::uint64_t> found;
+    const std::uint64_t end = block.m_firstRecord + block.m_records;
+    for (std::uint64_t r = block.m_firstRecord; r < end && (forward || r < from); ++r) {
+        if (!replay.Next())
+            break;
+        screen.ProcessReceived();
+        holding.Update(screen.TakeChangedRows());
+        const bool holds = holding.Any();
+        if (holds && !held) {
+            if (forward && r > from)
+                return r;
+            if (!forward)
+                found = r;
+        }
+        held = holds;
+    }
+    return found;
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "CTerminalScreen.h"
+#include "CTtyrecRecord.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A timeline over one day's journal files (in name order, which is time order): every record is
+// a moment, numbered across the files, at which the screen changed. The screen of any moment is
+// rebuilt from the nearest earlier checkpoint, a screen state stored every kCheckpointBytes of
+// line bytes, so the index stays small (no copy of every screen) while any moment comes back
+// after at most that many bytes of replay. Update() picks up what the newest file gained, and
+// files begun since, so the timeline can follow a journal that is still being written.
+class CJournalIndex {
+public:
+    using Time = CTtyrecRecord::Time;
+    static constexpr std::size_t kCheckpointBytes = 256 * 1024;
+    static constexpr const char* kSuffix = ".ttyrec";
+
+    // The screen just after a record.
+    struct Moment {
+        std::uint64_t m_record = 0;
+        Time m_time{};
+        std::unique_ptr<CTerminalScreen> m_screen;
+    };
+
+    // The day ("YYYY-MM-DD") of the newest journal file in `folder`; empty when there is none.
+    static std::string NewestDay(const std::filesystem::path& folder);
+
+    // The files of `folder` whose names start with `dayPrefix` ("YYYY-MM-DD_").
+    CJournalIndex(std::filesystem::path folder, std::string dayPrefix);
+
+    // Reads the records added since the last update; true when there were any.
+    bool Update();
+
+    std::uint64_t RecordCount() const { return m_recordCount; }
+    std::optional<Time> FirstTime() const;
+    std::optional<Time> LastTime() const { return m_lastTime; }
+    // Torn ends found so far, one line each, naming the file.
+    std::vector<std::string> Notes() const;
+    // What the index holds in memory, in bytes.
+    std::size_t MemoryBytes() const;
+
+    // The screen just after `record` (below RecordCount()); nullopt when the file can no
+    // longer be read.
+    std::optional<Moment> At(std::uint64_t record) const;
+    // The last record at or before `time`; the first record when all are later.
+    std::optional<std::uint64_t> RecordAt(Time time) const;
+    // The next (forward) or previous moment at which `text` appears on the screen: a shown row
+    // holds it, ignoring case, and did not hold it just before. Forward looks after `from`,
+    // backward before it.
+    std::optional<std::uint64_t> Find(std::string_view text, std::uint64_t from,
+                                      bool forward) const;
+
+private:
+    struct File {
+        std::filesystem::path m_path;
+        std::uint64_t m_end = 0; // offset after the last record read
+        std::string m_note;      // a torn end
+    };
+    // A run of records of one file, with the screen as it stood before the first of them.
+    struct Block {
+        std::size_t m_file = 0;
+        std::uint64_t m_offset = 0;
+        std::uint64_t m_firstRecord = 0;
+        std::uint64_t m_records = 0;
+        std::uint64_t m_bytes = 0; // line bytes in the records
+        Time m_firstTime{};
+        std::string m_checkpoint; // the screen as commands; empty for a fresh screen
+    };
+    class Replay;
+
+    static std::vector<std::filesystem::path> JournalFiles(const std::filesystem::path& folder,
+                                                           std::string_view prefix);
+    void AddNewFiles();
+    void ReadFile(std::size_t file);
+    void StartBlock(std::size_t file, std::uint64_t offset, Time time);
+    std::size_t BlockOf(std::uint64_t record) const;
+    std::optional<std::uint64_t> FindInBlock(std::size_t block, const std::string& folded,
+                                             std::uint64_t from, bool forward) const;
+
+    std::filesystem::path m_folder;
+    std::string m_dayPrefix;
+    std::vector<File> m_files;
+    std::size_t m_reading = 0; // the file Update() goes on with
+    std::vector<Block> m_blocks;
+    std::uint64_t m_recordCount = 0;
+    std::optional<Time> m_lastTime;
+    // The screen after the last record read, from which the next checkpoint is taken.
+    std::unique_ptr<CTerminalScreen> m_tail;
+};

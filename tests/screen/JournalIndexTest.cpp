@@ -1,0 +1,166 @@
+#include "CJournalIndex.h"
+#include "CScreenCommands.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono;
+
+CJournalIndex::Time At(std::int64_t second) {
+    return CJournalIndex::Time(seconds(1'800'000'000 + second));
+}
+
+class JournalIndexTest : public ::testing::Test {
+protected:
+    JournalIndexTest()
+        : m_folder(fs::temp_directory_path() /
+                   ("journal-index-" + std::to_string(std::random_device{}()))) {
+        fs::create_directories(m_folder);
+    }
+    ~JournalIndexTest() override { fs::remove_all(m_folder); }
+
+    // Appends records, one a second from `second` on, to the named journal file.
+    void Append(const std::string& name, const std::vector<std::string>& chunks,
+                std::int64_t second) {
+        std::string bytes;
+        for (const std::string& chunk : chunks)
+            CTtyrecRecord::Encode(At(second++), chunk, bytes);
+        std::ofstream(m_folder / name, std::ios::binary | std::ios::app) << bytes;
+    }
+
+    fs::path m_folder;
+};
+
+std::vector<std::string> SampleChunks(std::size_t bytes) {
+    std::ifstream capture(TALLYVIEW_SAMPLE_CAPTURE, std::ios::binary);
+    const std::string sample{std::istreambuf_iterator<char>(capture), {}};
+    std::mt19937 rng(5);
+    std::vector<std::string> chunks;
+    for (std::size_t at = 0; at < bytes;) {
+        const std::size_t n = 1 + rng() % 200;
+        chunks.push_back(sample.substr(at % sample.size(), n));
+        at += n;
+    }
+    return chunks;
+}
+
+// Any moment, across checkpoints and files, equals the screen of a straight replay of its
+// file up to that record, pending bytes included.
+TEST_F(JournalIndexTest, EveryMomentEqualsAStraightReplay) {
+    const std::vector<std::string> first = SampleChunks(2 * CJournalIndex::kCheckpointBytes + 999);
+    const std::vector<std::string> second = SampleChunks(CJournalIndex::kCheckpointBytes / 3);
+    Append("2027-01-15_18-00-00.ttyrec", first, 0);
+    Append("2027-01-15_21-00-00.ttyrec", second, 20'000);
+    Append("2027-01-16_00-00-00.ttyrec", {"another day"}, 30'000);
+
+    CJournalIndex index(m_folder, "2027-01-15_");
+    index.Update();
+    ASSERT_EQ(index.RecordCount(), first.size() + second.size());
+    std::vector<std::string> expected;
+    for (const auto* chunks : {&first, &second}) {
+        CTerminalScreen screen;
+        for (const std::string& chunk : *chunks) {
+            screen.ReceiveBytes(chunk);
+            screen.ProcessReceived();
+            expected.push_back(CScreenCommands::Of(screen));
+        }
+    }
+    for (std::uint64_t r = 0; r < expected.size(); r += 41) {
+        const auto moment = index.At(r);
+        ASSERT_TRUE(moment);
+        ASSERT_EQ(CScreenCommands::Of(*moment->m_screen), expected[r]) << "record " << r;
+        EXPECT_EQ(moment->m_time, r < first.size() ? At(r) : At(20'000 + r - first.size()));
+    }
+    EXPECT_FALSE(index.At(expected.size()));
+    EXPECT_LT(index.MemoryBytes(), 64u * 1024);
+}
+
+TEST_F(JournalIndexTest, RecordAtATime) {
+    Append("2027-01-15_18-00-00.ttyrec", {"a", "b", "c"}, 10);
+    CJournalIndex index(m_folder, "2027-01-15_");
+    index.Update();
+    const struct {
+        std::int64_t second;
+        std::uint64_t record;
+    } cases[] = {{0, 0}, {10, 0}, {11, 1}, {12, 2}, {99, 2}};
+    for (const auto& c : cases)
+        EXPECT_EQ(index.RecordAt(At(c.second)), c.record) << c.second;
+}
+
+// Appearances only: a text that stays on the screen, or is written again over itself, does
+// not count again; one letter can complete it; a checkpoint between changes nothing.
+TEST_F(JournalIndexTest, FindsWhereTheTextAppears) {
+    std::vector<std::string> chunks = {
+        "\x1b+\x1b`;",
+        "\x1b"
+        "a5R3CGOAT", // 1
+        "\x1b"
+        "a5R6CL", // 2: GOAL appears by its last letter
+        "\x1b"
+        "a5R3CGOAL", // 3: the same text again
+        "\x1b+",     // 4: gone
+        "\x1b"
+        "a9R1Cthe Goal!", // 5: appears, in other case
+    };
+    // Filler on another row, past a checkpoint, while the text stays.
+    for (int i = 0; i < 300; ++i)
+        chunks.push_back("\x1b"
+                         "a1R1C" +
+                         std::string(1000, static_cast<char>('a' + i % 5)));
+    chunks.push_back("\x1b"
+                     "a9R5CX"); // 306: gone
+    chunks.push_back("\x1b"
+                     "a20R1CGO\x1b"
+                     "a20R3CAL"); // 307: appears within one record
+    CJournalIndex index(m_folder, "2027-01-15_");
+    Append("2027-01-15_18-00-00.ttyrec", chunks, 0);
+    index.Update();
+
+    const struct {
+        std::uint64_t from;
+        bool forward;
+        std::optional<std::uint64_t> found;
+    } cases[] = {
+        {0, true, 2},    {2, true, 5},    {5, true, 307}, {307, true, std::nullopt},
+        {307, false, 5}, {100, false, 5}, {5, false, 2},  {2, false, std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(index.Find("goal", c.from, c.forward), c.found)
+            << c.from << (c.forward ? " forward" : " backward");
+    EXPECT_EQ(index.Find("no such", 0, true), std::nullopt);
+}
+
+// The index follows a journal being written: a torn last record is noted, then read once
+// complete, and a file begun later joins the timeline.
+TEST_F(JournalIndexTest, FollowsTheGrowingEnd) {
+    const std::string name = "2027-01-15_18-00-00.ttyrec";
+    Append(name, {"\x1b+one"}, 0);
+    std::string record;
+    CTtyrecRecord::Encode(At(1), " two", record);
+    std::ofstream(m_folder / name, std::ios::binary | std::ios::app) << record.substr(0, 14);
+
+    CJournalIndex index(m_folder, "2027-01-15_");
+    EXPECT_TRUE(index.Update());
+    EXPECT_EQ(index.RecordCount(), 1u);
+    ASSERT_EQ(index.Notes().size(), 1u);
+    EXPECT_NE(index.Notes()[0].find(name), std::string::npos);
+
+    std::ofstream(m_folder / name, std::ios::binary | std::ios::app) << record.substr(14);
+    Append("2027-01-15_19-00-00.ttyrec", {"\x1b+three"}, 3600);
+    EXPECT_TRUE(index.Update());
+    EXPECT_TRUE(index.Notes().empty());
+    ASSERT_EQ(index.RecordCount(), 3u);
+    EXPECT_EQ(index.At(1)->m_screen->Rows()[0].substr(0, 7), "one two");
+    EXPECT_EQ(index.At(2)->m_screen->Rows()[0].substr(0, 6), "three ");
+    EXPECT_FALSE(index.Update());
+    EXPECT_EQ(CJournalIndex::NewestDay(m_folder), "2027-01-15");
+}
+
+} // namespace
