@@ -16,6 +16,8 @@ PACKAGES=(
     clang libclang-rt-14-dev
     # The Debian package (dpkg-shlibdeps, file), its man pages and its checks
     dpkg-dev file help2man lintian desktop-file-utils appstream debootstrap
+    # Real key presses for the History window's modality test
+    xdotool
 )
 
 as_root() {

@@ -10,6 +10,13 @@
 #include <QListWidget>
 #include <algorithm>
 
+QFont CScreenView::Font() {
+    QFont font(QStringLiteral("Courier New"));
+    font.setStyleHint(QFont::TypeWriter);
+    font.setPointSize(9);
+    return font;
+}
+
 CScreenView::CScreenView(QListWidget* list, QLabel* cursor, QLabel* status, QLabel* label)
     : m_list(list), m_cursor(cursor), m_status(status), m_label(label),
       m_extentDelegate(new CExtentDelegate(list)) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,9 @@ class CScreenView {
 public:
     // Room added to the widest row so the last column never sits at the very edge.
     static constexpr int kExtentMargin = 100;
+
+    // The font of the main window and of the screen text wherever it is shown.
+    static QFont Font();
 
     // Sets the list and the fields up for screen text; the widgets stay the caller's.
     CScreenView(QListWidget* list, QLabel* cursor, QLabel* status, QLabel* label);

@@ -11,6 +11,7 @@
 
 namespace {
 
+const QString kHistoryEntry = QStringLiteral("&History...");
 const QString kAboutEntry = QStringLiteral("&About Tallyview...");
 
 } // namespace
@@ -20,6 +21,7 @@ CSystemMenu::CSystemMenu(QWidget* window, QWidget* listWithoutMenu)
 #ifdef Q_OS_WIN
     if (HMENU menu = GetSystemMenu(reinterpret_cast<HWND>(window->winId()), FALSE)) {
         AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        AppendMenuW(menu, MF_STRING, IDM_HISTORY, reinterpret_cast<LPCWSTR>(kHistoryEntry.utf16()));
         AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, reinterpret_cast<LPCWSTR>(kAboutEntry.utf16()));
     }
 #endif
@@ -29,8 +31,12 @@ CSystemMenu::CSystemMenu(QWidget* window, QWidget* listWithoutMenu)
 }
 
 QStringList CSystemMenu::ContextEntries() {
-    return {QStringLiteral("Mi&nimise"), QStringLiteral("Ma&ximise"), QStringLiteral("&Close"),
-            QString(), kAboutEntry};
+    return {QStringLiteral("Mi&nimise"),
+            QStringLiteral("Ma&ximise"),
+            QStringLiteral("&Close"),
+            QString(),
+            kHistoryEntry,
+            kAboutEntry};
 }
 
 void CSystemMenu::ShowAbout() {
@@ -45,7 +51,8 @@ void CSystemMenu::ShowContextMenu(const QPoint& position) {
     QAction* maximise = menu.addAction(entries[1], m_window, &QWidget::showMaximized);
     menu.addAction(entries[2], m_window, &QWidget::close);
     menu.addSeparator();
-    menu.addAction(entries[4], this, &CSystemMenu::ShowAbout);
+    menu.addAction(entries[4], this, &CSystemMenu::HistoryRequested);
+    menu.addAction(entries[5], this, &CSystemMenu::ShowAbout);
     minimise->setEnabled(!m_window->isMinimized());
     maximise->setEnabled(!m_window->isMaximized());
     menu.exec(m_window->mapToGlobal(position));
@@ -54,9 +61,17 @@ void CSystemMenu::ShowContextMenu(const QPoint& position) {
 #ifdef Q_OS_WIN
 bool CSystemMenu::HandleNativeEvent(void* message) {
     const MSG* msg = static_cast<const MSG*>(message);
-    if (msg->message != WM_SYSCOMMAND || (msg->wParam & 0xFFF0) != IDM_ABOUTBOX)
+    if (msg->message != WM_SYSCOMMAND)
         return false;
-    ShowAbout();
-    return true;
+    switch (msg->wParam & 0xFFF0) {
+    case IDM_HISTORY:
+        emit HistoryRequested();
+        return true;
+    case IDM_ABOUTBOX:
+        ShowAbout();
+        return true;
+    default:
+        return false;
+    }
 }
 #endif

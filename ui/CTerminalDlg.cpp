@@ -3,15 +3,19 @@
 #include "CAppResources.h"
 #include "CDialogUnits.h"
 #include "CExportCommands.h"
+#include "CHistoryDlg.h"
 #include "CScreenText.h"
 #include "CScreenView.h"
 #include "CSystemMenu.h"
 
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QShortcut>
 #include <QTimerEvent>
 #include <array>
 
@@ -56,13 +60,6 @@ constexpr Qt::WindowFlags kWindowFlags = Qt::Window | Qt::WindowTitleHint |
 constexpr int kEdgeGap = 4;
 constexpr int kControlGap = 10;
 
-QFont DialogFont() {
-    QFont font(QStringLiteral("Courier New"));
-    font.setStyleHint(QFont::TypeWriter);
-    font.setPointSize(9);
-    return font;
-}
-
 // Rectangle from its four edges, right and bottom exclusive.
 QRect FromEdges(int left, int top, int right, int bottom) {
     return {left, top, right - left, bottom - top};
@@ -97,7 +94,7 @@ QWidget* CreateControl(const ControlTemplate& t, QWidget* parent) {
 
 CTerminalDlg::CTerminalDlg(QWidget* parent) : QDialog(parent, kWindowFlags) {
     setWindowTitle(QStringLiteral("Korvane Benchline Emulator"));
-    setFont(DialogFont());
+    setFont(CScreenView::Font());
     CreateControls();
     resize(CDialogUnits(font()).Map(kTemplateSize));
     m_systemMenu = new CSystemMenu(this, m_list);
@@ -105,6 +102,11 @@ CTerminalDlg::CTerminalDlg(QWidget* parent) : QDialog(parent, kWindowFlags) {
 
     m_port.LoadSettings();
     UpdateButtons();
+    const QString journal =
+        QFileInfo(m_port.SettingsPath()).dir().filePath(QStringLiteral("journal"));
+    m_history = new CHistoryDlg(journal, m_port.SettingsPath(), this);
+    connect(m_systemMenu, &CSystemMenu::HistoryRequested, this, &CTerminalDlg::OnHistory);
+    new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), this, this, &CTerminalDlg::OnHistory);
     m_timerId = startTimer(kRefreshMs);
 }
 
@@ -181,6 +183,10 @@ bool CTerminalDlg::nativeEvent(const QByteArray& eventType, void* message, qintp
 
 void CTerminalDlg::OnMonitor() {
     m_port.ViewMonitor(1);
+}
+
+void CTerminalDlg::OnHistory() {
+    m_history->Open();
 }
 
 void CTerminalDlg::OnClose() {

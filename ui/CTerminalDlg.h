@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+class CHistoryDlg;
 class CScreenView;
 class CSystemMenu;
 class QLabel;
@@ -49,6 +50,7 @@ public:
     bool WriteLines(const QString& path);
 
     QWidget* Control(int id) const;
+    CHistoryDlg& History() { return *m_history; }
     CTerminalPort& Port() { return m_port; }
     const std::vector<std::string>& Lines() const { return m_lines; }
     int TimerId() const { return m_timerId; }
@@ -69,6 +71,7 @@ private:
     void CreateControls();
     void OnConfigPort();
     void OnMonitor();
+    void OnHistory();
     void OnClose();
     void OnCopy();
     void OnPrint();
@@ -95,4 +98,5 @@ private:
     int m_cursorCol = 0;
     std::unique_ptr<CScreenView> m_view;
     CSystemMenu* m_systemMenu = nullptr;
+    CHistoryDlg* m_history = nullptr; // a window of its own, made at start so it opens quickly
 };

@@ -1,5 +1,6 @@
 #include "DisplayText.h"
 
+#include <QHash>
 #include <array>
 
 namespace {
@@ -48,4 +49,21 @@ QString DisplayText(std::string_view bytes) {
     for (const char b : bytes)
         *out++ = QChar(kTable[static_cast<unsigned char>(b)]);
     return text;
+}
+
+std::optional<std::string> DisplayBytes(const QString& text) {
+    static const QHash<QChar, char> bytes = [] {
+        QHash<QChar, char> table;
+        for (int b = 0; b < 256; ++b)
+            table.insert(QChar(kTable[b]), static_cast<char>(b));
+        return table;
+    }();
+    std::string out;
+    for (const QChar c : text) {
+        const auto found = bytes.constFind(c);
+        if (found == bytes.constEnd())
+            return std::nullopt;
+        out += *found;
+    }
+    return out;
 }

@@ -1,0 +1,186 @@
+// The History window on a known journal: seek, step, find and Copy, and opening it with real
+// key presses while the main window runs modally.
+#include "CExportText.h"
+#include "CHistoryDlg.h"
+#include "CScreenText.h"
+#include "CTtyrecRecord.h"
+#include "UiTestSupport.h"
+
+#include <QClipboard>
+#include <QDateTime>
+#include <QDir>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <fstream>
+
+namespace {
+
+const QDate kDay(2027, 3, 1);
+
+// A short game, one change a second from 19:00:00; the comments give the moment's screen.
+const std::vector<std::string> kChanges = {
+    "\x1b+\x1b`;", // 0 blank
+    "\x1b"
+    "a1R1CHome 0  Away 0\x1b"
+    "FPeriod 1\r", // 1
+    "\x1b"
+    "a3R1CShot", // 2
+    "\x1b"
+    "a1R6C1\x1b"
+    "a5R1CGOAL Home\x1b"
+    "fGoal!\r", // 3
+    "\x1b+",    // 4 blank again
+    "\x1b"
+    "a2R1Cgoal again", // 5
+};
+
+void WriteJournal(const QString& folder) {
+    QDir().mkpath(folder);
+    const QDateTime start(kDay, QTime(19, 0, 0));
+    std::string bytes;
+    for (std::size_t i = 0; i < kChanges.size(); ++i) {
+        const std::chrono::milliseconds at(start.toMSecsSinceEpoch() + 1000 * static_cast<int>(i));
+        CTtyrecRecord::Encode(CTtyrecRecord::Time(at), kChanges[i], bytes);
+    }
+    std::ofstream(QDir(folder).filePath("2027-03-01_19-00-00.ttyrec").toStdString(),
+                  std::ios::binary)
+        << bytes;
+}
+
+QStringList ShownRows(const CHistoryDlg& window) {
+    auto* list = qobject_cast<QListWidget*>(window.Control(CHistoryDlg::IDC_LIST));
+    QStringList rows;
+    for (int i = 0; i < list->count(); ++i)
+        rows << list->item(i)->text().trimmed();
+    return rows;
+}
+
+QString Text(const CHistoryDlg& window, int id) {
+    return qobject_cast<QLabel*>(window.Control(id))->text();
+}
+
+class HistoryDlgTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WriteJournal(m_dir.File(QStringLiteral("journal")));
+        m_window =
+            std::make_unique<CHistoryDlg>(m_dir.File(QStringLiteral("journal")),
+                                          m_dir.File(QStringLiteral("Tallyview.cfg")), nullptr);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return m_window->Indexed(); }, 5000));
+    }
+    void Click(int id) { qobject_cast<QPushButton*>(m_window->Control(id))->click(); }
+    void Type(int id, const QString& text) {
+        auto* edit = qobject_cast<QLineEdit*>(m_window->Control(id));
+        edit->clear();
+        QTest::keyClicks(edit, text);
+        QTest::keyClick(edit, Qt::Key_Return);
+    }
+
+    CTempCwd m_dir;
+    std::unique_ptr<CHistoryDlg> m_window;
+};
+
+TEST_F(HistoryDlgTest, SeeksAndStepsThroughTheChanges) {
+    CHistoryDlg& window = *m_window;
+    EXPECT_EQ(window.Record(), 5u) << "opens live, at the last change";
+    EXPECT_EQ(ShownRows(window), QStringList({"", "goal again"}));
+
+    Type(CHistoryDlg::IDC_TIME, QStringLiteral("19:00:03"));
+    EXPECT_EQ(window.Record(), 3u);
+    EXPECT_EQ(ShownRows(window), QStringList({"Home 1  Away 0", "", "Shot", "", "GOAL Home"}));
+    EXPECT_EQ(Text(window, CHistoryDlg::IDC_STATUS), QStringLiteral("Period 1"));
+    EXPECT_EQ(Text(window, CHistoryDlg::IDC_LABEL), QStringLiteral("Goal!"));
+    EXPECT_EQ(Text(window, CHistoryDlg::IDC_CURSOR), QStringLiteral("005-010"));
+    EXPECT_TRUE(Text(window, CHistoryDlg::IDC_MOMENT).startsWith(QStringLiteral("19:00:03.000")));
+
+    const struct {
+        int button;
+        std::uint64_t record;
+    } steps[] = {{CHistoryDlg::IDC_PREVIOUS, 2},
+                 {CHistoryDlg::IDC_NEXT, 3},
+                 {CHistoryDlg::IDC_NEXT, 4},
+                 {CHistoryDlg::IDC_NEXT, 5},
+                 {CHistoryDlg::IDC_LIVE, 5}};
+    for (const auto& step : steps) {
+        Click(step.button);
+        EXPECT_EQ(window.Record(), step.record);
+    }
+    EXPECT_FALSE(window.Control(CHistoryDlg::IDC_NEXT)->isEnabled());
+
+    // Before the first change: the first; between two: the earlier; no such time: a note.
+    for (const auto& [typed, record] : {std::pair{"18:00:00", 0}, {"19:00:02", 2}}) {
+        Type(CHistoryDlg::IDC_TIME, QString::fromLatin1(typed));
+        EXPECT_EQ(window.Record(), static_cast<std::uint64_t>(record)) << typed;
+    }
+    EXPECT_FALSE(window.JumpTo(QStringLiteral("24:00:00")));
+    EXPECT_EQ(window.Record(), 2u);
+}
+
+TEST_F(HistoryDlgTest, FindsTheTextAndCopiesTheMoment) {
+    CHistoryDlg& window = *m_window;
+    Type(CHistoryDlg::IDC_TIME, QStringLiteral("19:00:00"));
+    Type(CHistoryDlg::IDC_FIND_TEXT, QStringLiteral("GOAL"));
+    EXPECT_EQ(window.Record(), 3u);
+    Click(CHistoryDlg::IDC_FIND_NEXT);
+    EXPECT_EQ(window.Record(), 5u);
+    Click(CHistoryDlg::IDC_FIND_NEXT);
+    EXPECT_EQ(window.Record(), 5u) << "no later appearance";
+    EXPECT_TRUE(Text(window, CHistoryDlg::IDC_NOTE).contains(QStringLiteral("does not appear")));
+    Click(CHistoryDlg::IDC_FIND_PREVIOUS);
+    ASSERT_EQ(window.Record(), 3u);
+
+    Click(CHistoryDlg::IDC_COPY);
+    const std::string expected = CExportText::ClipboardText(window.Lines());
+    EXPECT_EQ(window.Lines().size(), 5u);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromLatin1(expected.c_str()));
+}
+
+// Real key presses through the X server, which Qt's modality rules apply to.
+bool Xdotool(const QStringList& arguments) {
+    QProcess process;
+    process.start(QStringLiteral("xdotool"), arguments);
+    return QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 5000) &&
+           process.exitCode() == 0;
+}
+
+QString WindowId(const QWidget& window) {
+    return QString::number(window.winId());
+}
+
+class HistoryModalityTest : public DialogTest {};
+
+TEST_F(HistoryModalityTest, UsableWhileTheMainWindowRunsModally) {
+    if (qgetenv("QT_QPA_PLATFORM") == "offscreen" || !qEnvironmentVariableIsSet("DISPLAY"))
+        GTEST_SKIP() << "needs an X display for real key presses";
+    WriteSettings();
+    WriteJournal(m_dir.File(QStringLiteral("journal")));
+    CTerminalDlg& dialog = Dialog();
+    CHistoryDlg& history = dialog.History();
+    bool typedIntoHistory = false;
+    QTimer::singleShot(0, &dialog, [&] {
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return history.Indexed(); }, 5000));
+        Xdotool({"windowfocus", "--sync", WindowId(dialog)});
+        Xdotool({"key", "--clearmodifiers", "ctrl+h"});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return history.isVisible(); }, 5000));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&history));
+        history.Control(CHistoryDlg::IDC_TIME)->setFocus();
+        Xdotool({"windowfocus", "--sync", WindowId(history)});
+        Xdotool({"type", "19:00:02"});
+        Xdotool({"key", "Return"});
+        typedIntoHistory = QTest::qWaitFor([&] { return history.Record() == 2u; }, 5000);
+        Xdotool({"windowfocus", "--sync", WindowId(dialog)});
+        Xdotool({"key", "Escape"});
+        QTimer::singleShot(5000, &dialog, [&] { dialog.reject(); }); // never hang
+    });
+    dialog.exec();
+    EXPECT_TRUE(typedIntoHistory) << "record shown: " << history.Record().value_or(99);
+}
+
+} // namespace

@@ -1,0 +1,110 @@
+#pragma once
+
+#include "CJournalIndex.h"
+
+#include <QDate>
+#include <QFutureWatcher>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class CScreenView;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QSlider;
+
+// The History window: the screen as it stood at any moment of the day's journal, shown as the
+// main window shows it, with the moment's clock time. Steps to the previous or next change,
+// jumps to a typed time, finds the next or previous moment a text appeared, follows the
+// journal's growing end ("Live"), and copies, prints or saves the moment's rows as the main
+// window does. The journal is indexed on a worker thread as soon as the window is made, so
+// opening it later is quick; the index then follows the journal every second.
+class CHistoryDlg : public QWidget {
+    Q_OBJECT
+
+public:
+    enum ControlId {
+        IDC_LIST = 1100,
+        IDC_CURSOR,
+        IDC_STATUS,
+        IDC_LABEL,
+        IDC_MOMENT,
+        IDC_TIMELINE,
+        IDC_PREVIOUS,
+        IDC_NEXT,
+        IDC_TIME,
+        IDC_GO,
+        IDC_LIVE,
+        IDC_FIND_TEXT,
+        IDC_FIND_PREVIOUS,
+        IDC_FIND_NEXT,
+        IDC_NOTE,
+        IDC_COPY,
+        IDC_PRINT,
+        IDC_SAVE_FILE,
+        IDC_CLOSE,
+    };
+    static constexpr int kFollowMs = 1000;
+
+    // journalFolder: where the journal files are; settingsPath: the settings file, next to
+    // which Print writes its file. parent: the window this one belongs to, so that it stays
+    // usable while that window runs modally.
+    CHistoryDlg(const QString& journalFolder, const QString& settingsPath, QWidget* parent);
+    ~CHistoryDlg() override;
+
+    // Shows the window in front.
+    void Open();
+    // False until the first index of the journal is ready.
+    bool Indexed() const { return m_index != nullptr; }
+
+    QWidget* Control(int id) const;
+    // The rows of the moment shown, trailing blank rows dropped: what Copy, Print and Save File
+    // hand on.
+    const std::vector<std::string>& Lines() const { return m_lines; }
+    std::optional<std::uint64_t> Record() const { return m_record; }
+
+    void ShowRecord(std::uint64_t record);
+    void StepBy(int changes);
+    // "HH:MM:SS" on the journal's day; false (and a note) when the text is not such a time.
+    bool JumpTo(const QString& clock);
+    void Find(bool forward);
+    void SetLive(bool live);
+
+private:
+    void CreateControls();
+    QPushButton* AddButton(int id, const QString& text);
+    void StartIndexing();
+    void OnIndexed();
+    void Follow();
+    void ShowMoment(CJournalIndex::Moment moment);
+    void UpdateTimeline();
+    void UpdateButtons();
+    void SetNote(const QString& text);
+    void OnTimeline(int action);
+    static QString ClockText(CJournalIndex::Time time);
+
+    QString m_journalFolder;
+    QString m_settingsPath;
+    QDate m_day;                            // the day whose files the index covers
+    std::shared_ptr<CJournalIndex> m_index; // shared with the worker only while it builds it
+    QFutureWatcher<std::shared_ptr<CJournalIndex>> m_indexing;
+    QTimer m_follow;
+    bool m_live = true;
+    std::optional<std::uint64_t> m_record;
+    std::vector<std::string> m_lines;
+
+    QListWidget* m_list = nullptr;
+    QLabel* m_moment = nullptr;
+    QLabel* m_note = nullptr;
+    QSlider* m_timeline = nullptr;
+    QLineEdit* m_time = nullptr;
+    QLineEdit* m_findText = nullptr;
+    QPushButton* m_liveButton = nullptr;
+    std::unique_ptr<CScreenView> m_view;
+};
