@@ -39,11 +39,17 @@ std::string Fold(std::string_view text) {
 }
 
 bool RowHolds(std::string_view row, const std::string& folded) {
-    std::array<char, CTerminalScreen::kCols> buffer;
-    const std::string_view shown = CScreenText::UpToNul(row).substr(0, buffer.size());
-    std::transform(shown.begin(), shown.end(), buffer.begin(),
-                   [](char c) { return kFold[static_cast<unsigned char>(c)]; });
-    return std::string_view(buffer.data(), shown.size()).find(folded) != std::string_view::npos;
+    const std::string_view shown = CScreenText::UpToNul(row);
+    if (shown.size() < folded.size())
+        return false;
+    const auto same = [](char a, char b) { return kFold[static_cast<unsigned char>(a)] == b; };
+    for (std::size_t at = 0; at + folded.size() <= shown.size(); ++at) {
+        if (same(shown[at], folded[0]) &&
+            std::equal(folded.begin() + 1, folded.end(), shown.begin() + at + 1,
+                       [&](char b, char a) { return same(a, b); }))
+            return true;
+    }
+    return false;
 }
 
 // Which rows of a screen hold the text, kept up to date from the rows that changed.
@@ -89,32 +95,47 @@ private:
 
 } // namespace
 
-// The records of one block read in order into the screen rebuilt from its checkpoint.
+// The records of one block read in order into the screen rebuilt from its checkpoint. Each
+// record is interpreted as it is read, straight from the record, so the screen stands as it did
+// just after it; a sequence left incomplete is carried over to the next record, as the
+// receive queue carries it over to the next drain.
 class CJournalIndex::Replay {
 public:
     Replay(const std::filesystem::path& path, const Block& block)
         : m_file(path), m_reader(m_file.In()), m_screen(std::make_unique<CTerminalScreen>()) {
         m_reader.Seek(block.m_offset);
-        m_screen->ReceiveBytes(block.m_checkpoint);
-        m_screen->ProcessReceived();
+        Interpret(block.m_checkpoint);
     }
 
-    // Hands the next record's bytes to the screen's receive queue, not yet interpreted.
     bool Next() {
         if (!m_reader.Next(m_record))
             return false;
-        m_screen->ReceiveBytes(m_record.m_data);
+        Interpret(m_record.m_data);
         return true;
     }
     CTerminalScreen& Screen() { return *m_screen; }
-    std::unique_ptr<CTerminalScreen> TakeScreen() { return std::move(m_screen); }
+    // The screen with the carried bytes waiting in its receive queue.
+    std::unique_ptr<CTerminalScreen> TakeScreen() {
+        m_screen->ReceiveBytes(m_carry);
+        return std::move(m_screen);
+    }
     Time LastTime() const { return m_record.m_time; }
 
 private:
+    void Interpret(std::string_view bytes) {
+        if (m_carry.empty()) {
+            m_carry.assign(bytes.substr(m_screen->ParseBuffer(bytes)));
+        } else {
+            m_carry += bytes;
+            m_carry.erase(0, m_screen->ParseBuffer(m_carry));
+        }
+    }
+
     CJournalStream m_file;
     CTtyrecReader m_reader;
     CTtyrecRecord m_record;
     std::unique_ptr<CTerminalScreen> m_screen;
+    std::string m_carry;
 };
 
 CJournalIndex::CJournalIndex(std::filesystem::path folder, std::string dayPrefix)
@@ -237,7 +258,6 @@ std::optional<CJournalIndex::Moment> CJournalIndex::At(std::uint64_t record) con
     for (std::uint64_t r = block.m_firstRecord; r <= record; ++r)
         if (!replay.Next())
             return std::nullopt;
-    replay.Screen().ProcessReceived();
     return Moment{record, replay.LastTime(), replay.TakeScreen()};
 }
 
@@ -256,7 +276,7 @@ std::optional<std::uint64_t> CJournalIndex::RecordAt(Time time) const {
     std::uint64_t found = block.m_firstRecord;
     CTtyrecRecord record;
     for (std::uint64_t r = block.m_firstRecord;
-         r < block.m_firstRecord + block.m_records && reader.Next(record, false); ++r) {
+         r < block.m_firstRecord + block.m_records && reader.Next(record); ++r) {
         if (record.m_time > time)
             break;
         found = r;
@@ -317,7 +337,6 @@ std::optional<std::uint64_t> CJournalIndex::FindInBlock(std::size_t index,
     for (std::uint64_t r = block.m_firstRecord; r < end && (forward || r < from); ++r) {
         if (!replay.Next())
             break;
-        screen.ProcessReceived();
         holding.Update(screen.TakeChangedRows());
         const bool holds = holding.Any();
         if (holds && !held) {
