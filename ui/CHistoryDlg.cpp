@@ -154,6 +154,8 @@ void CHistoryDlg::CreateControls() {
 }
 
 void CHistoryDlg::Open() {
+    if (m_live)
+        SetLive(true); // hidden, it did not follow
     show();
     raise();
     activateWindow();
@@ -189,7 +191,7 @@ void CHistoryDlg::Follow() {
         StartIndexing();
         return;
     }
-    if (m_index->Update() && m_live)
+    if (m_index->Update() && m_live && isVisible())
         ShowRecord(m_index->RecordCount() - 1);
     UpdateTimeline();
     UpdateButtons();
