@@ -220,9 +220,10 @@ void CJournalIndex::StartBlock(std::size_t file, std::uint64_t offset, Time time
 
 std::vector<std::string> CJournalIndex::Notes() const {
     std::vector<std::string> notes;
-    for (const File& file : m_files)
-        if (!file.m_note.empty())
-            notes.push_back(file.m_note);
+    // The newest file's end is usually a record still being written, not a torn one.
+    for (std::size_t f = 0; f + 1 < m_files.size(); ++f)
+        if (!m_files[f].m_note.empty())
+            notes.push_back(m_files[f].m_note);
     return notes;
 }
 

@@ -42,7 +42,7 @@ public:
     std::uint64_t RecordCount() const { return m_recordCount; }
     std::optional<Time> FirstTime() const;
     std::optional<Time> LastTime() const { return m_lastTime; }
-    // Torn ends found so far, one line each, naming the file.
+    // Torn ends of the files before the newest, one line each, naming the file.
     std::vector<std::string> Notes() const;
     // What the index holds in memory, in bytes.
     std::size_t MemoryBytes() const;

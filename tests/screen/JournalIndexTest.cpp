@@ -137,28 +137,35 @@ TEST_F(JournalIndexTest, FindsWhereTheTextAppears) {
     EXPECT_EQ(index.Find("no such", 0, true), std::nullopt);
 }
 
-// The index follows a journal being written: a torn last record is noted, then read once
-// complete, and a file begun later joins the timeline.
+// The index follows a journal being written: a record not yet complete is read once it is, a
+// file begun later joins the timeline, and an end that stays torn is noted once a newer file
+// shows that nothing more will come.
 TEST_F(JournalIndexTest, FollowsTheGrowingEnd) {
     const std::string name = "2027-01-15_18-00-00.ttyrec";
+    const auto appendBytes = [&](const std::string& bytes) {
+        std::ofstream(m_folder / name, std::ios::binary | std::ios::app) << bytes;
+    };
     Append(name, {"\x1b+one"}, 0);
-    std::string record;
-    CTtyrecRecord::Encode(At(1), " two", record);
-    std::ofstream(m_folder / name, std::ios::binary | std::ios::app) << record.substr(0, 14);
+    std::string two;
+    CTtyrecRecord::Encode(At(1), " two", two);
+    appendBytes(two.substr(0, 14));
 
     CJournalIndex index(m_folder, "2027-01-15_");
     EXPECT_TRUE(index.Update());
     EXPECT_EQ(index.RecordCount(), 1u);
-    ASSERT_EQ(index.Notes().size(), 1u);
-    EXPECT_NE(index.Notes()[0].find(name), std::string::npos);
+    EXPECT_TRUE(index.Notes().empty());
 
-    std::ofstream(m_folder / name, std::ios::binary | std::ios::app) << record.substr(14);
+    appendBytes(two.substr(14) + two.substr(0, 5));
+    EXPECT_TRUE(index.Update());
+    EXPECT_EQ(index.RecordCount(), 2u);
+    EXPECT_EQ(index.At(1)->m_screen->Rows()[0].substr(0, 7), "one two");
+
     Append("2027-01-15_19-00-00.ttyrec", {"\x1b+three"}, 3600);
     EXPECT_TRUE(index.Update());
-    EXPECT_TRUE(index.Notes().empty());
     ASSERT_EQ(index.RecordCount(), 3u);
-    EXPECT_EQ(index.At(1)->m_screen->Rows()[0].substr(0, 7), "one two");
     EXPECT_EQ(index.At(2)->m_screen->Rows()[0].substr(0, 6), "three ");
+    ASSERT_EQ(index.Notes().size(), 1u);
+    EXPECT_NE(index.Notes()[0].find(name), std::string::npos);
     EXPECT_FALSE(index.Update());
     EXPECT_EQ(CJournalIndex::NewestDay(m_folder), "2027-01-15");
 }
