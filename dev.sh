@@ -18,6 +18,8 @@ PACKAGES=(
     dpkg-dev file help2man lintian desktop-file-utils appstream debootstrap
     # Real key presses for the History window's modality test
     xdotool
+    # The core and tallyview-replay built for Windows, their tests under Wine
+    g++-mingw-w64-x86-64-posix googletest wine wine64
 )
 
 as_root() {
@@ -57,6 +59,12 @@ run_tests() {
     build build-asan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
         -DTALLYVIEW_CORE_ONLY=ON -DTALLYVIEW_SANITIZE=ON -DTALLYVIEW_FUZZ=ON
     ctest --test-dir build-asan --output-on-failure --timeout 600
+    # The core and tallyview-replay for Windows (mingw-w64); the tests run under Wine, and the
+    # replay tool is compared with the Linux one.
+    build build-mingw -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
+        -DTALLYVIEW_CORE_ONLY=ON -DTALLYVIEW_BENCH=OFF \
+        -DTALLYVIEW_LINUX_REPLAY="$ROOT/build/tools/tallyview-replay"
+    ctest --test-dir build-mingw --output-on-failure --timeout 600
 }
 
 run_package() {
