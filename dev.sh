@@ -20,6 +20,7 @@ PACKAGES=(
     xdotool
     # The core and tallyview-replay built for Windows, their tests under Wine
     g++-mingw-w64-x86-64-posix googletest wine wine64
+    ttyrec # the journal tests check our files with ttytime
 )
 
 as_root() {

@@ -1,11 +1,14 @@
 #include "CTerminalPort.h"
 
+#include "CJournal.h"
+#include "CJournalFolder.h"
 #include "CSettingsArchive.h"
 #include "CTnCommDlgPortCfg.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QSaveFile>
 
@@ -27,22 +30,53 @@ bool CTerminalPort::HandleTerminalData(char ch) {
 }
 
 void CTerminalPort::LoadSettings() {
+    const bool ready = ReadSettings();
+    StartJournal();
+    if (!ready)
+        return;
+    SetProtocol(kTerminalProtocol);
+    if (!Open())
+        ShowMessage(QStringLiteral("Unable to OPEN the port previously configured!"), LastError());
+}
+
+bool CTerminalPort::ReadSettings() {
     // Opened for writing too, without creating it: a file this user may not write is treated
     // like a missing one.
     QFile file(m_settingsPath);
     if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
-        return;
+        return false;
     CSettingsArchive archive(file, CSettingsArchive::Mode::Load);
     Serialize(archive);
     if (archive.Failed()) {
         ShowMessage(QStringLiteral("The settings file %1 cannot be used: %2.\n\nThe port stays "
                                    "closed; choose its settings with Config Port.")
                         .arg(QDir::toNativeSeparators(m_settingsPath), archive.Error()));
-        return;
+        return false;
     }
-    SetProtocol(kTerminalProtocol);
-    if (!Open())
-        ShowMessage(QStringLiteral("Unable to OPEN the port previously configured!"), LastError());
+    return true;
+}
+
+// Runs before the port opens, so the restored screen comes before every byte of the line and
+// the journal sees all of them.
+void CTerminalPort::StartJournal() {
+    if (Option(QStringLiteral("journal"), QStringLiteral("on")) != QLatin1String("on"))
+        return;
+    CJournal::Settings settings;
+    settings.m_folder =
+        QFileInfo(m_settingsPath).dir().filePath(QLatin1String(CJournalFolder::kFolderName));
+    settings.m_days = IntOption(QStringLiteral("journal_days"), 30);
+    settings.m_maxBytes = qint64(IntOption(QStringLiteral("journal_max_mb"), 2048)) * 1024 * 1024;
+    m_restoredFrom = CJournalFolder(settings.m_folder)
+                         .Restore(*this, IntOption(QStringLiteral("restore_hours"), 12),
+                                  QDateTime::currentDateTime());
+    AttachJournal(std::make_unique<CJournal>(std::move(settings), *this));
+}
+
+// A value that is not a positive number counts as missing.
+int CTerminalPort::IntOption(const QString& key, int fallback) const {
+    bool ok = false;
+    const int value = Option(key).toInt(&ok);
+    return ok && value > 0 ? value : fallback;
 }
 
 void CTerminalPort::Reconfigure() {

@@ -3,6 +3,7 @@
 #include "CTerminalScreen.h"
 #include "CTnCommPortEx.h"
 
+#include <QDateTime>
 #include <QString>
 
 // The program's serial port: a port whose received bytes feed the emulated screen it carries,
@@ -23,6 +24,8 @@ public:
 
     // Start-up: restores the settings and opens the port. A missing or unwritable file leaves
     // the port closed silently; a file that cannot be understood is reported and left as it is.
+    // Before the port opens, the screen is restored from a recent journal and the journal
+    // starts (both unless the settings turn the journal off).
     void LoadSettings();
     // "Config Port": runs the configuration dialog and reopens the port with accepted settings.
     void Reconfigure();
@@ -31,11 +34,18 @@ public:
     bool SaveSettings();
 
     const QString& SettingsPath() const { return m_settingsPath; }
+    // The time of the journal record the screen was restored from; invalid when it was not.
+    const QDateTime& RestoredFrom() const { return m_restoredFrom; }
 
 private:
+    // True when the settings were read and the port can be opened.
+    bool ReadSettings();
+    void StartJournal();
+    int IntOption(const QString& key, int fallback) const;
     // Empty when stored, otherwise what went wrong.
     QString StoreSettings();
     static void ShowMessage(const QString& text, const QString& detail = {});
 
     QString m_settingsPath;
+    QDateTime m_restoredFrom;
 };

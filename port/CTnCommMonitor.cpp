@@ -30,9 +30,10 @@ QString StateWords(CLineReader::State state) {
 
 } // namespace
 
-CTnCommMonitor::CTnCommMonitor(const CTnCommPort& port, CTrafficTap& tap)
-    : m_port(port), m_tap(tap), m_record(QStringLiteral("&Record...")),
-      m_stop(QStringLiteral("&Stop")) {
+CTnCommMonitor::CTnCommMonitor(const CTnCommPort& port, CTrafficTap& tap,
+                               std::function<QString()> journalState)
+    : m_port(port), m_tap(tap), m_journalState(std::move(journalState)),
+      m_record(QStringLiteral("&Record...")), m_stop(QStringLiteral("&Stop")) {
     setWindowTitle(QStringLiteral("Tallyview - Line Monitor"));
     m_state.setObjectName(QStringLiteral("state"));
     m_state.setWordWrap(true);
@@ -115,6 +116,7 @@ void CTnCommMonitor::UpdateStatus() {
     const QString notice = m_port.LineNotice();
     if (!notice.isEmpty())
         state += QStringLiteral("\nLine settings: ") + notice;
+    state += QStringLiteral("\nJournal: ") + m_journalState();
     m_state.setText(state);
 
     QString count = QStringLiteral("Received: %1 bytes").arg(m_tap.Total());

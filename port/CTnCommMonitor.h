@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
+#include <functional>
 
 class CTnCommPort;
 class CTrafficTap;
@@ -21,7 +22,9 @@ public:
     static constexpr int kBytesPerLine = 16;
     static constexpr int kMaxLines = 5000;
 
-    CTnCommMonitor(const CTnCommPort& port, CTrafficTap& tap);
+    // `journalState` tells what the journal is doing, in words.
+    CTnCommMonitor(const CTnCommPort& port, CTrafficTap& tap,
+                   std::function<QString()> journalState);
 
     // "12:00:01.250  48 65 6C 6C 6F 0D  Hello."; bytes holds at most kBytesPerLine.
     static QString FormatLine(const QString& time, QByteArrayView bytes);
@@ -46,6 +49,7 @@ private:
 
     const CTnCommPort& m_port;
     CTrafficTap& m_tap;
+    std::function<QString()> m_journalState;
     QLabel m_state;
     QLabel m_count;
     QPlainTextEdit m_view;

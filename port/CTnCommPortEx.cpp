@@ -1,6 +1,9 @@
 #include "CTnCommPortEx.h"
 
+#include "CJournal.h"
 #include "CTnCommMonitor.h"
+
+#include <QDir>
 
 CTnCommPortEx::CTnCommPortEx() = default;
 
@@ -29,7 +32,8 @@ bool CTnCommPortEx::ViewMonitor(int show) {
     if (show != 1)
         return false;
     if (!m_monitor)
-        m_monitor = std::make_unique<CTnCommMonitor>(*this, m_tap);
+        m_monitor =
+            std::make_unique<CTnCommMonitor>(*this, m_tap, [this] { return JournalState(); });
     m_monitor->show();
     m_monitor->raise();
     m_monitor->activateWindow();
@@ -40,6 +44,22 @@ void CTnCommPortEx::HandleReceived(QByteArrayView chunk) {
     m_tap.Feed(chunk);
     if (m_protocol.load(std::memory_order_relaxed) != kTerminalProtocol)
         return;
+    if (CJournal* journal = m_journalFeed.load(std::memory_order_acquire))
+        journal->Feed(chunk);
     for (const char ch : chunk)
         HandleTerminalData(ch);
+}
+
+void CTnCommPortEx::AttachJournal(std::unique_ptr<CJournal> journal) {
+    m_journalFeed.store(journal.get(), std::memory_order_release);
+    m_journal = std::move(journal);
+}
+
+QString CTnCommPortEx::JournalState() const {
+    if (!m_journal)
+        return QStringLiteral("off");
+    const CJournal::Status status = m_journal->CurrentStatus();
+    if (status.m_file.isEmpty())
+        return QStringLiteral("stopped: ") + status.m_reason;
+    return QStringLiteral("writing to ") + QDir::toNativeSeparators(status.m_file);
 }

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <memory>
 
+class CJournal;
 class CTnCommMonitor;
 
 // A port that hands what it receives to a protocol handler, with a traffic monitor window.
@@ -25,11 +26,22 @@ public:
     bool ViewMonitor(int show);
     CTnCommMonitor* Monitor() const { return m_monitor.get(); }
 
+    // From now on every chunk that goes to the protocol handler goes to `journal` too. Set
+    // once, before the port is opened.
+    void AttachJournal(std::unique_ptr<CJournal> journal);
+    CJournal* Journal() const { return m_journal.get(); }
+    // "writing to FILE", "stopped: REASON" or "off", for the monitor.
+    QString JournalState() const;
+    // Bytes received since the port object was made.
+    quint64 ReceivedTotal() const { return m_tap.Total(); }
+
 protected:
     void HandleReceived(QByteArrayView chunk) override;
 
 private:
     std::atomic<int> m_protocol{0};
     CTrafficTap m_tap;
+    std::unique_ptr<CJournal> m_journal;
+    std::atomic<CJournal*> m_journalFeed{nullptr}; // what the reader's thread sees
     std::unique_ptr<CTnCommMonitor> m_monitor;
 };

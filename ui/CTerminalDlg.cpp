@@ -4,6 +4,7 @@
 #include "CDialogUnits.h"
 #include "CExportCommands.h"
 #include "CHistoryDlg.h"
+#include "CJournalNotices.h"
 #include "CScreenText.h"
 #include "CScreenView.h"
 #include "CSystemMenu.h"
@@ -101,6 +102,7 @@ CTerminalDlg::CTerminalDlg(QWidget* parent) : QDialog(parent, kWindowFlags) {
     setWindowIcon(CAppResources::Icon());
 
     m_port.LoadSettings();
+    new CJournalNotices(this, m_port);
     UpdateButtons();
     const QString journal =
         QFileInfo(m_port.SettingsPath()).dir().filePath(QStringLiteral("journal"));

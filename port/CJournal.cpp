@@ -1,0 +1,211 @@
+#include "CJournal.h"
+
+#include "CScreenCommands.h"
+
+#include <QDir>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+CTtyrecRecord::Time NextMidnight(CTtyrecRecord::Time time) {
+    return CJournalFolder::ToTime(CJournalFolder::ToDateTime(time).date().addDays(1).startOfDay());
+}
+
+// Asks the system to put the file's data on the disk; false with errno set when it cannot.
+bool SyncData(int handle) {
+#ifdef Q_OS_WIN
+    return _commit(handle) == 0;
+#else
+    return ::fdatasync(handle) == 0;
+#endif
+}
+
+} // namespace
+
+CJournal::CJournal(Settings settings, const CTerminalScreen& screen)
+    : m_settings(std::move(settings)), m_folder(m_settings.m_folder) {
+    m_shadow.ReceiveBytes(CScreenCommands::Of(screen));
+    m_shadow.ProcessReceived();
+    m_thread = std::thread(&CJournal::Run, this);
+}
+
+CJournal::~CJournal() {
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_one();
+    m_thread.join();
+}
+
+CJournal::Time CJournal::Now() const {
+    if (m_settings.m_clock)
+        return m_settings.m_clock();
+    return std::chrono::time_point_cast<std::chrono::microseconds>(
+        std::chrono::system_clock::now());
+}
+
+void CJournal::Feed(QByteArrayView chunk) {
+    Chunk taken{Now(), QByteArray(chunk.data(), chunk.size())};
+    const std::lock_guard lock(m_mutex);
+    if (m_queued + chunk.size() > kMaxQueued) {
+        m_dropped += static_cast<quint64>(chunk.size());
+        return;
+    }
+    m_queued += chunk.size();
+    m_queue.push_back(std::move(taken));
+    ++m_handedOver;
+}
+
+void CJournal::WaitWritten() {
+    std::unique_lock lock(m_mutex);
+    const quint64 target = m_handedOver;
+    m_flushWanted = true;
+    m_wake.notify_one();
+    m_written.wait(lock, [&] { return m_done >= target; });
+}
+
+CJournal::Status CJournal::CurrentStatus() const {
+    const std::lock_guard lock(m_mutex);
+    return m_status;
+}
+
+void CJournal::Run() {
+    const Time start = Now();
+    m_folder.Prune(m_settings.m_days, m_settings.m_maxBytes, CJournalFolder::ToDateTime(start));
+    BeginFile(start);
+    std::vector<Chunk> chunks;
+    for (bool stopping = false; !stopping;) {
+        quint64 dropped = 0;
+        Take(chunks, dropped, stopping);
+        if (dropped > 0)
+            Stop(QStringLiteral("%1 bytes came while the disk did not take any").arg(dropped));
+        for (const Chunk& chunk : chunks)
+            Append(chunk);
+        const Time now = Now();
+        if (now >= m_rotateAt)
+            Rotate(now);
+        if (!m_file.isOpen() && Steady::now() >= m_retryAt)
+            BeginFile(now);
+        WriteOut();
+        SyncIfDue(stopping);
+        {
+            const std::lock_guard lock(m_mutex);
+            m_done += chunks.size();
+        }
+        m_written.notify_all();
+        chunks.clear();
+    }
+    CloseFile();
+}
+
+void CJournal::Take(std::vector<Chunk>& chunks, quint64& dropped, bool& stopping) {
+    std::unique_lock lock(m_mutex);
+    m_wake.wait_for(lock, kWriteInterval, [this] { return m_stop || m_flushWanted; });
+    m_flushWanted = false;
+    chunks.swap(m_queue);
+    m_queued = 0;
+    dropped = std::exchange(m_dropped, 0);
+    stopping = m_stop;
+}
+
+void CJournal::Append(const Chunk& chunk) {
+    if (chunk.m_time >= m_rotateAt)
+        Rotate(chunk.m_time);
+    const std::string_view bytes(chunk.m_bytes.constData(),
+                                 static_cast<std::size_t>(chunk.m_bytes.size()));
+    if (m_file.isOpen())
+        CTtyrecRecord::Encode(chunk.m_time, bytes, m_out);
+    m_shadow.ReceiveBytes(bytes);
+    m_shadow.ProcessReceived();
+}
+
+// A new day: the day's file ends and the next begins from the screen as it stands.
+void CJournal::Rotate(Time now) {
+    const bool writing = m_file.isOpen();
+    if (writing) {
+        WriteOut();
+        SyncIfDue(true);
+        CloseFile();
+    }
+    m_folder.Prune(m_settings.m_days, m_settings.m_maxBytes, CJournalFolder::ToDateTime(now));
+    m_rotateAt = NextMidnight(now);
+    if (writing)
+        BeginFile(now);
+}
+
+void CJournal::BeginFile(Time now) {
+    m_rotateAt = NextMidnight(now);
+    if (!QDir().mkpath(m_folder.Path())) {
+        Stop(QStringLiteral("the folder %1 cannot be created")
+                 .arg(QDir::toNativeSeparators(m_folder.Path())));
+        return;
+    }
+    m_file.setFileName(m_folder.NewFile(CJournalFolder::ToDateTime(now)));
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+        Stop(m_file.errorString());
+        return;
+    }
+    CTtyrecRecord::Encode(now, CScreenCommands::Of(m_shadow), m_out);
+    WriteOut();
+    if (!m_file.isOpen())
+        return;
+    m_begun = true;
+    SetStatus(m_file.fileName(), {});
+}
+
+void CJournal::WriteOut() {
+    if (!m_file.isOpen() || m_out.empty())
+        return;
+    const auto size = static_cast<qint64>(m_out.size());
+    if (m_file.write(m_out.data(), size) != size) {
+        Stop(m_file.errorString());
+        return;
+    }
+    m_out.clear();
+    m_unsynced = true;
+}
+
+void CJournal::SyncIfDue(bool now) {
+    if (!m_file.isOpen() || !m_unsynced || (!now && Steady::now() - m_lastSync < kSyncInterval))
+        return;
+    m_lastSync = Steady::now();
+    m_unsynced = false;
+    if (!SyncData(m_file.handle()))
+        Stop(QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+void CJournal::Stop(const QString& reason) {
+    CloseFile();
+    m_out.clear();
+    m_retryAt = Steady::now() + m_settings.m_retry;
+    const std::lock_guard lock(m_mutex);
+    if (!m_status.m_file.isEmpty() || m_status.m_reason.isEmpty())
+        ++m_status.m_problems; // a new problem, not a retry that failed again
+    m_status.m_file.clear();
+    m_status.m_reason = reason;
+}
+
+void CJournal::CloseFile() {
+    if (!m_file.isOpen())
+        return;
+    m_file.close();
+    // A file that never got its first record whole could not rebuild a screen.
+    if (!m_begun)
+        m_file.remove();
+    m_begun = false;
+}
+
+void CJournal::SetStatus(const QString& file, const QString& reason) {
+    const std::lock_guard lock(m_mutex);
+    m_status.m_file = file;
+    m_status.m_reason = reason;
+}

@@ -1,0 +1,227 @@
+// The journal written by the real port from a pseudo-terminal, read back with the file format's
+// own reader and with Debian's ttytime; faults on a real unwritable folder and a real full disk.
+#include "CJournal.h"
+#include "CJournalFolder.h"
+#include "CScreenCommands.h"
+#include "CTempCwd.h"
+#include "CTtyrecPlayer.h"
+#include "PortTestSupport.h"
+#include "PtyPair.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using Time = CTtyrecRecord::Time;
+
+struct Screen {
+    std::vector<std::string> m_rows;
+    std::string m_status, m_label, m_pending;
+    int m_row, m_col;
+    bool m_wide;
+    bool operator==(const Screen&) const = default;
+};
+
+Screen StateOf(const CTerminalScreen& s) {
+    return {s.Rows(), s.StatusText(), s.LabelText(), s.PendingBytes(), s.Row(), s.Col(), s.Wide()};
+}
+
+Screen StateOf(const std::string& stream) {
+    CTerminalScreen s;
+    s.ReceiveBytes(stream);
+    s.ProcessReceived();
+    return StateOf(s);
+}
+
+std::string Esc(const std::string& rest) {
+    return "\x1b" + rest;
+}
+
+std::string AllByteValues() {
+    std::string bytes;
+    for (int b = 0; b < 256; ++b)
+        bytes += static_cast<char>(b);
+    return bytes;
+}
+
+std::vector<CTtyrecRecord> Records(const QString& path, std::string* note = nullptr) {
+    std::ifstream in(QFile::encodeName(path).toStdString(), std::ios::binary);
+    CTtyrecReader reader(in);
+    std::vector<CTtyrecRecord> records;
+    for (CTtyrecRecord r; reader.Next(r);)
+        records.push_back(r);
+    if (note)
+        *note = reader.Note();
+    return records;
+}
+
+Screen ReplayAlone(const QString& path) {
+    std::ifstream in(QFile::encodeName(path).toStdString(), std::ios::binary);
+    CTerminalScreen s;
+    CTtyrecPlayer::Play(in, s);
+    return StateOf(s);
+}
+
+// Local noon of a fixed day plus the time the test has run, plus what the test adds: a day
+// goes by without waiting for midnight.
+class CTestClock {
+public:
+    Time operator()() const {
+        return CJournalFolder::ToTime(QDateTime(QDate(2026, 3, 10), QTime(12, 0))) +
+               std::chrono::duration_cast<std::chrono::microseconds>(
+                   std::chrono::steady_clock::now() - m_start) +
+               std::chrono::microseconds(m_added.load());
+    }
+    void Add(std::chrono::microseconds amount) { m_added += amount.count(); }
+
+private:
+    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
+    std::atomic<std::int64_t> m_added{0};
+};
+
+// A real port on a pseudo-terminal with a journal in the temporary folder.
+class Journal : public ::testing::Test {
+protected:
+    void StartJournal(std::chrono::milliseconds retry = 5000ms) {
+        CJournal::Settings settings;
+        settings.m_folder = Folder();
+        settings.m_clock = [this] { return m_clock(); };
+        settings.m_retry = retry;
+        m_port.AttachJournal(std::make_unique<CJournal>(settings, m_port));
+        ASSERT_TRUE(m_port.OpenOn(QString::fromStdString(m_pty.SlavePath())));
+    }
+    QString Folder() const { return m_cwd.File(QStringLiteral("journal")); }
+    // Sends the bytes and waits until the port and then the journal have them.
+    void Send(const std::string& bytes) {
+        m_sent += bytes;
+        m_pty.Write(bytes);
+        ASSERT_TRUE(WaitUntil([&] { return m_port.Seen().size() >= m_sent.size(); }));
+        m_port.Journal()->WaitWritten();
+    }
+    Screen Live() {
+        m_port.ProcessReceived();
+        return StateOf(m_port);
+    }
+    CJournal::Status Status() const { return m_port.Journal()->CurrentStatus(); }
+
+    // Each problem stops the journal once, however often the retries fail; the line and the
+    // live screen go on; once writing works again a new file begins with the exact live screen.
+    void ExpectStopAndRecovery(const std::function<void()>& send,
+                               const std::function<void()>& repair) {
+        send();
+        ASSERT_TRUE(WaitUntil([&] { return Status().m_file.isEmpty(); }));
+        QThread::msleep(600); // several retries that fail again
+        send();
+        EXPECT_EQ(Status().m_problems, 1u);
+        EXPECT_FALSE(Status().m_reason.isEmpty());
+        repair();
+        ASSERT_TRUE(WaitUntil([&] { return !Status().m_file.isEmpty(); }));
+        send();
+        EXPECT_EQ(Status().m_problems, 1u);
+        EXPECT_EQ(StateOf(m_sent), Live());
+        EXPECT_EQ(ReplayAlone(CJournalFolder(Folder()).Files().constLast()), Live());
+    }
+
+    CTempCwd m_cwd;
+    PtyPair m_pty;
+    CTestClock m_clock;
+    CRecordingPort m_port;
+    std::string m_sent;
+};
+
+TEST_F(Journal, RecordsAreTheLineBytesAndEachFileAloneGivesTheLiveScreenAcrossMidnight) {
+    StartJournal();
+    const std::string before = AllByteValues() + Esc("F2nd half") + AllByteValues() + Esc("F half");
+    Send(before);
+    const Screen atMidnight = Live();
+    m_clock.Add(24h); // midnight passes in the middle of the status message
+    Send(" of the message\r" + AllByteValues() + Esc("a12R"));
+    const QStringList files = CJournalFolder(Folder()).Files();
+    ASSERT_EQ(files.size(), 2);
+    EXPECT_TRUE(files[0].endsWith(QLatin1String("2026-03-10_12-00-00.ttyrec")))
+        << files[0].toStdString();
+    EXPECT_TRUE(files[1].contains(QLatin1String("2026-03-11_"))) << files[1].toStdString();
+    std::string journaled;
+    for (const QString& file : files) {
+        const auto records = Records(file);
+        ASSERT_FALSE(records.empty());
+        for (std::size_t i = 1; i < records.size(); ++i)
+            journaled += records[i].m_data;
+    }
+    EXPECT_TRUE(journaled == m_sent);
+    EXPECT_EQ(ReplayAlone(files[0]), atMidnight);
+    EXPECT_EQ(ReplayAlone(files[1]), Live());
+    EXPECT_EQ(atMidnight.m_pending, Esc("F half"));
+}
+
+TEST_F(Journal, TtytimeReadsTheFileAndAgreesOnItsDuration) {
+    StartJournal();
+    Send("first");
+    m_clock.Add(3h + 25s);
+    Send("last");
+    const QString file = CJournalFolder(Folder()).Files().constFirst();
+    const auto records = Records(file);
+    const auto seconds = [](const CTtyrecRecord& r) {
+        return std::chrono::floor<std::chrono::seconds>(r.m_time).time_since_epoch().count();
+    };
+    QProcess ttytime;
+    ttytime.start(QStringLiteral("ttytime"), {file});
+    ASSERT_TRUE(ttytime.waitForFinished()) << "ttytime (Debian package ttyrec) is missing";
+    const QStringList out = QString::fromLocal8Bit(ttytime.readAllStandardOutput())
+                                .simplified()
+                                .split(QLatin1Char(' '));
+    ASSERT_FALSE(out.isEmpty());
+    EXPECT_EQ(out.constFirst().toLongLong(), seconds(records.back()) - seconds(records.front()));
+    EXPECT_GE(out.constFirst().toLongLong(), 3 * 3600 + 25);
+}
+
+TEST_F(Journal, UnwritableFolderStopsTheJournalNotTheScreenAndWritingResumes) {
+    QFile blocker(Folder()); // a file where the folder should be
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    StartJournal(100ms);
+    int round = 0;
+    ExpectStopAndRecovery(
+        [&] {
+            ++round;
+            Send(Esc("=") + char(32 + round) + " row" + std::to_string(round));
+        },
+        [&] { ASSERT_TRUE(QFile::remove(Folder())); });
+}
+
+TEST_F(Journal, FullDiskStopsTheJournalNotTheScreenAndWritingResumes) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    ASSERT_TRUE(QDir().mkpath(Folder()));
+    const QByteArray folder = QFile::encodeName(Folder());
+    if (mount("tallyview-test", folder.constData(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    // All but a little room taken, so the journal begins and then meets the full disk.
+    QFile filler(Folder() + QStringLiteral("/filler"));
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+    while (filler.write(QByteArray(4096, 'f')) == 4096)
+        ;
+    filler.resize(filler.size() - 8192);
+    filler.close();
+    StartJournal(100ms);
+    int round = 0;
+    ExpectStopAndRecovery(
+        [&] {
+            Send(Esc("=") + char(32 + round % 42) + " " + std::string(20000, char('a' + round)));
+            ++round;
+        },
+        [&] { ASSERT_TRUE(filler.remove()); });
+    m_port.Close();
+    m_port.AttachJournal(nullptr); // its file closed before the disk goes
+    umount2(folder.constData(), MNT_DETACH);
+}
+
+} // namespace
