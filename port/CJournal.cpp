@@ -68,9 +68,10 @@ void CJournal::Feed(QByteArrayView chunk) {
 void CJournal::WaitWritten() {
     std::unique_lock lock(m_mutex);
     const quint64 target = m_handedOver;
+    const quint64 round = m_rounds; // a whole pass after this one began: the first file too
     m_flushWanted = true;
     m_wake.notify_one();
-    m_written.wait(lock, [&] { return m_done >= target; });
+    m_written.wait(lock, [&] { return m_done >= target && m_rounds > round; });
 }
 
 CJournal::Status CJournal::CurrentStatus() const {
@@ -100,6 +101,7 @@ void CJournal::Run() {
         {
             const std::lock_guard lock(m_mutex);
             m_done += chunks.size();
+            ++m_rounds;
         }
         m_written.notify_all();
         chunks.clear();

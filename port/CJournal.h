@@ -95,6 +95,7 @@ private:
     quint64 m_dropped = 0;
     quint64 m_handedOver = 0; // chunks fed so far
     quint64 m_done = 0;       // chunks written so far
+    quint64 m_rounds = 0;     // passes of the journal's thread so far
     bool m_stop = false;
     bool m_flushWanted = false;
     Status m_status;

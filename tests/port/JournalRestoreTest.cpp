@@ -1,0 +1,215 @@
+// Restore at start-up and retention on real journal folders; a real program killed mid-feed.
+#include "CJournal.h"
+#include "CJournalFolder.h"
+#include "CTempCwd.h"
+#include "CTtyrecPlayer.h"
+#include "PortTestSupport.h"
+#include "PtyPair.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+#include <atomic>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Screen {
+    std::vector<std::string> m_rows;
+    std::string m_status, m_label, m_pending;
+    int m_row, m_col;
+    bool m_wide;
+    bool operator==(const Screen&) const = default;
+};
+
+Screen StateOf(const CTerminalScreen& s) {
+    return {s.Rows(), s.StatusText(), s.LabelText(), s.PendingBytes(), s.Row(), s.Col(), s.Wide()};
+}
+
+Screen ReplayAlone(const QString& path) {
+    std::ifstream in(QFile::encodeName(path).toStdString(), std::ios::binary);
+    CTerminalScreen s;
+    CTtyrecPlayer::Play(in, s);
+    return StateOf(s);
+}
+
+void WriteFile(const QString& path, const std::string& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(bytes.data(), qint64(bytes.size())), qint64(bytes.size()));
+}
+
+// A journal file begun `hoursAgo` before now; its records come a minute apart.
+std::string Records(double hoursAgo, const std::vector<std::string>& chunks) {
+    const auto start = CJournalFolder::ToTime(QDateTime::currentDateTime()) -
+                       std::chrono::microseconds(static_cast<long long>(hoursAgo * 3.6e9));
+    std::string file;
+    for (std::size_t i = 0; i < chunks.size(); ++i)
+        CTtyrecRecord::Encode(start + std::chrono::minutes(i), chunks[i], file);
+    return file;
+}
+
+struct RestoreCase {
+    const char* m_name;
+    std::string m_file; // written as the newest journal file; "-" for no journal folder at all
+    bool m_restored;
+};
+
+void PrintTo(const RestoreCase& c, std::ostream* out) {
+    *out << c.m_name;
+}
+
+const std::string kBoard = "\x1b`;\x1b"
+                           "a3R5CGULLS 3\x1b"
+                           "FPERIOD 2\r\x1b"
+                           "a1";
+
+class Restore : public ::testing::TestWithParam<RestoreCase> {};
+
+TEST_P(Restore, RebuildsARecentScreenAndTheNewFileBeginsFromIt) {
+    const RestoreCase& c = GetParam();
+    CTempCwd cwd;
+    const QString folder = cwd.File(QStringLiteral("journal"));
+    if (c.m_file != "-") {
+        ASSERT_TRUE(QDir().mkpath(folder));
+        WriteFile(CJournalFolder(folder).NewFile(QDateTime::currentDateTime().addSecs(-7200)),
+                  c.m_file);
+    }
+    CTerminalPort port;
+    port.LoadSettings(); // no settings file: the port stays closed, the journal starts
+    ASSERT_NE(port.Journal(), nullptr);
+    port.Journal()->WaitWritten();
+    EXPECT_EQ(port.RestoredFrom().isValid(), c.m_restored);
+    CTerminalScreen expected;
+    if (c.m_restored) {
+        expected.ReceiveBytes(kBoard);
+        expected.ProcessReceived();
+        EXPECT_LT(port.RestoredFrom().secsTo(QDateTime::currentDateTime()), 2 * 3600);
+    }
+    EXPECT_EQ(StateOf(port), StateOf(expected));
+    EXPECT_EQ(ReplayAlone(CJournalFolder(folder).Files().constLast()), StateOf(expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StartUp, Restore,
+    ::testing::Values(
+        RestoreCase{"NoJournal", "-", false}, RestoreCase{"EmptyFile", "", false},
+        RestoreCase{"TornFirstRecord", Records(1, {kBoard}).substr(0, 7), false},
+        RestoreCase{"TooOld", Records(12.5, {kBoard}), false},
+        RestoreCase{"Recent", Records(1, {kBoard.substr(0, 9), kBoard.substr(9)}), true},
+        RestoreCase{"TornLastRecord",
+                    Records(1, {kBoard, "lost"}).substr(0, kBoard.size() + 12 + 13), true}),
+    [](const auto& info) { return std::string(info.param.m_name); });
+
+struct PruneCase {
+    const char* m_name;
+    std::vector<int> m_ageDays; // one file each, oldest first, 1000 bytes
+    int m_days;
+    qint64 m_maxBytes;
+    std::vector<int> m_kept; // indexes into m_ageDays
+};
+
+void PrintTo(const PruneCase& c, std::ostream* out) {
+    *out << c.m_name;
+}
+
+class Retention : public ::testing::TestWithParam<PruneCase> {};
+
+TEST_P(Retention, DeletesOldFilesAndTheOldestBeyondTheTotal) {
+    const PruneCase& c = GetParam();
+    CTempCwd cwd;
+    const CJournalFolder folder(cwd.Path());
+    const QDateTime now = QDateTime::currentDateTime();
+    QStringList paths;
+    for (const int age : c.m_ageDays) {
+        const QDateTime start = now.addDays(-age).addSecs(paths.size());
+        paths << folder.NewFile(start);
+        WriteFile(paths.back(), std::string(1000, 'x'));
+        QFile file(paths.back());
+        ASSERT_TRUE(file.open(QIODevice::Append));
+        ASSERT_TRUE(file.setFileTime(start.addSecs(3600), QFileDevice::FileModificationTime));
+    }
+    folder.Prune(c.m_days, c.m_maxBytes, now, paths.constLast());
+    QStringList kept;
+    for (const int i : c.m_kept)
+        kept << paths[i];
+    EXPECT_EQ(folder.Files(), kept);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, Retention,
+    ::testing::Values(PruneCase{"Days", {40, 31, 29, 1, 0}, 30, 1 << 30, {2, 3, 4}},
+                      PruneCase{"Total", {5, 4, 3, 2, 0}, 30, 2500, {3, 4}},
+                      PruneCase{"Both", {50, 4, 3, 2, 0}, 30, 3500, {2, 3, 4}},
+                      PruneCase{"CurrentFileStays", {3, 0}, 30, 10, {1}}),
+    [](const auto& info) { return std::string(info.param.m_name); });
+
+// The real program on a pseudo-terminal, killed while the line is sending: the screen restored
+// at the next start is the screen of everything it got up to some moment, at least all it had
+// half a second before the kill.
+TEST(JournalKill, RestoredScreenIsTheScreenBeforeTheKill) {
+    CTempCwd cwd;
+    PtyPair pty;
+    WriteFile(cwd.File(QStringLiteral("Tallyview.cfg")),
+              "Tallyview port settings 1\ndevice=" + pty.SlavePath() +
+                  "\nbaud=115200\ndatabits=8\nparity=none\nstopbits=1\nflow=none\n");
+    QFile sample(QStringLiteral(TALLYVIEW_SAMPLE_CAPTURE));
+    ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
+    const std::string game = sample.read(120000).toStdString();
+    const std::size_t surely = 40000; // sent at once, a second before the kill
+
+    QProcess program;
+    program.setWorkingDirectory(cwd.Path());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(TALLYVIEW_PROGRAM), {});
+    ASSERT_TRUE(program.waitForStarted());
+    // Bytes sent before the program has the device open would be flushed by the open.
+    const QString device = QString::fromStdString(pty.SlavePath());
+    ASSERT_TRUE(WaitUntil([&] {
+        const QDir fds(QStringLiteral("/proc/%1/fd").arg(program.processId()));
+        for (const QFileInfo& fd : fds.entryInfoList(QDir::Files | QDir::System))
+            if (fd.symLinkTarget() == device)
+                return true;
+        return false;
+    }));
+    pty.Write(std::string_view(game).substr(0, surely));
+    std::atomic<bool> stop{false};
+    std::thread trickle([&] { // the line goes on in small chunks until the kill
+        for (std::size_t at = surely; at < game.size() && !stop; at += 64) {
+            pty.Write(std::string_view(game).substr(at, 64));
+            std::this_thread::sleep_for(2ms);
+        }
+    });
+    QThread::msleep(1000);
+    program.kill();
+    program.waitForFinished();
+    stop = true;
+    trickle.join();
+
+    // Without the settings the port stays closed: what the line still holds stays out.
+    ASSERT_TRUE(QFile::remove(cwd.File(QStringLiteral("Tallyview.cfg"))));
+    CTerminalPort restored;
+    restored.LoadSettings();
+    ASSERT_TRUE(restored.RestoredFrom().isValid());
+    const Screen after = StateOf(restored);
+    CTerminalScreen live;
+    live.ReceiveBytes(std::string_view(game).substr(0, surely));
+    live.ProcessReceived();
+    std::size_t matched = StateOf(live) == after ? surely : 0;
+    for (std::size_t at = surely; at < game.size() && matched == 0; ++at) {
+        live.ReceiveBytes(std::string_view(game).substr(at, 1));
+        live.ProcessReceived();
+        if (StateOf(live) == after)
+            matched = at + 1;
+    }
+    EXPECT_GE(matched, surely) << "the restored screen is no screen the line produced";
+}
+
+} // namespace
