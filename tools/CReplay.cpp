@@ -2,9 +2,16 @@
 
 #include "CCaptureFile.h"
 #include "CScreenText.h"
+#include "CTtyrecReader.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <stdexcept>
 
 namespace {
 
@@ -39,6 +46,26 @@ CDrainSchedule ScheduleFor(const CReplayOptions& options) {
     return CDrainSchedule::AtEndOnly();
 }
 
+// The last moment whose records are played: `at` on the local clock of the day the file began,
+// or `at` seconds after its first record.
+CTtyrecRecord::Time MomentIn(const CReplayOptions::Moment& at, CTtyrecRecord::Time start) {
+    if (at.m_fromStart)
+        return start + std::chrono::seconds(at.m_seconds);
+    std::time_t startSeconds =
+        std::chrono::floor<std::chrono::seconds>(start).time_since_epoch().count();
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &startSeconds);
+#else
+    localtime_r(&startSeconds, &local);
+#endif
+    local.tm_hour = static_cast<int>(at.m_seconds / 3600);
+    local.tm_min = static_cast<int>(at.m_seconds / 60 % 60);
+    local.tm_sec = static_cast<int>(at.m_seconds % 60);
+    local.tm_isdst = -1;
+    return CTtyrecRecord::Time(std::chrono::seconds(std::mktime(&local)));
+}
+
 } // namespace
 
 CReplay::CReplay(const CReplayOptions& options)
@@ -53,7 +80,37 @@ std::string CReplay::Run() {
 }
 
 void CReplay::ReadCapture() {
-    CCaptureFile::ReadBlocks(m_options.m_capture, [this](std::string_view bytes) { Feed(bytes); });
+    if (m_options.m_journal)
+        ReadJournal();
+    else
+        CCaptureFile::ReadBlocks(m_options.m_capture,
+                                 [this](std::string_view bytes) { Feed(bytes); });
+}
+
+// Every record's bytes, up to the moment asked for. A torn end is a note, not a failure: the
+// records before it are the journal.
+void CReplay::ReadJournal() {
+    std::ifstream file;
+    if (m_options.m_capture != "-") {
+        file.open(m_options.m_capture, std::ios::binary);
+        if (!file)
+            throw std::runtime_error(m_options.m_capture +
+                                     ": cannot open: " + std::strerror(errno));
+    }
+    std::istream& in = file.is_open() ? file : std::cin;
+    CTtyrecReader reader(in);
+    CTtyrecRecord record;
+    std::optional<CTtyrecRecord::Time> until;
+    for (bool first = true; reader.Next(record); first = false) {
+        if (first && m_options.m_at)
+            until = MomentIn(*m_options.m_at, record.m_time);
+        if (until && record.m_time > *until && !first)
+            break;
+        Feed(record.m_data);
+    }
+    if (in.bad())
+        throw std::runtime_error(CCaptureFile::DisplayName(m_options.m_capture) + ": cannot read");
+    m_note = reader.Note();
 }
 
 void CReplay::Feed(std::string_view bytes) {

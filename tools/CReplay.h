@@ -17,6 +17,8 @@ public:
     // Reads and renders the capture and returns the text to print. Throws std::runtime_error
     // naming the file on bad input; nothing is returned then.
     std::string Run();
+    // For a journal that ends in a torn record: what the reader noted; empty otherwise.
+    const std::string& Note() const { return m_note; }
 
     // What the window shows: the rows without the trailing blank ones, each up to its first
     // NUL, then the status text, the label text and the cursor field.
@@ -26,6 +28,7 @@ public:
 
 private:
     void ReadCapture();
+    void ReadJournal();
     void Feed(std::string_view bytes);
     void DrainDue();
 
@@ -33,4 +36,5 @@ private:
     CDrainSchedule m_schedule;
     CTerminalScreen m_screen;
     std::size_t m_fed = 0;
+    std::string m_note;
 };

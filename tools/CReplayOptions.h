@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,7 +11,15 @@
 class CReplayOptions {
 public:
     static constexpr std::string_view kUsage =
-        "Usage: tallyview-replay [--chunk N | --drain-at FILE] [--state] CAPTURE\n";
+        "Usage: tallyview-replay [--chunk N | --drain-at FILE] [--state]\n"
+        "                        [--journal] [--at HH:MM:SS | --at +SECONDS] CAPTURE\n";
+
+    // A moment in a journal file: a local clock time on the file's day, or seconds after the
+    // file's start.
+    struct Moment {
+        bool m_fromStart = false;
+        long long m_seconds = 0; // since local midnight, or since the start
+    };
 
     static CReplayOptions Parse(const std::vector<std::string_view>& args);
 
@@ -19,5 +28,7 @@ public:
     bool m_state = false;
     std::size_t m_chunk = 0; // 0: no chunking
     std::string m_drainAtFile;
-    std::string m_capture; // "-": standard input
+    std::string m_capture;  // "-": standard input
+    bool m_journal = false; // a journal file (ttyrec): --journal or a name ending in .ttyrec
+    std::optional<Moment> m_at;
 };

@@ -27,8 +27,15 @@ constexpr std::string_view kHelp =
     "  --drain-at FILE  drain after the byte counts listed in FILE, one per line, ascending\n"
     "  --state          print the whole state instead: R00..R41, STATUS, LABEL, CURSOR\n"
     "                   (0-based), WIDE and PENDING, bytes outside 0x20..0x7E as \\xHH\n"
+    "  --journal        CAPTURE is a journal file (ttyrec records), as is any name ending\n"
+    "                   in .ttyrec; its records' bytes are rendered\n"
+    "  --at HH:MM:SS    render a journal only up to this local clock time of its day\n"
+    "  --at +SECONDS    ... or up to this many seconds after its start\n"
     "  --help           show this help and exit\n"
     "  --version        show the version and exit\n"
+    "\n"
+    "A journal that ends in a torn record (its writer was killed mid-write) is rendered up\n"
+    "to that record, with a note on standard error.\n"
     "\n"
     "The queue is always drained once more at the end. Exit status: 0 on success,\n"
     "2 on bad input (nothing is printed on standard output then).\n";
@@ -53,7 +60,10 @@ int main(int argc, char** argv) {
             std::cout << CCommandLine::VersionLine("tallyview-replay");
             return 0;
         }
-        text = CReplay(options).Run();
+        CReplay replay(options);
+        text = replay.Run();
+        if (!replay.Note().empty())
+            std::cerr << "tallyview-replay: note: " << replay.Note() << '\n';
     } catch (const std::runtime_error& e) {
         return Fail(e.what(), 2);
     } catch (const std::exception& e) {

@@ -2,7 +2,11 @@
 #include "CChildProcess.h"
 #include "CTempDir.h"
 
+#include "CTtyrecRecord.h"
+
 #include <gtest/gtest.h>
+
+#include <ctime>
 
 #include <algorithm>
 #include <fstream>
@@ -140,6 +144,12 @@ TEST(ReplayTool, BadInputFailsWithOneLineAndNoOutput) {
         {{capture, "--chunk"}, "--chunk"},
         {{capture, capture}, capture},
         {{"--state"}, "capture"},
+        {{"--at", "+5", capture}, "journal"},
+        {{"--at", "25:00:00", "--journal", capture}, "25:00:00"},
+        {{"--at", "12:60:00", "--journal", capture}, "12:60:00"},
+        {{"--at", "1:00:00", "--journal", capture}, "1:00:00"},
+        {{"--at", "+ten", "--journal", capture}, "ten"},
+        {{"--at", "+-3", "--journal", capture}, "-3"},
     };
     for (const BadInput& bad : cases) {
         std::vector<std::string> argv{TALLYVIEW_REPLAY};
@@ -152,6 +162,72 @@ TEST(ReplayTool, BadInputFailsWithOneLineAndNoOutput) {
         EXPECT_NE(err.find(bad.named), std::string::npos) << err;
         EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
     }
+}
+
+} // namespace
+
+namespace {
+
+// Records at 12:00:00, 12:00:10 and 12:00:20 local time of a day; the first is the screen the
+// file began with, as commands.
+std::string Journal() {
+    std::tm noon{};
+    noon.tm_year = 2026 - 1900;
+    noon.tm_mon = 2;
+    noon.tm_mday = 10;
+    noon.tm_hour = 12;
+    noon.tm_isdst = -1;
+    const CTtyrecRecord::Time start(std::chrono::seconds(std::mktime(&noon)));
+    std::string file;
+    CTtyrecRecord::Encode(start + std::chrono::microseconds(250),
+                          "\x1b+\x1b"
+                          "FHALF TIME\r",
+                          file);
+    CTtyrecRecord::Encode(start + std::chrono::seconds(10), "GOAL", file);
+    CTtyrecRecord::Encode(start + std::chrono::seconds(20),
+                          "\x1b"
+                          "a2R1CSAVE",
+                          file);
+    return file;
+}
+
+TEST(ReplayTool, JournalUpToAMomentByClockOrFromTheStart) {
+    CTempDir dir;
+    const std::string journal = dir.Write("2026-03-10_12-00-00.ttyrec", Journal());
+    const std::string unnamed = dir.Write("journal.bin", Journal());
+    const std::string at0 = "HALF TIME\n\n001-001\n";
+    const std::string at10 = Padded("GOAL") + "\nHALF TIME\n\n001-005\n";
+    const std::string at20 = Padded("GOAL") + "\n" + Padded("SAVE") + "\nHALF TIME\n\n002-005\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string shown;
+    } cases[] = {
+        {{journal}, at20},
+        {{"--journal", unnamed}, at20},
+        {{"--journal", "-"}, at20},
+        {{"--at", "+0", journal}, at0},
+        {{"--at", "+9", journal}, at0},
+        {{"--at", "+10", journal}, at10},
+        {{"--at", "+3600", journal}, at20},
+        {{"--at", "11:00:00", journal}, at0},
+        {{"--at", "12:00:19", journal}, at10},
+        {{"--at", "12:00:20", "--chunk", "1", journal}, at20},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back() + " " + c.args.front());
+        EXPECT_EQ(Replay(c.args, unnamed), c.shown);
+    }
+}
+
+TEST(ReplayTool, TornJournalShowsTheRecordsBeforeItWithANote) {
+    CTempDir dir;
+    const std::string whole = Journal();
+    const std::string journal = dir.Write("torn.ttyrec", whole.substr(0, whole.size() - 3));
+    std::string out;
+    std::string err;
+    EXPECT_EQ(CChildProcess::Run({TALLYVIEW_REPLAY, journal}, out, err), 0);
+    EXPECT_EQ(out, Padded("GOAL") + "\nHALF TIME\n\n001-005\n");
+    EXPECT_NE(err.find("note: torn record"), std::string::npos) << err;
 }
 
 } // namespace
