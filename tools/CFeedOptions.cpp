@@ -2,6 +2,7 @@
 
 #include "CCommandLine.h"
 
+#include <charconv>
 #include <stdexcept>
 
 namespace {
@@ -15,6 +16,24 @@ unsigned ParseBaud(std::string_view text) {
     return static_cast<unsigned>(baud);
 }
 
+double ParseSpeed(std::string_view text) {
+    double speed = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, speed);
+    if (text.empty() || ec != std::errc() || ptr != end || !(speed > 0) ||
+        speed > CFeedOptions::kMaxSpeed)
+        throw std::runtime_error("speed " + CCommandLine::Quoted(text) +
+                                 " is not a number above 0 and up to 10000");
+    return speed;
+}
+
+bool ParseTiming(std::string_view text) {
+    if (text != "recorded" && text != "line")
+        throw std::runtime_error("timing " + CCommandLine::Quoted(text) +
+                                 " is neither 'recorded' nor 'line'");
+    return text == "recorded";
+}
+
 std::string NonEmpty(std::string_view value, std::string_view option) {
     if (value.empty())
         throw std::runtime_error("option " + CCommandLine::Quoted(option) + " needs a value");
@@ -25,6 +44,7 @@ std::string NonEmpty(std::string_view value, std::string_view option) {
 
 CFeedOptions CFeedOptions::Parse(const std::vector<std::string_view>& args) {
     CFeedOptions options;
+    bool speedGiven = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
         if (arg == "--help" || arg == "-h") {
@@ -35,6 +55,11 @@ CFeedOptions CFeedOptions::Parse(const std::vector<std::string_view>& args) {
             options.m_loop = true;
         } else if (arg == "--baud") {
             options.m_baud = ParseBaud(CCommandLine::ValueOf(args, i));
+        } else if (arg == "--timing") {
+            options.m_recorded = ParseTiming(CCommandLine::ValueOf(args, i));
+        } else if (arg == "--speed") {
+            options.m_speed = ParseSpeed(CCommandLine::ValueOf(args, i));
+            speedGiven = true;
         } else if (arg == "--device") {
             options.m_device = NonEmpty(CCommandLine::ValueOf(args, i), arg);
         } else if (arg == "--pty") {
@@ -49,5 +74,7 @@ CFeedOptions CFeedOptions::Parse(const std::vector<std::string_view>& args) {
         throw std::runtime_error("give exactly one of --device PATH and --pty LINK");
     if (options.m_capture.empty())
         throw std::runtime_error("no capture file given");
+    if (speedGiven && !options.m_recorded)
+        throw std::runtime_error("--speed needs --timing recorded");
     return options;
 }

@@ -8,9 +8,11 @@
 class CFeedOptions {
 public:
     static constexpr std::string_view kUsage =
-        "Usage: tallyview-feed [--baud N] [--loop] (--device PATH | --pty LINK) CAPTURE\n";
+        "Usage: tallyview-feed [--baud N] [--loop] [--timing recorded [--speed X]]\n"
+        "                      (--device PATH | --pty LINK) CAPTURE\n";
     static constexpr unsigned kMinBaud = 50;
     static constexpr unsigned kMaxBaud = 4000000;
+    static constexpr double kMaxSpeed = 10000;
 
     static CFeedOptions Parse(const std::vector<std::string_view>& args);
 
@@ -18,6 +20,8 @@ public:
     bool m_version = false;
     bool m_loop = false;
     unsigned m_baud = 9600;
+    bool m_recorded = false; // CAPTURE is a journal, played in the rhythm it was recorded in
+    double m_speed = 1;      // that many times faster
     std::string m_device;
     std::string m_link;
     std::string m_capture; // "-": standard input

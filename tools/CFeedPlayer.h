@@ -4,8 +4,10 @@
 #include <csignal>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 class CFeedLine;
+class CTtyrecRecord;
 
 // Writes bytes at the rate of a serial line: at 8N1 a byte takes 10 bit times. Each byte has
 // an absolute deadline on the steady clock, so sleeping late never adds up to drift; the
@@ -17,11 +19,18 @@ public:
     // Plays data once, or over and over with loop, then lets the last byte's line time pass.
     // False when stopped by a signal.
     bool Play(std::string_view data, bool loop);
+    // Plays journal records in the rhythm they were recorded in, `speed` times faster: each
+    // record's bytes at once when its time has come. A pause of the reader moves the rest
+    // later. False when stopped by a signal.
+    bool PlayRecorded(const std::vector<CTtyrecRecord>& records, double speed, bool loop);
 
 private:
     using Clock = std::chrono::steady_clock;
 
     bool PlayOnce(std::string_view data);
+    bool PlayRecordsOnce(const std::vector<CTtyrecRecord>& records, double speed);
+    bool SleepUntil(Clock::time_point when);
+    bool WriteAll(std::string_view bytes, Clock::time_point& start);
     void Restart();
     Clock::time_point Deadline(std::uint64_t index) const;
     std::uint64_t DueCount(Clock::time_point now) const;

@@ -5,12 +5,14 @@
 #include "CFeedLine.h"
 #include "CFeedOptions.h"
 #include "CFeedPlayer.h"
+#include "CTtyrecReader.h"
 
 #include <csignal>
 #include <cstdio>
 #include <exception>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
@@ -28,6 +30,9 @@ constexpr std::string_view kHelp =
     "  --pty LINK     create a pseudo-terminal pair, make LINK a symbolic link to the side a\n"
     "                 program opens (an existing symbolic link is replaced), print LINK, and\n"
     "                 remove it at exit (end, Ctrl-C, SIGTERM, SIGHUP)\n"
+    "  --timing recorded  CAPTURE is a journal file (ttyrec): each record's bytes are sent\n"
+    "                 when its recorded time has come, so a game plays as it happened\n"
+    "  --speed X      with --timing recorded: X times faster (default 1)\n"
     "  --help         show this help and exit\n"
     "  --version      show the version and exit\n"
     "\n"
@@ -64,10 +69,28 @@ int Fail(std::string_view message, int status) {
     return status;
 }
 
-int Play(CFeedLine& line, const CFeedOptions& options, const std::string& capture) {
+// The journal's records; a torn end is only noted, the records before it are played.
+std::vector<CTtyrecRecord> ReadRecords(const std::string& capture, const std::string& path) {
+    std::istringstream in(capture);
+    CTtyrecReader reader(in);
+    std::vector<CTtyrecRecord> records;
+    for (CTtyrecRecord record; reader.Next(record);)
+        records.push_back(std::move(record));
+    if (!reader.Note().empty())
+        std::cerr << "tallyview-feed: note: " << reader.Note() << '\n';
+    if (records.empty())
+        throw std::runtime_error(CCaptureFile::DisplayName(path) + ": no journal records");
+    return records;
+}
+
+int Play(CFeedLine& line, const CFeedOptions& options, const std::string& capture,
+         const std::vector<CTtyrecRecord>& records) {
     try {
         CFeedPlayer player(line, options.m_baud, g_stop);
-        if (player.Play(capture, options.m_loop))
+        const bool played = options.m_recorded
+                                ? player.PlayRecorded(records, options.m_speed, options.m_loop)
+                                : player.Play(capture, options.m_loop);
+        if (played)
             line.Finish(g_stop);
     } catch (const std::exception& e) {
         return Fail(e.what(), 1);
@@ -82,6 +105,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     CFeedOptions options;
     std::string capture;
+    std::vector<CTtyrecRecord> records;
     std::unique_ptr<CFeedLine> line;
     try {
         options = CFeedOptions::Parse(args);
@@ -94,6 +118,8 @@ int main(int argc, char** argv) {
             return 0;
         }
         capture = CCaptureFile::ReadAll(options.m_capture);
+        if (options.m_recorded)
+            records = ReadRecords(capture, options.m_capture);
         if (capture.empty() && options.m_loop)
             throw std::runtime_error(CCaptureFile::DisplayName(options.m_capture) +
                                      ": empty, nothing to loop");
@@ -103,7 +129,7 @@ int main(int argc, char** argv) {
     }
     if (!options.m_link.empty())
         std::cout << options.m_link << std::endl;
-    const int status = Play(*line, options, capture);
+    const int status = Play(*line, options, capture, records);
     line.reset();
     if (g_stop != 0) {
         std::signal(g_stop, SIG_DFL);

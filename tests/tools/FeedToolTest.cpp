@@ -1,6 +1,7 @@
 // tallyview-feed run as a process, read back through real pseudo-terminals.
 #include "CChildProcess.h"
 #include "CTempDir.h"
+#include "CTtyrecRecord.h"
 
 #include <gtest/gtest.h>
 
@@ -205,6 +206,11 @@ TEST_F(FeedTool, BadArgumentsFailWithStatusTwo) {
         {"--pty", m_dir.Path("no/such/dir"), capture},
         {"--pty", regular, capture},
         {"--frobnicate", "--pty", m_link, capture},
+        {"--timing", "recorded", "--pty", m_link, capture},
+        {"--timing", "sometimes", "--pty", m_link, capture},
+        {"--speed", "2", "--pty", m_link, capture},
+        {"--timing", "recorded", "--speed", "0", "--pty", m_link, capture},
+        {"--timing", "recorded", "--speed", "fast", "--pty", m_link, capture},
     };
     for (const auto& args : cases) {
         std::vector<std::string> argv{TALLYVIEW_FEED};
@@ -220,6 +226,34 @@ TEST_F(FeedTool, BadArgumentsFailWithStatusTwo) {
     std::string kept;
     std::getline(std::ifstream(regular), kept);
     EXPECT_EQ(kept, "keep me");
+}
+
+} // namespace
+
+namespace {
+
+// A journal's records come out whole and in their recorded rhythm: the last one, recorded
+// 1.2 s after the first, at least half a second later at double speed. A torn end is noted.
+TEST_F(FeedTool, PlaysAJournalInItsRecordedRhythm) {
+    const CTtyrecRecord::Time start(std::chrono::seconds(1'700'000'000));
+    std::string journal;
+    const std::string chunks[] = {"\x1b+board", Pattern(300), "late"};
+    CTtyrecRecord::Encode(start, chunks[0], journal);
+    CTtyrecRecord::Encode(start + 200ms, chunks[1], journal);
+    CTtyrecRecord::Encode(start + 1200ms, chunks[2], journal);
+    journal += "torn";
+    CChildProcess feed({TALLYVIEW_FEED, "--timing", "recorded", "--speed", "2", "--pty", m_link,
+                        m_dir.Write("game.ttyrec", journal)});
+    ASSERT_EQ(feed.ReadLine(5s), m_link) << feed.Err();
+    const int fd = OpenRaw(m_link);
+    ASSERT_GE(fd, 0);
+    const std::string played = chunks[0] + chunks[1] + chunks[2];
+    const Received received = ReadFrom(fd, played.size() + 1, 4s);
+    ::close(fd);
+    EXPECT_TRUE(received.bytes == played) << received.bytes.size();
+    EXPECT_GE(received.last - received.first, 500ms);
+    EXPECT_EQ(feed.Wait(5s), 0) << feed.Err();
+    EXPECT_NE(feed.Err().find("note: torn record"), std::string::npos) << feed.Err();
 }
 
 } // namespace
