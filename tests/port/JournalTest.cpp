@@ -4,6 +4,7 @@
 #include "CJournalFolder.h"
 #include "CScreenCommands.h"
 #include "CTempCwd.h"
+#include "CTnCommMonitor.h"
 #include "CTtyrecPlayer.h"
 #include "PortTestSupport.h"
 #include "PtyPair.h"
@@ -188,13 +189,22 @@ TEST_F(Journal, UnwritableFolderStopsTheJournalNotTheScreenAndWritingResumes) {
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     StartJournal(100ms);
+    m_port.ViewMonitor(1);
+    const auto monitorSays = [this](const char* text) {
+        return WaitUntil(
+            [&] { return m_port.Monitor()->StateText().contains(QLatin1String(text)); });
+    };
     int round = 0;
     ExpectStopAndRecovery(
         [&] {
             ++round;
             Send(Esc("=") + char(32 + round) + " row" + std::to_string(round));
         },
-        [&] { ASSERT_TRUE(QFile::remove(Folder())); });
+        [&] {
+            EXPECT_TRUE(monitorSays("Journal: stopped: the folder"));
+            ASSERT_TRUE(QFile::remove(Folder()));
+        });
+    EXPECT_TRUE(monitorSays("Journal: writing to "));
 }
 
 TEST_F(Journal, FullDiskStopsTheJournalNotTheScreenAndWritingResumes) {
