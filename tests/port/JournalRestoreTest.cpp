@@ -2,7 +2,7 @@
 #include "CJournal.h"
 #include "CJournalFolder.h"
 #include "CTempCwd.h"
-#include "CTtyrecPlayer.h"
+#include "JournalTestSupport.h"
 #include "PortTestSupport.h"
 #include "PtyPair.h"
 
@@ -18,25 +18,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-struct Screen {
-    std::vector<std::string> m_rows;
-    std::string m_status, m_label, m_pending;
-    int m_row, m_col;
-    bool m_wide;
-    bool operator==(const Screen&) const = default;
-};
-
-Screen StateOf(const CTerminalScreen& s) {
-    return {s.Rows(), s.StatusText(), s.LabelText(), s.PendingBytes(), s.Row(), s.Col(), s.Wide()};
-}
-
-Screen ReplayAlone(const QString& path) {
-    std::ifstream in(QFile::encodeName(path).toStdString(), std::ios::binary);
-    CTerminalScreen s;
-    CTtyrecPlayer::Play(in, s);
-    return StateOf(s);
-}
 
 void WriteFile(const QString& path, const std::string& bytes) {
     QFile file(path);
@@ -198,7 +179,7 @@ TEST(JournalKill, RestoredScreenIsTheScreenBeforeTheKill) {
     CTerminalPort restored;
     restored.LoadSettings();
     ASSERT_TRUE(restored.RestoredFrom().isValid());
-    const Screen after = StateOf(restored);
+    const JournalScreen after = StateOf(restored);
     CTerminalScreen live;
     live.ReceiveBytes(std::string_view(game).substr(0, surely));
     live.ProcessReceived();

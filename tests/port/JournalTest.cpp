@@ -5,7 +5,7 @@
 #include "CScreenCommands.h"
 #include "CTempCwd.h"
 #include "CTnCommMonitor.h"
-#include "CTtyrecPlayer.h"
+#include "JournalTestSupport.h"
 #include "PortTestSupport.h"
 #include "PtyPair.h"
 
@@ -23,19 +23,7 @@ namespace {
 using namespace std::chrono_literals;
 using Time = CTtyrecRecord::Time;
 
-struct Screen {
-    std::vector<std::string> m_rows;
-    std::string m_status, m_label, m_pending;
-    int m_row, m_col;
-    bool m_wide;
-    bool operator==(const Screen&) const = default;
-};
-
-Screen StateOf(const CTerminalScreen& s) {
-    return {s.Rows(), s.StatusText(), s.LabelText(), s.PendingBytes(), s.Row(), s.Col(), s.Wide()};
-}
-
-Screen StateOf(const std::string& stream) {
+JournalScreen StateOf(const std::string& stream) {
     CTerminalScreen s;
     s.ReceiveBytes(stream);
     s.ProcessReceived();
@@ -62,13 +50,6 @@ std::vector<CTtyrecRecord> Records(const QString& path, std::string* note = null
     if (note)
         *note = reader.Note();
     return records;
-}
-
-Screen ReplayAlone(const QString& path) {
-    std::ifstream in(QFile::encodeName(path).toStdString(), std::ios::binary);
-    CTerminalScreen s;
-    CTtyrecPlayer::Play(in, s);
-    return StateOf(s);
 }
 
 // Local noon of a fixed day plus the time the test has run, plus what the test adds: a day
@@ -107,7 +88,7 @@ protected:
         ASSERT_TRUE(WaitUntil([&] { return m_port.Seen().size() >= m_sent.size(); }));
         m_port.Journal()->WaitWritten();
     }
-    Screen Live() {
+    JournalScreen Live() {
         m_port.ProcessReceived();
         return StateOf(m_port);
     }
@@ -142,7 +123,7 @@ TEST_F(Journal, RecordsAreTheLineBytesAndEachFileAloneGivesTheLiveScreenAcrossMi
     StartJournal();
     const std::string before = AllByteValues() + Esc("F2nd half") + AllByteValues() + Esc("F half");
     Send(before);
-    const Screen atMidnight = Live();
+    const JournalScreen atMidnight = Live();
     m_clock.Add(24h); // midnight passes in the middle of the status message
     Send(" of the message\r" + AllByteValues() + Esc("a12R"));
     const QStringList files = CJournalFolder(Folder()).Files();
