@@ -224,9 +224,9 @@ void CHistoryDlg::ShowMoment(CJournalIndex::Moment moment) {
                           .arg(ClockText(moment.m_time))
                           .arg(moment.m_record + 1)
                           .arg(m_index->RecordCount()));
+    UpdateTimeline(); // the range first, so the value is not cut to an older end
     m_timeline->setValue(
         static_cast<int>((Millis(moment.m_time) - Millis(*m_index->FirstTime())) / 1000));
-    UpdateTimeline();
     UpdateButtons();
 }
 

@@ -4,6 +4,7 @@
 #include "CDialogUnits.h"
 #include "CExportCommands.h"
 #include "CHistoryDlg.h"
+#include "CJournalFolder.h"
 #include "CJournalNotices.h"
 #include "CScreenText.h"
 #include "CScreenView.h"
@@ -105,7 +106,7 @@ CTerminalDlg::CTerminalDlg(QWidget* parent) : QDialog(parent, kWindowFlags) {
     new CJournalNotices(this, m_port);
     UpdateButtons();
     const QString journal =
-        QFileInfo(m_port.SettingsPath()).dir().filePath(QStringLiteral("journal"));
+        QFileInfo(m_port.SettingsPath()).dir().filePath(QLatin1String(CJournalFolder::kFolderName));
     m_history = new CHistoryDlg(journal, m_port.SettingsPath(), this);
     connect(m_systemMenu, &CSystemMenu::HistoryRequested, this, &CTerminalDlg::OnHistory);
     new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), this, this, &CTerminalDlg::OnHistory);
