@@ -16,6 +16,8 @@ PACKAGES=(
     clang libclang-rt-14-dev
     # The Debian package (dpkg-shlibdeps, file), its man pages and its checks
     dpkg-dev file help2man lintian desktop-file-utils appstream debootstrap
+    # The web view: WebSocket framing, QR codes; a real browser for its tests.
+    qt6-websockets-dev libqrencode-dev chromium
     # Real key presses for the History window's modality test
     xdotool
     # The core and tallyview-replay built for Windows, their tests under Wine

@@ -117,6 +117,8 @@ void CTnCommMonitor::UpdateStatus() {
     if (!notice.isEmpty())
         state += QStringLiteral("\nLine settings: ") + notice;
     state += QStringLiteral("\nJournal: ") + m_journalState();
+    if (const QString extra = m_statusHook ? m_statusHook() : QString(); !extra.isEmpty())
+        state += QLatin1Char('\n') + extra;
     m_state.setText(state);
 
     QString count = QStringLiteral("Received: %1 bytes").arg(m_tap.Total());
@@ -126,6 +128,11 @@ void CTnCommMonitor::UpdateStatus() {
     else if (!m_capturePath.isEmpty())
         StopRecording(); // a write failure ended the recording
     m_count.setText(count);
+}
+
+void CTnCommMonitor::SetStatusHook(std::function<QString()> hook) {
+    m_statusHook = std::move(hook);
+    UpdateStatus();
 }
 
 void CTnCommMonitor::OnRecord() {

@@ -33,6 +33,10 @@ public:
     bool StartRecording(const QString& path);
     void StopRecording();
 
+    // A line of the program's own about the line's readers (web viewers and the like), shown
+    // under the port's state while not empty.
+    void SetStatusHook(std::function<QString()> hook);
+
     const QPlainTextEdit& View() const { return m_view; }
     QString StateText() const { return m_state.text(); }
     QString CountText() const { return m_count.text(); }
@@ -57,4 +61,5 @@ private:
     QPushButton m_stop;
     QTimer m_timer;
     QString m_capturePath;
+    std::function<QString()> m_statusHook;
 };

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The main job, live: tallyview-feed plays the bundled sample game on a pseudo-terminal and
-# Tallyview shows it.
+# Tallyview shows it, and shares it as a web view for this computer (the URL is printed).
 #   bash tools/demo.sh BUILDDIR
 # Everything happens in BUILDDIR/demo, with a "Tallyview.cfg" of its own there; no other
 # settings file is touched. With a display the window opens there until it is closed; without
@@ -18,6 +18,10 @@ SHOT=$WORK/tallyview-demo.png
 # Three refreshes of the window (one every two seconds) and a little more.
 SHOT_AFTER=7
 TITLE="Korvane Benchline Emulator"
+SHARE_PORT=8132
+# Letters and digits the program accepts as an access code.
+SHARE_CODE=$(LC_ALL=C tr -dc 'abcdefghjkmnpqrstuvwxyz23456789' </dev/urandom | head -c 10 || true)
+SHARE_URL="http://127.0.0.1:$SHARE_PORT/?code=$SHARE_CODE"
 
 for f in "$APP" "$FEED"; do
     [ -x "$f" ] || { echo "demo: $f is missing; build first (bash dev.sh demo)" >&2; exit 1; }
@@ -57,7 +61,12 @@ databits=8
 parity=none
 stopbits=1
 flow=none
+share=on
+share_address=local
+share_port=$SHARE_PORT
+share_code=$SHARE_CODE
 CFG
+echo "Web view of the screen (this computer only): $SHARE_URL"
 
 if [ -n "${DISPLAY:-}" ]; then
     echo "Tallyview is showing the sample game; close its window to end the demo."

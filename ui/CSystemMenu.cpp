@@ -12,6 +12,7 @@
 namespace {
 
 const QString kHistoryEntry = QStringLiteral("&History...");
+const QString kShareEntry = QStringLiteral("&Share...");
 const QString kAboutEntry = QStringLiteral("&About Tallyview...");
 
 } // namespace
@@ -22,6 +23,7 @@ CSystemMenu::CSystemMenu(QWidget* window, QWidget* listWithoutMenu)
     if (HMENU menu = GetSystemMenu(reinterpret_cast<HWND>(window->winId()), FALSE)) {
         AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
         AppendMenuW(menu, MF_STRING, IDM_HISTORY, reinterpret_cast<LPCWSTR>(kHistoryEntry.utf16()));
+        AppendMenuW(menu, MF_STRING, IDM_SHARE, reinterpret_cast<LPCWSTR>(kShareEntry.utf16()));
         AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, reinterpret_cast<LPCWSTR>(kAboutEntry.utf16()));
     }
 #endif
@@ -36,6 +38,7 @@ QStringList CSystemMenu::ContextEntries() {
             QStringLiteral("&Close"),
             QString(),
             kHistoryEntry,
+            kShareEntry,
             kAboutEntry};
 }
 
@@ -52,7 +55,8 @@ void CSystemMenu::ShowContextMenu(const QPoint& position) {
     menu.addAction(entries[2], m_window, &QWidget::close);
     menu.addSeparator();
     menu.addAction(entries[4], this, &CSystemMenu::HistoryRequested);
-    menu.addAction(entries[5], this, &CSystemMenu::ShowAbout);
+    menu.addAction(entries[5], this, &CSystemMenu::ShareRequested);
+    menu.addAction(entries[6], this, &CSystemMenu::ShowAbout);
     minimise->setEnabled(!m_window->isMinimized());
     maximise->setEnabled(!m_window->isMaximized());
     menu.exec(m_window->mapToGlobal(position));
@@ -66,6 +70,9 @@ bool CSystemMenu::HandleNativeEvent(void* message) {
     switch (msg->wParam & 0xFFF0) {
     case IDM_HISTORY:
         emit HistoryRequested();
+        return true;
+    case IDM_SHARE:
+        emit ShareRequested();
         return true;
     case IDM_ABOUTBOX:
         ShowAbout();

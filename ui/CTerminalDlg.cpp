@@ -8,7 +8,10 @@
 #include "CJournalNotices.h"
 #include "CScreenText.h"
 #include "CScreenView.h"
+#include "CShareDlg.h"
+#include "CShareServer.h"
 #include "CSystemMenu.h"
+#include "CTnCommMonitor.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -100,6 +103,7 @@ CTerminalDlg::CTerminalDlg(QWidget* parent) : QDialog(parent, kWindowFlags) {
     CreateControls();
     resize(CDialogUnits(font()).Map(kTemplateSize));
     m_systemMenu = new CSystemMenu(this, m_list);
+    connect(m_systemMenu, &CSystemMenu::ShareRequested, this, [this] { ShareDialog(); });
     setWindowIcon(CAppResources::Icon());
 
     m_port.LoadSettings();
@@ -111,6 +115,31 @@ CTerminalDlg::CTerminalDlg(QWidget* parent) : QDialog(parent, kWindowFlags) {
     connect(m_systemMenu, &CSystemMenu::HistoryRequested, this, &CTerminalDlg::OnHistory);
     new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), this, this, &CTerminalDlg::OnHistory);
     m_timerId = startTimer(kRefreshMs);
+    StartSharing();
+}
+
+// A closed port is never drained, for viewers as for the window.
+void CTerminalDlg::StartSharing() {
+    m_share = std::make_unique<CShareServer>(m_port, [this] { return m_port.IsOpen(); });
+    const CShareConfig config = CShareConfig::Load(m_port);
+    if (config.m_on)
+        m_share->Start(config); // a failure shows in the sharing window
+}
+
+CShareDlg& CTerminalDlg::ShareDialog() {
+    // A child window of this one, so that it stays usable while this window runs modally.
+    if (!m_shareDlg)
+        m_shareDlg = new CShareDlg(m_port, *m_share, this);
+    m_shareDlg->show();
+    m_shareDlg->raise();
+    m_shareDlg->activateWindow();
+    return *m_shareDlg;
+}
+
+QString CTerminalDlg::ViewersLine() const {
+    if (!m_share->IsServing())
+        return {};
+    return QStringLiteral("Web viewers: %1").arg(m_share->ViewerCount());
 }
 
 CTerminalDlg::~CTerminalDlg() = default;
@@ -186,6 +215,8 @@ bool CTerminalDlg::nativeEvent(const QByteArray& eventType, void* message, qintp
 
 void CTerminalDlg::OnMonitor() {
     m_port.ViewMonitor(1);
+    if (CTnCommMonitor* monitor = m_port.Monitor())
+        monitor->SetStatusHook([this] { return ViewersLine(); });
 }
 
 void CTerminalDlg::OnHistory() {

@@ -10,6 +10,8 @@
 
 class CHistoryDlg;
 class CScreenView;
+class CShareDlg;
+class CShareServer;
 class CSystemMenu;
 class QLabel;
 class QListWidget;
@@ -52,6 +54,9 @@ public:
     QWidget* Control(int id) const;
     CHistoryDlg& History() { return *m_history; }
     CTerminalPort& Port() { return m_port; }
+    CShareServer& Share() { return *m_share; }
+    // The sharing window, opened from the window menu; made when first asked for.
+    CShareDlg& ShareDialog();
     const std::vector<std::string>& Lines() const { return m_lines; }
     int TimerId() const { return m_timerId; }
 
@@ -71,6 +76,8 @@ private:
     void CreateControls();
     void OnConfigPort();
     void OnMonitor();
+    void StartSharing();
+    QString ViewersLine() const;
     void OnHistory();
     void OnClose();
     void OnCopy();
@@ -90,6 +97,9 @@ private:
     QLabel* m_cursorField = nullptr;
     QListWidget* m_list = nullptr;
     CTerminalPort m_port;
+    // Drains m_port while anyone watches, so it goes before the port.
+    std::unique_ptr<CShareServer> m_share;
+    CShareDlg* m_shareDlg = nullptr;
     int m_timerId = 0;
     std::vector<std::string> m_lines;
     std::string m_status;

@@ -1,0 +1,87 @@
+#include "CShareConfig.h"
+
+#include "CTnCommPort.h"
+
+#include <QNetworkInterface>
+#include <QRandomGenerator>
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+const QString kAlphabet = QStringLiteral("abcdefghjkmnpqrstuvwxyz23456789");
+
+const QString kShare = QStringLiteral("share");
+const QString kAddress = QStringLiteral("share_address");
+const QString kPort = QStringLiteral("share_port");
+const QString kCode = QStringLiteral("share_code");
+const QString kCertificate = QStringLiteral("share_certificate");
+const QString kKey = QStringLiteral("share_key");
+
+const QString kOn = QStringLiteral("on");
+const QString kAll = QStringLiteral("all");
+
+QString ReachableAddress() {
+    for (const QNetworkInterface& face : QNetworkInterface::allInterfaces()) {
+        if (!face.flags().testFlag(QNetworkInterface::IsUp) ||
+            face.flags().testFlag(QNetworkInterface::IsLoopBack))
+            continue;
+        for (const QNetworkAddressEntry& entry : face.addressEntries())
+            if (entry.ip().protocol() == QAbstractSocket::IPv4Protocol)
+                return entry.ip().toString();
+    }
+    return QStringLiteral("127.0.0.1");
+}
+
+} // namespace
+
+CShareConfig CShareConfig::Load(const CTnCommPort& port) {
+    CShareConfig config;
+    config.m_on = port.Option(kShare) == kOn;
+    config.m_allNetworks = port.Option(kAddress) == kAll;
+    bool ok = false;
+    const uint number = port.Option(kPort).toUInt(&ok);
+    if (ok && number > 0 && number <= 65535)
+        config.m_port = static_cast<quint16>(number);
+    config.m_code = port.Option(kCode);
+    if (!IsCode(config.m_code))
+        config.m_code = NewCode();
+    config.m_certificate = port.Option(kCertificate);
+    config.m_key = port.Option(kKey);
+    return config;
+}
+
+void CShareConfig::Store(CTnCommPort& port) const {
+    port.SetOption(kShare, m_on ? kOn : QStringLiteral("off"));
+    port.SetOption(kAddress, m_allNetworks ? kAll : QStringLiteral("local"));
+    port.SetOption(kPort, QString::number(m_port));
+    port.SetOption(kCode, m_code);
+    // Only a file that ever had TLS carries its keys.
+    for (const auto& [key, value] : {std::pair{kCertificate, m_certificate}, {kKey, m_key}})
+        if (!value.isEmpty() || !port.Option(key).isEmpty())
+            port.SetOption(key, value);
+}
+
+QString CShareConfig::NewCode() {
+    QString code;
+    for (int i = 0; i < kCodeLength; ++i)
+        code += kAlphabet[QRandomGenerator::system()->bounded(kAlphabet.size())];
+    return code;
+}
+
+bool CShareConfig::IsCode(const QString& text) {
+    return text.size() == kCodeLength &&
+           std::all_of(text.begin(), text.end(), [](QChar c) { return kAlphabet.contains(c); });
+}
+
+QHostAddress CShareConfig::Address() const {
+    return QHostAddress(m_allNetworks ? QHostAddress::Any : QHostAddress::LocalHost);
+}
+
+QString CShareConfig::Url(quint16 servedPort) const {
+    const QString host = m_allNetworks ? ReachableAddress() : QStringLiteral("127.0.0.1");
+    return QStringLiteral("%1://%2:%3/?code=%4")
+        .arg(Secure() ? QStringLiteral("https") : QStringLiteral("http"), host)
+        .arg(servedPort)
+        .arg(m_code);
+}

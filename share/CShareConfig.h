@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QString>
+
+class CTnCommPort;
+
+// How the screen is shared, kept in the settings file beside the port's settings. Every key is
+// optional: a file without them shares nothing, and a value that cannot be used counts as
+// absent.
+struct CShareConfig {
+    static constexpr quint16 kDefaultPort = 8132;
+    static constexpr int kCodeLength = 10;
+
+    bool m_on = false;
+    bool m_allNetworks = false; // otherwise this computer only
+    quint16 m_port = kDefaultPort;
+    QString m_code;
+    // PEM files; with both, pages and updates go over TLS.
+    QString m_certificate;
+    QString m_key;
+
+    // A config without a usable code gets a new one.
+    static CShareConfig Load(const CTnCommPort& port);
+    void Store(CTnCommPort& port) const;
+
+    // Letters and digits that cannot be mistaken for one another when read aloud or typed.
+    static QString NewCode();
+    static bool IsCode(const QString& text);
+
+    bool Secure() const { return !m_certificate.isEmpty() && !m_key.isEmpty(); }
+    QHostAddress Address() const;
+    // The address to give people, for the port actually served; on all networks the first
+    // address of this computer that others can reach.
+    QString Url(quint16 servedPort) const;
+
+    bool operator==(const CShareConfig&) const = default;
+};

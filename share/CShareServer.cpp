@@ -1,0 +1,139 @@
+#include "CShareServer.h"
+
+#include "CHttpConnection.h"
+#include "CSharePage.h"
+
+#include <QFile>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslServer>
+#include <QTcpServer>
+#include <QWebSocket>
+
+namespace {
+
+const QByteArray kUpgradePath = "/ws";
+
+std::optional<QSslKey> ReadKey(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray pem = file.readAll();
+    for (const QSsl::KeyAlgorithm algorithm : {QSsl::Rsa, QSsl::Ec})
+        if (QSslKey key(pem, algorithm); !key.isNull())
+            return key;
+    return std::nullopt;
+}
+
+// A listener for TLS with the operator's certificate and key, or why there is none.
+std::unique_ptr<QTcpServer> SecureListener(const CShareConfig& config, QString& error) {
+    const QList<QSslCertificate> chain = QSslCertificate::fromPath(config.m_certificate);
+    const std::optional<QSslKey> key = ReadKey(config.m_key);
+    if (chain.isEmpty() || !key) {
+        error = chain.isEmpty()
+                    ? QStringLiteral("the certificate %1 cannot be read").arg(config.m_certificate)
+                    : QStringLiteral("the key %1 cannot be read").arg(config.m_key);
+        return nullptr;
+    }
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setLocalCertificateChain(chain);
+    tls.setPrivateKey(*key);
+    tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+    auto server = std::make_unique<QSslServer>();
+    server->setSslConfiguration(tls);
+    return server;
+}
+
+// Constant time, so the code cannot be guessed a letter at a time from answer times.
+bool SameCode(const QString& given, const QString& code) {
+    if (given.size() != code.size())
+        return false;
+    char16_t difference = 0;
+    for (qsizetype i = 0; i < code.size(); ++i)
+        difference |= given[i].unicode() ^ code[i].unicode();
+    return difference == 0;
+}
+
+} // namespace
+
+CShareServer::CShareServer(CTerminalScreen& screen, std::function<bool()> mayDrain, QObject* parent)
+    : QObject(parent), m_upgrader(QStringLiteral("Tallyview"), QWebSocketServer::NonSecureMode),
+      m_viewers(screen, std::move(mayDrain)) {
+    connect(&m_upgrader, &QWebSocketServer::newConnection, this, &CShareServer::OnUpgraded);
+    connect(&m_viewers, &CShareViewers::CountChanged, this, &CShareServer::ViewersChanged);
+}
+
+// The viewers' and requests' connections go with their owners, without signals.
+CShareServer::~CShareServer() = default;
+
+bool CShareServer::Start(const CShareConfig& config) {
+    Stop();
+    std::unique_ptr<QTcpServer> listener =
+        config.Secure() ? SecureListener(config, m_lastError) : std::make_unique<QTcpServer>();
+    if (!listener)
+        return false;
+    if (!listener->listen(config.Address(), config.m_port)) {
+        m_lastError = listener->errorString();
+        return false;
+    }
+    connect(listener.get(), &QTcpServer::pendingConnectionAvailable, this,
+            &CShareServer::OnNewConnection);
+    m_listener = std::move(listener);
+    m_code = config.m_code;
+    m_lastError.clear();
+    return true;
+}
+
+void CShareServer::Stop() {
+    m_listener.reset();
+    qDeleteAll(findChildren<CHttpConnection*>(Qt::FindDirectChildrenOnly));
+    m_viewers.Clear();
+}
+
+quint16 CShareServer::ServingPort() const {
+    return m_listener ? m_listener->serverPort() : 0;
+}
+
+void CShareServer::OnNewConnection() {
+    while (QTcpSocket* socket = m_listener->nextPendingConnection()) {
+        if (m_requests >= kMaxRequests) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        auto* connection = new CHttpConnection(socket, this);
+        ++m_requests;
+        connect(connection, &QObject::destroyed, this, [this] { --m_requests; });
+        connect(connection, &CHttpConnection::RequestReady, this, &CShareServer::OnRequest);
+    }
+}
+
+void CShareServer::OnRequest(CHttpConnection* connection, const CHttpRequest& request) {
+    if (!SameCode(request.QueryItem(QStringLiteral("code")), m_code))
+        return connection->Respond(403);
+    if (request.Method() != "GET")
+        return connection->Respond(405, {}, {}, "Allow: GET\r\n");
+    if (request.Path() == kUpgradePath) {
+        if (!request.IsUpgrade())
+            return connection->Respond(400);
+        if (m_viewers.IsFull())
+            return connection->Respond(503);
+        return m_upgrader.handleConnection(connection->HandOver());
+    }
+    const std::optional<CSharePage::File> file = CSharePage::Find(request.Path(), m_code);
+    if (!file)
+        return connection->Respond(404);
+    connection->Respond(200, file->m_body, file->m_type, CSharePage::SecurityHeaders());
+}
+
+void CShareServer::OnUpgraded() {
+    while (QWebSocket* socket = m_upgrader.nextPendingConnection()) {
+        if (m_viewers.IsFull() || !m_listener) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        m_viewers.Add(socket);
+    }
+}

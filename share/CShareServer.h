@@ -1,0 +1,55 @@
+#pragma once
+
+#include "CShareConfig.h"
+#include "CShareViewers.h"
+
+#include <QObject>
+#include <QString>
+#include <QWebSocketServer>
+#include <functional>
+#include <memory>
+
+class CHttpConnection;
+class CHttpRequest;
+class CTerminalScreen;
+class QTcpServer;
+
+// Serves the live screen read-only to browsers: the page (entirely from the program) at
+// "/?code=CODE" and its updates over a WebSocket at "/ws?code=CODE". A small GET-only responder
+// reads each request; a WebSocket upgrade is handed to Qt WebSockets, which does the framing.
+// Without the right code every request gets 403 and nothing else. The page is read-only by
+// construction: nothing a viewer sends is ever interpreted.
+class CShareServer : public QObject {
+    Q_OBJECT
+public:
+    // Connections still sending their request, beyond which new ones are closed at once.
+    static constexpr int kMaxRequests = 128;
+
+    CShareServer(CTerminalScreen& screen, std::function<bool()> mayDrain,
+                 QObject* parent = nullptr);
+    ~CShareServer() override;
+
+    // Serves with this config (port 0: any free port) until Stop; false when it cannot, with
+    // the reason in LastError(). A running server is stopped first.
+    bool Start(const CShareConfig& config);
+    void Stop();
+    bool IsServing() const { return m_listener != nullptr; }
+    quint16 ServingPort() const;
+    int ViewerCount() const { return m_viewers.Count(); }
+    const QString& LastError() const { return m_lastError; }
+
+signals:
+    void ViewersChanged(int count);
+
+private:
+    void OnNewConnection();
+    void OnRequest(CHttpConnection* connection, const CHttpRequest& request);
+    void OnUpgraded();
+
+    std::unique_ptr<QTcpServer> m_listener;
+    QWebSocketServer m_upgrader;
+    CShareViewers m_viewers;
+    QString m_code;
+    QString m_lastError;
+    int m_requests = 0;
+};

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "CShareScreen.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+#include <functional>
+#include <vector>
+
+class CTerminalScreen;
+class QWebSocket;
+
+// The connected viewers and what they are sent. While anyone watches, the screen is drained
+// every tick (it never depends on when it is drained, so the window's own refresh shows what it
+// always would) and a change goes out at once, so viewers get at most one update a tick. A new
+// viewer gets the whole screen. A viewer whose unsent bytes pile up is skipped until it has
+// caught up and then gets the newest whole screen, so it never holds up the others or grows
+// the program's memory. Viewers only receive: what they send is never read beyond Qt's own
+// protocol handling, and large frames end their connection.
+class CShareViewers : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kMaxViewers = 500;
+    static constexpr int kTickMs = 100;
+    // Nothing changed for this long: an empty update tells the page the line is still alive.
+    static constexpr int kHeartbeatMs = 5000;
+    // Unsent bytes of one viewer: beyond kSkipBytes it is skipped, below kResumeBytes it gets
+    // the newest screen again, beyond kDropBytes (only the protocol's own replies can get it
+    // there) it is disconnected.
+    static constexpr qint64 kSkipBytes = 64 * 1024;
+    static constexpr qint64 kResumeBytes = 16 * 1024;
+    static constexpr qint64 kDropBytes = 4 * kSkipBytes;
+    static constexpr quint64 kMaxIncoming = 1024;
+
+    // mayDrain tells whether the screen may be drained now (the port is open).
+    CShareViewers(CTerminalScreen& screen, std::function<bool()> mayDrain);
+
+    bool IsFull() const { return Count() >= kMaxViewers; }
+    int Count() const { return static_cast<int>(m_viewers.size()); }
+    // Takes the new viewer over and sends it the whole screen.
+    void Add(QWebSocket* socket);
+    // Disconnects everyone.
+    void Clear();
+
+signals:
+    void CountChanged(int count);
+
+private:
+    struct Viewer {
+        QWebSocket* m_socket;
+        bool m_current; // has every update so far
+    };
+
+    void Tick();
+    void TakeScreen();
+    const QString& WholeScreen();
+    void Send(Viewer& viewer, const QString& update);
+    void Remove(QWebSocket* socket);
+
+    CTerminalScreen& m_screen;
+    std::function<bool()> m_mayDrain;
+    std::vector<Viewer> m_viewers;
+    CShareScreen m_last;
+    QString m_lastWhole; // m_last as a whole-screen update, made when first needed
+    QTimer m_tick;
+    QElapsedTimer m_sinceSent;
+};

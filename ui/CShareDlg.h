@@ -1,0 +1,48 @@
+#pragma once
+
+#include "CShareConfig.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+
+class CShareServer;
+class CTnCommPort;
+
+// "Share": switches the read-only web view of the screen on and off, chooses where it is
+// served and shows the address to give people, as text and as a QR code. Every change takes
+// effect at once and goes into the port's settings, stored with them at close. Modeless, so the
+// operator can keep it open beside the main window.
+class CShareDlg : public QDialog {
+    Q_OBJECT
+public:
+    CShareDlg(CTnCommPort& port, CShareServer& server, QWidget* parent);
+
+    // The address with the code, as shown; empty while not sharing.
+    QString Url() const { return m_url.text(); }
+
+private:
+    void Apply();
+    void OnNewCode();
+    void ShowState();
+    CShareConfig Edited() const;
+
+    CTnCommPort& m_port;
+    CShareServer& m_server;
+    QString m_code;
+    CShareConfig m_applied;
+    QCheckBox m_on;
+    QComboBox m_address;
+    QSpinBox m_portNumber;
+    QLineEdit m_certificate;
+    QLineEdit m_key;
+    QLabel m_state;
+    QLabel m_url;
+    QLabel m_qr;
+    QPushButton m_newCode;
+    QPushButton m_close;
+};
