@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+#include <QWebSocket>
+
+// Debian's chromium, headless, driven over its DevTools protocol: one page, JavaScript
+// evaluated in it, screenshots. Every call runs the event loop while it waits, so a server in
+// the test's own process keeps serving.
+class CHeadlessBrowser {
+public:
+    static constexpr int kTimeoutMs = 20000;
+
+    CHeadlessBrowser();
+    ~CHeadlessBrowser();
+
+    // False (with the reason in Error()) when the browser cannot be started or reached.
+    bool Open(const QString& url);
+    // The value of a JavaScript expression in the page; undefined on failure.
+    QJsonValue Evaluate(const QString& expression);
+    // Polls the expression until it is true.
+    bool WaitFor(const QString& expression, int timeoutMs = kTimeoutMs);
+    QByteArray ScreenshotPng();
+    const QString& Error() const { return m_error; }
+
+private:
+    QJsonObject Call(const QString& method, const QJsonObject& params, bool inPage = true);
+
+    QTemporaryDir m_profile;
+    QProcess m_process;
+    QWebSocket m_devtools;
+    QString m_session;
+    QString m_error;
+    int m_nextId = 1;
+};

@@ -1,0 +1,182 @@
+#include "CShareServer.h"
+#include "CTerminalScreen.h"
+
+#include <QElapsedTimer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QWebSocket>
+#include <gtest/gtest.h>
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace {
+
+const QString kCode = QStringLiteral("abcdefghjk");
+
+QByteArray Get(const QByteArray& target, const QByteArray& extra = {}) {
+    return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extra + "\r\n";
+}
+
+const QByteArray kUpgradeHeaders = "Upgrade: websocket\r\nConnection: Upgrade\r\n"
+                                   "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                                   "Sec-WebSocket-Version: 13\r\n";
+
+class ShareServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CShareConfig config;
+        config.m_port = 0;
+        config.m_code = kCode;
+        ASSERT_TRUE(m_server.Start(config)) << m_server.LastError().toStdString();
+    }
+
+    void Feed(std::string_view bytes) {
+        for (const char b : bytes)
+            m_screen.ReceiveByte(b);
+    }
+
+    // Sends raw bytes on a new connection and returns all that comes back before it closes.
+    QByteArray Exchange(const QByteArray& request) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, m_server.ServingPort());
+        EXPECT_TRUE(socket.waitForConnected(5000));
+        socket.write(request);
+        QByteArray answer;
+        QTest::qWaitFor(
+            [&] {
+                answer += socket.readAll();
+                return socket.state() == QAbstractSocket::UnconnectedState;
+            },
+            5000);
+        return answer + socket.readAll();
+    }
+
+    QUrl ViewerUrl() const {
+        return QUrl(
+            QStringLiteral("ws://127.0.0.1:%1/ws?code=%2").arg(m_server.ServingPort()).arg(kCode));
+    }
+
+    CTerminalScreen m_screen;
+    CShareServer m_server{m_screen, [] { return true; }};
+};
+
+TEST_F(ShareServerTest, AnswersByCodeMethodAndPath) {
+    const QByteArray forbidden = "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\nConnection: "
+                                 "close\r\nCache-Control: no-store\r\n\r\n";
+    const struct {
+        QByteArray request;
+        QByteArray answerStart;
+    } cases[] = {
+        {Get("/"), forbidden},
+        {Get("/?code=wrong"), forbidden},
+        {Get("/?code=ABCDEFGHJK"), forbidden},
+        {Get("/viewer.js"), forbidden},
+        {Get("/ws?code=abcdefghj", kUpgradeHeaders), forbidden},
+        {"POST /?code=x HTTP/1.1\r\nContent-Length: 0\r\n\r\n", forbidden},
+        {Get("/?code=abcdefghjk"), "HTTP/1.1 200 OK\r\n"},
+        {Get("/viewer.js?code=abcdefghjk"), "HTTP/1.1 200 OK\r\n"},
+        {Get("/nothing?code=abcdefghjk"), "HTTP/1.1 404 Not Found\r\n"},
+        {"HEAD /?code=abcdefghjk HTTP/1.1\r\n\r\n", "HTTP/1.1 405 Method Not Allowed\r\n"},
+        {Get("/ws?code=abcdefghjk"), "HTTP/1.1 400 Bad Request\r\n"},
+        {"GET / HTTP/1.1\nHost: x\n\n", ""}, // no CR: never complete, closed at the time limit
+        {"GET /?code=abcdefghjk HTTP/1.1\r\n folded: no\r\n\r\n", "HTTP/1.1 400 Bad Request\r\n"},
+        {"GET /?code=abcdefghjk HTTP/1.1\r\nContent-Length: 5\r\n\r\nhello",
+         "HTTP/1.1 400 Bad Request\r\n"},
+        {"GET /?code=abcdefghjk HTTP/2\r\n\r\n", "HTTP/1.1 400 Bad Request\r\n"},
+        {Get("/?code=abcdefghjk", "X: " + QByteArray(9000, 'a') + "\r\n"),
+         "HTTP/1.1 400 Bad Request\r\n"},
+    };
+    for (const auto& c : cases) {
+        if (c.answerStart.isEmpty())
+            continue; // the time limit is exercised by the fuzzer's unfinished requests
+        const QByteArray answer = Exchange(c.request);
+        if (c.answerStart == forbidden)
+            EXPECT_EQ(answer, forbidden) << c.request.left(80).toStdString();
+        else
+            EXPECT_TRUE(answer.startsWith(c.answerStart))
+                << c.request.left(80).toStdString() << " -> " << answer.left(80).toStdString();
+    }
+}
+
+// Random and mutated requests and WebSocket frames, many at once: the server stays up and a
+// viewer that behaves keeps getting every change.
+TEST_F(ShareServerTest, FuzzedRequestsAndFramesAffectNoOneElse) {
+    QWebSocket viewer;
+    QStringList received;
+    QObject::connect(&viewer, &QWebSocket::textMessageReceived,
+                     [&](const QString& text) { received << text; });
+    viewer.open(ViewerUrl());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !received.isEmpty(); }, 5000));
+
+    std::mt19937 random(20261208);
+    const auto below = [&](int n) {
+        return n > 0 ? static_cast<int>(random() % static_cast<unsigned>(n)) : 0;
+    };
+    const QByteArray code = kCode.toLatin1();
+    const std::vector<QByteArray> seeds = {
+        Get("/?code=" + code), Get("/ws?code=" + code, kUpgradeHeaders), Get("/?code=zzz"),
+        Get("/viewer.css?code=" + code, "Accept: */*\r\nCookie: a=b\r\n")};
+    const auto mutated = [&] {
+        QByteArray bytes = seeds[below(static_cast<int>(seeds.size()))];
+        for (int n = below(6); n > 0; --n) {
+            const int at = below(static_cast<int>(bytes.size()));
+            switch (below(4)) {
+            case 0:
+                bytes[at] = static_cast<char>(random());
+                break;
+            case 1:
+                bytes.insert(at, QByteArray(below(64), static_cast<char>(random())));
+                break;
+            case 2:
+                bytes.truncate(at);
+                break;
+            default:
+                bytes.insert(at, bytes.mid(below(at + 1), below(200)));
+                break;
+            }
+        }
+        return bytes;
+    };
+    // After a proper upgrade: frames with any opcode, flags, mask and length, or plain noise.
+    const auto frames = [&] {
+        QByteArray bytes;
+        for (int n = below(4) + 1; n > 0; --n) {
+            QByteArray frame;
+            frame += static_cast<char>(random());
+            const int length = below(3) == 0 ? 127 : below(126);
+            frame += static_cast<char>((below(2) ? 0x80 : 0) | length);
+            if (length == 127)
+                frame += QByteArray::fromHex("7fffffffffffffff");
+            for (int i = below(300); i > 0; --i)
+                frame += static_cast<char>(random());
+            bytes += frame;
+        }
+        return bytes;
+    };
+
+    QElapsedTimer elapsed;
+    elapsed.start();
+    for (int round = 0; round < 60 && elapsed.elapsed() < 20000; ++round) {
+        std::vector<std::unique_ptr<QTcpSocket>> sockets;
+        for (int i = 0; i < 8; ++i) {
+            auto socket = std::make_unique<QTcpSocket>();
+            socket->connectToHost(QHostAddress::LocalHost, m_server.ServingPort());
+            const bool framesAfterUpgrade = below(3) == 0;
+            socket->write(framesAfterUpgrade ? seeds[1] + frames() : mutated());
+            sockets.push_back(std::move(socket));
+        }
+        Feed("round " + std::to_string(round) + "\r\n");
+        QTest::qWait(30);
+    }
+    Feed("\x1b"
+         "Ffuzzing over\r");
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return !received.isEmpty() && received.constLast().contains("fuzzing over"); },
+        5000));
+    EXPECT_EQ(viewer.state(), QAbstractSocket::ConnectedState);
+    EXPECT_TRUE(m_server.IsServing());
+    EXPECT_TRUE(Exchange(seeds[0]).startsWith("HTTP/1.1 200 OK"));
+}
+
+} // namespace

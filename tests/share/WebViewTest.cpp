@@ -1,0 +1,91 @@
+#include "CHeadlessBrowser.h"
+#include "CShareServer.h"
+#include "UiTestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QLabel>
+#include <QStandardPaths>
+#include <QTest>
+
+namespace {
+
+const QString kCode = QStringLiteral("abcdefghjk");
+
+// Everything the page shows, read from the page itself.
+const QString kPageState =
+    QStringLiteral("({rows: [...document.querySelectorAll('[data-row]')].map(e => e.textContent),"
+                   " status: document.querySelector('#status').textContent,"
+                   " label: document.querySelector('#label').textContent,"
+                   " cursor: document.querySelector('#cursor').textContent})");
+
+std::string Esc(std::string_view rest) {
+    return "\x1b" + std::string(rest);
+}
+
+// Cursor to a 0-based row and column.
+std::string At(int row, int col) {
+    return Esc("=") + static_cast<char>(row + 32) + static_cast<char>(col + 32);
+}
+
+class WebViewTest : public DialogTest {
+protected:
+    void SetUp() override {
+        if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
+            GTEST_SKIP() << "chromium is not installed";
+        WriteSettings();
+        CShareConfig config;
+        config.m_on = true;
+        config.m_port = 0;
+        config.m_code = kCode;
+        ASSERT_TRUE(Dialog().Share().Start(config)) << Dialog().Share().LastError().toStdString();
+    }
+
+    QString Url() {
+        return QStringLiteral("http://127.0.0.1:%1/?code=%2")
+            .arg(Dialog().Share().ServingPort())
+            .arg(kCode);
+    }
+
+    QString FieldText(int id) { return qobject_cast<QLabel*>(Dialog().Control(id))->text(); }
+};
+
+// The page shows the rows, status, label and cursor exactly as the window does, control bytes
+// and Windows-1252 included, and follows the line without the window's refresh.
+TEST_F(WebViewTest, PageShowsWhatTheWindowShowsAndFollowsTheLine) {
+    m_pty.Write(Esc("+") + At(0, 0) + "HOME 12 \x80\xE9\x99" + At(2, 3) + "tab\there\x01" +
+                At(5, 0) + std::string("nul\0after", 9) + At(7, 130) + "xyz" +
+                Esc("FPeriod 2 \x85\r") + Esc("fFerry Point Arena\r") + At(9, 17));
+    CHeadlessBrowser browser;
+    ASSERT_TRUE(browser.Open(Url())) << browser.Error().toStdString();
+    ASSERT_TRUE(browser.WaitFor(QStringLiteral("document.querySelector('#cursor').textContent "
+                                               "=== '010-018'")));
+    Refresh();
+    const QJsonObject page = browser.Evaluate(kPageState).toObject();
+    const QStringList items = Items();
+    const QJsonArray rows = page.value("rows").toArray();
+    ASSERT_EQ(rows.size(), CTerminalScreen::kRows);
+    ASSERT_GE(items.size(), 8);
+    for (int i = 0; i < rows.size(); ++i)
+        EXPECT_EQ(rows[i].toString(), i < items.size() ? items[i] : QString()) << "row " << i;
+    EXPECT_EQ(page.value("status").toString(), FieldText(CTerminalDlg::IDC_STATUS));
+    EXPECT_EQ(page.value("label").toString(), FieldText(CTerminalDlg::IDC_LABEL));
+    EXPECT_EQ(page.value("cursor").toString(), FieldText(CTerminalDlg::IDC_CURSOR));
+    EXPECT_EQ(Dialog().Share().ViewerCount(), 1);
+
+    m_pty.Write(At(3, 0) + "GOAL 21:07" + Esc("FPeriod 3\r"));
+    EXPECT_TRUE(browser.WaitFor(QStringLiteral(
+        "document.querySelector('[data-row=\"3\"]').textContent.startsWith('GOAL 21:07') "
+        "&& document.querySelector('#status').textContent === 'Period 3'")));
+
+    // The picture for the README.
+    const QByteArray png = browser.ScreenshotPng();
+    EXPECT_TRUE(png.startsWith("\x89PNG"));
+    QFile shot(QDir(QStringLiteral(TALLYVIEW_TEST_OUTPUT)).filePath("web-view.png"));
+    if (shot.open(QIODevice::WriteOnly))
+        shot.write(png);
+}
+
+} // namespace
