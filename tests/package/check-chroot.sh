@@ -79,35 +79,21 @@ step "the installed tallyview-replay renders the sample"
 diff <(in_root tallyview-replay /tmp/sample.cap) <("$replay" "$sample")
 
 step "tallyview shows its window under Xvfb"
-quiet in_root apt-get install -y -q --no-install-recommends xvfb x11-utils
-cat >"$root/tmp/show-window.sh" <<SCRIPT
-cd /tmp
-Xvfb -displayfd 3 -screen 0 1024x768x24 3>/tmp/display 2>/tmp/xvfb.log &
-xvfb=\$!
-for i in \$(seq 100); do [ -s /tmp/display ] && break; sleep 0.1; done
-export DISPLAY=:\$(cat /tmp/display)
-/usr/bin/tallyview 2>/tmp/tallyview.log &
-app=\$!
-shown=1
-for i in \$(seq 200); do
-    if xwininfo -name "$title" 2>/dev/null | grep -q 'Map State: IsViewable'; then
-        shown=0
-        break
-    fi
-    sleep 0.1
-done
-[ \$shown -eq 0 ] || cat /tmp/tallyview.log >&2
-kill \$app \$xvfb
-wait
-exit \$shown
-SCRIPT
+quiet in_root apt-get install -y -q --no-install-recommends xvfb xauth x11-utils
 # A network namespace of its own keeps this X server apart from any other on the machine (their
 # abstract sockets share one namespace per network namespace).
-unshare --net chroot "$root" env -i PATH=/usr/bin:/bin HOME=/root sh /tmp/show-window.sh
+unshare --net chroot "$root" env -i PATH=/usr/bin:/bin HOME=/root xvfb-run -a sh -c '
+    cd /tmp
+    tallyview 2>tallyview.log &
+    for i in $(seq 600); do
+        xwininfo -name "$0" 2>/dev/null | grep -q "Map State: IsViewable" && kill $! && exit 0
+        sleep 0.1
+    done
+    cat tallyview.log >&2
+    exit 1' "$title"
 
-step "dpkg --purge tallyview leaves nothing behind"
+step "dpkg --purge tallyview leaves none of its files"
 quiet in_root dpkg --purge tallyview
-left=$(dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' | sed 's|^\./|/|' |
-    while read -r f; do [ ! -e "$root$f" ] || echo "$f"; done)
-[ -z "$left" ] || { echo "left after purge: $left" >&2; exit 1; }
+dpkg-deb -c "$deb" | awk '!/\/$/ {sub(/^\./, "", $6); print $6}' |
+    while read -r f; do [ ! -e "$root$f" ] || { echo "left after purge: $f" >&2; exit 1; }; done
 step "done"
