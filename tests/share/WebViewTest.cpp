@@ -1,5 +1,7 @@
 #include "CHeadlessBrowser.h"
+#include "CShareDlg.h"
 #include "CShareServer.h"
+#include "CXdotool.h"
 #include "UiTestSupport.h"
 
 #include <QDir>
@@ -9,6 +11,7 @@
 #include <QLabel>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -86,6 +89,41 @@ TEST_F(WebViewTest, PageShowsWhatTheWindowShowsAndFollowsTheLine) {
     QFile shot(QDir(QStringLiteral(TALLYVIEW_TEST_OUTPUT)).filePath("web-view.png"));
     if (shot.open(QIODevice::WriteOnly))
         shot.write(png);
+}
+
+class ShareWindowTest : public DialogTest {};
+
+// Switched on with a real key press while the main window runs modally: the Share window is
+// usable beside it, and shows the address with the code and its QR code.
+TEST_F(ShareWindowTest, SwitchesSharingOnWhileTheMainWindowRunsModally) {
+    if (!CXdotool::Available())
+        GTEST_SKIP() << "needs an X display for real key presses";
+    WriteSettings();
+    CTerminalDlg& dialog = Dialog();
+    // A port of its own, away from the default one a demo may be using.
+    dialog.Port().SetOption(QStringLiteral("share_port"),
+                            QString::number(20000 + QCoreApplication::applicationPid() % 20000));
+    QString url;
+    QTimer::singleShot(0, &dialog, [&] {
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        CShareDlg& share = dialog.ShareDialog();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&share));
+        share.findChild<QWidget*>(QStringLiteral("on"))->setFocus();
+        CXdotool::Run({"windowfocus", "--sync", CXdotool::WindowId(share)});
+        CXdotool::Run({"key", "space"});
+        QTest::qWaitFor([&] { return dialog.Share().IsServing(); }, 5000);
+        url = share.Url();
+        EXPECT_FALSE(share.findChild<QLabel*>(QStringLiteral("qr"))->pixmap().isNull());
+        CXdotool::Run({"windowfocus", "--sync", CXdotool::WindowId(dialog)});
+        CXdotool::Run({"key", "Escape"});
+        QTimer::singleShot(5000, &dialog, [&] { dialog.reject(); }); // never hang
+    });
+    dialog.exec();
+    EXPECT_TRUE(url.startsWith(QStringLiteral("http://127.0.0.1:"))) << url.toStdString();
+    EXPECT_TRUE(url.endsWith(QStringLiteral("/?code=") +
+                             dialog.Port().Option(QStringLiteral("share_code"))))
+        << url.toStdString();
+    EXPECT_EQ(dialog.Port().Option(QStringLiteral("share")), QStringLiteral("on"));
 }
 
 } // namespace

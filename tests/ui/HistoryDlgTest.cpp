@@ -4,6 +4,7 @@
 #include "CHistoryDlg.h"
 #include "CScreenText.h"
 #include "CTtyrecRecord.h"
+#include "CXdotool.h"
 #include "UiTestSupport.h"
 
 #include <QClipboard>
@@ -13,7 +14,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -141,22 +141,10 @@ TEST_F(HistoryDlgTest, FindsTheTextAndCopiesTheMoment) {
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromLatin1(expected.c_str()));
 }
 
-// Real key presses through the X server, which Qt's modality rules apply to.
-bool Xdotool(const QStringList& arguments) {
-    QProcess process;
-    process.start(QStringLiteral("xdotool"), arguments);
-    return QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 5000) &&
-           process.exitCode() == 0;
-}
-
-QString WindowId(const QWidget& window) {
-    return QString::number(window.winId());
-}
-
 class HistoryModalityTest : public DialogTest {};
 
 TEST_F(HistoryModalityTest, UsableWhileTheMainWindowRunsModally) {
-    if (qgetenv("QT_QPA_PLATFORM") == "offscreen" || !qEnvironmentVariableIsSet("DISPLAY"))
+    if (!CXdotool::Available())
         GTEST_SKIP() << "needs an X display for real key presses";
     WriteSettings();
     WriteJournal(m_dir.File(QStringLiteral("journal")));
@@ -166,17 +154,17 @@ TEST_F(HistoryModalityTest, UsableWhileTheMainWindowRunsModally) {
     QTimer::singleShot(0, &dialog, [&] {
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
         ASSERT_TRUE(QTest::qWaitFor([&] { return history.Indexed(); }, 5000));
-        Xdotool({"windowfocus", "--sync", WindowId(dialog)});
-        Xdotool({"key", "--clearmodifiers", "ctrl+h"});
+        CXdotool::Run({"windowfocus", "--sync", CXdotool::WindowId(dialog)});
+        CXdotool::Run({"key", "--clearmodifiers", "ctrl+h"});
         ASSERT_TRUE(QTest::qWaitFor([&] { return history.isVisible(); }, 5000));
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&history));
         history.Control(CHistoryDlg::IDC_TIME)->setFocus();
-        Xdotool({"windowfocus", "--sync", WindowId(history)});
-        Xdotool({"type", "19:00:02"});
-        Xdotool({"key", "Return"});
+        CXdotool::Run({"windowfocus", "--sync", CXdotool::WindowId(history)});
+        CXdotool::Run({"type", "19:00:02"});
+        CXdotool::Run({"key", "Return"});
         typedIntoHistory = QTest::qWaitFor([&] { return history.Record() == 2u; }, 5000);
-        Xdotool({"windowfocus", "--sync", WindowId(dialog)});
-        Xdotool({"key", "Escape"});
+        CXdotool::Run({"windowfocus", "--sync", CXdotool::WindowId(dialog)});
+        CXdotool::Run({"key", "Escape"});
         QTimer::singleShot(5000, &dialog, [&] { dialog.reject(); }); // never hang
     });
     dialog.exec();
