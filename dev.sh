@@ -18,7 +18,7 @@ PACKAGES=(
     dpkg-dev file help2man lintian desktop-file-utils appstream debootstrap
     # The web view: WebSocket framing, QR codes; a real browser for its tests.
     qt6-websockets-dev libqrencode-dev chromium
-    # Real key presses for the History window's modality test
+    # Real key presses and wheel turns for the window tests
     xdotool
     # The core and tallyview-replay built for Windows, their tests under Wine
     g++-mingw-w64-x86-64-posix googletest wine wine64

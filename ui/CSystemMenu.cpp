@@ -2,6 +2,7 @@
 
 #include "CAboutDlg.h"
 
+#include <QAction>
 #include <QMenu>
 #include <QWidget>
 
@@ -14,6 +15,17 @@ namespace {
 const QString kHistoryEntry = QStringLiteral("&History...");
 const QString kShareEntry = QStringLiteral("&Share...");
 const QString kAboutEntry = QStringLiteral("&About Tallyview...");
+
+#ifdef Q_OS_WIN
+// System commands leave their low four bits to the system and stay below its own (0xF000).
+constexpr unsigned IDM_FIRST_ENTRY = 0x0100;
+constexpr unsigned kCommandStep = 0x10;
+
+QString NativeText(const QAction* action) {
+    const QString keys = action->shortcut().toString(QKeySequence::NativeText);
+    return keys.isEmpty() ? action->text() : action->text() + QLatin1Char('\t') + keys;
+}
+#endif
 
 } // namespace
 
@@ -32,14 +44,25 @@ CSystemMenu::CSystemMenu(QWidget* window, QWidget* listWithoutMenu)
     connect(window, &QWidget::customContextMenuRequested, this, &CSystemMenu::ShowContextMenu);
 }
 
+void CSystemMenu::AddEntries(const QList<QAction*>& entries) {
+    m_groups.append(entries);
+#ifdef Q_OS_WIN
+    if (HMENU menu = GetSystemMenu(reinterpret_cast<HWND>(m_window->winId()), FALSE)) {
+        // Before the separator of History, Share and About.
+        const unsigned position = static_cast<unsigned>(GetMenuItemCount(menu)) - 4;
+        InsertMenuW(menu, position, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
+        InsertNative(menu, position + 1, entries);
+    }
+#endif
+}
+
 QStringList CSystemMenu::ContextEntries() {
-    return {QStringLiteral("Mi&nimise"),
-            QStringLiteral("Ma&ximise"),
-            QStringLiteral("&Close"),
-            QString(),
-            kHistoryEntry,
-            kShareEntry,
-            kAboutEntry};
+    QMenu menu;
+    FillContextMenu(menu);
+    QStringList texts;
+    for (const QAction* action : menu.actions())
+        texts << action->text();
+    return texts;
 }
 
 void CSystemMenu::ShowAbout() {
@@ -47,38 +70,73 @@ void CSystemMenu::ShowAbout() {
     about.exec();
 }
 
-void CSystemMenu::ShowContextMenu(const QPoint& position) {
-    QMenu menu(m_window);
-    const QStringList entries = ContextEntries();
-    QAction* minimise = menu.addAction(entries[0], m_window, &QWidget::showMinimized);
-    QAction* maximise = menu.addAction(entries[1], m_window, &QWidget::showMaximized);
-    menu.addAction(entries[2], m_window, &QWidget::close);
-    menu.addSeparator();
-    menu.addAction(entries[4], this, &CSystemMenu::HistoryRequested);
-    menu.addAction(entries[5], this, &CSystemMenu::ShareRequested);
-    menu.addAction(entries[6], this, &CSystemMenu::ShowAbout);
+void CSystemMenu::FillContextMenu(QMenu& menu) {
+    QAction* minimise =
+        menu.addAction(QStringLiteral("Mi&nimise"), m_window, &QWidget::showMinimized);
+    QAction* maximise =
+        menu.addAction(QStringLiteral("Ma&ximise"), m_window, &QWidget::showMaximized);
+    menu.addAction(QStringLiteral("&Close"), m_window, &QWidget::close);
     minimise->setEnabled(!m_window->isMinimized());
     maximise->setEnabled(!m_window->isMaximized());
+    for (const QList<QAction*>& group : m_groups) {
+        menu.addSeparator();
+        menu.addActions(group);
+    }
+    menu.addSeparator();
+    menu.addAction(kHistoryEntry, this, &CSystemMenu::HistoryRequested);
+    menu.addAction(kShareEntry, this, &CSystemMenu::ShareRequested);
+    menu.addAction(kAboutEntry, this, &CSystemMenu::ShowAbout);
+}
+
+void CSystemMenu::ShowContextMenu(const QPoint& position) {
+    QMenu menu(m_window);
+    FillContextMenu(menu);
     menu.exec(m_window->mapToGlobal(position));
 }
 
 #ifdef Q_OS_WIN
+void CSystemMenu::InsertNative(void* menu, unsigned position, const QList<QAction*>& entries) {
+    for (QAction* action : entries) {
+        const QString text = NativeText(action);
+        const auto* wide = reinterpret_cast<LPCWSTR>(text.utf16());
+        if (QMenu* submenu = action->menu()) {
+            HMENU popup = CreatePopupMenu();
+            InsertNative(popup, 0, submenu->actions());
+            InsertMenuW(static_cast<HMENU>(menu), position++, MF_BYPOSITION | MF_POPUP,
+                        reinterpret_cast<UINT_PTR>(popup), wide);
+        } else if (action->isSeparator()) {
+            InsertMenuW(static_cast<HMENU>(menu), position++, MF_BYPOSITION | MF_SEPARATOR, 0,
+                        nullptr);
+        } else {
+            const unsigned id =
+                IDM_FIRST_ENTRY + kCommandStep * static_cast<unsigned>(m_commands.size());
+            m_commands.append(action);
+            InsertMenuW(static_cast<HMENU>(menu), position++, MF_BYPOSITION | MF_STRING, id, wide);
+        }
+    }
+}
+
 bool CSystemMenu::HandleNativeEvent(void* message) {
     const MSG* msg = static_cast<const MSG*>(message);
     if (msg->message != WM_SYSCOMMAND)
         return false;
-    switch (msg->wParam & 0xFFF0) {
-    case IDM_HISTORY:
+    const unsigned id = static_cast<unsigned>(msg->wParam) & 0xFFF0;
+    if (id == IDM_HISTORY) {
         emit HistoryRequested();
         return true;
-    case IDM_SHARE:
+    }
+    if (id == IDM_SHARE) {
         emit ShareRequested();
         return true;
-    case IDM_ABOUTBOX:
+    }
+    if (id == IDM_ABOUTBOX) {
         ShowAbout();
         return true;
-    default:
-        return false;
     }
+    const qsizetype index = (static_cast<qsizetype>(id) - IDM_FIRST_ENTRY) / kCommandStep;
+    if (id < IDM_FIRST_ENTRY || index >= m_commands.size())
+        return false;
+    m_commands[index]->trigger();
+    return true;
 }
 #endif

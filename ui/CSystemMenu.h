@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QStringList>
 
+class QAction;
+class QMenu;
 class QPoint;
 class QWidget;
 
@@ -11,7 +14,8 @@ class QWidget;
 // system menu.
 // Elsewhere a program cannot reach the window manager's menu, so a context menu of the window
 // (right-click anywhere outside the list) offers Minimise, Maximise and Close with them; Close
-// closes the window the ordinary way, settings step included.
+// closes the window the ordinary way, settings step included. Other features add their own
+// entries, which go before that last separator in both menus.
 class CSystemMenu : public QObject {
     Q_OBJECT
 
@@ -23,8 +27,11 @@ public:
     // listWithoutMenu keeps right-clicks to itself: the menu does not open over it.
     CSystemMenu(QWidget* window, QWidget* listWithoutMenu);
 
-    // The texts of the context menu's entries, an empty text for the separator.
-    static QStringList ContextEntries();
+    // Adds a group of entries after a separator; an action with a menu() is a submenu. The
+    // actions stay owned by the caller and must outlive the window.
+    void AddEntries(const QList<QAction*>& entries);
+    // The texts of the context menu's entries, an empty text for a separator.
+    QStringList ContextEntries();
     void ShowAbout();
 #ifdef Q_OS_WIN
     // The window's native event handler passes its messages here first; true when the message
@@ -39,7 +46,15 @@ signals:
     void ShareRequested();
 
 private:
+    void FillContextMenu(QMenu& menu);
     void ShowContextMenu(const QPoint& position);
+#ifdef Q_OS_WIN
+    void InsertNative(void* menu, unsigned position, const QList<QAction*>& entries);
+#endif
 
     QWidget* m_window;
+    QList<QList<QAction*>> m_groups;
+#ifdef Q_OS_WIN
+    QList<QAction*> m_commands; // by system command: IDM_FIRST_ENTRY + 16 * index
+#endif
 };

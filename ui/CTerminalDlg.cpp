@@ -1,11 +1,13 @@
 #include "CTerminalDlg.h"
 
 #include "CAppResources.h"
+#include "CComfort.h"
 #include "CDialogUnits.h"
 #include "CExportCommands.h"
 #include "CHistoryDlg.h"
 #include "CJournalFolder.h"
 #include "CJournalNotices.h"
+#include "CLook.h"
 #include "CScreenText.h"
 #include "CScreenView.h"
 #include "CShareDlg.h"
@@ -104,14 +106,17 @@ CTerminalDlg::CTerminalDlg(QWidget* parent) : QDialog(parent, kWindowFlags) {
     resize(CDialogUnits(font()).Map(kTemplateSize));
     m_systemMenu = new CSystemMenu(this, m_list);
     connect(m_systemMenu, &CSystemMenu::ShareRequested, this, [this] { ShareDialog(); });
+    m_comfort = new CComfort(*this, *m_systemMenu);
     setWindowIcon(CAppResources::Icon());
 
     m_port.LoadSettings();
     new CJournalNotices(this, m_port);
+    m_comfort->Restore();
     UpdateButtons();
     const QString journal =
         QFileInfo(m_port.SettingsPath()).dir().filePath(QLatin1String(CJournalFolder::kFolderName));
     m_history = new CHistoryDlg(journal, m_port.SettingsPath(), this);
+    CLook::Instance().Follow(m_history);
     connect(m_systemMenu, &CSystemMenu::HistoryRequested, this, &CTerminalDlg::OnHistory);
     new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), this, this, &CTerminalDlg::OnHistory);
     m_timerId = startTimer(kRefreshMs);
@@ -217,6 +222,7 @@ void CTerminalDlg::OnMonitor() {
     m_port.ViewMonitor(1);
     if (CTnCommMonitor* monitor = m_port.Monitor())
         monitor->SetStatusHook([this] { return ViewersLine(); });
+    CLook::Instance().Follow(m_port.Monitor());
 }
 
 void CTerminalDlg::OnHistory() {
@@ -238,6 +244,7 @@ void CTerminalDlg::closeEvent(QCloseEvent* event) {
 
 // A failed store was already reported; the window then stays open and keeps refreshing.
 bool CTerminalDlg::CloseWithSettings() {
+    m_comfort->Store();
     if (!m_port.SaveSettings())
         return false;
     if (m_timerId != 0)
@@ -284,6 +291,15 @@ void CTerminalDlg::LayOut(QSize client) {
     const int statusLeft = m_statusField->x();
     m_statusField->setGeometry(FromEdges(statusLeft, x.y(), cx - kControlGap, BottomEdge(x)));
     m_statusField->update();
+}
+
+// The layout's inverse: the client size that gives the list this size.
+QSize CTerminalDlg::ClientForList(QSize list) const {
+    const QRect x = m_cursorField->geometry();
+    const int width = x.x() + list.width() + kControlGap;
+    const int height = BottomEdge(x) + kControlGap + list.height() + kControlGap +
+                       m_labelField->height() + kControlGap + m_closeButton->height() + kEdgeGap;
+    return QSize(width, height).expandedTo(kMinLayoutSize);
 }
 
 void CTerminalDlg::RefreshDisplay(int timerId) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+class CComfort;
 class CHistoryDlg;
 class CScreenView;
 class CShareDlg;
@@ -51,8 +52,12 @@ public:
     // created or written is reported; what was written stays.
     bool WriteLines(const QString& path);
 
+    // The client size at which the layout gives the list this outer size.
+    QSize ClientForList(QSize list) const;
+
     QWidget* Control(int id) const;
     CHistoryDlg& History() { return *m_history; }
+    CComfort& Comfort() { return *m_comfort; }
     CTerminalPort& Port() { return m_port; }
     CShareServer& Share() { return *m_share; }
     // The sharing window, opened from the window menu; made when first asked for.
@@ -109,4 +114,5 @@ private:
     std::unique_ptr<CScreenView> m_view;
     CSystemMenu* m_systemMenu = nullptr;
     CHistoryDlg* m_history = nullptr; // a window of its own, made at start so it opens quickly
+    CComfort* m_comfort = nullptr;    // text size, look, placement, keys
 };

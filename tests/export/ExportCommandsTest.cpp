@@ -193,7 +193,13 @@ TEST_F(ExportCommandsTest, AboutFromTheWindowMenu) {
     const QPoint outsideList = Dialog().Control(CTerminalDlg::IDC_CURSOR)->geometry().center();
     RightClick(outsideList);
     EXPECT_TRUE(QTest::qWaitFor([&] { return menu.Done(); }, 2000));
-    EXPECT_EQ(entries, CSystemMenu::ContextEntries());
+    EXPECT_EQ(entries, Dialog().findChild<CSystemMenu*>()->ContextEntries());
+    EXPECT_EQ(entries.mid(0, 3),
+              (QStringList{QStringLiteral("Mi&nimise"), QStringLiteral("Ma&ximise"),
+                           QStringLiteral("&Close")}));
+    EXPECT_EQ(entries.mid(entries.size() - 4),
+              (QStringList{QString(), QStringLiteral("&History..."), QStringLiteral("&Share..."),
+                           QStringLiteral("&About Tallyview...")}));
     EXPECT_EQ(aboutCaption, QStringLiteral("About Tallyview"));
     EXPECT_TRUE(Dialog().isVisible());
 }

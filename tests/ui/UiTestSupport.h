@@ -22,6 +22,8 @@ protected:
     void OverwriteSettings(const QByteArray& text) const;
 
     CTerminalDlg& Dialog();
+    // The next Dialog() is a new window, as at the program's next start.
+    void DropDialog() { m_dialog.reset(); }
     // Sends bytes on the line and waits until the port has received all of them.
     void Send(std::string_view bytes);
     void Refresh() { Dialog().RefreshDisplay(Dialog().TimerId()); }
