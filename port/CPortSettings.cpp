@@ -42,6 +42,9 @@ std::span<const CPortSettings::Choice<QSerialPort::FlowControl>> CPortSettings::
 QString CPortSettings::Problem() const {
     if (m_device.contains(QLatin1Char('\n')) || m_device.contains(QLatin1Char('\r')))
         return QStringLiteral("the device path contains a line break");
+    // The system would open only the part before it.
+    if (m_device.contains(QChar(u'\0')))
+        return QStringLiteral("the device path contains a NUL character");
     if (m_baud <= 0)
         return QStringLiteral("the baud rate %1 is not a positive whole number").arg(m_baud);
     if (!Find(DataBitsChoices(), m_dataBits))

@@ -26,7 +26,10 @@ CSettingsArchive::CSettingsArchive(QIODevice& device, Mode mode) : m_device(devi
 }
 
 void CSettingsArchive::Parse(const QByteArray& text) {
-    const QList<QByteArray> lines = text.split('\n');
+    // Editors may add a byte-order mark and end lines with CR LF or a lone CR.
+    QByteArray unified = text.startsWith("\xEF\xBB\xBF") ? text.sliced(3) : text;
+    unified.replace("\r\n", "\n").replace('\r', '\n');
+    const QList<QByteArray> lines = unified.split('\n');
     const QByteArray first = lines.front().trimmed();
     const QByteArray family = QByteArray(kFormat) + ' ';
     if (first.startsWith(family) && first != Header()) {

@@ -3,6 +3,7 @@
 #include "CJournal.h"
 #include "CJournalFolder.h"
 #include "CSettingsArchive.h"
+#include "CSettingsFile.h"
 #include "CTnCommDlgPortCfg.h"
 
 #include <QApplication>
@@ -10,7 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QSaveFile>
 
 CTerminalPort::CTerminalPort()
     : m_settingsPath(QDir::current().absoluteFilePath(QLatin1String(kSettingsFile))) {}
@@ -40,17 +40,20 @@ void CTerminalPort::LoadSettings() {
 }
 
 bool CTerminalPort::ReadSettings() {
-    // Opened for writing too, without creating it: a file this user may not write is treated
-    // like a missing one.
-    QFile file(m_settingsPath);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly))
+    const CSettingsFile settingsFile(m_settingsPath);
+    if (settingsFile.IsMissing())
         return false;
-    CSettingsArchive archive(file, CSettingsArchive::Mode::Load);
-    Serialize(archive);
-    if (archive.Failed()) {
+    QFile file;
+    QString problem = settingsFile.OpenForReading(file);
+    if (problem.isEmpty()) {
+        CSettingsArchive archive(file, CSettingsArchive::Mode::Load);
+        Serialize(archive);
+        problem = archive.Error();
+    }
+    if (!problem.isEmpty()) {
         ShowMessage(QStringLiteral("The settings file %1 cannot be used: %2.\n\nThe port stays "
                                    "closed; choose its settings with Config Port.")
-                        .arg(QDir::toNativeSeparators(m_settingsPath), archive.Error()));
+                        .arg(QDir::toNativeSeparators(m_settingsPath), problem));
         return false;
     }
     return true;
@@ -98,28 +101,19 @@ bool CTerminalPort::SaveSettings() {
     const QString problem = StoreSettings();
     if (problem.isEmpty())
         return true;
-    ShowMessage(QStringLiteral("The port settings could not be stored in %1: %2.")
+    ShowMessage(QStringLiteral("The port settings could not be stored in %1: %2.\n\nThe window "
+                               "stays open. To close it without storing the settings, press "
+                               "Escape.")
                     .arg(QDir::toNativeSeparators(m_settingsPath), problem));
     return false;
 }
 
 QString CTerminalPort::StoreSettings() {
-    // An existing file this user may not write stays as it is, even where the directory
-    // would let it be replaced.
-    QFile existing(m_settingsPath);
-    if (existing.exists() && !existing.open(QIODevice::Append | QIODevice::ExistingOnly))
-        return existing.errorString();
-    existing.close();
-    // Written beside the old file and then renamed over it, so a failure (a full disk, a
-    // pulled stick) leaves the previous settings whole.
-    QSaveFile file(m_settingsPath);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
-    CSettingsArchive archive(file, CSettingsArchive::Mode::Store);
-    Serialize(archive);
-    if (archive.Failed())
-        return archive.Error(); // the unfinished new file is discarded
-    return file.commit() ? QString() : file.errorString();
+    return CSettingsFile(m_settingsPath).Replace([this](QIODevice& device) {
+        CSettingsArchive archive(device, CSettingsArchive::Mode::Store);
+        Serialize(archive);
+        return archive.Error();
+    });
 }
 
 void CTerminalPort::ShowMessage(const QString& text, const QString& detail) {

@@ -22,10 +22,11 @@ public:
 
     bool HandleTerminalData(char ch) override;
 
-    // Start-up: restores the settings and opens the port. A missing or unwritable file leaves
-    // the port closed silently; a file that cannot be understood is reported and left as it is.
-    // Before the port opens, the screen is restored from a recent journal and the journal
-    // starts (both unless the settings turn the journal off).
+    // Start-up: restores the settings and opens the port. A missing file leaves the port closed
+    // silently; anything else that cannot be read or understood (not a regular file, no access,
+    // bad contents) is reported and left as it is, and the port stays closed. Before the port
+    // opens, the screen is restored from a recent journal and the journal starts (both unless
+    // the settings turn the journal off).
     void LoadSettings();
     // "Config Port": runs the configuration dialog and reopens the port with accepted settings.
     void Reconfigure();

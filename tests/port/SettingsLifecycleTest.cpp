@@ -7,12 +7,22 @@
 
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPushButton>
+#include <cerrno>
+#include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
 #include <optional>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
+
+constexpr uint kNobodyId = 65534;
 
 const QByteArray kValid = "Tallyview port settings 1\n"
                           "device=@PTY@\n"
@@ -36,9 +46,10 @@ void WriteFile(const QString& path, const QByteArray& contents) {
 struct StartUpCase {
     const char* m_name;
     std::optional<QByteArray> m_file; // "@PTY@" stands for the device the test provides
-    bool m_readOnly = false;
     bool m_opens = false;
     QString m_message = {}; // part of the one message expected; empty: no message
+    // For the unprivileged user the start-up runs as.
+    QFileDevice::Permissions m_mode = QFileDevice::Permissions(0x6666);
 };
 
 void PrintTo(const StartUpCase& c, std::ostream* out) {
@@ -63,9 +74,7 @@ TEST_P(SettingsStartUp, OpensReportsOrStaysQuietAndLeavesTheFile) {
                        .replace("@PTY@", QByteArray::fromStdString(pty.SlavePath()))
                        .replace("@DIR@", cwd.Path().toUtf8());
         WriteFile(path, contents);
-        // Writable for the unprivileged user the start-up runs as, unless the case says not.
-        QFile::setPermissions(path, c.m_readOnly ? QFileDevice::Permissions(0x4444)
-                                                 : QFileDevice::Permissions(0x6666));
+        QFile::setPermissions(path, c.m_mode);
     }
 
     CTerminalPort port;
@@ -92,31 +101,90 @@ TEST_P(SettingsStartUp, OpensReportsOrStaysQuietAndLeavesTheFile) {
 INSTANTIATE_TEST_SUITE_P(
     Files, SettingsStartUp,
     ::testing::Values(
-        StartUpCase{"NoFile", std::nullopt}, StartUpCase{"Valid", kValid, false, true},
-        StartUpCase{"UnknownKeysAndComments", kValid + "# operator's note\ncolour=blue\n", false,
-                    true},
-        StartUpCase{"ReadOnly", kValid, true, false},
+        StartUpCase{"NoFile", std::nullopt}, StartUpCase{"Valid", kValid, true},
+        StartUpCase{"UnknownKeysAndComments", kValid + "# operator's note\ncolour=blue\n", true},
+        StartUpCase{"ReadOnly", kValid, true, {}, QFileDevice::Permissions(0x4444)},
+        StartUpCase{"Unreadable", kValid, false,
+                    QStringLiteral("cannot be used: it cannot be read"),
+                    QFileDevice::Permissions()},
+        StartUpCase{"ByteOrderMarkAndCrLf",
+                    "\xEF\xBB\xBF" + QByteArray(kValid).replace("\n", "\r\n"), true},
+        StartUpCase{"CarriageReturnsOnly", QByteArray(kValid).replace('\n', '\r'), true},
+        StartUpCase{"DeviceWithNul", QByteArray(kValid).replace("@PTY@", QByteArray("@PTY@\0x", 8)),
+                    false, QStringLiteral("the device path contains a NUL character")},
         StartUpCase{"Garbage",
                     QByteArray("\x7f"
                                "ELF\x02\x01\x01\0\0\0\xff\xfe",
                                13),
-                    false, false, QStringLiteral("@FILE@ cannot be used: its first line")},
-        StartUpCase{"Empty", QByteArray(), false, false,
+                    false, QStringLiteral("@FILE@ cannot be used: its first line")},
+        StartUpCase{"Empty", QByteArray(), false,
                     QStringLiteral("@FILE@ cannot be used: its first line")},
-        StartUpCase{"CutOffInALine", kValid.left(42), false, false,
+        StartUpCase{"CutOffInALine", kValid.left(42), false,
                     QStringLiteral("line 3 is not of the form key=value")},
-        StartUpCase{"CutOffBetweenLines", kValid.left(kValid.indexOf("databits")), false, false,
+        StartUpCase{"CutOffBetweenLines", kValid.left(kValid.indexOf("databits")), false,
                     QStringLiteral("\"databits\" is missing")},
         StartUpCase{"DataBitsOutOfRange", QByteArray(kValid).replace("databits=8", "databits=9"),
-                    false, false, QStringLiteral("\"9\" is not a valid databits setting")},
+                    false, QStringLiteral("\"9\" is not a valid databits setting")},
         StartUpCase{"BaudNotANumber", QByteArray(kValid).replace("baud=115200", "baud=fast"), false,
-                    false, QStringLiteral("baud rate \"fast\"")},
+                    QStringLiteral("baud rate \"fast\"")},
         StartUpCase{"NegativeBaud", QByteArray(kValid).replace("baud=115200", "baud=-9600"), false,
-                    false, QStringLiteral("baud rate \"-9600\"")},
+                    QStringLiteral("baud rate \"-9600\"")},
         StartUpCase{"NewerFormat", QByteArray(kValid).replace("settings 1", "settings 2"), false,
-                    false, QStringLiteral("format version 2")},
+                    QStringLiteral("format version 2")},
         StartUpCase{"DeviceAway", QByteArray(kValid).replace("@PTY@", "@DIR@/ttyUSB7"), false,
-                    false, QStringLiteral("Unable to OPEN the port previously configured!")}),
+                    QStringLiteral("Unable to OPEN the port previously configured!")}),
+    [](const auto& info) { return std::string(info.param.m_name); });
+
+// Whatever the path names instead of a regular file is reported, and start-up goes on.
+struct NotAFileCase {
+    const char* m_name;
+    std::function<bool(const QString& path)> m_make;
+    QString m_words;
+};
+
+void PrintTo(const NotAFileCase& c, std::ostream* out) {
+    *out << c.m_name;
+}
+
+class SettingsNotAFile : public ::testing::TestWithParam<NotAFileCase> {};
+
+TEST_P(SettingsNotAFile, IsReportedByWhatItIsAndThePortStaysClosed) {
+    CTempCwd cwd;
+    const QString path = cwd.File(QStringLiteral("Tallyview.cfg"));
+    ASSERT_TRUE(GetParam().m_make(path));
+    CTerminalPort port;
+    CModalAnswerer answerer({}, CModalAnswerer::Ok);
+    port.LoadSettings();
+    EXPECT_FALSE(port.IsOpen());
+    ASSERT_EQ(answerer.Messages().size(), 1);
+    EXPECT_TRUE(answerer.Messages().front().m_text.contains(
+        path + QStringLiteral(" cannot be used: ") + GetParam().m_words))
+        << answerer.Messages().front().m_text.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, SettingsNotAFile,
+    ::testing::Values(NotAFileCase{"Fifo",
+                                   [](const QString& path) {
+                                       return mkfifo(QFile::encodeName(path).constData(), 0666) ==
+                                              0;
+                                   },
+                                   QStringLiteral("it is a named pipe (FIFO)")},
+                      NotAFileCase{"Folder", [](const QString& path) { return QDir().mkdir(path); },
+                                   QStringLiteral("it is a folder")},
+                      NotAFileCase{"Device",
+                                   [](const QString& path) {
+                                       return QFile::link(QStringLiteral("/dev/null"), path);
+                                   },
+                                   QStringLiteral("it is a device")},
+                      NotAFileCase{"DanglingLink",
+                                   [](const QString& path) {
+                                       return QFile::link(path + QStringLiteral(".gone"), path);
+                                   },
+                                   QStringLiteral("it is a symbolic link to ")},
+                      NotAFileCase{"LinkLoop",
+                                   [](const QString& path) { return QFile::link(path, path); },
+                                   QStringLiteral("it is a loop of symbolic links")}),
     [](const auto& info) { return std::string(info.param.m_name); });
 
 CPortSettings SettingsOn(const std::string& device) {
@@ -200,6 +268,86 @@ TEST(SettingsSave, GoesToTheDirectoryCurrentAtConstruction) {
     EXPECT_FALSE(QFile::exists(later.File(QStringLiteral("Tallyview.cfg"))));
 }
 
+TEST(SettingsSave, KeepsTheOwnerAndRemovesOnlyLeftoversOfAnEarlierStore) {
+    CTempCwd cwd;
+    const QString path = cwd.File(QStringLiteral("Tallyview.cfg"));
+    WriteFile(path, "an older file");
+    const bool root = geteuid() == 0;
+    if (root)
+        ASSERT_EQ(chown(QFile::encodeName(path).constData(), kNobodyId, kNobodyId), 0);
+    const QStringList kept{QStringLiteral("Other.cfg.qWeRty"), QStringLiteral("Tallyview.cfg"),
+                           QStringLiteral("Tallyview.cfg.BACKUP"),
+                           QStringLiteral("Tallyview.cfg.backup")};
+    for (const QString& name : kept + QStringList{QStringLiteral("Tallyview.cfg.qWeRty")})
+        if (name != QLatin1String("Tallyview.cfg"))
+            WriteFile(cwd.File(name), "");
+    CTerminalPort port;
+    PtyPair pty;
+    OpenWith(port, SettingsOn(pty.SlavePath()));
+    EXPECT_TRUE(port.SaveSettings());
+    EXPECT_EQ(QDir(cwd.Path()).entryList(QDir::Files, QDir::Name), kept);
+    if (root) {
+        const QFileInfo stored(path);
+        EXPECT_EQ(stored.ownerId(), kNobodyId);
+        EXPECT_EQ(stored.groupId(), kNobodyId);
+    }
+}
+
+// A real small file system, mounted for the test and filled up.
+class CFullDisk {
+public:
+    explicit CFullDisk(const QString& path) : m_path(QFile::encodeName(path)) {
+        QDir().mkdir(path);
+        m_mounted = mount("tmpfs", m_path.constData(), "tmpfs", 0, "size=64k") == 0;
+        m_error = m_mounted ? QString() : QString::fromLocal8Bit(strerror(errno));
+    }
+    ~CFullDisk() {
+        if (m_mounted)
+            umount2(m_path.constData(), MNT_DETACH);
+    }
+    const QString& Error() const { return m_error; }
+    // Takes what is left of the space.
+    void Fill() const {
+        QFile filler(QFile::decodeName(m_path) + QStringLiteral("/filler"));
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        while (filler.write(QByteArray(1024, 'f')) == 1024) {
+        }
+    }
+
+private:
+    QByteArray m_path;
+    bool m_mounted = false;
+    QString m_error;
+};
+
+TEST(SettingsSave, OnAFullDiskIsReportedAndLeavesTheOldFileWhole) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "mounting a small tmpfs needs root";
+    CTempCwd cwd;
+    const QString dir = cwd.File(QStringLiteral("disk"));
+    const CFullDisk disk(dir);
+    if (!disk.Error().isEmpty())
+        GTEST_SKIP() << "cannot mount a tmpfs: " << disk.Error().toStdString();
+    const QString path = dir + QStringLiteral("/Tallyview.cfg");
+    const QByteArray old = "Tallyview port settings 1\n# the old settings\n";
+    WriteFile(path, old);
+    disk.Fill();
+    PtyPair pty;
+    QDir::setCurrent(dir);
+    CTerminalPort port;
+    QDir::setCurrent(cwd.Path());
+    OpenWith(port, SettingsOn(pty.SlavePath()));
+    CModalAnswerer answerer({}, CModalAnswerer::Ok);
+    EXPECT_FALSE(port.SaveSettings());
+    ASSERT_EQ(answerer.Messages().size(), 1);
+    EXPECT_TRUE(answerer.Messages().front().m_text.contains(
+        QStringLiteral("could not be stored in %1: No space left on device").arg(path)))
+        << answerer.Messages().front().m_text.toStdString();
+    EXPECT_EQ(ReadAll(path), old);
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files, QDir::Name),
+              (QStringList{QStringLiteral("Tallyview.cfg"), QStringLiteral("filler")}));
+}
+
 struct SaveFailure {
     const char* m_name;
     QFileDevice::Permissions m_directory;
@@ -234,6 +382,7 @@ TEST_P(SettingsSaveFailure, IsReportedAndLeavesTheFileAsItWas) {
     EXPECT_FALSE(stored);
     ASSERT_EQ(answerer.Messages().size(), 1);
     EXPECT_TRUE(answerer.Messages().front().m_text.contains(path));
+    EXPECT_TRUE(answerer.Messages().front().m_text.contains(QLatin1String("press Escape")));
     EXPECT_EQ(ReadAll(path), GetParam().m_existing.value_or("<missing>"));
     EXPECT_TRUE(port.IsOpen());
 }
