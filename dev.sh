@@ -23,6 +23,8 @@ PACKAGES=(
     # The core and tallyview-replay built for Windows, their tests under Wine
     g++-mingw-w64-x86-64-posix googletest wine wine64
     ttyrec # the journal tests check our files with ttytime
+    # The close request a window manager sends, for the modality tests
+    libx11-dev
 )
 
 as_root() {

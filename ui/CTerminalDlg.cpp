@@ -101,6 +101,10 @@ QWidget* CreateControl(const ControlTemplate& t, QWidget* parent) {
 
 CTerminalDlg::CTerminalDlg(QWidget* parent) : QDialog(parent, kWindowFlags) {
     setWindowTitle(QStringLiteral("Korvane Benchline Emulator"));
+    // Run modally, yet modal only to its own parent, which it has none of: every other window
+    // (the traffic monitor, History, whatever it opens) takes input while it runs. Application
+    // modality would block every window that is not its child.
+    setWindowModality(Qt::WindowModal);
     setFont(CScreenView::Font());
     CreateControls();
     resize(CDialogUnits(font()).Map(kTemplateSize));

@@ -1,7 +1,7 @@
 #include "CHeadlessBrowser.h"
 #include "CShareDlg.h"
 #include "CShareServer.h"
-#include "CXdotool.h"
+#include "CXdoTool.h"
 #include "UiTestSupport.h"
 
 #include <QDir>
@@ -96,7 +96,7 @@ class ShareWindowTest : public DialogTest {};
 // Switched on with a real key press while the main window runs modally: the Share window is
 // usable beside it, and shows the address with the code and its QR code.
 TEST_F(ShareWindowTest, SwitchesSharingOnWhileTheMainWindowRunsModally) {
-    if (!CXdotool::Available())
+    if (!CXdoTool::Available())
         GTEST_SKIP() << "needs an X display for real key presses";
     WriteSettings();
     CTerminalDlg& dialog = Dialog();
@@ -109,13 +109,13 @@ TEST_F(ShareWindowTest, SwitchesSharingOnWhileTheMainWindowRunsModally) {
         CShareDlg& share = dialog.ShareDialog();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&share));
         share.findChild<QWidget*>(QStringLiteral("on"))->setFocus();
-        CXdotool::Run({"windowfocus", "--sync", CXdotool::WindowId(share)});
-        CXdotool::Run({"key", "space"});
+        CXdoTool::Run({"windowfocus", "--sync", CXdoTool::WindowId(share)});
+        CXdoTool::Run({"key", "space"});
         QTest::qWaitFor([&] { return dialog.Share().IsServing(); }, 5000);
         url = share.Url();
         EXPECT_FALSE(share.findChild<QLabel*>(QStringLiteral("qr"))->pixmap().isNull());
-        CXdotool::Run({"windowfocus", "--sync", CXdotool::WindowId(dialog)});
-        CXdotool::Run({"key", "Escape"});
+        CXdoTool::Run({"windowfocus", "--sync", CXdoTool::WindowId(dialog)});
+        CXdoTool::Run({"key", "Escape"});
         QTimer::singleShot(5000, &dialog, [&] { dialog.reject(); }); // never hang
     });
     dialog.exec();

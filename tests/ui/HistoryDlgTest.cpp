@@ -4,7 +4,7 @@
 #include "CHistoryDlg.h"
 #include "CScreenText.h"
 #include "CTtyrecRecord.h"
-#include "CXdotool.h"
+#include "CXdoTool.h"
 #include "UiTestSupport.h"
 
 #include <QClipboard>
@@ -141,11 +141,12 @@ TEST_F(HistoryDlgTest, FindsTheTextAndCopiesTheMoment) {
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromLatin1(expected.c_str()));
 }
 
+// Real key presses through the X server, which Qt's modality rules apply to.
 class HistoryModalityTest : public DialogTest {};
 
 TEST_F(HistoryModalityTest, UsableWhileTheMainWindowRunsModally) {
-    if (!CXdotool::Available())
-        GTEST_SKIP() << "needs an X display for real key presses";
+    if (!CXdoTool::Available())
+        GTEST_SKIP() << "needs an X display and xdotool for real key presses";
     WriteSettings();
     WriteJournal(m_dir.File(QStringLiteral("journal")));
     CTerminalDlg& dialog = Dialog();
@@ -154,17 +155,16 @@ TEST_F(HistoryModalityTest, UsableWhileTheMainWindowRunsModally) {
     QTimer::singleShot(0, &dialog, [&] {
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
         ASSERT_TRUE(QTest::qWaitFor([&] { return history.Indexed(); }, 5000));
-        CXdotool::Run({"windowfocus", "--sync", CXdotool::WindowId(dialog)});
-        CXdotool::Run({"key", "--clearmodifiers", "ctrl+h"});
+        CXdoTool::Key(dialog, QStringLiteral("ctrl+h"));
         ASSERT_TRUE(QTest::qWaitFor([&] { return history.isVisible(); }, 5000));
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&history));
         history.Control(CHistoryDlg::IDC_TIME)->setFocus();
-        CXdotool::Run({"windowfocus", "--sync", CXdotool::WindowId(history)});
-        CXdotool::Run({"type", "19:00:02"});
-        CXdotool::Run({"key", "Return"});
+        CXdoTool::Run(
+            {QStringLiteral("windowfocus"), QStringLiteral("--sync"), CXdoTool::WindowId(history)});
+        CXdoTool::Run({QStringLiteral("type"), QStringLiteral("19:00:02")});
+        CXdoTool::Run({QStringLiteral("key"), QStringLiteral("Return")});
         typedIntoHistory = QTest::qWaitFor([&] { return history.Record() == 2u; }, 5000);
-        CXdotool::Run({"windowfocus", "--sync", CXdotool::WindowId(dialog)});
-        CXdotool::Run({"key", "Escape"});
+        CXdoTool::Key(dialog, QStringLiteral("Escape"));
         QTimer::singleShot(5000, &dialog, [&] { dialog.reject(); }); // never hang
     });
     dialog.exec();
