@@ -52,12 +52,20 @@ QStringList CModalAnswerer::Texts() const {
     return texts;
 }
 
+namespace {
+// The main window runs modal to a parent it does not have: it is the window under test, not one
+// the code under test opened.
+bool BlocksNothing(const QWidget& window) {
+    return window.windowModality() == Qt::WindowModal && !window.parentWidget();
+}
+} // namespace
+
 void CModalAnswerer::Poll() {
     QWidget* window = QApplication::activePopupWidget();
     if (!window)
         window = QApplication::activeModalWidget();
     // An answer may wait for a window its own window opens: it is not answered twice meanwhile.
-    if (!window || !window->isVisible() || m_answering.contains(window))
+    if (!window || !window->isVisible() || m_answering.contains(window) || BlocksNothing(*window))
         return;
     const Answer answer = Done() ? m_rest : m_next[m_given++];
     if (!answer)
