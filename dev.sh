@@ -25,6 +25,7 @@ PACKAGES=(
     ttyrec # the journal tests check our files with ttytime
     # The close request a window manager sends, for the modality tests
     libx11-dev
+    ser2net # the serial device server the network line tests connect to
 )
 
 as_root() {

@@ -1,12 +1,21 @@
 #include "CLineReader.h"
 
+#include "CLineAddress.h"
+#include "CListenReader.h"
 #include "CSerialReader.h"
+#include "CTcpReader.h"
 
 #include <QMutexLocker>
 #include <exception>
 
-CLineReader* CLineReader::Create(const CPortSettings& /*settings*/, Sink sink) {
-    return new CSerialReader(std::move(sink));
+CLineReader* CLineReader::Create(const CPortSettings& settings, Sink sink) {
+    QString problem;
+    const CLineAddress address = CLineAddress::Parse(settings.m_device, problem);
+    if (!problem.isEmpty() || address.m_kind == CLineAddress::Kind::Serial)
+        return new CSerialReader(std::move(sink)); // OpenLine refuses a malformed address
+    if (address.m_kind == CLineAddress::Kind::Listen)
+        return new CListenReader(address, std::move(sink));
+    return new CTcpReader(address, std::move(sink));
 }
 
 CLineReader::CLineReader(Sink sink) : m_sink(std::move(sink)), m_retry(this) {
@@ -19,6 +28,10 @@ bool CLineReader::OpenLine(const CPortSettings& settings) {
     m_settings = settings;
     SetStatus(State::Closed, {});
     SetNotice({});
+    if (const QString problem = settings.Problem(); !problem.isEmpty()) {
+        SetError(problem);
+        return false;
+    }
     const State state = OpenNow();
     if (state == State::Closed)
         return false;

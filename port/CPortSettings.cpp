@@ -1,5 +1,7 @@
 #include "CPortSettings.h"
 
+#include "CLineAddress.h"
+
 namespace {
 
 constexpr CPortSettings::Choice<QSerialPort::DataBits> kDataBits[] = {
@@ -45,6 +47,8 @@ QString CPortSettings::Problem() const {
     // The system would open only the part before it.
     if (m_device.contains(QChar(u'\0')))
         return QStringLiteral("the device path contains a NUL character");
+    if (const QString address = CLineAddress::Problem(m_device); !address.isEmpty())
+        return address;
     if (m_baud <= 0)
         return QStringLiteral("the baud rate %1 is not a positive whole number").arg(m_baud);
     if (!Find(DataBitsChoices(), m_dataBits))

@@ -118,7 +118,8 @@ CPortSettings CTnCommDlgPortCfg::Entered(QString& problem) const {
     settings.m_stopBits = Chosen<QSerialPort::StopBits>(m_stopBits);
     settings.m_flow = Chosen<QSerialPort::FlowControl>(m_flow);
     if (settings.m_device.isEmpty())
-        problem = QStringLiteral("Choose or type the serial device, for example /dev/ttyUSB0.");
+        problem = QStringLiteral("Choose or type the serial device, for example /dev/ttyUSB0, "
+                                 "or a device server's address, for example tcp://10.0.0.5:4001.");
     else if (!baudOk || settings.m_baud <= 0)
         problem =
             QStringLiteral("The baud rate must be a positive whole number, for example 9600.");

@@ -38,7 +38,12 @@ INSTANTIATE_TEST_SUITE_P(
                       Settings("/tmp/feed link", 1200, QSerialPort::Data6, QSerialPort::SpaceParity,
                                QSerialPort::OneStop, QSerialPort::NoFlowControl),
                       Settings("/dev/ttyAMA0", 57600, QSerialPort::Data8, QSerialPort::OddParity,
-                               QSerialPort::TwoStop, QSerialPort::NoFlowControl)));
+                               QSerialPort::TwoStop, QSerialPort::NoFlowControl),
+                      Settings("rfc2217://[fe80::1]:2001", 9600, QSerialPort::Data7,
+                               QSerialPort::EvenParity, QSerialPort::OneStop,
+                               QSerialPort::NoFlowControl),
+                      Settings("listen://:4001", 9600, QSerialPort::Data8, QSerialPort::NoParity,
+                               QSerialPort::OneStop, QSerialPort::NoFlowControl)));
 
 struct InvalidEntry {
     const char* m_name;
@@ -91,7 +96,25 @@ INSTANTIATE_TEST_SUITE_P(
                       InvalidEntry{"FractionBaud", QStringLiteral("/dev/ttyS0"),
                                    QStringLiteral("9600.5"), QStringLiteral("baud rate")},
                       InvalidEntry{"HugeBaud", QStringLiteral("/dev/ttyS0"),
-                                   QStringLiteral("99999999999"), QStringLiteral("baud rate")}),
+                                   QStringLiteral("99999999999"), QStringLiteral("baud rate")},
+                      InvalidEntry{"UnknownScheme", QStringLiteral("udp://10.0.0.5:4001"),
+                                   QStringLiteral("9600"), QStringLiteral("\"udp://\" is not")},
+                      InvalidEntry{"NoPort", QStringLiteral("tcp://10.0.0.5"),
+                                   QStringLiteral("9600"), QStringLiteral("lacks the port")},
+                      InvalidEntry{"PortTooBig", QStringLiteral("tcp://box:65536"),
+                                   QStringLiteral("9600"), QStringLiteral("\"65536\"")},
+                      InvalidEntry{"PortNotANumber", QStringLiteral("rfc2217://box:telnet"),
+                                   QStringLiteral("9600"), QStringLiteral("\"telnet\"")},
+                      InvalidEntry{"NoHost", QStringLiteral("tcp://:4001"), QStringLiteral("9600"),
+                                   QStringLiteral("lacks the host")},
+                      InvalidEntry{"BadHostName", QStringLiteral("tcp://box one:4001"),
+                                   QStringLiteral("9600"), QStringLiteral("\"box one\"")},
+                      InvalidEntry{"BareIpv6", QStringLiteral("tcp://::1:4001"),
+                                   QStringLiteral("9600"), QStringLiteral("in brackets")},
+                      InvalidEntry{"OpenBracket", QStringLiteral("tcp://[::1:4001"),
+                                   QStringLiteral("9600"), QStringLiteral("closing \"]\"")},
+                      InvalidEntry{"ListenOnAName", QStringLiteral("listen://box:4001"),
+                                   QStringLiteral("9600"), QStringLiteral("IP address")}),
     [](const auto& info) { return std::string(info.param.m_name); });
 
 } // namespace

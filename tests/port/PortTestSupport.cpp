@@ -2,7 +2,10 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QTcpServer>
 #include <QThread>
 #include <sys/fsuid.h>
 #include <unistd.h>
@@ -80,4 +83,76 @@ void CSocatLine::Stop() {
 void CSocatLine::Write(const QByteArray& bytes) {
     m_process.write(bytes);
     m_process.waitForBytesWritten();
+}
+
+quint16 FreeTcpPort() {
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost);
+    return server.serverPort();
+}
+
+CSer2Net::CSer2Net(const QString& device, const QString& dir)
+    : m_device(device), m_config(dir + QStringLiteral("/ser2net.yaml")) {
+    static const char* const kAccepterTexts[] = {"tcp", "telnet(rfc2217),tcp", "telnet,tcp"};
+    QString yaml;
+    for (int a = 0; a < kAccepters; ++a) {
+        m_ports[a] = FreeTcpPort();
+        yaml += QStringLiteral("connection: &line%1\n"
+                               "  accepter: %2,127.0.0.1,%3\n"
+                               "  connector: serialdev,%4,115200n81,local\n"
+                               "  options:\n"
+                               "    kickolduser: true\n")
+                    .arg(a)
+                    .arg(QLatin1String(kAccepterTexts[a]))
+                    .arg(m_ports[a])
+                    .arg(device);
+    }
+    QFile file(m_config);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(yaml.toUtf8());
+}
+
+CSer2Net::~CSer2Net() {
+    Stop();
+}
+
+bool CSer2Net::Start() {
+    // -n: stay in the foreground, -u: no UUCP lock files.
+    m_process.start(QStringLiteral("ser2net"),
+                    {QStringLiteral("-n"), QStringLiteral("-u"), QStringLiteral("-c"), m_config,
+                     QStringLiteral("-P"), m_config + QStringLiteral(".pid")});
+    return m_process.waitForStarted() && WaitUntil([this] { return Listening(); });
+}
+
+bool CSer2Net::Listening() const {
+    // A probe connection would make it open the device; the kernel's socket table does not.
+    QFile table(QStringLiteral("/proc/net/tcp"));
+    if (!table.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray listening = QStringLiteral(":%1 00000000:0000 0A")
+                                     .arg(m_ports[kAccepters - 1], 4, 16, QLatin1Char('0'))
+                                     .toUpper()
+                                     .toLatin1();
+    return table.readAll().contains(listening);
+}
+
+bool CSer2Net::DeviceInUse() const {
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(m_process.processId()));
+    for (const QFileInfo& fd : fds.entryInfoList(QDir::System | QDir::NoDotAndDotDot))
+        if (fd.symLinkTarget() == m_device)
+            return true;
+    return false;
+}
+
+void CSer2Net::Stop() {
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    m_process.waitForFinished();
+}
+
+QString CSer2Net::Address(Accepter accepter) const {
+    return QStringLiteral("%1://127.0.0.1:%2")
+        .arg(accepter == Raw ? QStringLiteral("tcp") : QStringLiteral("rfc2217"))
+        .arg(m_ports[accepter]);
 }

@@ -57,3 +57,32 @@ private:
     QString m_link;
     QProcess m_process;
 };
+
+// ser2net serving a serial device (one end of a pseudo-terminal pair) on loopback: a raw TCP
+// accepter, an RFC 2217 accepter and a plain Telnet one without the COM-PORT option. Its
+// configuration lives in dir; it keeps its ports across Stop and Start.
+class CSer2Net {
+public:
+    enum Accepter { Raw, Rfc2217, TelnetOnly, kAccepters };
+
+    CSer2Net(const QString& device, const QString& dir);
+    ~CSer2Net();
+    bool Start();
+    void Stop();
+    // Whether ser2net has the device open: it opens it only after taking a connection, and
+    // what the device receives before then is not delivered.
+    bool DeviceInUse() const;
+    // "tcp://127.0.0.1:PORT" or "rfc2217://127.0.0.1:PORT" for the accepter.
+    QString Address(Accepter accepter) const;
+
+private:
+    bool Listening() const;
+
+    QString m_device;
+    QString m_config;
+    quint16 m_ports[kAccepters] = {};
+    QProcess m_process;
+};
+
+// A TCP port nobody listens on at this moment.
+quint16 FreeTcpPort();

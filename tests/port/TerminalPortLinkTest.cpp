@@ -8,6 +8,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QTcpServer>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -84,9 +85,14 @@ TEST_P(TerminalPortOpenFailure, KeepsThePortClosedAndTheReason) {
     ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
     plain.close();
 
+    QTcpServer busy;
+    ASSERT_TRUE(busy.listen(QHostAddress::LocalHost));
+
     CRecordingPort port;
     EXPECT_FALSE(
-        port.OpenOn(QString(GetParam().m_device).replace(QLatin1String("@DIR@"), cwd.Path())));
+        port.OpenOn(QString(GetParam().m_device)
+                        .replace(QLatin1String("@DIR@"), cwd.Path())
+                        .replace(QLatin1String("@BUSY@"), QString::number(busy.serverPort()))));
     EXPECT_FALSE(port.IsOpen());
     EXPECT_EQ(port.DeviceState(), CLineReader::State::Closed);
     const QString reason = port.LastError();
@@ -101,7 +107,13 @@ INSTANTIATE_TEST_SUITE_P(
                       OpenFailure{"Missing", QStringLiteral("@DIR@/ttyUSB9"),
                                   QStringLiteral("@DIR@/ttyUSB9: ")},
                       OpenFailure{"NotATerminal", QStringLiteral("@DIR@/plain.txt"),
-                                  QStringLiteral("@DIR@/plain.txt: ")}),
+                                  QStringLiteral("@DIR@/plain.txt: ")},
+                      OpenFailure{"ServerRefuses", QStringLiteral("tcp://127.0.0.1:1"),
+                                  QStringLiteral("tcp://127.0.0.1:1: connection refused")},
+                      OpenFailure{"UnknownHost", QStringLiteral("rfc2217://no-such-host.invalid:7"),
+                                  QStringLiteral("host not found")},
+                      OpenFailure{"AddressInUse", QStringLiteral("listen://127.0.0.1:@BUSY@"),
+                                  QStringLiteral("listen://127.0.0.1:")}),
     [](const auto& info) { return std::string(info.param.m_name); });
 
 TEST(TerminalPortLink, SettingsAssignmentLeavesTheScreenAlone) {

@@ -1,0 +1,220 @@
+// The line over the network, against a real device server: ser2net serving one end of a
+// pseudo-terminal pair, the test playing the statistics computer on the other end.
+#include "CTempCwd.h"
+#include "CTnCommMonitor.h"
+#include "PortTestSupport.h"
+#include "PtyPair.h"
+
+#include <QEventLoop>
+#include <QProcess>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+namespace {
+
+using State = CLineReader::State;
+
+double ProcessCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Runs the event loop for ms and returns the CPU seconds the process used meanwhile.
+double CpuWhileIdle(int ms) {
+    const double before = ProcessCpuSeconds();
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    return ProcessCpuSeconds() - before;
+}
+
+QString Stty(const std::string& device) {
+    QProcess stty;
+    stty.start(QStringLiteral("stty"),
+               {QStringLiteral("-a"), QStringLiteral("-F"), QString::fromStdString(device)});
+    stty.waitForFinished();
+    return QString::fromLocal8Bit(stty.readAllStandardOutput());
+}
+
+class DeviceServer : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(m_server.Start()) << "ser2net did not start"; }
+
+    CTempCwd m_cwd;
+    PtyPair m_pty;
+    CSer2Net m_server{QString::fromStdString(m_pty.SlavePath()), m_cwd.Path()};
+};
+
+class DeviceServerAccepter : public DeviceServer,
+                             public ::testing::WithParamInterface<CSer2Net::Accepter> {};
+
+TEST_P(DeviceServerAccepter, EveryByteValueArrivesInOrder) {
+    CRecordingPort port;
+    ASSERT_TRUE(port.OpenOn(m_server.Address(GetParam()))) << port.LastError().toStdString();
+    std::string bytes;
+    for (int b = 0; b < 256; ++b)
+        bytes += static_cast<char>(b);
+    bytes += "\xff\xff\r\n\r"; // a doubled IAC on the wire is two of them, CR NUL stays binary
+    bytes += '\0';
+    ASSERT_TRUE(WaitUntil([&] { return m_server.DeviceInUse(); }));
+    m_pty.Write(bytes);
+    ASSERT_TRUE(WaitUntil([&] { return port.Seen().size() >= bytes.size(); }));
+    EXPECT_EQ(port.Seen(), bytes);
+    EXPECT_EQ(port.PendingSize(), bytes.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Accepters, DeviceServerAccepter,
+                         ::testing::Values(CSer2Net::Raw, CSer2Net::Rfc2217), [](const auto& info) {
+                             return std::string(info.param == CSer2Net::Raw ? "Raw" : "Rfc2217");
+                         });
+
+TEST_F(DeviceServer, Rfc2217SettingsReachTheSerialSide) {
+    CRecordingPort port;
+    CPortSettings settings;
+    settings.m_device = m_server.Address(CSer2Net::Rfc2217);
+    settings.m_baud = 19200;
+    settings.m_dataBits = QSerialPort::Data7;
+    settings.m_parity = QSerialPort::OddParity;
+    settings.m_stopBits = QSerialPort::TwoStop;
+    port.SetSettings(settings);
+    port.SetProtocol(CTerminalPort::kTerminalProtocol);
+    ASSERT_TRUE(port.Open()) << port.LastError().toStdString();
+
+    // A pseudo-terminal always keeps 8 bits without parity (the kernel resets those flags), so
+    // the server reports them back as not taken: the notice, not a failure.
+    const QStringList wanted{QStringLiteral("speed 19200 baud"), QStringLiteral(" parodd "),
+                             QStringLiteral(" cstopb ")};
+    const auto applied = [&] {
+        const QString termios = Stty(m_pty.SlavePath());
+        return std::all_of(wanted.begin(), wanted.end(),
+                           [&](const QString& w) { return termios.contains(w); });
+    };
+    EXPECT_TRUE(WaitUntil(applied)) << Stty(m_pty.SlavePath()).toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return m_server.DeviceInUse(); }));
+    m_pty.Write("data");
+    ASSERT_TRUE(WaitUntil([&] { return port.Seen() == "data"; }));
+}
+
+struct SettingsNotTaken {
+    const char* m_name;
+    CSer2Net::Accepter m_accepter;
+    QSerialPort::StopBits m_stopBits;
+    QString m_notice;
+};
+
+void PrintTo(const SettingsNotTaken& c, std::ostream* out) {
+    *out << c.m_name;
+}
+
+class DeviceServerSettings : public DeviceServer,
+                             public ::testing::WithParamInterface<SettingsNotTaken> {};
+
+TEST_P(DeviceServerSettings, AreNotedInTheMonitorWhileDataFlows) {
+    CRecordingPort port;
+    CPortSettings settings;
+    settings.m_device = m_server.Address(GetParam().m_accepter);
+    settings.m_stopBits = GetParam().m_stopBits;
+    port.SetSettings(settings);
+    port.SetProtocol(CTerminalPort::kTerminalProtocol);
+    ASSERT_TRUE(port.Open()) << port.LastError().toStdString();
+    port.ViewMonitor(1);
+    ASSERT_TRUE(WaitUntil([&] { return m_server.DeviceInUse(); }));
+    m_pty.Write("a\xff"
+                "b");
+    ASSERT_TRUE(WaitUntil([&] {
+        return port.Seen() == "a\xff"
+                              "b";
+    }));
+    ASSERT_TRUE(WaitUntil([&] { return !port.LineNotice().isEmpty(); }));
+    EXPECT_TRUE(port.LineNotice().contains(GetParam().m_notice)) << port.LineNotice().toStdString();
+    EXPECT_EQ(port.DeviceState(), State::Open);
+    EXPECT_TRUE(WaitUntil([&] {
+        return port.Monitor()->StateText().contains(QStringLiteral("Line settings: ") +
+                                                    port.LineNotice());
+    })) << port.Monitor()->StateText().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, DeviceServerSettings,
+    ::testing::Values(SettingsNotTaken{"NoComPortOption", CSer2Net::TelnetOnly,
+                                       QSerialPort::OneStop,
+                                       QStringLiteral("does not take line settings")},
+                      SettingsNotTaken{"StopBitsUnanswered", CSer2Net::Rfc2217,
+                                       QSerialPort::OneAndHalfStop,
+                                       QStringLiteral("did not answer for stop bits")}),
+    [](const auto& info) { return std::string(info.param.m_name); });
+
+TEST_F(DeviceServer, ServerStoppedAndRestartedWithoutSpinning) {
+    CRecordingPort port;
+    ASSERT_TRUE(port.OpenOn(m_server.Address(CSer2Net::Raw))) << port.LastError().toStdString();
+    port.ViewMonitor(1);
+    ASSERT_TRUE(WaitUntil([&] { return m_server.DeviceInUse(); }));
+    m_pty.Write("before|");
+    ASSERT_TRUE(WaitUntil([&] { return port.Seen() == "before|"; }));
+
+    m_server.Stop();
+    ASSERT_TRUE(WaitUntil([&] { return port.DeviceState() == State::Reconnecting; }));
+    EXPECT_TRUE(port.IsOpen());
+    EXPECT_TRUE(port.LastError().contains(QLatin1String("closed by the server")))
+        << port.LastError().toStdString();
+    const double cpuAway = CpuWhileIdle(3000);
+    RecordProperty("cpu_seconds_in_3s_away", std::to_string(cpuAway));
+    EXPECT_LT(cpuAway, 0.3 * 3.0);
+    EXPECT_TRUE(port.LastError().contains(QLatin1String("connection refused")))
+        << port.LastError().toStdString();
+    EXPECT_TRUE(port.Monitor()->StateText().contains(QLatin1String("reconnecting")));
+
+    ASSERT_TRUE(m_server.Start());
+    ASSERT_TRUE(WaitUntil([&] { return m_server.DeviceInUse(); }));
+    m_pty.Write("after");
+    ASSERT_TRUE(WaitUntil([&] { return port.Seen() == "before|after"; }));
+}
+
+// socat playing a device server that dials in and sends text.
+class CDialIn {
+public:
+    bool Start(quint16 port) {
+        m_process.start(QStringLiteral("socat"),
+                        {QStringLiteral("STDIO"), QStringLiteral("TCP:127.0.0.1:%1").arg(port)});
+        return m_process.waitForStarted();
+    }
+    void Write(const QByteArray& bytes) {
+        m_process.write(bytes);
+        m_process.waitForBytesWritten();
+    }
+    void Stop() {
+        m_process.terminate();
+        m_process.waitForFinished();
+    }
+    ~CDialIn() { Stop(); }
+
+private:
+    QProcess m_process;
+};
+
+TEST(ListenLine, DeviceServerDialsInDropsAndDialsAgain) {
+    const quint16 tcpPort = FreeTcpPort();
+    CRecordingPort port;
+    ASSERT_TRUE(port.OpenOn(QStringLiteral("listen://127.0.0.1:%1").arg(tcpPort)))
+        << port.LastError().toStdString();
+    EXPECT_EQ(port.DeviceState(), State::Waiting);
+
+    CDialIn box;
+    ASSERT_TRUE(box.Start(tcpPort));
+    ASSERT_TRUE(WaitUntil([&] { return port.DeviceState() == State::Open; }));
+    box.Write("first|");
+    ASSERT_TRUE(WaitUntil([&] { return port.Seen() == "first|"; }));
+    box.Stop();
+    ASSERT_TRUE(WaitUntil([&] { return port.DeviceState() == State::Waiting; }));
+    EXPECT_TRUE(port.IsOpen());
+
+    CDialIn again;
+    ASSERT_TRUE(again.Start(tcpPort));
+    ASSERT_TRUE(WaitUntil([&] { return port.DeviceState() == State::Open; }));
+    again.Write("second");
+    ASSERT_TRUE(WaitUntil([&] { return port.Seen() == "first|second"; }));
+}
+
+} // namespace
