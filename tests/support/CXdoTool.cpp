@@ -1,5 +1,6 @@
 #include "CXdoTool.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QStandardPaths>
@@ -49,7 +50,10 @@ bool CXdoTool::Scroll(const QWidget& widget, int steps) {
 }
 
 bool CXdoTool::Key(const QWidget& window, const QString& keys) {
+    // The X server's focus is not yet Qt's: keys sent before Qt has taken the focus in go to the
+    // window it still holds active.
     return Run({QStringLiteral("windowfocus"), QStringLiteral("--sync"), WindowId(window)}) &&
+           QTest::qWaitFor([&] { return QApplication::activeWindow() == window.window(); }) &&
            Run({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), keys});
 }
 
