@@ -18,6 +18,12 @@ template <class T> T* Expect(QWidget& window) {
     return expected;
 }
 
+// The main window runs modal to a parent it does not have: it is the window under test, not one
+// the code under test opened.
+bool BlocksNothing(const QWidget& window) {
+    return window.windowModality() == Qt::WindowModal && !window.parentWidget();
+}
+
 } // namespace
 
 CModalAnswerer::CModalAnswerer(std::vector<Answer> next, Answer rest)
@@ -51,14 +57,6 @@ QStringList CModalAnswerer::Texts() const {
         texts << message.m_text;
     return texts;
 }
-
-namespace {
-// The main window runs modal to a parent it does not have: it is the window under test, not one
-// the code under test opened.
-bool BlocksNothing(const QWidget& window) {
-    return window.windowModality() == Qt::WindowModal && !window.parentWidget();
-}
-} // namespace
 
 void CModalAnswerer::Poll() {
     QWidget* window = QApplication::activePopupWidget();

@@ -6,6 +6,7 @@
 #include "CModalAnswerer.h"
 #include "CSystemMenu.h"
 #include "CTnCommMonitor.h"
+#include "CXdoTool.h"
 #include "CZoom.h"
 #include "UiTestSupport.h"
 
@@ -15,7 +16,6 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QListWidget>
-#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
@@ -58,9 +58,7 @@ protected:
     }
 
     // Input through the X server, as a keyboard and mouse give it.
-    static void Xdo(const QStringList& arguments) {
-        ASSERT_EQ(QProcess::execute(QStringLiteral("xdotool"), arguments), 0);
-    }
+    static void Xdo(const QStringList& arguments) { ASSERT_TRUE(CXdoTool::Run(arguments)); }
     static void Keys(const QStringList& keys) { Xdo(QStringList{"key", "--delay", "10"} + keys); }
     void WaitForPercent(int percent) {
         EXPECT_TRUE(QTest::qWaitFor([&] { return Percent() == percent; }, 3000))
