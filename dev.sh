@@ -20,6 +20,7 @@ PACKAGES=(
     qt6-websockets-dev libqrencode-dev chromium
     # Real key presses and wheel turns for the window tests
     xdotool
+    libmosquitto-dev mosquitto # publishing the line to MQTT; the tests start real brokers
     # The core and tallyview-replay built for Windows, their tests under Wine
     g++-mingw-w64-x86-64-posix googletest wine wine64
     ttyrec # the journal tests check our files with ttytime

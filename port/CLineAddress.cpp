@@ -1,5 +1,7 @@
 #include "CLineAddress.h"
 
+#include "CMqttAddress.h"
+
 #include <QHostAddress>
 #include <QRegularExpression>
 
@@ -76,6 +78,11 @@ QString CLineAddress::Problem(const QString& device) {
 CLineAddress CLineAddress::Parse(const QString& device, QString& problem) {
     problem.clear();
     CLineAddress address;
+    if (CMqttAddress::IsMqtt(device)) {
+        address.m_kind = Kind::Mqtt;
+        CMqttAddress::Parse(device, problem);
+        return address;
+    }
     const qsizetype separator = device.indexOf(kSchemeSeparator);
     if (separator < 0)
         return address;
@@ -86,7 +93,7 @@ CLineAddress CLineAddress::Parse(const QString& device, QString& problem) {
             known = &s;
     if (!known) {
         problem = QStringLiteral("\"%1://\" is not a kind of line this program knows; use "
-                                 "tcp://, rfc2217:// or listen://")
+                                 "tcp://, rfc2217://, listen:// or mqtt://")
                       .arg(scheme);
         return address;
     }

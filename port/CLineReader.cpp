@@ -2,6 +2,7 @@
 
 #include "CLineAddress.h"
 #include "CListenReader.h"
+#include "CMqttReader.h"
 #include "CSerialReader.h"
 #include "CTcpReader.h"
 
@@ -13,6 +14,8 @@ CLineReader* CLineReader::Create(const CPortSettings& settings, Sink sink) {
     const CLineAddress address = CLineAddress::Parse(settings.m_device, problem);
     if (!problem.isEmpty() || address.m_kind == CLineAddress::Kind::Serial)
         return new CSerialReader(std::move(sink)); // OpenLine refuses a malformed address
+    if (address.m_kind == CLineAddress::Kind::Mqtt)
+        return new CMqttReader(std::move(sink));
     if (address.m_kind == CLineAddress::Kind::Listen)
         return new CListenReader(address, std::move(sink));
     return new CTcpReader(address, std::move(sink));

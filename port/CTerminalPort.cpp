@@ -29,11 +29,13 @@ bool CTerminalPort::HandleTerminalData(char ch) {
     return true;
 }
 
-void CTerminalPort::LoadSettings() {
+void CTerminalPort::LoadSettings(const std::function<void()>& beforeOpen) {
     const bool ready = ReadSettings();
     StartJournal();
     if (!ready)
         return;
+    if (beforeOpen)
+        beforeOpen();
     SetProtocol(kTerminalProtocol);
     if (!Open())
         ShowMessage(QStringLiteral("Unable to OPEN the port previously configured!"), LastError());

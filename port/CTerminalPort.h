@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <functional>
 
 // The program's serial port: a port whose received bytes feed the emulated screen it carries,
 // with the settings file lifecycle (restore and open at start-up, reconfigure, store at close).
@@ -27,7 +28,8 @@ public:
     // bad contents) is reported and left as it is, and the port stays closed. Before the port
     // opens, the screen is restored from a recent journal and the journal starts (both unless
     // the settings turn the journal off).
-    void LoadSettings();
+    // `beforeOpen` runs once the settings are read, before the port opens (to attach listeners).
+    void LoadSettings(const std::function<void()>& beforeOpen = {});
     // "Config Port": runs the configuration dialog and reopens the port with accepted settings.
     void Reconfigure();
     // Close: stores the settings while the port is open. False only when storing failed, which

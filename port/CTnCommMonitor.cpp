@@ -31,9 +31,9 @@ QString StateWords(CLineReader::State state) {
 } // namespace
 
 CTnCommMonitor::CTnCommMonitor(const CTnCommPort& port, CTrafficTap& tap,
-                               std::function<QString()> journalState)
-    : m_port(port), m_tap(tap), m_journalState(std::move(journalState)),
-      m_record(QStringLiteral("&Record...")), m_stop(QStringLiteral("&Stop")) {
+                               std::function<QStringList()> states)
+    : m_port(port), m_tap(tap), m_states(std::move(states)), m_record(QStringLiteral("&Record...")),
+      m_stop(QStringLiteral("&Stop")) {
     setWindowTitle(QStringLiteral("Tallyview - Line Monitor"));
     m_state.setObjectName(QStringLiteral("state"));
     m_state.setWordWrap(true);
@@ -116,7 +116,8 @@ void CTnCommMonitor::UpdateStatus() {
     const QString notice = m_port.LineNotice();
     if (!notice.isEmpty())
         state += QStringLiteral("\nLine settings: ") + notice;
-    state += QStringLiteral("\nJournal: ") + m_journalState();
+    for (const QString& line : m_states())
+        state += QLatin1Char('\n') + line;
     if (const QString extra = m_statusHook ? m_statusHook() : QString(); !extra.isEmpty())
         state += QLatin1Char('\n') + extra;
     m_state.setText(state);

@@ -22,9 +22,8 @@ public:
     static constexpr int kBytesPerLine = 16;
     static constexpr int kMaxLines = 5000;
 
-    // `journalState` tells what the journal is doing, in words.
-    CTnCommMonitor(const CTnCommPort& port, CTrafficTap& tap,
-                   std::function<QString()> journalState);
+    // `states` tells what the journal and the line's other listeners are doing, a line each.
+    CTnCommMonitor(const CTnCommPort& port, CTrafficTap& tap, std::function<QStringList()> states);
 
     // "12:00:01.250  48 65 6C 6C 6F 0D  Hello."; bytes holds at most kBytesPerLine.
     static QString FormatLine(const QString& time, QByteArrayView bytes);
@@ -53,7 +52,7 @@ private:
 
     const CTnCommPort& m_port;
     CTrafficTap& m_tap;
-    std::function<QString()> m_journalState;
+    std::function<QStringList()> m_states;
     QLabel m_state;
     QLabel m_count;
     QPlainTextEdit m_view;

@@ -32,8 +32,7 @@ bool CTnCommPortEx::ViewMonitor(int show) {
     if (show != 1)
         return false;
     if (!m_monitor)
-        m_monitor =
-            std::make_unique<CTnCommMonitor>(*this, m_tap, [this] { return JournalState(); });
+        m_monitor = std::make_unique<CTnCommMonitor>(*this, m_tap, [this] { return StateLines(); });
     m_monitor->show();
     m_monitor->raise();
     m_monitor->activateWindow();
@@ -46,6 +45,8 @@ void CTnCommPortEx::HandleReceived(QByteArrayView chunk) {
         return;
     if (CJournal* journal = m_journalFeed.load(std::memory_order_acquire))
         journal->Feed(chunk);
+    for (const std::unique_ptr<CLineListener>& listener : m_listeners)
+        listener->Feed(chunk);
     for (const char ch : chunk)
         HandleTerminalData(ch);
 }
@@ -62,4 +63,15 @@ QString CTnCommPortEx::JournalState() const {
     if (status.m_file.isEmpty())
         return QStringLiteral("stopped: ") + status.m_reason;
     return QStringLiteral("writing to ") + QDir::toNativeSeparators(status.m_file);
+}
+
+void CTnCommPortEx::AttachListener(std::unique_ptr<CLineListener> listener) {
+    m_listeners.push_back(std::move(listener));
+}
+
+QStringList CTnCommPortEx::StateLines() const {
+    QStringList lines{QStringLiteral("Journal: ") + JournalState()};
+    for (const std::unique_ptr<CLineListener>& listener : m_listeners)
+        lines.append(listener->StateLine());
+    return lines;
 }

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "CLineListener.h"
 #include "CTnCommPort.h"
 #include "CTrafficTap.h"
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 class CJournal;
 class CTnCommMonitor;
@@ -32,6 +34,11 @@ public:
     CJournal* Journal() const { return m_journal.get(); }
     // "writing to FILE", "stopped: REASON" or "off", for the monitor.
     QString JournalState() const;
+    // From the next Open on, every chunk that goes to the protocol handler goes to `listener`
+    // too. Only while the port is closed.
+    void AttachListener(std::unique_ptr<CLineListener> listener);
+    // What the journal and each listener are doing, a line each, for the monitor.
+    QStringList StateLines() const;
     // Bytes received since the port object was made.
     quint64 ReceivedTotal() const { return m_tap.Total(); }
 
@@ -43,5 +50,6 @@ private:
     CTrafficTap m_tap;
     std::unique_ptr<CJournal> m_journal;
     std::atomic<CJournal*> m_journalFeed{nullptr}; // what the reader's thread sees
+    std::vector<std::unique_ptr<CLineListener>> m_listeners;
     std::unique_ptr<CTnCommMonitor> m_monitor;
 };

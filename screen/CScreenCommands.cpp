@@ -55,3 +55,8 @@ std::string CScreenCommands::Of(const CTerminalScreen& screen) {
     out += screen.PendingBytes();
     return out;
 }
+
+std::string CScreenCommands::EndPending() {
+    // The longest sequence, a decimal cursor address, is decided by 11 bytes from its ESC.
+    return "\r" + std::string(10, ' ');
+}

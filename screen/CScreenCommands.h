@@ -28,4 +28,10 @@
 class CScreenCommands {
 public:
     static std::string Of(const CTerminalScreen& screen);
+
+    // Bytes after which a screen waits in no sequence, whatever it was in the middle of: a CR
+    // ends a message, and no other sequence waits for more than the ten bytes that follow it.
+    // They change only what Of() writes again (rows, cursor, width, messages), so
+    // EndPending() + Of(other) makes any screen equal to `other`.
+    static std::string EndPending();
 };

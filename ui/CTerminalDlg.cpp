@@ -8,6 +8,7 @@
 #include "CJournalFolder.h"
 #include "CJournalNotices.h"
 #include "CLook.h"
+#include "CMqttPublisher.h"
 #include "CScreenText.h"
 #include "CScreenView.h"
 #include "CShareDlg.h"
@@ -20,6 +21,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QShortcut>
@@ -113,7 +115,11 @@ CTerminalDlg::CTerminalDlg(QWidget* parent) : QDialog(parent, kWindowFlags) {
     m_comfort = new CComfort(*this, *m_systemMenu);
     setWindowIcon(CAppResources::Icon());
 
-    m_port.LoadSettings();
+    m_port.LoadSettings([this] {
+        if (const QString problem = CMqttPublisher::AttachTo(m_port); !problem.isEmpty())
+            QMessageBox::warning(this, windowTitle(),
+                                 QStringLiteral("The line is not published: %1.").arg(problem));
+    });
     new CJournalNotices(this, m_port);
     m_comfort->Restore();
     UpdateButtons();

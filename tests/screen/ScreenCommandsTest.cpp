@@ -62,6 +62,24 @@ TEST(ScreenCommands, ReproduceTheStateAtEveryCutOfKnownStreams) {
                             std::string_view(stream).substr(cut));
 }
 
+// A screen left in the middle of any sequence (every cut of the streams) takes another
+// screen's commands exactly once they follow EndPending.
+TEST(ScreenCommands, EndPendingLetsCommandsLandOnAScreenMidSequence) {
+    CTerminalScreen target;
+    target.ReceiveBytes(Esc("`;") + At(2, 100) + "target" + Esc("Fst\r") + Esc("a4"));
+    target.ProcessReceived();
+    const std::string commands = CScreenCommands::EndPending() + CScreenCommands::Of(target);
+    for (const std::string& stream : kStreams)
+        for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
+            CTerminalScreen screen;
+            screen.ReceiveBytes(std::string_view(stream).substr(0, cut));
+            screen.ProcessReceived();
+            screen.ReceiveBytes(commands);
+            screen.ProcessReceived();
+            ASSERT_EQ(FullStateOf(screen), FullStateOf(target)) << Printable(stream.substr(0, cut));
+        }
+}
+
 TEST(ScreenCommands, EmptyMessagesAreWrittenSoTheyEmptyAnOldText) {
     CTerminalScreen source;
     CTerminalScreen target;

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+
+// Something beyond the screen that takes every chunk read from the line, such as a publisher
+// of the line. Chunks come on the reader's thread, in order, and must only be handed over
+// there: a listener never makes the line wait.
+class CLineListener {
+public:
+    virtual ~CLineListener() = default;
+    virtual void Feed(QByteArrayView chunk) = 0;
+    // One line for the monitor on what the listener is doing, from any thread.
+    virtual QString StateLine() const = 0;
+};

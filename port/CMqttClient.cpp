@@ -1,0 +1,198 @@
+#include "CMqttClient.h"
+
+#include <QSocketNotifier>
+#include <cerrno>
+#include <cstring>
+#include <mosquitto.h>
+
+namespace {
+
+constexpr int kQos = 1;
+
+void InitLibrary() {
+    static const int done = mosquitto_lib_init();
+    Q_UNUSED(done);
+}
+
+QString Words(int code) {
+    if (code == MOSQ_ERR_ERRNO)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    return QString::fromUtf8(mosquitto_strerror(code));
+}
+
+} // namespace
+
+CMqttClient::CMqttClient(const CMqttAddress& address, QObject* parent)
+    : QObject(parent), m_address(address), m_tick(this) {
+    InitLibrary();
+    m_tick.setInterval(kRetryMs);
+    connect(&m_tick, &QTimer::timeout, this, &CMqttClient::OnTick);
+}
+
+CMqttClient::~CMqttClient() {
+    Stop();
+}
+
+void CMqttClient::SetWill(const QByteArray& topic, const QByteArray& payload) {
+    m_willTopic = topic;
+    m_willPayload = payload;
+}
+
+void CMqttClient::SetSubscriptions(const QList<QByteArray>& topics) {
+    m_subscriptions = topics;
+}
+
+void CMqttClient::Start() {
+    m_running = true;
+    m_tick.start();
+    Connect();
+}
+
+void CMqttClient::Stop(const QByteArray& farewell) {
+    m_running = false;
+    m_tick.stop();
+    if (m_connected && !farewell.isEmpty() && !m_willTopic.isEmpty()) {
+        // Said before the disconnect, in the same stream, so the broker has it first; a broker
+        // that does not answer within a moment is not waited for.
+        mosquitto_publish(m_mosq, nullptr, m_willTopic.constData(), int(farewell.size()),
+                          farewell.constData(), kQos, true);
+        mosquitto_disconnect(m_mosq);
+        for (int i = 0; i < 10 && mosquitto_loop(m_mosq, 50, 1) == MOSQ_ERR_SUCCESS; ++i) {
+        }
+    }
+    EndSession();
+}
+
+int CMqttClient::Publish(const QByteArray& topic, QByteArrayView payload, bool retain) {
+    if (!m_connected)
+        return 0;
+    int id = 0;
+    const int code = mosquitto_publish(m_mosq, &id, topic.constData(), int(payload.size()),
+                                       payload.data(), kQos, retain);
+    // A failure is not acted on here, where a library callback may be running: the socket's
+    // next event reports the lost connection.
+    if (code != MOSQ_ERR_SUCCESS)
+        return 0;
+    m_write->setEnabled(mosquitto_want_write(m_mosq));
+    return id;
+}
+
+// Every attempt is a new session of the library, so nothing of a lost connection lingers in it.
+void CMqttClient::Connect() {
+    EndSession();
+    m_refusal.clear();
+    m_since.start();
+    m_mosq = mosquitto_new(nullptr, true, this);
+    if (!m_mosq) {
+        m_lastError = QStringLiteral("out of memory");
+        return;
+    }
+    mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    mosquitto_int_option(m_mosq, MOSQ_OPT_TCP_NODELAY, 1);
+    mosquitto_max_inflight_messages_set(m_mosq, 0); // the caller bounds what it hands over
+    mosquitto_connect_callback_set(m_mosq, &CMqttClient::OnConnect);
+    mosquitto_message_callback_set(m_mosq, &CMqttClient::OnMessage);
+    mosquitto_publish_callback_set(m_mosq, &CMqttClient::OnPublish);
+    const QByteArray user = m_address.m_user.toUtf8();
+    const QByteArray password = m_address.m_password.toUtf8();
+    if (!user.isEmpty())
+        mosquitto_username_pw_set(m_mosq, user.constData(),
+                                  password.isEmpty() ? nullptr : password.constData());
+    if (m_address.m_tls)
+        mosquitto_int_option(m_mosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
+    if (!m_willTopic.isEmpty())
+        mosquitto_will_set(m_mosq, m_willTopic.constData(), int(m_willPayload.size()),
+                           m_willPayload.constData(), kQos, true);
+    const QByteArray host = m_address.m_host.toUtf8();
+    const int code =
+        mosquitto_connect_async(m_mosq, host.constData(), m_address.m_port, kKeepAliveS);
+    if (code != MOSQ_ERR_SUCCESS) {
+        Drop(Words(code));
+        return;
+    }
+    const int socket = mosquitto_socket(m_mosq);
+    m_read = std::make_unique<QSocketNotifier>(socket, QSocketNotifier::Read);
+    m_write = std::make_unique<QSocketNotifier>(socket, QSocketNotifier::Write);
+    connect(m_read.get(), &QSocketNotifier::activated, this, &CMqttClient::OnReadable);
+    connect(m_write.get(), &QSocketNotifier::activated, this, &CMqttClient::OnWritable);
+}
+
+void CMqttClient::EndSession() {
+    // The notifiers go before the library closes their socket.
+    m_read.reset();
+    m_write.reset();
+    if (m_mosq)
+        mosquitto_destroy(m_mosq);
+    m_mosq = nullptr;
+    m_connected = false;
+}
+
+void CMqttClient::Drop(const QString& reason) {
+    const bool wasConnected = m_connected;
+    EndSession();
+    m_lastError = m_refusal.isEmpty() ? reason : m_refusal;
+    m_since.start();
+    if (wasConnected)
+        emit Disconnected(reason);
+}
+
+void CMqttClient::Check(int code) {
+    if (code != MOSQ_ERR_SUCCESS) {
+        Drop(code == MOSQ_ERR_CONN_LOST ? QStringLiteral("the broker closed the connection")
+                                        : Words(code));
+        return;
+    }
+    if (m_write)
+        m_write->setEnabled(mosquitto_want_write(m_mosq));
+}
+
+void CMqttClient::OnReadable() {
+    Check(mosquitto_loop_read(m_mosq, 1));
+}
+
+void CMqttClient::OnWritable() {
+    Check(mosquitto_loop_write(m_mosq, 1));
+}
+
+void CMqttClient::OnTick() {
+    if (!m_running)
+        return;
+    if (!m_mosq) {
+        Connect();
+        return;
+    }
+    if (!m_connected && m_since.hasExpired(kConnectMs)) {
+        Drop(QStringLiteral("the broker did not answer"));
+        return;
+    }
+    Check(mosquitto_loop_misc(m_mosq));
+}
+
+void CMqttClient::OnConnect(mosquitto* mosq, void* self, int code) {
+    auto* client = static_cast<CMqttClient*>(self);
+    if (code != 0) {
+        // Refused (bad user or password, not authorised): the next attempt comes from the tick.
+        client->m_refusal = QString::fromUtf8(mosquitto_connack_string(code));
+        return;
+    }
+    client->m_connected = true;
+    client->m_lastError.clear();
+    if (!client->m_subscriptions.isEmpty()) {
+        QList<char*> topics;
+        for (QByteArray& topic : client->m_subscriptions)
+            topics.append(topic.data());
+        mosquitto_subscribe_multiple(mosq, nullptr, int(topics.size()), topics.data(), kQos, 0,
+                                     nullptr);
+    }
+    emit client->Connected();
+}
+
+void CMqttClient::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
+    emit static_cast<CMqttClient*>(self)->Received(
+        QByteArray(message->topic),
+        QByteArray(static_cast<const char*>(message->payload), message->payloadlen));
+}
+
+void CMqttClient::OnPublish(mosquitto*, void* self, int id) {
+    emit static_cast<CMqttClient*>(self)->Acknowledged(id);
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "CMqttAddress.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <memory>
+
+struct mosquitto;
+struct mosquitto_message;
+class QSocketNotifier;
+
+// A session with an MQTT broker through libmosquitto, run by the event loop of the thread the
+// client lives on: the library's socket is watched by socket notifiers, so there is no thread
+// of the library's own and every signal comes on this thread. A connection that is refused,
+// lost or not answered within kConnectMs is tried again about once a second until Stop, each
+// time as a new clean session: what was in flight when a connection went away is the caller's
+// to send again (see Acknowledged), and subscriptions are made again at every connect.
+class CMqttClient : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kRetryMs = 1000;
+    static constexpr int kConnectMs = 5000;
+    static constexpr int kKeepAliveS = 10;
+
+    explicit CMqttClient(const CMqttAddress& address, QObject* parent = nullptr);
+    ~CMqttClient() override;
+
+    // Before Start: what the broker publishes, retained, when the session ends unannounced.
+    void SetWill(const QByteArray& topic, const QByteArray& payload);
+    // Before Start: topics subscribed at QoS 1 at every connect, in one request.
+    void SetSubscriptions(const QList<QByteArray>& topics);
+    void Start();
+    // Publishes `farewell` (retained, on the will's topic) when connected, then disconnects.
+    void Stop(const QByteArray& farewell = {});
+
+    bool IsConnected() const { return m_connected; }
+    // QoS 1, in order: the message id, which Acknowledged reports once the broker has the
+    // message; 0 without a connection (then nothing is kept).
+    int Publish(const QByteArray& topic, QByteArrayView payload, bool retain);
+    QString LastError() const { return m_lastError; }
+
+signals:
+    void Connected();
+    void Disconnected(const QString& reason);
+    void Received(const QByteArray& topic, const QByteArray& payload);
+    void Acknowledged(int id);
+
+private:
+    static void OnConnect(mosquitto* mosq, void* self, int code);
+    static void OnMessage(mosquitto* mosq, void* self, const mosquitto_message* message);
+    static void OnPublish(mosquitto* mosq, void* self, int mid);
+
+    void Connect();
+    void EndSession();
+    void Drop(const QString& reason);
+    // After every call into the library: a failure drops the connection; pending output
+    // waits for the socket to take it.
+    void Check(int code);
+    void OnReadable();
+    void OnWritable();
+    void OnTick();
+
+    CMqttAddress m_address;
+    mosquitto* m_mosq = nullptr;
+    std::unique_ptr<QSocketNotifier> m_read;
+    std::unique_ptr<QSocketNotifier> m_write;
+    QTimer m_tick; // keepalive, connect deadline and reconnecting
+    QElapsedTimer m_since;
+    QByteArray m_willTopic;
+    QByteArray m_willPayload;
+    QList<QByteArray> m_subscriptions;
+    bool m_running = false;
+    bool m_connected = false;
+    QString m_lastError;
+    QString m_refusal; // why the broker refused this attempt
+};

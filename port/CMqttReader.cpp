@@ -1,0 +1,88 @@
+#include "CMqttReader.h"
+
+#include "CMqttClient.h"
+#include "CMqttRecord.h"
+#include "CScreenCommands.h"
+
+#include <QEventLoop>
+
+CMqttReader::CMqttReader(Sink sink) : CLineReader(std::move(sink)) {}
+
+CMqttReader::~CMqttReader() = default;
+
+CLineReader::State CMqttReader::OpenNow() {
+    QString problem;
+    m_address = CMqttAddress::Parse(Settings().m_device, problem);
+    if (!problem.isEmpty()) {
+        SetError(problem);
+        return State::Closed;
+    }
+    m_at.reset();
+    m_gap = false;
+    m_client = std::make_unique<CMqttClient>(m_address);
+    m_client->SetSubscriptions({m_address.Topic("keyframe"), m_address.Topic("line")});
+    connect(m_client.get(), &CMqttClient::Received, this, &CMqttReader::OnReceived);
+    connect(m_client.get(), &CMqttClient::Disconnected, this,
+            [this](const QString& reason) { SetStatus(State::Reconnecting, reason); });
+    // Like a device server, a broker that cannot be reached now makes the open fail.
+    QEventLoop wait;
+    connect(m_client.get(), &CMqttClient::Connected, &wait, &QEventLoop::quit);
+    QTimer::singleShot(CMqttClient::kConnectMs, &wait, &QEventLoop::quit);
+    m_client->Start();
+    if (!m_client->IsConnected())
+        wait.exec();
+    if (!m_client->IsConnected()) {
+        SetError(QStringLiteral("%1: %2").arg(m_address.Shown(), m_client->LastError()));
+        m_client.reset();
+        return State::Closed;
+    }
+    connect(m_client.get(), &CMqttClient::Connected, this, &CMqttReader::LineBack);
+    SetError(QStringLiteral("waiting for the publisher's keyframe"));
+    return State::Open;
+}
+
+void CMqttReader::Retry() {
+    // Not used: the client connects again by itself.
+}
+
+void CMqttReader::CloseNow() {
+    m_client.reset();
+}
+
+void CMqttReader::OnReceived(const QByteArray& topic, const QByteArray& payload) {
+    const std::optional<CMqttRecord> record = CMqttRecord::Decode(payload);
+    if (!record)
+        return; // not something a publisher of ours sent
+    if (topic == m_address.Topic("line"))
+        OnRecord(*record);
+    else
+        OnKeyframe(*record);
+}
+
+// Keyframes numbered at or below the screen's (a retained one older than the live records)
+// would only take it back.
+void CMqttReader::OnKeyframe(const CMqttRecord& keyframe) {
+    if (m_at && keyframe.m_sequence <= *m_at)
+        return;
+    const bool resync = m_at.has_value() || m_gap; // records were skipped to get here
+    m_gap = false;
+    Deliver(QByteArray::fromStdString(CScreenCommands::EndPending()) + keyframe.m_bytes);
+    m_at = keyframe.m_sequence;
+    SetError(resync ? QStringLiteral("resynchronised from keyframe %1").arg(keyframe.m_sequence)
+                    : QString());
+}
+
+void CMqttReader::OnRecord(const CMqttRecord& record) {
+    if (!m_at || record.m_sequence <= *m_at)
+        return; // waiting for a keyframe, or a record sent again
+    if (record.m_sequence != *m_at + 1) {
+        SetError(QStringLiteral("records %1 to %2 were missed: waiting for the next keyframe")
+                     .arg(*m_at + 1)
+                     .arg(record.m_sequence - 1));
+        m_at.reset();
+        m_gap = true;
+        return;
+    }
+    Deliver(record.m_bytes);
+    m_at = record.m_sequence;
+}

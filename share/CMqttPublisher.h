@@ -1,0 +1,106 @@
+#pragma once
+
+#include "CLineListener.h"
+#include "CMqttAddress.h"
+#include "CTerminalScreen.h"
+
+#include <QByteArray>
+#include <QMutex>
+#include <QThread>
+#include <deque>
+#include <vector>
+
+class CMqttClient;
+class CTerminalPort;
+class QTimer;
+
+// Publishes the line to an MQTT broker under TOPIC, for mirrors and viewers anywhere:
+//   TOPIC/line      every chunk as a numbered record (QoS 1, in order)
+//   TOPIC/keyframe  retained: the screen as commands and the number of the last record in it,
+//                   renewed within kKeyframeDelayMs of a change and at least every
+//                   kKeyframeRenewMs, and at every connect
+//   TOPIC/state     retained: "online", and "offline" as the broker's last will
+// The reader's thread only hands chunks over; a thread of the publisher's own keeps a screen
+// fed with the same bytes (so a keyframe is exact at its number) and talks to the broker. What
+// the broker has not acknowledged waits in a bounded backlog and is sent again after a
+// reconnect; when the backlog is full its unsent records are dropped and a fresh
+// keyframe takes their place, from which mirrors resynchronise.
+class CMqttPublisher : public CLineListener {
+public:
+    static constexpr int kKeyframeDelayMs = 1000;
+    static constexpr int kKeyframeRenewMs = 30000;
+    static constexpr qsizetype kMaxBacklog = 8 * 1024 * 1024;
+    // Publications handed to the broker and not yet acknowledged.
+    static constexpr int kWindow = 64;
+    // Chunks handed over and not yet taken by the publisher's thread beyond which publishing
+    // stops (its screen would no longer be the line's): only a thread that hangs gets there.
+    static constexpr qsizetype kMaxIncoming = 32 * 1024 * 1024;
+
+    // Starts publishing at once; the first keyframe holds `screen` as it is now, so no chunk
+    // may be on its way to it meanwhile (create it before the port opens).
+    CMqttPublisher(const CMqttAddress& address, const CTerminalScreen& screen,
+                   qsizetype maxBacklog = kMaxBacklog);
+    // Says "offline" and disconnects.
+    ~CMqttPublisher() override;
+    CMqttPublisher(const CMqttPublisher&) = delete;
+    CMqttPublisher& operator=(const CMqttPublisher&) = delete;
+
+    static constexpr const char* kOption = "publish";
+
+    // Attaches the publisher the port's "publish" setting asks for (nothing when the setting is
+    // absent or "off"); call it while the port is closed. Empty, or what is wrong with the
+    // setting, which then publishes nothing.
+    static QString AttachTo(CTerminalPort& port);
+
+    void Feed(QByteArrayView chunk) override;
+    QString StateLine() const override;
+
+private:
+    struct Chunk {
+        qint64 m_micros; // arrival, Unix time
+        QByteArray m_bytes;
+    };
+    struct Outgoing {
+        bool m_keyframe;
+        QByteArray m_payload;
+        int m_id = 0; // the client's message id once handed over
+    };
+
+    // Publisher's thread.
+    void Begin();
+    void End();
+    void TakeIncoming();
+    void Enqueue(bool keyframe, QByteArray payload);
+    void EnqueueKeyframe();
+    void Overflow();
+    void Pump();
+    void OnConnected();
+    void OnDisconnected();
+    void OnAcknowledged(int id);
+    void UpdateState();
+
+    const CMqttAddress m_address;
+    const qsizetype m_maxBacklog;
+    QThread m_thread;
+    QObject* m_context = nullptr; // lives on m_thread: parent of the client and the timers
+
+    // Shared with the reader's thread.
+    mutable QMutex m_inMutex;
+    std::vector<Chunk> m_incoming;
+    qsizetype m_incomingBytes = 0;
+    bool m_stalled = false;
+
+    mutable QMutex m_stateMutex;
+    QString m_state;
+
+    // Publisher's thread alone.
+    CTerminalScreen m_shadow;
+    quint64 m_sequence;
+    CMqttClient* m_client = nullptr;
+    QTimer* m_keyframeDelay = nullptr;
+    QTimer* m_keyframeRenew = nullptr;
+    std::deque<Outgoing> m_backlog; // oldest first; the first m_handed are with the broker
+    int m_handed = 0;
+    qsizetype m_backlogBytes = 0;
+    quint64 m_dropped = 0;
+};

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+// A real Debian mosquitto broker on a loopback port, with a configuration file written here;
+// optionally a bridge that brings every topic under "ROOT/#" in from another broker.
+class CMosquitto {
+public:
+    explicit CMosquitto(quint16 bridgeFrom = 0);
+    ~CMosquitto();
+    CMosquitto(const CMosquitto&) = delete;
+    CMosquitto& operator=(const CMosquitto&) = delete;
+
+    // Starts (again, on the same port) and waits until it takes connections.
+    bool Start();
+    void Stop();
+    quint16 Port() const { return m_port; }
+    QString Url(const QString& topic) const;
+
+private:
+    QTemporaryDir m_dir;
+    quint16 m_port;
+    QProcess m_process;
+};

@@ -1,0 +1,165 @@
+#include "CMosquitto.h"
+#include "CMqttAddress.h"
+#include "CMqttPublisher.h"
+#include "CScreenCommands.h"
+#include "PortTestSupport.h"
+#include "PtyPair.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+constexpr int kSettleMs = 20000;
+
+// What the statistics computer sends, with stray bytes of every value among it.
+std::string RandomStream(std::mt19937& rng, std::size_t length) {
+    std::string out;
+    while (out.size() < length) {
+        switch (rng() % 6) {
+        case 0:
+            out += "\x1b"
+                   "a" +
+                   std::to_string(rng() % 42 + 1) + "R" + std::to_string(rng() % 132 + 1) + "C";
+            break;
+        case 1:
+            out += "\x1b"
+                   "F period " +
+                   std::to_string(rng() % 1000) + "\r";
+            break;
+        case 2:
+            out += "\x1b=";
+            out += static_cast<char>(32 + rng() % 42);
+            out += static_cast<char>(32 + rng() % 132);
+            break;
+        case 3:
+            out += static_cast<char>(rng() % 256);
+            break;
+        default:
+            out += std::string(1 + rng() % 20, static_cast<char>('A' + rng() % 26));
+        }
+    }
+    return out;
+}
+
+// A port on the pseudo-terminal whose line is published, as the program does it.
+class CPublishedLine {
+public:
+    explicit CPublishedLine(const QString& url,
+                            qsizetype maxBacklog = CMqttPublisher::kMaxBacklog) {
+        QString problem;
+        auto publisher =
+            std::make_unique<CMqttPublisher>(CMqttAddress::Parse(url, problem), m_port, maxBacklog);
+        m_publisher = publisher.get();
+        m_port.AttachListener(std::move(publisher));
+        m_port.OpenOn(QString::fromStdString(m_pty.SlavePath()));
+    }
+    // Sends the bytes in chunks of random sizes and waits until the port has them all.
+    void Send(std::mt19937& rng, const std::string& bytes) {
+        for (std::size_t at = 0; at < bytes.size();) {
+            const std::size_t n = std::min<std::size_t>(1 + rng() % 700, bytes.size() - at);
+            m_pty.Write(std::string_view(bytes).substr(at, n));
+            at += n;
+        }
+        m_sent += bytes;
+        ASSERT_TRUE(WaitUntil([this] { return m_port.Seen().size() == m_sent.size(); }));
+    }
+    CRecordingPort& Port() { return m_port; }
+    QString State() const { return m_publisher->StateLine(); }
+
+private:
+    PtyPair m_pty;
+    CRecordingPort m_port;
+    CMqttPublisher* m_publisher;
+    std::string m_sent;
+};
+
+std::string Screen(CTerminalPort& port) {
+    port.ProcessReceived();
+    return CScreenCommands::Of(port);
+}
+
+// The mirror ends in exactly the publisher's screen.
+void ExpectSameScreen(CTerminalPort& mirror, CTerminalPort& source) {
+    WaitUntil([&] { return Screen(mirror) == Screen(source); }, kSettleMs);
+    EXPECT_EQ(Screen(mirror), Screen(source)) << mirror.LastError().toStdString();
+}
+
+bool InSync(CTerminalPort& mirror) {
+    return WaitUntil([&] { return mirror.LastError().isEmpty(); }, kSettleMs);
+}
+
+class MqttLine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const unsigned seed = std::random_device{}();
+        RecordProperty("seed", std::to_string(seed));
+        std::cout << "seed " << seed << '\n';
+        m_rng.seed(seed);
+    }
+    std::string Stream() { return RandomStream(m_rng, 20000 + m_rng() % 40000); }
+
+    std::mt19937 m_rng;
+};
+
+TEST_F(MqttLine, MirrorOnABridgedBrokerShowsThePublishersScreen) {
+    CMosquitto origin;
+    ASSERT_TRUE(origin.Start());
+    CMosquitto bridged(origin.Port());
+    ASSERT_TRUE(bridged.Start());
+    CPublishedLine line(origin.Url(QStringLiteral("venue/press")));
+    CRecordingPort mirror;
+    ASSERT_TRUE(mirror.OpenOn(bridged.Url(QStringLiteral("venue/press"))))
+        << mirror.LastError().toStdString();
+    ASSERT_TRUE(InSync(mirror)) << mirror.LastError().toStdString();
+
+    line.Send(m_rng, Stream());
+    ExpectSameScreen(mirror, line.Port());
+    // Every record came through in order: the mirror's line is the publisher's, byte for byte,
+    // after the keyframe it started from.
+    EXPECT_TRUE(mirror.Seen().ends_with(line.Port().Seen()));
+}
+
+TEST_F(MqttLine, BrokerRestartedMidStreamAndALateMirrorEndInTheExactScreen) {
+    CMosquitto broker;
+    ASSERT_TRUE(broker.Start());
+    const QString url = broker.Url(QStringLiteral("rink"));
+    CPublishedLine line(url);
+    CRecordingPort early;
+    ASSERT_TRUE(early.OpenOn(url));
+    line.Send(m_rng, Stream());
+    broker.Stop();
+    line.Send(m_rng, Stream());
+    ASSERT_TRUE(broker.Start());
+    line.Send(m_rng, Stream());
+    CRecordingPort late;
+    ASSERT_TRUE(late.OpenOn(url)) << late.LastError().toStdString();
+    line.Send(m_rng, Stream());
+    ExpectSameScreen(early, line.Port());
+    ExpectSameScreen(late, line.Port());
+}
+
+TEST_F(MqttLine, BacklogOverflowRecoversThroughAKeyframe) {
+    CMosquitto origin;
+    ASSERT_TRUE(origin.Start());
+    CMosquitto bridged(origin.Port());
+    ASSERT_TRUE(bridged.Start());
+    CPublishedLine line(origin.Url(QStringLiteral("arena")), 4096);
+    CRecordingPort mirror;
+    ASSERT_TRUE(mirror.OpenOn(bridged.Url(QStringLiteral("arena"))));
+    ASSERT_TRUE(InSync(mirror));
+    line.Send(m_rng, Stream());
+    ExpectSameScreen(mirror, line.Port());
+
+    origin.Stop();
+    line.Send(m_rng, Stream());
+    EXPECT_TRUE(WaitUntil([&] { return line.State().contains(QLatin1String("dropped")); }))
+        << line.State().toStdString();
+    ASSERT_TRUE(origin.Start());
+    ExpectSameScreen(mirror, line.Port());
+    EXPECT_TRUE(mirror.LastError().startsWith(QLatin1String("resynchronised")))
+        << mirror.LastError().toStdString();
+}
+
+} // namespace
