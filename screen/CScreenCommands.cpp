@@ -58,5 +58,7 @@ std::string CScreenCommands::Of(const CTerminalScreen& screen) {
 
 std::string CScreenCommands::EndPending() {
     // The longest sequence, a decimal cursor address, is decided by 11 bytes from its ESC.
-    return "\r" + std::string(10, ' ');
+    std::string bytes(11, ' ');
+    bytes.front() = '\r';
+    return bytes;
 }
