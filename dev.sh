@@ -27,6 +27,7 @@ PACKAGES=(
     # The close request a window manager sends, for the modality tests
     libx11-dev
     ser2net # the serial device server the network line tests connect to
+    openssl # self-signed certificates for the web view's HTTPS tests
 )
 
 as_root() {

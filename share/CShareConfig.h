@@ -16,7 +16,7 @@ struct CShareConfig {
     bool m_allNetworks = false; // otherwise this computer only
     quint16 m_port = kDefaultPort;
     QString m_code;
-    // PEM files; with both, pages and updates go over TLS.
+    // PEM files: either one asks for pages and updates over TLS, which then needs both.
     QString m_certificate;
     QString m_key;
 
@@ -28,7 +28,8 @@ struct CShareConfig {
     static QString NewCode();
     static bool IsCode(const QString& text);
 
-    bool Secure() const { return !m_certificate.isEmpty() && !m_key.isEmpty(); }
+    // Asked for TLS: one file without the other is an error, never plain HTTP.
+    bool Secure() const { return !m_certificate.isEmpty() || !m_key.isEmpty(); }
     QHostAddress Address() const;
     // The address to give people, for the port actually served; on all networks the first
     // address of this computer that others can reach.

@@ -8,6 +8,7 @@
 #include <QSslConfiguration>
 #include <QSslKey>
 #include <QSslServer>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QWebSocket>
 
@@ -26,8 +27,41 @@ std::optional<QSslKey> ReadKey(const QString& path) {
     return std::nullopt;
 }
 
+// Keeps the descriptor of the one connection it accepts.
+class CProbeListener : public QTcpServer {
+public:
+    qintptr m_descriptor = -1;
+
+protected:
+    void incomingConnection(qintptr descriptor) override { m_descriptor = descriptor; }
+};
+
+// False when the key cannot serve with the certificate (it belongs to another one). TLS sets
+// up, and checks, its context as soon as a server-side socket starts, before any byte goes out;
+// a loopback connection of our own gives it one, so the operator hears at once, not when the
+// first viewer fails.
+bool KeyFits(const QSslConfiguration& tls) {
+    CProbeListener listener;
+    QTcpSocket client;
+    if (!listener.listen(QHostAddress::LocalHost))
+        return true;
+    client.connectToHost(QHostAddress::LocalHost, listener.serverPort());
+    if (!client.waitForConnected(2000) || !listener.waitForNewConnection(2000))
+        return true;
+    QSslSocket probe;
+    probe.setSslConfiguration(tls);
+    if (!probe.setSocketDescriptor(listener.m_descriptor))
+        return true;
+    probe.startServerEncryption();
+    return probe.error() == QAbstractSocket::UnknownSocketError;
+}
+
 // A listener for TLS with the operator's certificate and key, or why there is none.
 std::unique_ptr<QTcpServer> SecureListener(const CShareConfig& config, QString& error) {
+    if (config.m_certificate.isEmpty() || config.m_key.isEmpty()) {
+        error = QStringLiteral("HTTPS needs both a certificate and a key");
+        return nullptr;
+    }
     const QList<QSslCertificate> chain = QSslCertificate::fromPath(config.m_certificate);
     const std::optional<QSslKey> key = ReadKey(config.m_key);
     if (chain.isEmpty() || !key) {
@@ -40,6 +74,11 @@ std::unique_ptr<QTcpServer> SecureListener(const CShareConfig& config, QString& 
     tls.setLocalCertificateChain(chain);
     tls.setPrivateKey(*key);
     tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+    if (!KeyFits(tls)) {
+        error = QStringLiteral("the key %1 does not go with the certificate %2")
+                    .arg(config.m_key, config.m_certificate);
+        return nullptr;
+    }
     auto server = std::make_unique<QSslServer>();
     server->setSslConfiguration(tls);
     return server;

@@ -2,7 +2,10 @@
 #include "CTerminalScreen.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QSslSocket>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWebSocket>
 #include <gtest/gtest.h>
@@ -21,6 +24,31 @@ QByteArray Get(const QByteArray& target, const QByteArray& extra = {}) {
 const QByteArray kUpgradeHeaders = "Upgrade: websocket\r\nConnection: Upgrade\r\n"
                                    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
                                    "Sec-WebSocket-Version: 13\r\n";
+
+// Sends the request (buffered until the socket is up) and returns all that comes back before
+// the connection closes.
+QByteArray Answer(QTcpSocket& socket, const QByteArray& request) {
+    socket.write(request);
+    QByteArray answer;
+    QTest::qWaitFor(
+        [&] {
+            answer += socket.readAll();
+            return socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        5000);
+    return answer + socket.readAll();
+}
+
+// A self-signed certificate for 127.0.0.1 (dir/name.pem) and its key (dir/name.key).
+bool MakeCertificate(const QString& dir, const QString& name) {
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                   "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1", "-addext",
+                   "subjectAltName=IP:127.0.0.1", "-keyout", dir + '/' + name + ".key", "-out",
+                   dir + '/' + name + ".pem"});
+    return openssl.waitForFinished(20000) && openssl.exitCode() == 0;
+}
 
 class ShareServerTest : public ::testing::Test {
 protected:
@@ -41,20 +69,14 @@ protected:
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, m_server.ServingPort());
         EXPECT_TRUE(socket.waitForConnected(5000));
-        socket.write(request);
-        QByteArray answer;
-        QTest::qWaitFor(
-            [&] {
-                answer += socket.readAll();
-                return socket.state() == QAbstractSocket::UnconnectedState;
-            },
-            5000);
-        return answer + socket.readAll();
+        return Answer(socket, request);
     }
 
-    QUrl ViewerUrl() const {
-        return QUrl(
-            QStringLiteral("ws://127.0.0.1:%1/ws?code=%2").arg(m_server.ServingPort()).arg(kCode));
+    QUrl ViewerUrl(const QString& scheme = QStringLiteral("ws")) const {
+        return QUrl(QStringLiteral("%1://127.0.0.1:%2/ws?code=%3")
+                        .arg(scheme)
+                        .arg(m_server.ServingPort())
+                        .arg(kCode));
     }
 
     CTerminalScreen m_screen;
@@ -97,6 +119,68 @@ TEST_F(ShareServerTest, AnswersByCodeMethodAndPath) {
             EXPECT_TRUE(answer.startsWith(c.answerStart))
                 << c.request.left(80).toStdString() << " -> " << answer.left(80).toStdString();
     }
+}
+
+// HTTPS and WSS with the operator's files; files that cannot serve are refused with the reason,
+// never served as plain HTTP instead.
+TEST_F(ShareServerTest, ServesOverTlsOnlyWithAUsableCertificateAndKey) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(MakeCertificate(dir.path(), "a") && MakeCertificate(dir.path(), "b"));
+    const QString certificate = dir.filePath("a.pem");
+    const QString key = dir.filePath("a.key");
+    const QString garbage = dir.filePath("garbage.pem");
+    QFile file(garbage);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("not PEM\n") > 0);
+    file.close();
+    CShareConfig config;
+    config.m_port = 0;
+    config.m_code = kCode;
+    const struct {
+        QString certificate;
+        QString key;
+        QString reason;
+    } refused[] = {
+        {certificate, {}, "both"},
+        {{}, key, "both"},
+        {dir.filePath("none.pem"), key, "none.pem"},
+        {garbage, key, "garbage.pem"},
+        {certificate, garbage, "garbage.pem"},
+        {certificate, certificate, "a.pem"},
+        {certificate, dir.filePath("b.key"), "b.key"},
+    };
+    for (const auto& c : refused) {
+        config.m_certificate = c.certificate;
+        config.m_key = c.key;
+        EXPECT_FALSE(m_server.Start(config)) << c.reason.toStdString();
+        EXPECT_FALSE(m_server.IsServing());
+        EXPECT_TRUE(m_server.LastError().contains(c.reason)) << m_server.LastError().toStdString();
+    }
+
+    config.m_certificate = certificate;
+    config.m_key = key;
+    ASSERT_TRUE(m_server.Start(config)) << m_server.LastError().toStdString();
+    EXPECT_TRUE(config.Url(m_server.ServingPort()).startsWith("https://"));
+    QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
+    trusting.setCaCertificates(QSslCertificate::fromPath(certificate));
+    const auto fetch = [&](const QByteArray& target) {
+        QSslSocket socket;
+        socket.setSslConfiguration(trusting);
+        socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), m_server.ServingPort());
+        return Answer(socket, Get(target));
+    };
+    EXPECT_TRUE(fetch("/?code=" + kCode.toLatin1()).startsWith("HTTP/1.1 200 OK\r\n"));
+    EXPECT_TRUE(fetch("/?code=wrong").startsWith("HTTP/1.1 403 Forbidden\r\n"));
+    EXPECT_FALSE(Exchange(Get("/?code=" + kCode.toLatin1())).contains("HTTP/1.1"));
+
+    Feed("\x1b=  over TLS");
+    QWebSocket viewer;
+    viewer.setSslConfiguration(trusting);
+    QString received;
+    QObject::connect(&viewer, &QWebSocket::textMessageReceived,
+                     [&](const QString& text) { received += text; });
+    viewer.open(ViewerUrl(QStringLiteral("wss")));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return received.contains("over TLS"); }, 5000))
+        << viewer.errorString().toStdString();
 }
 
 // Random and mutated requests and WebSocket frames, many at once: the server stays up and a
