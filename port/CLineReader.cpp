@@ -21,6 +21,20 @@ CLineReader* CLineReader::Create(const CPortSettings& settings, Sink sink) {
     return new CTcpReader(address, std::move(sink));
 }
 
+QString CLineReader::StateWords(State state) {
+    switch (state) {
+    case State::Open:
+        return QStringLiteral("open");
+    case State::Reconnecting:
+        return QStringLiteral("reconnecting (the line is away; retrying every second)");
+    case State::Waiting:
+        return QStringLiteral("waiting for the device server to connect");
+    case State::Closed:
+        break;
+    }
+    return QStringLiteral("closed");
+}
+
 CLineReader::CLineReader(Sink sink) : m_sink(std::move(sink)), m_retry(this) {
     m_retry.setInterval(kRetryMs);
     connect(&m_retry, &QTimer::timeout, this, &CLineReader::Retry);

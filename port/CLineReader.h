@@ -23,6 +23,8 @@ public:
 
     // The reader for the settings' device: a serial device path or a network address.
     static CLineReader* Create(const CPortSettings& settings, Sink sink);
+    // The state in words, for the monitor and the log.
+    static QString StateWords(State state);
 
     // Reader's thread.
     bool OpenLine(const CPortSettings& settings);

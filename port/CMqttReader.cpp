@@ -20,7 +20,8 @@ CLineReader::State CMqttReader::OpenNow() {
     m_at.reset();
     m_gap = false;
     m_client = std::make_unique<CMqttClient>(m_address);
-    m_client->SetSubscriptions({m_address.Topic("keyframe"), m_address.Topic("line")});
+    m_client->SetSubscriptions(
+        {m_address.Topic("keyframe"), m_address.Topic("line"), m_address.Topic("state")});
     connect(m_client.get(), &CMqttClient::Received, this, &CMqttReader::OnReceived);
     connect(m_client.get(), &CMqttClient::Disconnected, this,
             [this](const QString& reason) { SetStatus(State::Reconnecting, reason); });
@@ -50,6 +51,12 @@ void CMqttReader::CloseNow() {
 }
 
 void CMqttReader::OnReceived(const QByteArray& topic, const QByteArray& payload) {
+    // The screen stays as it is; the next keyframe says when the publisher is back.
+    if (topic == m_address.Topic("state")) {
+        if (payload == "offline")
+            SetError(QStringLiteral("the publisher is offline"));
+        return;
+    }
     const std::optional<CMqttRecord> record = CMqttRecord::Decode(payload);
     if (!record)
         return; // not something a publisher of ours sent

@@ -11,9 +11,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <utility>
 
 CTerminalPort::CTerminalPort()
-    : m_settingsPath(QDir::current().absoluteFilePath(QLatin1String(kSettingsFile))) {}
+    : CTerminalPort(QDir::current().absoluteFilePath(QLatin1String(kSettingsFile))) {}
+
+CTerminalPort::CTerminalPort(QString settingsPath) : m_settingsPath(std::move(settingsPath)) {}
 
 CTerminalPort::~CTerminalPort() {
     Close(); // the reader delivers into the screen part, which goes first
@@ -67,8 +70,10 @@ void CTerminalPort::StartJournal() {
     if (Option(QStringLiteral("journal"), QStringLiteral("on")) != QLatin1String("on"))
         return;
     CJournal::Settings settings;
-    settings.m_folder =
-        QFileInfo(m_settingsPath).dir().filePath(QLatin1String(CJournalFolder::kFolderName));
+    settings.m_folder = Option(QStringLiteral("journal_folder"));
+    if (settings.m_folder.isEmpty())
+        settings.m_folder =
+            QFileInfo(m_settingsPath).dir().filePath(QLatin1String(CJournalFolder::kFolderName));
     settings.m_days = IntOption(QStringLiteral("journal_days"), 30);
     settings.m_maxBytes = qint64(IntOption(QStringLiteral("journal_max_mb"), 2048)) * 1024 * 1024;
     m_restoredFrom = CJournalFolder(settings.m_folder)
@@ -119,6 +124,10 @@ QString CTerminalPort::StoreSettings() {
 }
 
 void CTerminalPort::ShowMessage(const QString& text, const QString& detail) {
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        qWarning().noquote() << (detail.isEmpty() ? text : text + QLatin1Char(' ') + detail);
+        return;
+    }
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Tallyview"), text, QMessageBox::Ok,
                     QApplication::activeWindow());
     if (!detail.isEmpty())

@@ -16,6 +16,8 @@ public:
     // The settings file is the one in the current directory at this moment; later changes of
     // the current directory (a file dialog) do not move it.
     CTerminalPort();
+    // A port whose settings file is `settingsPath` (the headless relay's).
+    explicit CTerminalPort(QString settingsPath);
     ~CTerminalPort() override;
     CTerminalPort(const CTerminalPort&) = delete;
     // Takes the other port's settings only: the screen and the receive buffer stay as they are.
@@ -40,13 +42,18 @@ public:
     // The time of the journal record the screen was restored from; invalid when it was not.
     const QDateTime& RestoredFrom() const { return m_restoredFrom; }
 
-private:
+    // The steps of LoadSettings, for a program that changes the settings in between.
     // True when the settings were read and the port can be opened.
     bool ReadSettings();
+    // Restores the screen from the journal and starts it, unless the settings turn it off. The
+    // journal folder is the "journal_folder" setting, or the one beside the settings file.
     void StartJournal();
+
+private:
     int IntOption(const QString& key, int fallback) const;
     // Empty when stored, otherwise what went wrong.
     QString StoreSettings();
+    // A message box in the window; standard error in a program without one.
     static void ShowMessage(const QString& text, const QString& detail = {});
 
     QString m_settingsPath;

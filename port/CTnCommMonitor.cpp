@@ -12,24 +12,6 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-namespace {
-
-QString StateWords(CLineReader::State state) {
-    switch (state) {
-    case CLineReader::State::Open:
-        return QStringLiteral("open");
-    case CLineReader::State::Reconnecting:
-        return QStringLiteral("reconnecting (the line is away; retrying every second)");
-    case CLineReader::State::Waiting:
-        return QStringLiteral("waiting for the device server to connect");
-    case CLineReader::State::Closed:
-        break;
-    }
-    return QStringLiteral("closed");
-}
-
-} // namespace
-
 CTnCommMonitor::CTnCommMonitor(const CTnCommPort& port, CTrafficTap& tap,
                                std::function<QStringList()> states)
     : m_port(port), m_tap(tap), m_states(std::move(states)), m_record(QStringLiteral("&Record...")),
@@ -109,7 +91,7 @@ void CTnCommMonitor::UpdateStatus() {
     QString state =
         QStringLiteral("Port %1, %2: %3")
             .arg(settings.m_device.isEmpty() ? QStringLiteral("(none)") : settings.m_device,
-                 settings.Summary(), StateWords(m_port.DeviceState()));
+                 settings.Summary(), CLineReader::StateWords(m_port.DeviceState()));
     const QString error = m_port.LastError();
     if (!error.isEmpty())
         state += QStringLiteral("\nLast error: ") + error;
