@@ -6,10 +6,13 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pty.h>
 #include <stdexcept>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <termios.h>
@@ -61,13 +64,55 @@ std::string LinkTarget(const std::string& link) {
     return length < 0 ? std::string() : std::string(target, static_cast<std::size_t>(length));
 }
 
+// Reads and drops what is waiting; false when the other side is gone (end of file, error).
+bool DiscardInput(int fd) {
+    char discard[256];
+    for (;;) {
+        const ssize_t n = ::read(fd, discard, sizeof discard);
+        if (n <= 0)
+            return n < 0 && (errno == EAGAIN || errno == EINTR);
+    }
+}
+
+// A socket on every address: IPv6 and IPv4 together where the system has IPv6.
+int ListeningSocket(std::uint16_t port) {
+    int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage address{};
+    socklen_t size = 0;
+    if (fd >= 0) {
+        const int off = 0;
+        ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+        auto& any = reinterpret_cast<sockaddr_in6&>(address);
+        any = sockaddr_in6{AF_INET6, htons(port), 0, in6addr_any, 0};
+        size = sizeof any;
+    } else {
+        fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        auto& any = reinterpret_cast<sockaddr_in&>(address);
+        any = sockaddr_in{AF_INET, htons(port), {htonl(INADDR_ANY)}, {}};
+        size = sizeof any;
+    }
+    const int on = 1; // a restarted feed takes its port back at once
+    if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        ::bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 || ::listen(fd, 4) != 0) {
+        const int error = errno;
+        if (fd >= 0)
+            ::close(fd);
+        throw Failure("port " + std::to_string(port) + ": cannot listen", error);
+    }
+    return fd;
+}
+
 } // namespace
 
-CFeedLine::CFeedLine(const CFeedOptions& options) : m_pty(!options.m_link.empty()) {
-    if (m_pty) {
+CFeedLine::CFeedLine(const CFeedOptions& options) {
+    if (!options.m_link.empty()) {
+        m_kind = Kind::Pty;
         m_link = options.m_link;
         CreatePty(options.m_baud);
         PlaceLink();
+    } else if (options.m_listen) {
+        m_kind = Kind::Listen;
+        Listen(*options.m_listen);
     } else {
         OpenDevice(options.m_device, options.m_baud);
     }
@@ -75,8 +120,9 @@ CFeedLine::CFeedLine(const CFeedOptions& options) : m_pty(!options.m_link.empty(
 
 CFeedLine::~CFeedLine() {
     RemoveLink();
-    if (m_fd >= 0)
-        ::close(m_fd);
+    for (const int fd : {m_fd, m_listenFd})
+        if (fd >= 0)
+            ::close(fd);
 }
 
 void CFeedLine::OpenDevice(const std::string& path, unsigned baud) {
@@ -140,22 +186,57 @@ void CFeedLine::RemoveLink() {
     m_linkPlaced = false;
 }
 
+void CFeedLine::Listen(std::uint16_t port) {
+    m_listenFd = ListeningSocket(port);
+    sockaddr_storage bound{};
+    socklen_t size = sizeof bound;
+    ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&bound), &size);
+    m_listenPort =
+        ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6&>(bound).sin6_port
+                                          : reinterpret_cast<const sockaddr_in&>(bound).sin_port);
+}
+
+bool CFeedLine::Accept(const volatile std::sig_atomic_t& stop) {
+    Hangup();
+    while (!stop && m_fd < 0) {
+        pollfd pfd{m_listenFd, POLLIN, 0};
+        if (::poll(&pfd, 1, 100) > 0)
+            m_fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    }
+    // Each write leaves at once, as from a serial device server.
+    const int on = 1;
+    if (m_fd >= 0)
+        ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    return m_fd >= 0;
+}
+
+void CFeedLine::Hangup() {
+    if (m_kind != Kind::Listen || m_fd < 0)
+        return;
+    ::close(m_fd);
+    m_fd = -1;
+}
+
 bool CFeedLine::ReaderPresent() {
-    if (!m_pty)
+    if (m_kind == Kind::Device)
         return true;
+    if (m_fd < 0)
+        return false;
     pollfd pfd{m_fd, POLLIN, 0};
     if (::poll(&pfd, 1, 0) <= 0)
         return true;
-    if (pfd.revents & POLLHUP)
+    if (m_kind == Kind::Pty && (pfd.revents & POLLHUP))
         return false;
     // Whatever the reader sends back is not part of the feed; keep its way clear.
-    char discard[256];
-    while (::read(m_fd, discard, sizeof discard) > 0) {
-    }
-    return true;
+    if (DiscardInput(m_fd) || m_kind == Kind::Pty)
+        return true;
+    Hangup();
+    return false;
 }
 
 bool CFeedLine::WaitForReader(const volatile std::sig_atomic_t& stop) {
+    if (m_kind == Kind::Listen)
+        return !stop && ReaderPresent();
     while (!stop && !ReaderPresent())
         std::this_thread::sleep_for(20ms);
     return !stop;
@@ -166,8 +247,12 @@ std::size_t CFeedLine::Write(std::string_view bytes) {
     if (written >= 0)
         return static_cast<std::size_t>(written);
     // EIO: the pseudo-terminal's reader went away between the check and the write.
-    if (errno == EAGAIN || errno == EINTR || (m_pty && errno == EIO))
+    if (errno == EAGAIN || errno == EINTR || (m_kind == Kind::Pty && errno == EIO))
         return 0;
+    if (m_kind == Kind::Listen) { // the client is gone, whatever the reason
+        Hangup();
+        return 0;
+    }
     throw std::system_error(errno, std::generic_category(), "write");
 }
 
@@ -177,8 +262,12 @@ void CFeedLine::WaitWritable(std::chrono::milliseconds timeout) {
 }
 
 void CFeedLine::Finish(const volatile std::sig_atomic_t& stop) {
-    if (m_pty) {
+    if (m_kind == Kind::Pty) {
         WaitForReaderToTakeAll(stop);
+        return;
+    }
+    if (m_kind == Kind::Listen) {
+        WaitForClientToClose(stop);
         return;
     }
     while (::tcdrain(m_fd) != 0 && errno == EINTR && !stop) {
@@ -211,4 +300,19 @@ void CFeedLine::WaitForReaderToTakeAll(const volatile std::sig_atomic_t& stop) {
         std::this_thread::sleep_for(10ms);
     }
     ::close(slave);
+}
+
+void CFeedLine::WaitForClientToClose(const volatile std::sig_atomic_t& stop) {
+    if (m_fd < 0)
+        return;
+    // The rest goes out before our end of file. Closing while the client's bytes sit unread
+    // would reset the connection and could cost it the last of the capture.
+    ::shutdown(m_fd, SHUT_WR);
+    const auto end = std::chrono::steady_clock::now() + 2s;
+    while (!stop && std::chrono::steady_clock::now() < end) {
+        pollfd pfd{m_fd, POLLIN, 0};
+        if (::poll(&pfd, 1, 100) > 0 && !DiscardInput(m_fd))
+            break;
+    }
+    Hangup();
 }

@@ -34,6 +34,13 @@ bool ParseTiming(std::string_view text) {
     return text == "recorded";
 }
 
+std::uint16_t ParsePort(std::string_view text) {
+    const std::size_t port = CCommandLine::ParseCount(text, "port");
+    if (port > 65535)
+        throw std::runtime_error("port " + CCommandLine::Quoted(text) + " is above 65535");
+    return static_cast<std::uint16_t>(port);
+}
+
 std::string NonEmpty(std::string_view value, std::string_view option) {
     if (value.empty())
         throw std::runtime_error("option " + CCommandLine::Quoted(option) + " needs a value");
@@ -64,14 +71,18 @@ CFeedOptions CFeedOptions::Parse(const std::vector<std::string_view>& args) {
             options.m_device = NonEmpty(CCommandLine::ValueOf(args, i), arg);
         } else if (arg == "--pty") {
             options.m_link = NonEmpty(CCommandLine::ValueOf(args, i), arg);
+        } else if (arg == "--listen") {
+            options.m_listen = ParsePort(CCommandLine::ValueOf(args, i));
         } else {
             CCommandLine::TakeCapture(arg, options.m_capture);
         }
     }
     if (options.m_help || options.m_version)
         return options;
-    if (options.m_device.empty() == options.m_link.empty())
-        throw std::runtime_error("give exactly one of --device PATH and --pty LINK");
+    const int lines = int(!options.m_device.empty()) + int(!options.m_link.empty()) +
+                      int(options.m_listen.has_value());
+    if (lines != 1)
+        throw std::runtime_error("give exactly one of --device PATH, --pty LINK and --listen PORT");
     if (options.m_capture.empty())
         throw std::runtime_error("no capture file given");
     if (speedGiven && !options.m_recorded)

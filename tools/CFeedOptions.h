@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,7 +11,7 @@ class CFeedOptions {
 public:
     static constexpr std::string_view kUsage =
         "Usage: tallyview-feed [--baud N] [--loop] [--timing recorded [--speed X]]\n"
-        "                      (--device PATH | --pty LINK) CAPTURE\n";
+        "                      (--device PATH | --pty LINK | --listen PORT) CAPTURE\n";
     static constexpr unsigned kMinBaud = 50;
     static constexpr unsigned kMaxBaud = 4000000;
     static constexpr double kMaxSpeed = 10000;
@@ -24,5 +26,6 @@ public:
     double m_speed = 1;      // that many times faster
     std::string m_device;
     std::string m_link;
-    std::string m_capture; // "-": standard input
+    std::optional<std::uint16_t> m_listen; // a TCP port; 0 lets the system choose
+    std::string m_capture;                 // "-": standard input
 };

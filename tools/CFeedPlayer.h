@@ -17,11 +17,11 @@ public:
     CFeedPlayer(CFeedLine& line, unsigned baud, const volatile std::sig_atomic_t& stop);
 
     // Plays data once, or over and over with loop, then lets the last byte's line time pass.
-    // False when stopped by a signal.
+    // False when stopped by a signal or a device server's client left.
     bool Play(std::string_view data, bool loop);
     // Plays journal records in the rhythm they were recorded in, `speed` times faster: each
     // record's bytes at once when its time has come. A pause of the reader moves the rest
-    // later. False when stopped by a signal.
+    // later. False when stopped by a signal or the client left.
     bool PlayRecorded(const std::vector<CTtyrecRecord>& records, double speed, bool loop);
 
 private:

@@ -1,5 +1,5 @@
 // tallyview-feed: plays a capture into a serial line at the real line rate, standing in for
-// the statistics computer at rehearsals, demos and tests.
+// the statistics computer at rehearsals, demos and tests; or serves it as a device server.
 #include "CCaptureFile.h"
 #include "CCommandLine.h"
 #include "CFeedLine.h"
@@ -30,6 +30,10 @@ constexpr std::string_view kHelp =
     "  --pty LINK     create a pseudo-terminal pair, make LINK a symbolic link to the side a\n"
     "                 program opens (an existing symbolic link is replaced), print LINK, and\n"
     "                 remove it at exit (end, Ctrl-C, SIGTERM, SIGHUP)\n"
+    "  --listen PORT  be a device server: take TCP connections on PORT (every address; 0 lets\n"
+    "                 the system choose), print the port, and play the capture to each\n"
+    "                 client in turn, from the beginning, as raw bytes; a client that\n"
+    "                 leaves ends its play; serves until interrupted\n"
     "  --timing recorded  CAPTURE is a journal file (ttyrec): each record's bytes are sent\n"
     "                 when its recorded time has come, so a game plays as it happened\n"
     "  --speed X      with --timing recorded: X times faster (default 1)\n"
@@ -98,6 +102,15 @@ int Play(CFeedLine& line, const CFeedOptions& options, const std::string& captur
     return 0;
 }
 
+// A device server: one client at a time, each given the whole capture.
+int Serve(CFeedLine& line, const CFeedOptions& options, const std::string& capture,
+          const std::vector<CTtyrecRecord>& records) {
+    while (line.Accept(g_stop))
+        if (const int status = Play(line, options, capture, records); status != 0)
+            return status;
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -129,7 +142,10 @@ int main(int argc, char** argv) {
     }
     if (!options.m_link.empty())
         std::cout << options.m_link << std::endl;
-    const int status = Play(*line, options, capture, records);
+    if (options.m_listen)
+        std::cout << line->ListenPort() << std::endl;
+    const int status = options.m_listen ? Serve(*line, options, capture, records)
+                                        : Play(*line, options, capture, records);
     line.reset();
     if (g_stop != 0) {
         std::signal(g_stop, SIG_DFL);

@@ -6,6 +6,7 @@
 #include "PtyPair.h"
 
 #include <QEventLoop>
+#include <QFile>
 #include <QProcess>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -170,6 +171,29 @@ TEST_F(DeviceServer, ServerStoppedAndRestartedWithoutSpinning) {
     ASSERT_TRUE(WaitUntil([&] { return m_server.DeviceInUse(); }));
     m_pty.Write("after");
     ASSERT_TRUE(WaitUntil([&] { return port.Seen() == "before|after"; }));
+}
+
+// The feed tool as the device server of a demo: the whole game arrives over tcp://.
+TEST(TcpLine, ReceivesTheGameFromTheFeedToolsDeviceServer) {
+    QFile sample(QStringLiteral(TALLYVIEW_SAMPLE_CAPTURE));
+    ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
+    const std::string game = sample.readAll().toStdString();
+    QProcess feed;
+    feed.start(QStringLiteral(TALLYVIEW_FEED),
+               {QStringLiteral("--baud"), QStringLiteral("4000000"), QStringLiteral("--listen"),
+                QStringLiteral("0"), sample.fileName()});
+    ASSERT_TRUE(feed.waitForReadyRead(5000)) << feed.readAllStandardError().toStdString();
+    const QString tcpPort = QString::fromLatin1(feed.readLine()).trimmed();
+
+    CRecordingPort port;
+    ASSERT_TRUE(port.OpenOn(QStringLiteral("tcp://127.0.0.1:") + tcpPort))
+        << port.LastError().toStdString();
+    // At the end the server closes and the line comes back for the game once more.
+    ASSERT_TRUE(WaitUntil([&] { return port.Seen().size() >= game.size(); }, 15000))
+        << port.Seen().size();
+    EXPECT_TRUE(port.Seen().compare(0, game.size(), game) == 0);
+    feed.terminate();
+    feed.waitForFinished();
 }
 
 // socat playing a device server that dials in and sends text.

@@ -5,12 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -211,6 +214,8 @@ TEST_F(FeedTool, BadArgumentsFailWithStatusTwo) {
         {"--speed", "2", "--pty", m_link, capture},
         {"--timing", "recorded", "--speed", "0", "--pty", m_link, capture},
         {"--timing", "recorded", "--speed", "fast", "--pty", m_link, capture},
+        {"--listen", "65536", capture},
+        {"--listen", "0", "--pty", m_link, capture},
     };
     for (const auto& args : cases) {
         std::vector<std::string> argv{TALLYVIEW_FEED};
@@ -254,6 +259,46 @@ TEST_F(FeedTool, PlaysAJournalInItsRecordedRhythm) {
     EXPECT_GE(received.last - received.first, 500ms);
     EXPECT_EQ(feed.Wait(5s), 0) << feed.Err();
     EXPECT_NE(feed.Err().find("note: torn record"), std::string::npos) << feed.Err();
+}
+
+} // namespace
+
+namespace {
+
+int ConnectLoopback(const std::string& port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{
+        AF_INET, htons(static_cast<std::uint16_t>(std::stoi(port))), {htonl(INADDR_LOOPBACK)}, {}};
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// A client that leaves midway does not cost the next one the start of the capture; each gets
+// every byte and then the server's end of file.
+TEST_F(FeedTool, ServesTheCaptureToEachClientOfItsPort) {
+    const std::string bytes = Pattern(kBaud / 10 / 2);
+    CChildProcess feed({TALLYVIEW_FEED, "--baud", std::to_string(kBaud), "--listen", "0",
+                        m_dir.Write("game.cap", bytes)});
+    const std::string port = feed.ReadLine(5s);
+    ASSERT_NE(port, "") << feed.Err();
+    int fd = ConnectLoopback(port);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(ReadFrom(fd, 100, 3s).bytes, bytes.substr(0, 100));
+    ::close(fd);
+    for (int client = 0; client < 2; ++client) {
+        fd = ConnectLoopback(port);
+        ASSERT_GE(fd, 0);
+        const Received received = ReadFrom(fd, bytes.size() + 1, 5s);
+        ::close(fd);
+        EXPECT_TRUE(received.bytes == bytes) << "got " << received.bytes.size() << " bytes";
+        ExpectLineRate(received, kBaud);
+    }
+    feed.Signal(SIGTERM);
+    const int status = feed.Wait(3s);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status << feed.Err();
 }
 
 } // namespace
