@@ -28,6 +28,8 @@ PACKAGES=(
     libx11-dev
     ser2net # the serial device server the network line tests connect to
     openssl # self-signed certificates for the web view's HTTPS tests
+    # A network cable the line tests pull: a namespace with a veth pair, packets dropped there
+    iproute2 nftables
 )
 
 as_root() {

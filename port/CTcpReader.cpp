@@ -14,6 +14,11 @@ namespace {
 constexpr int kKeepIdleS = 5;
 constexpr int kKeepIntervalS = 2;
 constexpr int kKeepCount = 4; // 5 s + 4 * 2 s of silence, then the connection is dead
+// Also bounds how long sent bytes (RFC 2217 answers) may stay unacknowledged. With it set, the
+// kernel ends a silent connection at the first probe time past it, so it lies a little short
+// of the keepalive's own end (13 s); set to that end, a late timer would cost one more interval.
+constexpr unsigned kUserTimeoutMs = (kKeepIdleS + kKeepCount * kKeepIntervalS - 1) * 1000;
+static_assert(kUserTimeoutMs + kKeepIntervalS * 1000 <= CTcpReader::kDeadPeerMs);
 
 // Keepalive probes after a short silence, so a far end that vanished is noticed in seconds
 // rather than the system's two hours.
@@ -30,7 +35,7 @@ void KeepAlive(QTcpSocket& socket) {
     const int idle = kKeepIdleS;
     const int interval = kKeepIntervalS;
     const int count = kKeepCount;
-    const unsigned int userTimeout = CTcpReader::kDeadPeerMs; // for unacknowledged answers
+    const unsigned int userTimeout = kUserTimeoutMs;
     setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
     setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
     setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);

@@ -1,13 +1,17 @@
 // The line over the network, against a real device server: ser2net serving one end of a
 // pseudo-terminal pair, the test playing the statistics computer on the other end.
+#include "CNetworkCable.h"
 #include "CTempCwd.h"
 #include "CTnCommMonitor.h"
 #include "PortTestSupport.h"
 #include "PtyPair.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -194,6 +198,51 @@ TEST(TcpLine, ReceivesTheGameFromTheFeedToolsDeviceServer) {
     EXPECT_TRUE(port.Seen().compare(0, game.size(), game) == 0);
     feed.terminate();
     feed.waitForFinished();
+}
+
+// A cable pulled between the line and its device server: no end of file, no reset, silence.
+// The line notices by itself, says it timed out, and comes back once the cable is in again.
+TEST(TcpLine, NoticesAPulledCableAndComesBackWhenItIsIn) {
+    if (const QString why = CNetworkCable::Unavailable(); !why.isEmpty())
+        GTEST_SKIP() << why.toStdString();
+    CNetworkCable cable;
+    if (!cable.Problem().isEmpty())
+        GTEST_SKIP() << "no network namespace here: " << cable.Problem().toStdString();
+    quint16 tcpPort = 0;
+    QTcpServer server;
+    ASSERT_TRUE(server.setSocketDescriptor(cable.ListenFar(tcpPort)));
+    const auto nextBox = [&](int timeoutMs) {
+        EXPECT_TRUE(WaitUntil([&] { return server.hasPendingConnections(); }, timeoutMs));
+        return std::unique_ptr<QTcpSocket>(server.nextPendingConnection());
+    };
+    CRecordingPort port;
+    ASSERT_TRUE(port.OpenOn(QStringLiteral("tcp://%1:%2").arg(cable.FarAddress()).arg(tcpPort)))
+        << port.LastError().toStdString();
+    port.ViewMonitor(1);
+    auto box = nextBox(5000);
+    ASSERT_TRUE(box);
+    box->write("before|");
+    ASSERT_TRUE(WaitUntil([&] { return port.Seen() == "before|"; }));
+
+    ASSERT_TRUE(cable.Pull()) << cable.Problem().toStdString();
+    QElapsedTimer away;
+    away.start();
+    ASSERT_TRUE(WaitUntil([&] { return port.DeviceState() == State::Reconnecting; }, 40000));
+    RecordProperty("ms_to_notice_the_pulled_cable", int(away.elapsed()));
+    EXPECT_TRUE(port.IsOpen());
+    EXPECT_TRUE(port.LastError().contains(QLatin1String("timed out")))
+        << port.LastError().toStdString();
+    EXPECT_TRUE(WaitUntil([&] {
+        return port.Monitor()->StateText().contains(QLatin1String("Last error: ") +
+                                                    port.LastError());
+    })) << port.Monitor()->StateText().toStdString();
+
+    ASSERT_TRUE(cable.PlugIn()) << cable.Problem().toStdString();
+    box = nextBox(20000);
+    ASSERT_TRUE(box);
+    ASSERT_TRUE(WaitUntil([&] { return port.DeviceState() == State::Open; }));
+    box->write("after");
+    ASSERT_TRUE(WaitUntil([&] { return port.Seen() == "before|after"; }));
 }
 
 // socat playing a device server that dials in and sends text.
