@@ -17,6 +17,7 @@ const QString kPort = QStringLiteral("share_port");
 const QString kCode = QStringLiteral("share_code");
 const QString kCertificate = QStringLiteral("share_certificate");
 const QString kKey = QStringLiteral("share_key");
+const QString kViewers = QStringLiteral("share_viewers");
 
 const QString kOn = QStringLiteral("on");
 const QString kAll = QStringLiteral("all");
@@ -43,6 +44,8 @@ CShareConfig CShareConfig::Load(const CTnCommPort& port) {
     const uint number = port.Option(kPort).toUInt(&ok);
     if (ok && number > 0 && number <= 65535)
         config.m_port = static_cast<quint16>(number);
+    if (const int viewers = port.Option(kViewers).toInt(&ok); ok && viewers > 0)
+        config.m_maxViewers = viewers;
     config.m_code = port.Option(kCode);
     if (!IsCode(config.m_code))
         config.m_code = NewCode();
@@ -56,10 +59,12 @@ void CShareConfig::Store(CTnCommPort& port) const {
     port.SetOption(kAddress, m_allNetworks ? kAll : QStringLiteral("local"));
     port.SetOption(kPort, QString::number(m_port));
     port.SetOption(kCode, m_code);
-    // Only a file that ever had TLS carries its keys.
+    // Only a file that ever had TLS or another bound carries their keys.
     for (const auto& [key, value] : {std::pair{kCertificate, m_certificate}, {kKey, m_key}})
         if (!value.isEmpty() || !port.Option(key).isEmpty())
             port.SetOption(key, value);
+    if (m_maxViewers != kDefaultMaxViewers || !port.Option(kViewers).isEmpty())
+        port.SetOption(kViewers, QString::number(m_maxViewers));
 }
 
 QString CShareConfig::NewCode() {

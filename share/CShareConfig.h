@@ -11,11 +11,14 @@ class CTnCommPort;
 struct CShareConfig {
     static constexpr quint16 kDefaultPort = 8132;
     static constexpr int kCodeLength = 10;
+    static constexpr int kDefaultMaxViewers = 500;
 
     bool m_on = false;
     bool m_allNetworks = false; // otherwise this computer only
     quint16 m_port = kDefaultPort;
     QString m_code;
+    // Viewers beyond it are refused.
+    int m_maxViewers = kDefaultMaxViewers;
     // PEM files: either one asks for pages and updates over TLS, which then needs both.
     QString m_certificate;
     QString m_key;

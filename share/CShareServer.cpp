@@ -120,6 +120,7 @@ bool CShareServer::Start(const CShareConfig& config) {
             &CShareServer::OnNewConnection);
     m_listener = std::move(listener);
     m_code = config.m_code;
+    m_viewers.SetLimit(config.m_maxViewers);
     m_lastError.clear();
     return true;
 }
@@ -158,7 +159,10 @@ void CShareServer::OnRequest(CHttpConnection* connection, const CHttpRequest& re
             return connection->Respond(400);
         if (m_viewers.IsFull())
             return connection->Respond(503);
-        return m_upgrader.handleConnection(connection->HandOver());
+        QTcpSocket* socket = connection->HandOver();
+        socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption,
+                                CShareViewers::kSocketBufferBytes);
+        return m_upgrader.handleConnection(socket);
     }
     const std::optional<CSharePage::File> file = CSharePage::Find(request.Path(), m_code);
     if (!file)

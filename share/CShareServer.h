@@ -36,6 +36,7 @@ public:
     bool IsServing() const { return m_listener != nullptr; }
     quint16 ServingPort() const;
     int ViewerCount() const { return m_viewers.Count(); }
+    qint64 UnsentBytes() const { return m_viewers.UnsentBytes(); }
     const QString& LastError() const { return m_lastError; }
 
 signals:

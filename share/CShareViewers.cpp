@@ -46,6 +46,13 @@ void CShareViewers::Add(QWebSocket* socket) {
     emit CountChanged(Count());
 }
 
+qint64 CShareViewers::UnsentBytes() const {
+    qint64 bytes = 0;
+    for (const Viewer& viewer : m_viewers)
+        bytes += viewer.m_socket->bytesToWrite();
+    return bytes;
+}
+
 void CShareViewers::Remove(QWebSocket* socket) {
     const auto it = std::find_if(m_viewers.begin(), m_viewers.end(),
                                  [socket](const Viewer& v) { return v.m_socket == socket; });

@@ -21,7 +21,6 @@ class QWebSocket;
 class CShareViewers : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kMaxViewers = 500;
     static constexpr int kTickMs = 100;
     // Nothing changed for this long: an empty update tells the page the line is still alive.
     static constexpr int kHeartbeatMs = 5000;
@@ -31,13 +30,20 @@ public:
     static constexpr qint64 kSkipBytes = 64 * 1024;
     static constexpr qint64 kResumeBytes = 16 * 1024;
     static constexpr qint64 kDropBytes = 4 * kSkipBytes;
+    // The kernel's send buffer of a viewer's connection, set small: left to itself it grows to
+    // megabytes for a viewer that stops reading, which would hide it from the skipping above.
+    static constexpr int kSocketBufferBytes = 32 * 1024;
     static constexpr quint64 kMaxIncoming = 1024;
 
     // mayDrain tells whether the screen may be drained now (the port is open).
     CShareViewers(CTerminalScreen& screen, std::function<bool()> mayDrain);
 
-    bool IsFull() const { return Count() >= kMaxViewers; }
+    // Viewers beyond limit are refused; those already watching stay.
+    void SetLimit(int limit) { m_limit = limit; }
+    bool IsFull() const { return Count() >= m_limit; }
     int Count() const { return static_cast<int>(m_viewers.size()); }
+    // What waits to go out to all of them, in bytes.
+    qint64 UnsentBytes() const;
     // Takes the new viewer over and sends it the whole screen.
     void Add(QWebSocket* socket);
     // Disconnects everyone.
@@ -61,6 +67,7 @@ private:
     CTerminalScreen& m_screen;
     std::function<bool()> m_mayDrain;
     std::vector<Viewer> m_viewers;
+    int m_limit = 0;
     CShareScreen m_last;
     QString m_lastWhole; // m_last as a whole-screen update, made when first needed
     QTimer m_tick;

@@ -1,4 +1,5 @@
 #include "CShareServer.h"
+#include "CShareViewers.h"
 #include "CTerminalScreen.h"
 
 #include <QElapsedTimer>
@@ -8,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWebSocket>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 #include <random>
@@ -181,6 +183,82 @@ TEST_F(ShareServerTest, ServesOverTlsOnlyWithAUsableCertificateAndKey) {
     viewer.open(ViewerUrl(QStringLiteral("wss")));
     EXPECT_TRUE(QTest::qWaitFor([&] { return received.contains("over TLS"); }, 5000))
         << viewer.errorString().toStdString();
+}
+
+// A viewer that stops reading holds up no one: the other one gets every update, what waits for
+// the stalled one stays bounded, and once it reads again it is sent the newest screen.
+TEST_F(ShareServerTest, StalledViewerHoldsUpNoOneAndCatchesUpWithTheNewest) {
+    QTcpSocket stalled;
+    stalled.setReadBufferSize(4096);
+    stalled.connectToHost(QHostAddress::LocalHost, m_server.ServingPort());
+    ASSERT_TRUE(stalled.waitForConnected(5000));
+    stalled.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+    stalled.write(Get("/ws?code=" + kCode.toLatin1(), kUpgradeHeaders));
+    QWebSocket viewer;
+    QString last;
+    QObject::connect(&viewer, &QWebSocket::textMessageReceived,
+                     [&](const QString& text) { last = text; });
+    viewer.open(ViewerUrl());
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return m_server.ViewerCount() == 2 && !last.isEmpty(); }, 5000));
+
+    constexpr int kFrames = 30;
+    qint64 most = 0;
+    for (int frame = 0; frame < kFrames; ++frame) {
+        const std::string mark = "frame " + std::to_string(frame) + ' ';
+        for (int row = 0; row < CTerminalScreen::kRows; ++row)
+            Feed("\x1b=" + std::string{static_cast<char>(32 + row), ' '} + mark +
+                 std::string(110, static_cast<char>('A' + (frame + row) % 26)));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return last.contains(mark.c_str()); }, 2000)) << frame;
+        most = std::max(most, m_server.UnsentBytes());
+    }
+    EXPECT_GT(most, CShareViewers::kSkipBytes); // it did stall
+    EXPECT_LT(most, 2 * CShareViewers::kSkipBytes);
+    stalled.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 1 << 20);
+    stalled.setReadBufferSize(0);
+    QByteArray seen;
+    const QByteArray newest = "frame " + QByteArray::number(kFrames - 1) + ' ';
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            seen += stalled.readAll();
+            return seen.contains(newest);
+        },
+        5000));
+}
+
+// A viewer beyond the bound is refused with 503; those watching keep watching, and when one
+// leaves another gets in.
+TEST_F(ShareServerTest, ViewerBeyondTheBoundIsRefused) {
+    CShareConfig config;
+    config.m_port = 0;
+    config.m_code = kCode;
+    config.m_maxViewers = 3;
+    ASSERT_TRUE(m_server.Start(config));
+    std::vector<std::unique_ptr<QWebSocket>> viewers;
+    std::vector<QString> last(4);
+    for (std::size_t i = 0; i < last.size(); ++i) {
+        viewers.push_back(std::make_unique<QWebSocket>());
+        QObject::connect(viewers[i].get(), &QWebSocket::textMessageReceived,
+                         [&last, i](const QString& text) { last[i] = text; });
+        if (i < 3)
+            viewers[i]->open(ViewerUrl());
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_server.ViewerCount() == 3; }, 5000));
+    EXPECT_TRUE(Exchange(Get("/ws?code=" + kCode.toLatin1(), kUpgradeHeaders))
+                    .startsWith("HTTP/1.1 503 Service Unavailable\r\n"));
+    Feed("\x1b=  still watching");
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return std::all_of(last.begin(), last.begin() + 3,
+                               [](const QString& text) { return text.contains("still watching"); });
+        },
+        5000));
+    EXPECT_EQ(m_server.ViewerCount(), 3);
+
+    viewers[0]->close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m_server.ViewerCount() == 2; }, 5000));
+    viewers[3]->open(ViewerUrl());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return last[3].contains("still watching"); }, 5000));
 }
 
 // Random and mutated requests and WebSocket frames, many at once: the server stays up and a
