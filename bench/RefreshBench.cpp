@@ -1,13 +1,18 @@
-// The main window's refresh: its cost on a full screen of changing rows, and the program's
-// memory after an hour of the sample game at 9600 baud and after a burst at pseudo-terminal
-// speed. Runs on the offscreen platform.
+// The main window's refresh: its cost on a full screen of changing rows, alone and while the
+// screen is shared with 500 viewers, and the program's memory after an hour of the sample game
+// at 9600 baud and after a burst at pseudo-terminal speed. Runs on the offscreen platform.
+#include "CShareServer.h"
 #include "CTerminalApp.h"
 #include "CTerminalDlg.h"
 #include "PtyPair.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <atomic>
 #include <benchmark/benchmark.h>
 #include <chrono>
@@ -101,6 +106,52 @@ void BM_RefreshAndPaintFullScreen(benchmark::State& state) {
 }
 BENCHMARK(BM_RefreshFullScreen)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RefreshAndPaintFullScreen)->Unit(benchmark::kMicrosecond);
+
+void RunEventLoop(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// The refresh and paint with the screen shared with range(0) viewers (none: not sharing). The
+// viewers are share_bench's, in a process of their own; between two refreshes the line changes
+// every row and the event loop runs for one of the viewers' ticks, so they are sent the change
+// as the window's refresh comes due.
+void BM_RefreshWhileSharing(benchmark::State& state) {
+    const int viewers = static_cast<int>(state.range(0));
+    OpenWindow window;
+    window.Dialog().show();
+    CShareServer& share = window.Dialog().Share();
+    QProcess watchers;
+    if (viewers > 0) {
+        CShareConfig config;
+        config.m_port = 0;
+        config.m_code = QStringLiteral("abcdefghjk"); // the one share_bench's viewers use
+        if (!share.Start(config))
+            return state.SkipWithError(share.LastError().toStdString().c_str());
+        watchers.start(QStringLiteral(TALLYVIEW_SHARE_BENCH),
+                       {"--viewers", QString::number(share.ServingPort()), QString::number(viewers),
+                        QString::number(3600)});
+        QElapsedTimer waited;
+        waited.start();
+        while (share.ViewerCount() < viewers && waited.elapsed() < 30000)
+            RunEventLoop(50);
+        if (share.ViewerCount() < viewers)
+            return state.SkipWithError("the viewers did not all connect");
+    }
+    int frame = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        RunEventLoop(CShareViewers::kTickMs);
+        window.Receive(FullScreen(frame++));
+        state.ResumeTiming();
+        window.Refresh();
+        QCoreApplication::processEvents();
+    }
+    state.counters["viewers_at_end"] = share.ViewerCount();
+    state.counters["unsent_KiB_at_end"] = static_cast<double>(share.UnsentBytes()) / 1024;
+}
+BENCHMARK(BM_RefreshWhileSharing)->Arg(0)->Arg(500)->Iterations(100)->Unit(benchmark::kMicrosecond);
 
 double ResidentMiB() {
     std::ifstream statm("/proc/self/statm");
