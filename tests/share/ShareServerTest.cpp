@@ -9,7 +9,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWebSocket>
-#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 #include <random>
@@ -52,13 +51,29 @@ bool MakeCertificate(const QString& dir, const QString& name) {
     return openssl.waitForFinished(20000) && openssl.exitCode() == 0;
 }
 
+// A WebSocket viewer that keeps the last update it was sent.
+struct Watcher : QWebSocket {
+    QString m_last;
+    Watcher() {
+        connect(this, &QWebSocket::textMessageReceived,
+                [this](const QString& text) { m_last = text; });
+    }
+    bool Sees(const QString& text, int timeoutMs = 5000) {
+        return QTest::qWaitFor([&] { return m_last.contains(text); }, timeoutMs);
+    }
+};
+
+CShareConfig AnyPort() {
+    CShareConfig config;
+    config.m_port = 0;
+    config.m_code = kCode;
+    return config;
+}
+
 class ShareServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        CShareConfig config;
-        config.m_port = 0;
-        config.m_code = kCode;
-        ASSERT_TRUE(m_server.Start(config)) << m_server.LastError().toStdString();
+        ASSERT_TRUE(m_server.Start(AnyPort())) << m_server.LastError().toStdString();
     }
 
     void Feed(std::string_view bytes) {
@@ -134,9 +149,7 @@ TEST_F(ShareServerTest, ServesOverTlsOnlyWithAUsableCertificateAndKey) {
     QFile file(garbage);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("not PEM\n") > 0);
     file.close();
-    CShareConfig config;
-    config.m_port = 0;
-    config.m_code = kCode;
+    CShareConfig config = AnyPort();
     const struct {
         QString certificate;
         QString key;
@@ -175,14 +188,10 @@ TEST_F(ShareServerTest, ServesOverTlsOnlyWithAUsableCertificateAndKey) {
     EXPECT_FALSE(Exchange(Get("/?code=" + kCode.toLatin1())).contains("HTTP/1.1"));
 
     Feed("\x1b=  over TLS");
-    QWebSocket viewer;
+    Watcher viewer;
     viewer.setSslConfiguration(trusting);
-    QString received;
-    QObject::connect(&viewer, &QWebSocket::textMessageReceived,
-                     [&](const QString& text) { received += text; });
     viewer.open(ViewerUrl(QStringLiteral("wss")));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return received.contains("over TLS"); }, 5000))
-        << viewer.errorString().toStdString();
+    EXPECT_TRUE(viewer.Sees("over TLS")) << viewer.errorString().toStdString();
 }
 
 // A viewer that stops reading holds up no one: the other one gets every update, what waits for
@@ -194,13 +203,10 @@ TEST_F(ShareServerTest, StalledViewerHoldsUpNoOneAndCatchesUpWithTheNewest) {
     ASSERT_TRUE(stalled.waitForConnected(5000));
     stalled.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
     stalled.write(Get("/ws?code=" + kCode.toLatin1(), kUpgradeHeaders));
-    QWebSocket viewer;
-    QString last;
-    QObject::connect(&viewer, &QWebSocket::textMessageReceived,
-                     [&](const QString& text) { last = text; });
+    Watcher viewer;
     viewer.open(ViewerUrl());
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return m_server.ViewerCount() == 2 && !last.isEmpty(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return m_server.ViewerCount() == 2 && !viewer.m_last.isEmpty(); }, 5000));
 
     constexpr int kFrames = 30;
     qint64 most = 0;
@@ -209,7 +215,7 @@ TEST_F(ShareServerTest, StalledViewerHoldsUpNoOneAndCatchesUpWithTheNewest) {
         for (int row = 0; row < CTerminalScreen::kRows; ++row)
             Feed("\x1b=" + std::string{static_cast<char>(32 + row), ' '} + mark +
                  std::string(110, static_cast<char>('A' + (frame + row) % 26)));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return last.contains(mark.c_str()); }, 2000)) << frame;
+        ASSERT_TRUE(viewer.Sees(QString::fromStdString(mark), 2000)) << frame;
         most = std::max(most, m_server.UnsentBytes());
     }
     EXPECT_GT(most, CShareViewers::kSkipBytes); // it did stall
@@ -229,36 +235,24 @@ TEST_F(ShareServerTest, StalledViewerHoldsUpNoOneAndCatchesUpWithTheNewest) {
 // A viewer beyond the bound is refused with 503; those watching keep watching, and when one
 // leaves another gets in.
 TEST_F(ShareServerTest, ViewerBeyondTheBoundIsRefused) {
-    CShareConfig config;
-    config.m_port = 0;
-    config.m_code = kCode;
+    CShareConfig config = AnyPort();
     config.m_maxViewers = 3;
     ASSERT_TRUE(m_server.Start(config));
-    std::vector<std::unique_ptr<QWebSocket>> viewers;
-    std::vector<QString> last(4);
-    for (std::size_t i = 0; i < last.size(); ++i) {
-        viewers.push_back(std::make_unique<QWebSocket>());
-        QObject::connect(viewers[i].get(), &QWebSocket::textMessageReceived,
-                         [&last, i](const QString& text) { last[i] = text; });
-        if (i < 3)
-            viewers[i]->open(ViewerUrl());
-    }
+    Watcher viewers[4];
+    for (int i = 0; i < 3; ++i)
+        viewers[i].open(ViewerUrl());
     ASSERT_TRUE(QTest::qWaitFor([&] { return m_server.ViewerCount() == 3; }, 5000));
     EXPECT_TRUE(Exchange(Get("/ws?code=" + kCode.toLatin1(), kUpgradeHeaders))
                     .startsWith("HTTP/1.1 503 Service Unavailable\r\n"));
     Feed("\x1b=  still watching");
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] {
-            return std::all_of(last.begin(), last.begin() + 3,
-                               [](const QString& text) { return text.contains("still watching"); });
-        },
-        5000));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(viewers[i].Sees("still watching")) << i;
     EXPECT_EQ(m_server.ViewerCount(), 3);
 
-    viewers[0]->close();
+    viewers[0].close();
     ASSERT_TRUE(QTest::qWaitFor([&] { return m_server.ViewerCount() == 2; }, 5000));
-    viewers[3]->open(ViewerUrl());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return last[3].contains("still watching"); }, 5000));
+    viewers[3].open(ViewerUrl());
+    EXPECT_TRUE(viewers[3].Sees("still watching"));
 }
 
 // Random and mutated requests and WebSocket frames, many at once: the server stays up and a
