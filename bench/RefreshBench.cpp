@@ -144,12 +144,15 @@ void BM_RefreshWhileSharing(benchmark::State& state) {
         state.PauseTiming();
         RunEventLoop(CShareViewers::kTickMs);
         window.Receive(FullScreen(frame++));
+        QCoreApplication::processEvents();
         state.ResumeTiming();
         window.Refresh();
         QCoreApplication::processEvents();
     }
     state.counters["viewers_at_end"] = share.ViewerCount();
     state.counters["unsent_KiB_at_end"] = static_cast<double>(share.UnsentBytes()) / 1024;
+    watchers.kill();
+    watchers.waitForFinished();
 }
 BENCHMARK(BM_RefreshWhileSharing)->Arg(0)->Arg(500)->Iterations(100)->Unit(benchmark::kMicrosecond);
 
