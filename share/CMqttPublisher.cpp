@@ -8,12 +8,15 @@
 #include <QDateTime>
 #include <QMutexLocker>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 
 namespace {
 
 const QByteArray kOnline = QByteArrayLiteral("online");
 const QByteArray kOffline = QByteArrayLiteral("offline");
+// By CMqttPublisher::Kind.
+constexpr const char* kTopics[] = {"line", "keyframe", "screen"};
 
 CTtyrecRecord::Time Now() {
     return CTtyrecRecord::Time(
@@ -71,6 +74,9 @@ void CMqttPublisher::Begin() {
     m_keyframeRenew->setInterval(kKeyframeRenewMs);
     QObject::connect(m_keyframeRenew, &QTimer::timeout, m_context, [this] { EnqueueKeyframe(); });
     m_keyframeRenew->start();
+    m_screenDelay = new QTimer(m_context);
+    m_screenDelay->setSingleShot(true);
+    QObject::connect(m_screenDelay, &QTimer::timeout, m_context, [this] { EnqueueScreen(false); });
     EnqueueKeyframe();
     m_client->Start();
     UpdateState();
@@ -115,46 +121,75 @@ void CMqttPublisher::TakeIncoming() {
         const CMqttRecord record{++m_sequence,
                                  CTtyrecRecord::Time(std::chrono::microseconds(chunk.m_micros)),
                                  chunk.m_bytes};
-        Enqueue(false, record.Encode());
+        Enqueue(Kind::Line, record.Encode());
     }
     m_shadow.ProcessReceived();
     if (!m_keyframeDelay->isActive())
         m_keyframeDelay->start();
+    ScreenChanged();
     Pump();
 }
 
-void CMqttPublisher::Enqueue(bool keyframe, QByteArray payload) {
-    if (!keyframe && m_backlogBytes + payload.size() > m_maxBacklog) {
+void CMqttPublisher::Enqueue(Kind kind, QByteArray payload) {
+    if (kind == Kind::Line && m_backlogBytes + payload.size() > m_maxBacklog) {
         Overflow();
         return;
     }
     m_backlogBytes += payload.size();
-    m_backlog.push_back({keyframe, std::move(payload)});
+    m_backlog.push_back({kind, std::move(payload)});
 }
 
-// A new keyframe makes the ones not yet handed over needless.
+// Behind every record enqueued so far, which a keyframe holds.
+void CMqttPublisher::Replace(Kind kind, QByteArray payload) {
+    const auto stale = std::find_if(m_backlog.begin() + m_handed, m_backlog.end(),
+                                    [kind](const Outgoing& o) { return o.m_kind == kind; });
+    if (stale != m_backlog.end()) {
+        m_backlogBytes -= stale->m_payload.size();
+        m_backlog.erase(stale);
+    }
+    Enqueue(kind, std::move(payload));
+}
+
 void CMqttPublisher::EnqueueKeyframe() {
     m_keyframeDelay->stop();
-    for (auto it = m_backlog.begin() + m_handed; it != m_backlog.end();) {
-        if (it->m_keyframe) {
-            m_backlogBytes -= it->m_payload.size();
-            it = m_backlog.erase(it);
-        } else {
-            ++it;
-        }
-    }
     const CMqttRecord keyframe{m_sequence, Now(),
                                QByteArray::fromStdString(CScreenCommands::Of(m_shadow))};
-    Enqueue(true, keyframe.Encode());
+    Replace(Kind::Keyframe, keyframe.Encode());
     Pump();
 }
 
+// Right away when the last screen went long enough ago, otherwise once it has: a burst of
+// chunks costs one screen at its end.
+void CMqttPublisher::ScreenChanged() {
+    if (m_screenDelay->isActive())
+        return;
+    const qint64 wait = kScreenIntervalMs - m_screenSince.elapsed();
+    if (wait > 0 && m_screenSince.isValid())
+        m_screenDelay->start(static_cast<int>(wait));
+    else
+        EnqueueScreen(false);
+}
+
+void CMqttPublisher::EnqueueScreen(bool always) {
+    CShareScreen screen = CShareScreen::Of(m_shadow);
+    if (!always && screen == m_screen)
+        return;
+    m_screenSince.start();
+    Replace(Kind::Screen, screen.UpdateFrom(nullptr).toUtf8());
+    m_screen = std::move(screen);
+    Pump();
+}
+
+// The screen waiting stays: it does not depend on the records.
 void CMqttPublisher::Overflow() {
-    for (auto it = m_backlog.begin() + m_handed; it != m_backlog.end(); ++it) {
-        m_backlogBytes -= it->m_payload.size();
-        m_dropped += it->m_keyframe ? 0 : 1;
-    }
-    m_backlog.erase(m_backlog.begin() + m_handed, m_backlog.end());
+    const auto isLine = [](const Outgoing& outgoing) { return outgoing.m_kind == Kind::Line; };
+    const auto unsent = m_backlog.begin() + m_handed;
+    for (auto it = unsent; it != m_backlog.end(); ++it)
+        if (isLine(*it)) {
+            m_backlogBytes -= it->m_payload.size();
+            ++m_dropped;
+        }
+    m_backlog.erase(std::remove_if(unsent, m_backlog.end(), isLine), m_backlog.end());
     ++m_dropped; // the record that did not fit
     EnqueueKeyframe();
 }
@@ -163,8 +198,8 @@ void CMqttPublisher::Pump() {
     while (m_client->IsConnected() && m_handed < kWindow &&
            m_handed < static_cast<int>(m_backlog.size())) {
         Outgoing& next = m_backlog[static_cast<std::size_t>(m_handed)];
-        next.m_id = m_client->Publish(m_address.Topic(next.m_keyframe ? "keyframe" : "line"),
-                                      next.m_payload, next.m_keyframe);
+        next.m_id = m_client->Publish(m_address.Topic(kTopics[static_cast<int>(next.m_kind)]),
+                                      next.m_payload, next.m_kind != Kind::Line);
         if (next.m_id == 0)
             break;
         ++m_handed;
@@ -174,7 +209,9 @@ void CMqttPublisher::Pump() {
 
 void CMqttPublisher::OnConnected() {
     m_client->Publish(m_address.Topic("state"), kOnline, true);
-    EnqueueKeyframe(); // a broker started again has lost what was retained
+    // A broker started again has lost what was retained.
+    EnqueueKeyframe();
+    EnqueueScreen(true);
 }
 
 void CMqttPublisher::OnDisconnected() {

@@ -2,9 +2,11 @@
 
 #include "CLineListener.h"
 #include "CMqttAddress.h"
+#include "CShareScreen.h"
 #include "CTerminalScreen.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QThread>
 #include <deque>
@@ -19,16 +21,20 @@ class QTimer;
 //   TOPIC/keyframe  retained: the screen as commands and the number of the last record in it,
 //                   renewed within kKeyframeDelayMs of a change and at least every
 //                   kKeyframeRenewMs, and at every connect
+//   TOPIC/screen    retained: the whole screen as the web view's own message, when it has
+//                   changed, at most one every kScreenIntervalMs
 //   TOPIC/state     retained: "online", and "offline" as the broker's last will
 // The reader's thread only hands chunks over; a thread of the publisher's own keeps a screen
 // fed with the same bytes (so a keyframe is exact at its number) and talks to the broker. What
 // the broker has not acknowledged waits in a bounded backlog and is sent again after a
 // reconnect; when the backlog is full its unsent records are dropped and a fresh
-// keyframe takes their place, from which mirrors resynchronise.
+// keyframe takes their place, from which mirrors resynchronise. A newer keyframe or screen
+// takes the place of one not yet sent, so those never pile up.
 class CMqttPublisher : public CLineListener {
 public:
     static constexpr int kKeyframeDelayMs = 1000;
     static constexpr int kKeyframeRenewMs = 30000;
+    static constexpr int kScreenIntervalMs = 100;
     static constexpr qsizetype kMaxBacklog = 8 * 1024 * 1024;
     // Publications handed to the broker and not yet acknowledged.
     static constexpr int kWindow = 64;
@@ -60,8 +66,9 @@ private:
         qint64 m_micros; // arrival, Unix time
         QByteArray m_bytes;
     };
+    enum class Kind { Line, Keyframe, Screen };
     struct Outgoing {
-        bool m_keyframe;
+        Kind m_kind;
         QByteArray m_payload;
         int m_id = 0; // the client's message id once handed over
     };
@@ -70,8 +77,12 @@ private:
     void Begin();
     void End();
     void TakeIncoming();
-    void Enqueue(bool keyframe, QByteArray payload);
+    void Enqueue(Kind kind, QByteArray payload);
+    // Enqueues `payload` instead of the one of its kind not yet handed over, if any.
+    void Replace(Kind kind, QByteArray payload);
     void EnqueueKeyframe();
+    void ScreenChanged();
+    void EnqueueScreen(bool always);
     void Overflow();
     void Pump();
     void OnConnected();
@@ -99,6 +110,9 @@ private:
     CMqttClient* m_client = nullptr;
     QTimer* m_keyframeDelay = nullptr;
     QTimer* m_keyframeRenew = nullptr;
+    QTimer* m_screenDelay = nullptr;
+    QElapsedTimer m_screenSince;    // since the last screen was enqueued
+    CShareScreen m_screen;          // the last one enqueued
     std::deque<Outgoing> m_backlog; // oldest first; the first m_handed are with the broker
     int m_handed = 0;
     qsizetype m_backlogBytes = 0;

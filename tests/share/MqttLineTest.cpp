@@ -1,7 +1,9 @@
 #include "CMosquitto.h"
 #include "CMqttAddress.h"
+#include "CMqttClient.h"
 #include "CMqttPublisher.h"
 #include "CScreenCommands.h"
+#include "CShareScreen.h"
 #include "PortTestSupport.h"
 #include "PtyPair.h"
 
@@ -119,6 +121,19 @@ TEST_F(MqttLine, MirrorOnABridgedBrokerShowsThePublishersScreen) {
     // Every record came through in order: the mirror's line is the publisher's, byte for byte,
     // after the keyframe it started from.
     EXPECT_TRUE(mirror.Seen().ends_with(line.Port().Seen()));
+
+    // A viewer that subscribes now has the whole screen, as the web view would send it.
+    QString problem;
+    CMqttClient viewer(CMqttAddress::Parse(origin.Url(QStringLiteral("venue/press")), problem));
+    viewer.SetSubscriptions({QByteArrayLiteral("venue/press/screen")});
+    QByteArray shown;
+    QObject::connect(&viewer, &CMqttClient::Received,
+                     [&](const QByteArray&, const QByteArray& payload) { shown = payload; });
+    viewer.Start();
+    line.Port().ProcessReceived();
+    const QByteArray expected = CShareScreen::Of(line.Port()).UpdateFrom(nullptr).toUtf8();
+    WaitUntil([&] { return shown == expected; }, kSettleMs);
+    EXPECT_EQ(shown.toStdString(), expected.toStdString());
 }
 
 TEST_F(MqttLine, BrokerRestartedMidStreamAndALateMirrorEndInTheExactScreen) {
