@@ -124,8 +124,9 @@ void CJournal::Append(const Chunk& chunk) {
         Rotate(chunk.m_time);
     const std::string_view bytes(chunk.m_bytes.constData(),
                                  static_cast<std::size_t>(chunk.m_bytes.size()));
-    if (m_file.isOpen())
-        CTtyrecRecord::Encode(chunk.m_time, bytes, m_out);
+    // A record longer than readers accept would end the file for them there.
+    for (std::size_t at = 0; m_file.isOpen() && at < bytes.size(); at += kMaxRecord)
+        CTtyrecRecord::Encode(chunk.m_time, bytes.substr(at, kMaxRecord), m_out);
     m_shadow.ReceiveBytes(bytes);
     m_shadow.ProcessReceived();
 }

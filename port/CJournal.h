@@ -35,6 +35,8 @@ public:
     // Bytes handed over but not yet taken by the journal's thread beyond which further chunks
     // are left out of the journal (hours of line traffic: only a disk that hangs gets there).
     static constexpr qsizetype kMaxQueued = 32 * 1024 * 1024;
+    // The longest record written: a longer chunk goes into several records of the same time.
+    static constexpr std::size_t kMaxRecord = 1024 * 1024;
 
     struct Settings {
         QString m_folder;

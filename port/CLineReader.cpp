@@ -66,7 +66,10 @@ void CLineReader::Deliver(QByteArrayView data) {
     if (data.isEmpty())
         return;
     try {
-        m_sink(data);
+        // A reader that fell behind may hold megabytes: every part of the program takes them
+        // in pieces of a size it was made for.
+        for (qsizetype at = 0; at < data.size(); at += kMaxChunk)
+            m_sink(data.sliced(at, std::min(kMaxChunk, data.size() - at)));
     } catch (const std::exception& e) {
         // Out of memory in the receive path: keep reading, and say what was lost.
         SetError(QStringLiteral("%1 received bytes were lost: %2")

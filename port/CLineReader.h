@@ -20,6 +20,8 @@ public:
     enum class State { Closed, Open, Reconnecting, Waiting };
     using Sink = std::function<void(QByteArrayView)>;
     static constexpr int kRetryMs = 1000;
+    // The largest piece of the line handed on at once.
+    static constexpr qsizetype kMaxChunk = 64 * 1024;
 
     // The reader for the settings' device: a serial device path or a network address.
     static CLineReader* Create(const CPortSettings& settings, Sink sink);

@@ -144,6 +144,22 @@ TEST_F(Journal, RecordsAreTheLineBytesAndEachFileAloneGivesTheLiveScreenAcrossMi
     EXPECT_EQ(atMidnight.m_pending, Esc("F half"));
 }
 
+// A network line that fell behind can hand over megabytes at once; the file stays readable.
+TEST_F(Journal, AChunkLargerThanAReaderTakesIsWrittenAsSeveralRecords) {
+    StartJournal();
+    std::string huge(CTtyrecReader::kMaxLength + 12345, 'x');
+    huge[CTtyrecReader::kMaxLength] = 'y';
+    m_port.Journal()->Feed(QByteArrayView(huge.data(), qsizetype(huge.size())));
+    m_port.Journal()->WaitWritten();
+    std::string note;
+    const auto records = Records(CJournalFolder(Folder()).Files().constLast(), &note);
+    std::string journaled;
+    for (std::size_t i = 1; i < records.size(); ++i)
+        journaled += records[i].m_data;
+    EXPECT_EQ(note, "");
+    EXPECT_TRUE(journaled == huge);
+}
+
 TEST_F(Journal, TtytimeReadsTheFileAndAgreesOnItsDuration) {
     StartJournal();
     Send("first");
