@@ -119,3 +119,13 @@ QString CLineReader::Notice() const {
     const QMutexLocker lock(&m_statusMutex);
     return m_notice;
 }
+
+void CLineReader::SetLink(const QString& link) {
+    const QMutexLocker lock(&m_statusMutex);
+    m_link = link;
+}
+
+QString CLineReader::Link() const {
+    const QMutexLocker lock(&m_statusMutex);
+    return m_link;
+}

@@ -35,8 +35,11 @@ public:
     // Any thread.
     State CurrentState() const;
     QString LastError() const;
-    // What the far end did with the line settings, when it is not what was asked; not an error.
+    // What the far end did with the line settings it was asked for; not an error.
     QString Notice() const;
+    // What carries a network line and who is at the far end ("tcp 10.0.0.5:4001"); empty for
+    // a serial device.
+    QString Link() const;
 
 protected:
     explicit CLineReader(Sink sink);
@@ -55,6 +58,7 @@ protected:
     void SetStatus(State state, const QString& error);
     void SetError(const QString& error);
     void SetNotice(const QString& notice);
+    void SetLink(const QString& link);
 
 private:
     Sink m_sink;
@@ -65,4 +69,5 @@ private:
     State m_state = State::Closed;
     QString m_lastError;
     QString m_notice;
+    QString m_link;
 };

@@ -10,6 +10,7 @@ CListenReader::CListenReader(const CLineAddress& address, Sink sink)
 CLineReader::State CListenReader::OpenNow() {
     const QHostAddress address = Address().m_host.isEmpty() ? QHostAddress(QHostAddress::Any)
                                                             : QHostAddress(Address().m_host);
+    SetLink(LinkWords(nullptr));
     if (m_server.listen(address, Address().m_port))
         return State::Waiting;
     SetError(QStringLiteral("%1: %2").arg(Settings().m_device, m_server.errorString()));
@@ -25,6 +26,7 @@ void CListenReader::OnNewConnection() {
 
 void CListenReader::Dropped(const QString& reason) {
     CloseSocket();
+    SetLink(LinkWords(nullptr));
     SetStatus(State::Waiting, reason);
 }
 

@@ -183,16 +183,8 @@ void CRfc2217Session::SubNegotiation() {
     quint32 number = 0;
     for (const char byte : value.first(std::min<qsizetype>(value.size(), setting == 0 ? 4 : 1)))
         number = number << 8 | static_cast<unsigned char>(byte);
-    Answered(setting, number);
-}
-
-void CRfc2217Session::Answered(int setting, quint32 value) {
     m_waiting.reset(setting);
-    const QString prefix = QLatin1String(kSettingNames[setting]) + QLatin1Char(' ');
-    m_turnedDown.removeIf([&](const QString& s) { return s.startsWith(prefix); });
-    if (value != m_asked[setting])
-        m_turnedDown << QStringLiteral("%1%2 (asked for %3)")
-                            .arg(prefix, Words(setting, value), Words(setting, m_asked[setting]));
+    m_answers[setting] = number;
 }
 
 QString CRfc2217Session::Words(int setting, quint32 value) const {
@@ -216,15 +208,29 @@ QString CRfc2217Session::Notice() const {
     if (m_comPortRefused)
         return QStringLiteral("the device server does not take line settings (no RFC 2217 "
                               "COM-PORT option); its own settings apply");
-    QStringList parts;
-    if (!m_turnedDown.isEmpty())
-        parts << QStringLiteral("the device server uses ") +
-                     m_turnedDown.join(QStringLiteral(", "));
+    QStringList took;
+    QStringList otherwise;
     QStringList unanswered;
-    for (int setting = 0; setting < kSettings; ++setting)
-        if (m_stoppedWaiting && m_waiting[setting])
-            unanswered << QLatin1String(kSettingNames[setting]);
-    if (!unanswered.isEmpty())
-        parts << QStringLiteral("it did not answer for ") + unanswered.join(QStringLiteral(", "));
-    return parts.join(QStringLiteral("; "));
+    for (int setting = 0; setting < kSettings; ++setting) {
+        const QString name = QLatin1String(kSettingNames[setting]);
+        const std::optional<quint32> answer = m_answers[setting];
+        if (answer == m_asked[setting])
+            took << name + QLatin1Char(' ') + Words(setting, *answer);
+        else if (answer)
+            otherwise << QStringLiteral("%1 %2 (asked for %3)")
+                             .arg(name, Words(setting, *answer), Words(setting, m_asked[setting]));
+        else if (m_stoppedWaiting && m_waiting[setting])
+            unanswered << name;
+    }
+    const std::pair<QString, const QStringList&> parts[] = {
+        {QStringLiteral("took "), took},
+        {QStringLiteral("uses "), otherwise},
+        {QStringLiteral("did not answer for "), unanswered}};
+    QStringList sentence;
+    for (const auto& [verb, settings] : parts)
+        if (!settings.isEmpty())
+            sentence << (sentence.isEmpty() ? QStringLiteral("the device server ")
+                                            : QStringLiteral("it ")) +
+                            verb + settings.join(QStringLiteral(", "));
+    return sentence.join(QStringLiteral("; "));
 }

@@ -7,11 +7,13 @@
 #include <QStringList>
 #include <array>
 #include <bitset>
+#include <optional>
 
 // The client side of a Telnet connection with the COM-PORT option (RFC 2217) to a serial device
 // server: it asks the server for the line settings and takes the Telnet layer off what arrives
 // (IAC doubling, option negotiation, the server's answers), so no byte of the protocol reaches
-// the line's data. Settings the server turns down or leaves unanswered are noted, not failures.
+// the line's data. The server's answers are noted, those that turn a setting down or never come
+// too: they are not failures.
 class CRfc2217Session {
 public:
     explicit CRfc2217Session(const CPortSettings& wanted);
@@ -23,8 +25,8 @@ public:
     QByteArray Receive(QByteArrayView bytes, QByteArray& reply);
     // Settings asked for but not answered from now on count as ignored by the server.
     void StopWaiting();
-    // What the server did with the settings where it is not what was asked; empty when it took
-    // them all (or has not answered yet).
+    // What the server did with the settings, in words: those it took, those it set otherwise and
+    // those it did not answer for; empty until it answers or refuses the COM-PORT option.
     QString Notice() const;
 
 private:
@@ -35,14 +37,13 @@ private:
     void Command(unsigned char verb, unsigned char option, QByteArray& reply);
     void SubNegotiation();
     void SendSettings(QByteArray& reply);
-    void Answered(int setting, quint32 value);
     QString Words(int setting, quint32 value) const;
 
     std::array<quint32, kSettings> m_asked{};
     std::bitset<kSettings> m_waiting;
     bool m_settingsSent = false;
     bool m_stoppedWaiting = false;
-    QStringList m_turnedDown;
+    std::array<std::optional<quint32>, kSettings> m_answers;
     bool m_comPortRefused = false;
 
     Parse m_parse = Parse::Data;

@@ -1,5 +1,7 @@
 #include "CTcpReader.h"
 
+#include <QHostAddress>
+
 #ifdef Q_OS_WIN
 #include <mstcpip.h>
 #include <winsock2.h>
@@ -41,6 +43,30 @@ void KeepAlive(QTcpSocket& socket) {
     setsockopt(int(fd), IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
     setsockopt(int(fd), IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout);
 #endif
+}
+
+QString SchemeWord(CLineAddress::Kind kind) {
+    switch (kind) {
+    case CLineAddress::Kind::Rfc2217:
+        return QStringLiteral("rfc2217");
+    case CLineAddress::Kind::Listen:
+        return QStringLiteral("listen");
+    default:
+        return QStringLiteral("tcp");
+    }
+}
+
+QString HostPort(const QString& host, quint16 port) {
+    return (host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]:%2") : QStringLiteral("%1:%2"))
+        .arg(host)
+        .arg(port);
+}
+
+// An IPv4 peer of a socket that also takes IPv6 in its plain form, not ::ffff:a.b.c.d.
+QString AddressText(const QHostAddress& address) {
+    bool v4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&v4);
+    return v4 ? QHostAddress(ipv4).toString() : address.toString();
 }
 
 } // namespace
@@ -86,7 +112,20 @@ void CTcpReader::Retry() {
     Connect();
 }
 
+QString CTcpReader::LinkWords(const QTcpSocket* connected) const {
+    const QString host = m_address.m_host.isEmpty() ? QStringLiteral("*") : m_address.m_host;
+    const QString words =
+        SchemeWord(m_address.m_kind) + QLatin1Char(' ') + HostPort(host, m_address.m_port);
+    if (!connected)
+        return words;
+    const QString peer = AddressText(connected->peerAddress());
+    if (m_address.m_kind == CLineAddress::Kind::Listen)
+        return words + QStringLiteral(", device server ") + HostPort(peer, connected->peerPort());
+    return peer == m_address.m_host ? words : QStringLiteral("%1 (%2)").arg(words, peer);
+}
+
 void CTcpReader::Connect() {
+    SetLink(LinkWords(nullptr));
     auto socket = std::make_unique<QTcpSocket>(this);
     connect(socket.get(), &QTcpSocket::connected, this, &CTcpReader::OnConnected);
     Use(std::move(socket));
@@ -106,6 +145,7 @@ void CTcpReader::Use(std::unique_ptr<QTcpSocket> socket) {
 
 void CTcpReader::OnConnected() {
     KeepAlive(*m_socket);
+    SetLink(LinkWords(m_socket.get()));
     if (m_address.m_kind == CLineAddress::Kind::Rfc2217) {
         m_telnet.emplace(Settings());
         m_socket->write(m_telnet->Greeting());

@@ -36,6 +36,9 @@ protected:
     // The connection in use closed or failed; reason says why.
     virtual void Dropped(const QString& reason);
     const CLineAddress& Address() const { return m_address; }
+    // "tcp HOST:PORT" and, once connected, the far end: its address where HOST is a name, the
+    // device server's address and port where it dialled in.
+    QString LinkWords(const QTcpSocket* connected) const;
 
 private:
     void Connect();

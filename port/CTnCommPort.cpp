@@ -141,6 +141,10 @@ QString CTnCommPort::LineNotice() const {
     return m_reader ? m_reader->Notice() : QString();
 }
 
+QString CTnCommPort::LineLink() const {
+    return m_reader ? m_reader->Link() : QString();
+}
+
 void CTnCommPort::ReplaceReader() {
     // The old reader is closed (Close or a failed Open), so it delivers nothing any more.
     if (m_reader)

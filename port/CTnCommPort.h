@@ -33,8 +33,10 @@ public:
     // Why the last open failed, or the line's last error, in words.
     QString LastError() const;
     CLineReader::State DeviceState() const;
-    // What the far end did with the line settings when it differs from what was asked.
+    // What the far end did with the line settings it was asked for.
     QString LineNotice() const;
+    // The network line's transport and far end in words; empty for a serial device.
+    QString LineLink() const;
     const CPortSettings& Settings() const { return m_settings; }
     void SetSettings(const CPortSettings& settings) { m_settings = settings; }
 

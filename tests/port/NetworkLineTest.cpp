@@ -88,7 +88,7 @@ TEST_F(DeviceServer, Rfc2217SettingsReachTheSerialSide) {
     ASSERT_TRUE(port.Open()) << port.LastError().toStdString();
 
     // A pseudo-terminal always keeps 8 bits without parity (the kernel resets those flags), so
-    // the server reports them back as not taken: the notice, not a failure.
+    // only the others show on the serial side; the server answers all five as taken.
     const QStringList wanted{QStringLiteral("speed 19200 baud"), QStringLiteral(" parodd "),
                              QStringLiteral(" cstopb ")};
     const auto applied = [&] {
@@ -100,6 +100,10 @@ TEST_F(DeviceServer, Rfc2217SettingsReachTheSerialSide) {
     ASSERT_TRUE(WaitUntil([&] { return m_server.DeviceInUse(); }));
     m_pty.Write("data");
     ASSERT_TRUE(WaitUntil([&] { return port.Seen() == "data"; }));
+    const QString answers = QStringLiteral("the device server took baud rate 19200, data bits 7, "
+                                           "parity Odd, stop bits 2, flow control None");
+    EXPECT_TRUE(WaitUntil([&] { return port.LineNotice() == answers; }))
+        << port.LineNotice().toStdString();
 }
 
 struct SettingsNotTaken {
@@ -132,12 +136,14 @@ TEST_P(DeviceServerSettings, AreNotedInTheMonitorWhileDataFlows) {
         return port.Seen() == "a\xff"
                               "b";
     }));
-    ASSERT_TRUE(WaitUntil([&] { return !port.LineNotice().isEmpty(); }));
-    EXPECT_TRUE(port.LineNotice().contains(GetParam().m_notice)) << port.LineNotice().toStdString();
+    EXPECT_TRUE(WaitUntil([&] { return port.LineNotice().contains(GetParam().m_notice); }))
+        << port.LineNotice().toStdString();
     EXPECT_EQ(port.DeviceState(), State::Open);
+    const QString line = settings.m_device.replace(QStringLiteral("://"), QStringLiteral(" "));
     EXPECT_TRUE(WaitUntil([&] {
-        return port.Monitor()->StateText().contains(QStringLiteral("Line settings: ") +
-                                                    port.LineNotice());
+        const QString text = port.Monitor()->StateText();
+        return text.startsWith(QStringLiteral("Line %1: connected\n").arg(line)) &&
+               text.contains(QStringLiteral("Line settings: ") + port.LineNotice());
     })) << port.Monitor()->StateText().toStdString();
 }
 
@@ -158,6 +164,8 @@ TEST_F(DeviceServer, ServerStoppedAndRestartedWithoutSpinning) {
     ASSERT_TRUE(WaitUntil([&] { return m_server.DeviceInUse(); }));
     m_pty.Write("before|");
     ASSERT_TRUE(WaitUntil([&] { return port.Seen() == "before|"; }));
+    EXPECT_EQ(port.LineLink(),
+              m_server.Address(CSer2Net::Raw).replace(QStringLiteral("://"), QStringLiteral(" ")));
 
     m_server.Stop();
     ASSERT_TRUE(WaitUntil([&] { return port.DeviceState() == State::Reconnecting; }));
@@ -277,6 +285,9 @@ TEST(ListenLine, DeviceServerDialsInDropsAndDialsAgain) {
     CDialIn box;
     ASSERT_TRUE(box.Start(tcpPort));
     ASSERT_TRUE(WaitUntil([&] { return port.DeviceState() == State::Open; }));
+    EXPECT_TRUE(port.LineLink().startsWith(
+        QStringLiteral("listen 127.0.0.1:%1, device server 127.0.0.1:").arg(tcpPort)))
+        << port.LineLink().toStdString();
     box.Write("first|");
     ASSERT_TRUE(WaitUntil([&] { return port.Seen() == "first|"; }));
     box.Stop();
