@@ -129,6 +129,13 @@ bool CTnCommPort::HandleTerminalData(char) {
 
 void CTnCommPort::HandleReceived(QByteArrayView) {}
 
+void CTnCommPort::BetweenChunks(const std::function<void()>& action) {
+    if (m_reader)
+        QMetaObject::invokeMethod(m_reader, action, Qt::BlockingQueuedConnection);
+    else
+        action();
+}
+
 QString CTnCommPort::LastError() const {
     return m_reader ? m_reader->LastError() : QString();
 }

@@ -7,6 +7,7 @@
 #include <QMap>
 #include <QString>
 #include <QThread>
+#include <functional>
 
 class CSettingsArchive;
 
@@ -53,6 +54,9 @@ protected:
     // uses its own members closes the port in its destructor: the reader would otherwise call
     // into a part already destroyed.
     virtual void HandleReceived(QByteArrayView chunk);
+    // Runs `action` where no chunk is being delivered: on the reader's thread between two
+    // chunks while the calling thread waits for it, or at once when nothing was ever read.
+    void BetweenChunks(const std::function<void()>& action);
 
 private:
     void ReplaceReader();

@@ -4,6 +4,8 @@
 #include "CTnCommMonitor.h"
 
 #include <QDir>
+#include <algorithm>
+#include <iterator>
 
 CTnCommPortEx::CTnCommPortEx() = default;
 
@@ -67,6 +69,26 @@ QString CTnCommPortEx::JournalState() const {
 
 void CTnCommPortEx::AttachListener(std::unique_ptr<CLineListener> listener) {
     m_listeners.push_back(std::move(listener));
+}
+
+void CTnCommPortEx::AddListener(const std::function<std::unique_ptr<CLineListener>()>& make) {
+    BetweenChunks([&] {
+        if (std::unique_ptr<CLineListener> listener = make())
+            m_listeners.push_back(std::move(listener));
+    });
+}
+
+std::vector<std::unique_ptr<CLineListener>>
+CTnCommPortEx::TakeListeners(const std::function<bool(const CLineListener&)>& which) {
+    std::vector<std::unique_ptr<CLineListener>> taken;
+    BetweenChunks([&] {
+        const auto kept = std::stable_partition(
+            m_listeners.begin(), m_listeners.end(),
+            [&](const std::unique_ptr<CLineListener>& listener) { return !which(*listener); });
+        std::move(kept, m_listeners.end(), std::back_inserter(taken));
+        m_listeners.erase(kept, m_listeners.end());
+    });
+    return taken;
 }
 
 QStringList CTnCommPortEx::StateLines() const {

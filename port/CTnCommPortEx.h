@@ -37,6 +37,19 @@ public:
     // From the next Open on, every chunk that goes to the protocol handler goes to `listener`
     // too. Only while the port is closed.
     void AttachListener(std::unique_ptr<CLineListener> listener);
+    // The same at any time, from the window's thread: the listener is made between two chunks,
+    // so it finds the screen and the bytes pending for it exactly as the next chunk will.
+    void AddListener(const std::function<std::unique_ptr<CLineListener>()>& make);
+    // Takes out, between two chunks, the listeners `which` picks, for the caller to end.
+    std::vector<std::unique_ptr<CLineListener>>
+    TakeListeners(const std::function<bool(const CLineListener&)>& which);
+    // The first listener that is a T, or null.
+    template <class T> T* FindListener() const {
+        for (const std::unique_ptr<CLineListener>& listener : m_listeners)
+            if (auto* found = dynamic_cast<T*>(listener.get()))
+                return found;
+        return nullptr;
+    }
     // What the journal and each listener are doing, a line each, for the monitor.
     QStringList StateLines() const;
     // Bytes received since the port object was made.

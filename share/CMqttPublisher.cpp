@@ -25,8 +25,9 @@ CTtyrecRecord::Time Now() {
 
 } // namespace
 
-// Numbers start at the time in microseconds, so a publisher started again continues above the
-// numbers it used before and mirrors take its first keyframe as the newer one.
+// Numbers start at the time in microseconds, so a publisher started again
+// continues above the numbers it used before and mirrors take its first
+// keyframe as the newer one.
 CMqttPublisher::CMqttPublisher(const CMqttAddress& address, const CTerminalScreen& screen,
                                qsizetype maxBacklog)
     : m_address(address), m_maxBacklog(maxBacklog),
@@ -50,13 +51,31 @@ CMqttPublisher::~CMqttPublisher() {
 
 QString CMqttPublisher::AttachTo(CTerminalPort& port) {
     const QString setting = port.Option(QLatin1String(kOption)).trimmed();
+    // The old one first: its "offline" must not follow the new one's "online" on
+    // the same topic.
+    port.TakeListeners([](const CLineListener& listener) {
+        return dynamic_cast<const CMqttPublisher*>(&listener) != nullptr;
+    });
     if (setting.isEmpty() || setting == QLatin1String("off"))
         return {};
     QString problem;
     const CMqttAddress address = CMqttAddress::Parse(setting, problem);
     if (problem.isEmpty())
-        port.AttachListener(std::make_unique<CMqttPublisher>(address, port));
+        port.AddListener([&] { return std::make_unique<CMqttPublisher>(address, port); });
     return problem;
+}
+
+QString CMqttPublisher::Change(CTerminalPort& port, const QString& setting) {
+    const QString wanted = setting.trimmed().isEmpty() ? QStringLiteral("off") : setting.trimmed();
+    QString problem;
+    if (wanted != QLatin1String("off"))
+        CMqttAddress::Parse(wanted, problem);
+    if (!problem.isEmpty())
+        return problem;
+    if (wanted == port.Option(QLatin1String(kOption), QStringLiteral("off")).trimmed())
+        return {};
+    port.SetOption(QLatin1String(kOption), wanted);
+    return AttachTo(port);
 }
 
 void CMqttPublisher::Begin() {
@@ -158,8 +177,8 @@ void CMqttPublisher::EnqueueKeyframe() {
     Pump();
 }
 
-// Right away when the last screen went long enough ago, otherwise once it has: a burst of
-// chunks costs one screen at its end.
+// Right away when the last screen went long enough ago, otherwise once it has:
+// a burst of chunks costs one screen at its end.
 void CMqttPublisher::ScreenChanged() {
     if (m_screenDelay->isActive())
         return;
@@ -215,7 +234,8 @@ void CMqttPublisher::OnConnected() {
 }
 
 void CMqttPublisher::OnDisconnected() {
-    // Whatever was in flight goes again on the next connection, in the same order.
+    // Whatever was in flight goes again on the next connection, in the same
+    // order.
     for (int i = 0; i < m_handed; ++i)
         m_backlog[static_cast<std::size_t>(i)].m_id = 0;
     m_handed = 0;

@@ -42,8 +42,9 @@ public:
     // stops (its screen would no longer be the line's): only a thread that hangs gets there.
     static constexpr qsizetype kMaxIncoming = 32 * 1024 * 1024;
 
-    // Starts publishing at once; the first keyframe holds `screen` as it is now, so no chunk
-    // may be on its way to it meanwhile (create it before the port opens).
+    // Starts publishing at once; the first keyframe holds `screen` as it is now with the bytes
+    // pending for it, so no chunk may be on its way to it meanwhile and its window may not be
+    // drawing it (create it before the port opens, or as AttachTo does).
     CMqttPublisher(const CMqttAddress& address, const CTerminalScreen& screen,
                    qsizetype maxBacklog = kMaxBacklog);
     // Says "offline" and disconnects.
@@ -53,10 +54,13 @@ public:
 
     static constexpr const char* kOption = "publish";
 
-    // Attaches the publisher the port's "publish" setting asks for (nothing when the setting is
-    // absent or "off"); call it while the port is closed. Empty, or what is wrong with the
-    // setting, which then publishes nothing.
+    // Publishes as the port's "publish" setting asks ("off" when absent, or an address), in the
+    // place of what was published before; at any time, from the window's thread. Empty, or
+    // what is wrong with the setting, which then publishes nothing.
     static QString AttachTo(CTerminalPort& port);
+    // Stores `setting` as the port's and publishes as it asks; an address that cannot be used
+    // changes nothing. Empty, or what is wrong with it.
+    static QString Change(CTerminalPort& port, const QString& setting);
 
     void Feed(QByteArrayView chunk) override;
     QString StateLine() const override;

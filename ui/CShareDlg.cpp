@@ -1,8 +1,9 @@
 #include "CShareDlg.h"
 
+#include "CMqttPublisher.h"
 #include "CQrCode.h"
 #include "CShareServer.h"
-#include "CTnCommPort.h"
+#include "CTerminalPort.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -13,10 +14,11 @@
 namespace {
 
 constexpr int kQrPixels = 240;
+constexpr int kPublishTickMs = 1000;
 
 } // namespace
 
-CShareDlg::CShareDlg(CTnCommPort& port, CShareServer& server, QWidget* parent)
+CShareDlg::CShareDlg(CTerminalPort& port, CShareServer& server, QWidget* parent)
     : QDialog(parent), m_port(port), m_server(server), m_on(QStringLiteral("&Share the screen")),
       m_newCode(QStringLiteral("&New code")), m_close(QStringLiteral("Close")) {
     setWindowTitle(QStringLiteral("Tallyview - Share"));
@@ -44,6 +46,13 @@ CShareDlg::CShareDlg(CTnCommPort& port, CShareServer& server, QWidget* parent)
     m_qr.setObjectName(QStringLiteral("qr"));
     m_qr.setFixedSize(kQrPixels, kQrPixels);
     m_qr.setAlignment(Qt::AlignCenter);
+    m_publish.setObjectName(QStringLiteral("publish"));
+    const QString publish = port.Option(QLatin1String(CMqttPublisher::kOption)).trimmed();
+    m_publish.setText(publish == QLatin1String("off") ? QString() : publish);
+    m_publish.setPlaceholderText(
+        QStringLiteral("mqtt://[USER[:PASSWORD]@]HOST:PORT/TOPIC (empty: off)"));
+    m_publishState.setObjectName(QStringLiteral("publishState"));
+    m_publishState.setWordWrap(true);
     m_newCode.setObjectName(QStringLiteral("newCode"));
     m_newCode.setAutoDefault(false);
     m_close.setAutoDefault(false);
@@ -63,6 +72,10 @@ CShareDlg::CShareDlg(CTnCommPort& port, CShareServer& server, QWidget* parent)
     layout->addWidget(&m_state);
     layout->addWidget(&m_url);
     layout->addWidget(&m_qr, 0, Qt::AlignHCenter);
+    auto* publishing = new QFormLayout;
+    publishing->addRow(QStringLiteral("P&ublish to:"), &m_publish);
+    layout->addLayout(publishing);
+    layout->addWidget(&m_publishState);
     layout->addLayout(buttons);
 
     connect(&m_on, &QCheckBox::toggled, this, &CShareDlg::Apply);
@@ -72,8 +85,13 @@ CShareDlg::CShareDlg(CTnCommPort& port, CShareServer& server, QWidget* parent)
     connect(&m_key, &QLineEdit::editingFinished, this, &CShareDlg::Apply);
     connect(&m_newCode, &QPushButton::clicked, this, &CShareDlg::OnNewCode);
     connect(&m_close, &QPushButton::clicked, this, &QDialog::close);
+    connect(&m_publish, &QLineEdit::editingFinished, this, &CShareDlg::ApplyPublish);
     connect(&server, &CShareServer::ViewersChanged, this, &CShareDlg::ShowState);
+    // The publisher's state changes on its own thread: looked at while the window is open.
+    connect(&m_publishTick, &QTimer::timeout, this, &CShareDlg::ShowPublishing);
+    m_publishTick.start(kPublishTickMs);
     ShowState();
+    ShowPublishing();
 }
 
 CShareConfig CShareDlg::Edited() const {
@@ -127,4 +145,18 @@ void CShareDlg::ShowState() {
                        ? QPixmap()
                        : QPixmap::fromImage(qr.scaled(kQrPixels, kQrPixels, Qt::KeepAspectRatio,
                                                       Qt::FastTransformation)));
+}
+
+void CShareDlg::ApplyPublish() {
+    m_publishProblem = CMqttPublisher::Change(m_port, m_publish.text());
+    ShowPublishing();
+}
+
+void CShareDlg::ShowPublishing() {
+    const CMqttPublisher* publisher = m_port.FindListener<CMqttPublisher>();
+    QString state = publisher ? publisher->StateLine() : QStringLiteral("Not publishing.");
+    if (!m_publishProblem.isEmpty())
+        state =
+            QStringLiteral("Cannot publish to that address: %1. %2").arg(m_publishProblem, state);
+    m_publishState.setText(state);
 }

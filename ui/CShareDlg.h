@@ -9,18 +9,20 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTimer>
 
 class CShareServer;
-class CTnCommPort;
+class CTerminalPort;
 
 // "Share": switches the read-only web view of the screen on and off, chooses where it is
-// served and shows the address to give people, as text and as a QR code. Every change takes
-// effect at once and goes into the port's settings, stored with them at close. Modeless, so the
-// operator can keep it open beside the main window.
+// served and shows the address to give people, as text and as a QR code; and where the line is
+// published, with how that goes. Every change takes effect at once and goes into the port's
+// settings, stored with them at close. Modeless, so the operator can keep it open beside the
+// main window.
 class CShareDlg : public QDialog {
     Q_OBJECT
 public:
-    CShareDlg(CTnCommPort& port, CShareServer& server, QWidget* parent);
+    CShareDlg(CTerminalPort& port, CShareServer& server, QWidget* parent);
 
     // The address with the code, as shown; empty while not sharing.
     QString Url() const { return m_url.text(); }
@@ -30,8 +32,10 @@ private:
     void OnNewCode();
     void ShowState();
     CShareConfig Edited() const;
+    void ApplyPublish();
+    void ShowPublishing();
 
-    CTnCommPort& m_port;
+    CTerminalPort& m_port;
     CShareServer& m_server;
     QString m_code;
     CShareConfig m_applied;
@@ -43,6 +47,10 @@ private:
     QLabel m_state;
     QLabel m_url;
     QLabel m_qr;
+    QLineEdit m_publish;
+    QLabel m_publishState;
+    QString m_publishProblem; // why the address last entered was refused
+    QTimer m_publishTick;
     QPushButton m_newCode;
     QPushButton m_close;
 };
