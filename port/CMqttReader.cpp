@@ -17,6 +17,7 @@ CLineReader::State CMqttReader::OpenNow() {
         SetError(problem);
         return State::Closed;
     }
+    SetLink(m_address.Shown());
     m_at.reset();
     m_gap = false;
     m_client = std::make_unique<CMqttClient>(m_address);

@@ -87,7 +87,7 @@ void CTnCommMonitor::Flush() {
 }
 
 void CTnCommMonitor::UpdateStatus() {
-    QString state = LineWords();
+    QString state = m_port.LineWords();
     const QString error = m_port.LastError();
     if (!error.isEmpty())
         state += QStringLiteral("\nLast error: ") + error;
@@ -107,18 +107,6 @@ void CTnCommMonitor::UpdateStatus() {
     else if (!m_capturePath.isEmpty())
         StopRecording(); // a write failure ended the recording
     m_count.setText(count);
-}
-
-QString CTnCommMonitor::LineWords() const {
-    const CLineReader::State lineState = m_port.DeviceState();
-    if (const QString link = m_port.LineLink(); !link.isEmpty())
-        return QStringLiteral("Line %1: %2")
-            .arg(link, lineState == CLineReader::State::Open ? QStringLiteral("connected")
-                                                             : CLineReader::StateWords(lineState));
-    const CPortSettings& settings = m_port.Settings();
-    return QStringLiteral("Port %1, %2: %3")
-        .arg(settings.m_device.isEmpty() ? QStringLiteral("(none)") : settings.m_device,
-             settings.Summary(), CLineReader::StateWords(lineState));
 }
 
 void CTnCommMonitor::SetStatusHook(std::function<QString()> hook) {

@@ -47,9 +47,6 @@ protected:
 private:
     void Flush();
     void UpdateStatus();
-    // The line's first status line: the serial device and its settings, or the network
-    // transport and far end.
-    QString LineWords() const;
     void OnRecord();
     void ShowProblem(const QString& text);
 

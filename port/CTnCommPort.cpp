@@ -164,3 +164,15 @@ void CTnCommPort::ReplaceReader() {
         m_thread.start();
     }
 }
+
+QString CTnCommPort::LineWords() const {
+    const CLineReader::State lineState = DeviceState();
+    if (const QString link = LineLink(); !link.isEmpty())
+        return QStringLiteral("Line %1: %2")
+            .arg(link, lineState == CLineReader::State::Open ? QStringLiteral("connected")
+                                                             : CLineReader::StateWords(lineState));
+    const CPortSettings& settings = Settings();
+    return QStringLiteral("Port %1, %2: %3")
+        .arg(settings.m_device.isEmpty() ? QStringLiteral("(none)") : settings.m_device,
+             settings.Summary(), CLineReader::StateWords(lineState));
+}

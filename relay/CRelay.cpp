@@ -94,9 +94,7 @@ void CRelay::Tick() {
 }
 
 QStringList CRelay::StateLines() const {
-    QStringList lines{
-        QStringLiteral("Line %1: %2")
-            .arg(m_port->Settings().m_device, CLineReader::StateWords(m_port->DeviceState()))};
+    QStringList lines{m_port->LineWords()};
     if (const QString error = m_port->LastError(); !error.isEmpty())
         lines << QStringLiteral("Last error: ") + error;
     if (const QString notice = m_port->LineNotice(); !notice.isEmpty())
