@@ -93,6 +93,7 @@ void CMqttPublisher::Begin() {
     m_keyframeRenew->setInterval(kKeyframeRenewMs);
     QObject::connect(m_keyframeRenew, &QTimer::timeout, m_context, [this] { EnqueueKeyframe(); });
     m_keyframeRenew->start();
+    m_clock.start();
     m_screenDelay = new QTimer(m_context);
     m_screenDelay->setSingleShot(true);
     QObject::connect(m_screenDelay, &QTimer::timeout, m_context, [this] { EnqueueScreen(false); });
@@ -177,23 +178,33 @@ void CMqttPublisher::EnqueueKeyframe() {
     Pump();
 }
 
-// Right away when the last screen went long enough ago, otherwise once it has:
-// a burst of chunks costs one screen at its end.
+// Right away when the rate allows, otherwise once it does: changes meanwhile go together.
 void CMqttPublisher::ScreenChanged() {
     if (m_screenDelay->isActive())
         return;
-    const qint64 wait = kScreenIntervalMs - m_screenSince.elapsed();
-    if (wait > 0 && m_screenSince.isValid())
+    const qint64 wait = NextScreenAt() - m_clock.elapsed();
+    if (wait > 0)
         m_screenDelay->start(static_cast<int>(wait));
     else
         EnqueueScreen(false);
+}
+
+qint64 CMqttPublisher::NextScreenAt() const {
+    if (m_screenTimes.empty())
+        return 0;
+    const qint64 apart = m_screenTimes.back() + kScreenGapMs;
+    if (static_cast<int>(m_screenTimes.size()) < kScreensPerSecond)
+        return apart;
+    return std::max(apart, m_screenTimes.front() + 1000);
 }
 
 void CMqttPublisher::EnqueueScreen(bool always) {
     CShareScreen screen = CShareScreen::Of(m_shadow);
     if (!always && screen == m_screen)
         return;
-    m_screenSince.start();
+    m_screenTimes.push_back(m_clock.elapsed());
+    if (static_cast<int>(m_screenTimes.size()) > kScreensPerSecond)
+        m_screenTimes.pop_front();
     Replace(Kind::Screen, screen.UpdateFrom(nullptr).toUtf8());
     m_screen = std::move(screen);
     Pump();

@@ -22,7 +22,7 @@ class QTimer;
 //                   renewed within kKeyframeDelayMs of a change and at least every
 //                   kKeyframeRenewMs, and at every connect
 //   TOPIC/screen    retained: the whole screen as the web view's own message, when it has
-//                   changed, at most one every kScreenIntervalMs
+//                   changed, at most kScreensPerSecond in any second, kScreenGapMs apart
 //   TOPIC/state     retained: "online", and "offline" as the broker's last will
 // The reader's thread only hands chunks over; a thread of the publisher's own keeps a screen
 // fed with the same bytes (so a keyframe is exact at its number) and talks to the broker. What
@@ -34,7 +34,10 @@ class CMqttPublisher : public CLineListener {
 public:
     static constexpr int kKeyframeDelayMs = 1000;
     static constexpr int kKeyframeRenewMs = 30000;
-    static constexpr int kScreenIntervalMs = 100;
+    static constexpr int kScreensPerSecond = 10;
+    // Under a tenth of a second, so changes at exactly ten a second (a clock showing tenths)
+    // go at once rather than wait for a timer's jitter; a flood still goes out evenly.
+    static constexpr int kScreenGapMs = 90;
     static constexpr qsizetype kMaxBacklog = 8 * 1024 * 1024;
     // Publications handed to the broker and not yet acknowledged.
     static constexpr int kWindow = 64;
@@ -86,6 +89,7 @@ private:
     void Replace(Kind kind, QByteArray payload);
     void EnqueueKeyframe();
     void ScreenChanged();
+    qint64 NextScreenAt() const;
     void EnqueueScreen(bool always);
     void Overflow();
     void Pump();
@@ -115,9 +119,10 @@ private:
     QTimer* m_keyframeDelay = nullptr;
     QTimer* m_keyframeRenew = nullptr;
     QTimer* m_screenDelay = nullptr;
-    QElapsedTimer m_screenSince;    // since the last screen was enqueued
-    CShareScreen m_screen;          // the last one enqueued
-    std::deque<Outgoing> m_backlog; // oldest first; the first m_handed are with the broker
+    QElapsedTimer m_clock;
+    std::deque<qint64> m_screenTimes; // when the screens of the last second were enqueued
+    CShareScreen m_screen;            // the last one enqueued
+    std::deque<Outgoing> m_backlog;   // oldest first; the first m_handed are with the broker
     int m_handed = 0;
     qsizetype m_backlogBytes = 0;
     quint64 m_dropped = 0;
