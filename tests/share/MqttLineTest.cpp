@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <random>
 
 namespace {
@@ -77,6 +78,30 @@ private:
     std::string m_sent;
 };
 
+// A subscriber of TOPIC/screen, as a web page elsewhere would be.
+class CScreenViewer {
+public:
+    explicit CScreenViewer(const QString& url)
+        : m_address(CMqttAddress::Parse(url, m_problem)), m_client(m_address) {
+        m_client.SetSubscriptions({m_address.Topic("screen")});
+        QObject::connect(&m_client, &CMqttClient::Received,
+                         [this](const QByteArray&, const QByteArray& payload) {
+                             m_shown = payload;
+                             ++m_count;
+                         });
+        m_client.Start();
+    }
+    const QByteArray& Shown() const { return m_shown; }
+    int Count() const { return m_count; }
+
+private:
+    QString m_problem;
+    CMqttAddress m_address;
+    CMqttClient m_client;
+    QByteArray m_shown;
+    int m_count = 0;
+};
+
 std::string Screen(CTerminalPort& port) {
     port.ProcessReceived();
     return CScreenCommands::Of(port);
@@ -116,24 +141,32 @@ TEST_F(MqttLine, MirrorOnABridgedBrokerShowsThePublishersScreen) {
         << mirror.LastError().toStdString();
     ASSERT_TRUE(InSync(mirror)) << mirror.LastError().toStdString();
 
-    line.Send(m_rng, Stream());
+    // The line changes the screen twenty times a second for two seconds.
+    const QString url = origin.Url(QStringLiteral("venue/press"));
+    const CScreenViewer early(url);
+    WaitUntil([&] { return early.Count() > 0; });
+    QElapsedTimer paced;
+    paced.start();
+    const std::string stream = Stream();
+    for (std::size_t i = 0; i < 40; ++i) {
+        line.Send(m_rng, stream.substr(i * stream.size() / 40, stream.size() / 40 + 1));
+        WaitUntil([] { return false; }, 50);
+    }
     ExpectSameScreen(mirror, line.Port());
     // Every record came through in order: the mirror's line is the publisher's, byte for byte,
     // after the keyframe it started from.
     EXPECT_TRUE(mirror.Seen().ends_with(line.Port().Seen()));
 
-    // A viewer that subscribes now has the whole screen, as the web view would send it.
-    QString problem;
-    CMqttClient viewer(CMqttAddress::Parse(origin.Url(QStringLiteral("venue/press")), problem));
-    viewer.SetSubscriptions({QByteArrayLiteral("venue/press/screen")});
-    QByteArray shown;
-    QObject::connect(&viewer, &CMqttClient::Received,
-                     [&](const QByteArray&, const QByteArray& payload) { shown = payload; });
-    viewer.Start();
+    // Viewers have the whole screen as the web view would send it, one that subscribes now
+    // too, and never more than ten screens a second.
+    const CScreenViewer late(url);
     line.Port().ProcessReceived();
     const QByteArray expected = CShareScreen::Of(line.Port()).UpdateFrom(nullptr).toUtf8();
-    WaitUntil([&] { return shown == expected; }, kSettleMs);
-    EXPECT_EQ(shown.toStdString(), expected.toStdString());
+    for (const CScreenViewer* viewer : {&early, &late}) {
+        WaitUntil([&] { return viewer->Shown() == expected; }, kSettleMs);
+        EXPECT_EQ(viewer->Shown().toStdString(), expected.toStdString());
+    }
+    EXPECT_LE(early.Count(), 1 + 10 * (paced.elapsed() / 1000 + 1));
 }
 
 TEST_F(MqttLine, BrokerRestartedMidStreamAndALateMirrorEndInTheExactScreen) {
