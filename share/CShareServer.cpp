@@ -81,6 +81,9 @@ std::unique_ptr<QTcpServer> SecureListener(const CShareConfig& config, QString& 
     }
     auto server = std::make_unique<QSslServer>();
     server->setSslConfiguration(tls);
+    // Connections still in their handshake count as pending, and at Qt's default of 30 it stops
+    // accepting: that many idle connections would shut every viewer out until they time out.
+    server->setMaxPendingConnections(CShareServer::kMaxRequests);
     return server;
 }
 
