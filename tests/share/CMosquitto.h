@@ -17,6 +17,7 @@ public:
     bool Start();
     void Stop();
     quint16 Port() const { return m_port; }
+    qint64 ProcessId() const { return m_process.processId(); }
     QString Url(const QString& topic) const;
 
 private:
