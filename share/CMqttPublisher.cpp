@@ -96,6 +96,7 @@ void CMqttPublisher::Begin() {
     m_clock.start();
     m_screenDelay = new QTimer(m_context);
     m_screenDelay->setSingleShot(true);
+    m_screenDelay->setTimerType(Qt::PreciseTimer); // a coarse one may fire early
     QObject::connect(m_screenDelay, &QTimer::timeout, m_context, [this] { EnqueueScreen(false); });
     EnqueueKeyframe();
     m_client->Start();
