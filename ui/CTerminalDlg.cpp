@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QShortcut>
+#include <QTimer>
 #include <QTimerEvent>
 #include <array>
 
@@ -137,18 +138,28 @@ CTerminalDlg::CTerminalDlg(QWidget* parent) : QDialog(parent, kWindowFlags) {
 void CTerminalDlg::StartSharing() {
     m_share = std::make_unique<CShareServer>(m_port, [this] { return m_port.IsOpen(); });
     const CShareConfig config = CShareConfig::Load(m_port);
-    if (config.m_on)
-        m_share->Start(config); // a failure shows in the sharing window
+    // Asked for and impossible (the port taken, a certificate that cannot serve): the Share
+    // window opens beside this one, without taking its keys, and says why.
+    if (config.m_on && !m_share->Start(config))
+        QTimer::singleShot(0, this, [this] {
+            ShareWindow().setAttribute(Qt::WA_ShowWithoutActivating);
+            ShareWindow().show();
+        });
 }
 
-CShareDlg& CTerminalDlg::ShareDialog() {
+CShareDlg& CTerminalDlg::ShareWindow() {
     // A child window of this one, so that it stays usable while this window runs modally.
     if (!m_shareDlg)
         m_shareDlg = new CShareDlg(m_port, *m_share, this);
-    m_shareDlg->show();
-    m_shareDlg->raise();
-    m_shareDlg->activateWindow();
     return *m_shareDlg;
+}
+
+CShareDlg& CTerminalDlg::ShareDialog() {
+    CShareDlg& dialog = ShareWindow();
+    dialog.show();
+    dialog.raise();
+    dialog.activateWindow();
+    return dialog;
 }
 
 QString CTerminalDlg::ViewersLine() const {

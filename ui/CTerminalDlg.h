@@ -82,6 +82,7 @@ private:
     void OnConfigPort();
     void OnMonitor();
     void StartSharing();
+    CShareDlg& ShareWindow();
     QString ViewersLine() const;
     void OnHistory();
     void OnClose();

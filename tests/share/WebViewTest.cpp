@@ -175,4 +175,18 @@ TEST_F(ShareWindowTest, PublishAddressIsCheckedStoredAndPublishedAtOnce) {
     EXPECT_FALSE(state->text().contains(QLatin1String("secret")));
 }
 
+// Sharing asked for in the settings but impossible: the Share window opens by itself, says why
+// and nothing is served.
+TEST_F(ShareWindowTest, SharingThatCannotStartOpensTheShareWindowWithTheReason) {
+    WriteSettings({{"share", "on"},
+                   {"share_certificate", m_dir.File("none.pem")},
+                   {"share_key", m_dir.File("none.key")}});
+    CTerminalDlg& dialog = Dialog();
+    CShareDlg* share = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return (share = dialog.findChild<CShareDlg*>()) && share->isVisible(); }, 5000));
+    EXPECT_FALSE(dialog.Share().IsServing());
+    EXPECT_TRUE(share->findChild<QLabel*>(QStringLiteral("state"))->text().contains("none.pem"));
+}
+
 } // namespace

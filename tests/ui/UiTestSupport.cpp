@@ -7,11 +7,13 @@
 #include <QListWidget>
 #include <QTest>
 
-void DialogTest::WriteSettings() const {
+void DialogTest::WriteSettings(const QList<QPair<QString, QString>>& options) const {
     CPortSettings settings;
     settings.m_device = QString::fromStdString(m_pty.SlavePath());
     CTnCommPort port;
     port.SetSettings(settings);
+    for (const auto& [key, value] : options)
+        port.SetOption(key, value);
     QFile file(SettingsPath());
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     CSettingsArchive archive(file, CSettingsArchive::Mode::Store);

@@ -5,6 +5,8 @@
 #include "PtyPair.h"
 
 #include <QByteArray>
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <gtest/gtest.h>
@@ -15,8 +17,9 @@
 // current directory when it is built), with a pseudo-terminal as the statistics computer.
 class DialogTest : public ::testing::Test {
 protected:
-    // Writes a settings file for the pseudo-terminal, so the window opens the port at start.
-    void WriteSettings() const;
+    // Writes a settings file for the pseudo-terminal, so the window opens the port at start,
+    // with these optional keys.
+    void WriteSettings(const QList<QPair<QString, QString>>& options = {}) const;
     QString SettingsPath() const { return m_dir.File(QStringLiteral("Tallyview.cfg")); }
     QByteArray SettingsText() const;
     void OverwriteSettings(const QByteArray& text) const;
