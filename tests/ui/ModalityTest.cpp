@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
@@ -58,7 +59,10 @@ TEST_F(ModalityTest, TheMonitorTakesClicksKeysTheWheelAndTheCloseRequest) {
     Answer<QFileDialog>([&](QFileDialog& dialog) {
         if (fileDialogs++ > 0)
             return dialog.reject();
-        dialog.selectFile(capture);
+        // Typed into the name field, as a user does: selectFile leaves a proposed name in place.
+        auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        name->setText(capture);
         static_cast<QDialog&>(dialog).accept(); // as its Save button does
     });
     const std::string traffic(400 * CTnCommMonitor::kBytesPerLine, 'x');
