@@ -1,11 +1,11 @@
 // What the journal costs the program at 115200 baud: the reader's hand-over per chunk, and the
 // CPU of the whole process (reader and journal thread) per second of line traffic.
+#include "CBenchMeasure.h"
 #include "CJournal.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
 
 namespace {
 
@@ -36,15 +36,6 @@ private:
     std::string m_game;
     std::size_t m_at = 0;
 };
-
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval& t) {
-        return double(t.tv_sec) + double(t.tv_usec) / 1e6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 CJournal::Settings InFolder(const QTemporaryDir& dir) {
     CJournal::Settings settings;
@@ -78,7 +69,7 @@ void BM_JournalLineSecond(benchmark::State& state) {
     CTerminalScreen screen;
     CJournal journal(InFolder(dir), screen);
     CLine line;
-    const double cpuBefore = ProcessCpuSeconds();
+    const double cpuBefore = CBenchMeasure::CpuSeconds();
     for (auto _ : state) {
         for (int write = 0; write < kWritesPerSecond; ++write) {
             for (std::size_t b = 0; b < kLineBytesPerSecond / kWritesPerSecond; b += kChunk)
@@ -87,7 +78,7 @@ void BM_JournalLineSecond(benchmark::State& state) {
         }
     }
     state.counters["core_percent"] =
-        (ProcessCpuSeconds() - cpuBefore) / static_cast<double>(state.iterations()) * 100.0;
+        (CBenchMeasure::CpuSeconds() - cpuBefore) / static_cast<double>(state.iterations()) * 100.0;
 }
 BENCHMARK(BM_JournalLineSecond)->MeasureProcessCPUTime()->Unit(benchmark::kMicrosecond);
 

@@ -4,6 +4,7 @@
 // max; and p50 for the first subscriber to have each update, the broker's fan-out aside) and
 // the publisher's CPU: its own thread's time per second of updates, the whole process's (which
 // includes the subscribers, all on one thread) and the broker's.
+#include "CBenchMeasure.h"
 #include "CMosquitto.h"
 #include "CMqttAddress.h"
 #include "CMqttPublisher.h"
@@ -19,14 +20,12 @@
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <deque>
 #include <map>
 #include <mosquitto.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -35,50 +34,15 @@ constexpr int kSubscribers = 1000;
 constexpr int kUpdatesPerSecond = 10;
 constexpr int kSeconds = 10;
 
-qint64 NowNs() {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<qint64>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-}
-
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// User and system CPU seconds from a /proc/.../stat file.
-double CpuSecondsIn(const QString& statPath) {
-    QFile stat(statPath);
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray text = stat.readAll();
-    // After the name in parentheses: the state, ..., user time (11th) and system time.
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    return static_cast<double>(fields[11].toLongLong() + fields[12].toLongLong()) /
-           static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
 // CPU seconds of this process's thread called `name`, 0 when there is none.
 double ThreadCpuSeconds(const QByteArray& name) {
     const QDir tasks(QStringLiteral("/proc/self/task"));
     for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
         if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == name)
-            return CpuSecondsIn(tasks.filePath(task + QStringLiteral("/stat")));
+            return CBenchMeasure::StatCpuSeconds(tasks.filePath(task + QStringLiteral("/stat")));
     }
     return 0;
-}
-
-// Sleeps between events, so waiting costs this process nothing while it is measured.
-void Wait(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    QTimer wake;
-    wake.start(10);
-    while (!done() && timer.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
 
 // Many subscribers of one topic, every session's socket in one epoll on a thread of their own.
@@ -129,20 +93,20 @@ private:
         }
         std::vector<epoll_event> ready(256);
         qint64 lastWrite = 0;
-        qint64 lastMisc = NowNs();
+        qint64 lastMisc = CBenchMeasure::NowNs();
         while (!m_stop) {
             const int n = epoll_wait(poller, ready.data(), static_cast<int>(ready.size()), 20);
             for (int i = 0; i < n; ++i)
                 mosquitto_loop_read(static_cast<Session*>(ready[i].data.ptr)->m_mosq, 1);
             // What the library could not write at once (subscriptions, pings) goes now and then.
-            if (NowNs() - lastWrite > 50'000'000) {
-                lastWrite = NowNs();
+            if (CBenchMeasure::NowNs() - lastWrite > 50'000'000) {
+                lastWrite = CBenchMeasure::NowNs();
                 for (const Session& session : m_sessions)
                     if (mosquitto_want_write(session.m_mosq))
                         mosquitto_loop_write(session.m_mosq, 1);
             }
-            if (NowNs() - lastMisc > 1'000'000'000) {
-                lastMisc = NowNs();
+            if (CBenchMeasure::NowNs() - lastMisc > 1'000'000'000) {
+                lastMisc = CBenchMeasure::NowNs();
                 for (const Session& session : m_sessions)
                     mosquitto_loop_misc(session.m_mosq);
             }
@@ -163,7 +127,7 @@ private:
         ++static_cast<Session*>(data)->m_owner->m_subscribed;
     }
     static void OnMessage(mosquitto*, void* data, const mosquitto_message* message) {
-        const qint64 now = NowNs();
+        const qint64 now = CBenchMeasure::NowNs();
         const auto* session = static_cast<Session*>(data);
         const QByteArray payload = QByteArray::fromRawData(
             static_cast<const char*>(message->payload), message->payloadlen);
@@ -241,8 +205,9 @@ void BM_ThousandScreenSubscribers(benchmark::State& state) {
         CTerminalScreen screen;
         CMqttPublisher publisher(address, screen);
         CSubscribers subscribers(broker.Port(), address.Topic("screen"), kSubscribers);
-        Wait([&] { return subscribers.Subscribed() == kSubscribers; }, 60000);
-        Wait([&] { return publisher.StateLine().contains(QLatin1String("connected")); }, 10000);
+        CBenchMeasure::Wait(60000, [&] { return subscribers.Subscribed() == kSubscribers; });
+        CBenchMeasure::Wait(
+            10000, [&] { return publisher.StateLine().contains(QLatin1String("connected")); });
         const int subscribed = subscribers.Subscribed();
 
         std::map<int, qint64> handed; // sequence -> when its bytes went to the publisher
@@ -251,23 +216,24 @@ void BM_ThousandScreenSubscribers(benchmark::State& state) {
         QObject::connect(&feed, &QTimer::timeout, [&] {
             const int sequence = static_cast<int>(handed.size()) + 1;
             const std::string bytes = Update(sequence);
-            handed[sequence] = NowNs();
+            handed[sequence] = CBenchMeasure::NowNs();
             publisher.Feed(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
         });
         const double threadBefore = ThreadCpuSeconds("publisher");
-        const double processBefore = ProcessCpuSeconds();
+        const double processBefore = CBenchMeasure::CpuSeconds();
         const QString brokerStat = QStringLiteral("/proc/%1/stat").arg(broker.ProcessId());
-        const double brokerBefore = CpuSecondsIn(brokerStat);
+        const double brokerBefore = CBenchMeasure::StatCpuSeconds(brokerStat);
         QElapsedTimer wall;
         wall.start();
         feed.start(1000 / kUpdatesPerSecond);
-        Wait([] { return false; }, kSeconds * 1000);
+        CBenchMeasure::Wait(kSeconds * 1000);
         feed.stop();
         const double seconds = static_cast<double>(wall.elapsed()) / 1000.0;
         const double threadCpu = (ThreadCpuSeconds("publisher") - threadBefore) / seconds;
-        const double processCpu = (ProcessCpuSeconds() - processBefore) / seconds;
-        const double brokerCpu = (CpuSecondsIn(brokerStat) - brokerBefore) / seconds;
-        Wait([] { return false; }, 2000); // the last screens on their way
+        const double processCpu = (CBenchMeasure::CpuSeconds() - processBefore) / seconds;
+        const double brokerCpu =
+            (CBenchMeasure::StatCpuSeconds(brokerStat) - brokerBefore) / seconds;
+        CBenchMeasure::Wait(2000); // the last screens on their way
         subscribers.Stop();
 
         const Latencies latencies = LatenciesMs(subscribers.Arrivals(), handed);

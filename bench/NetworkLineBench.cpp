@@ -1,6 +1,7 @@
 // Network lines: how fast a tcp:// and an rfc2217:// line bring a loopback server's stream into
 // the port's receive buffer, and what the reader costs per megabyte; as root, how long a
 // connection whose cable was pulled takes to be noticed.
+#include "CBenchMeasure.h"
 #include "CNetworkCable.h"
 #include "CTnCommPort.h"
 
@@ -22,15 +23,6 @@ using namespace std::chrono_literals;
 
 constexpr qsizetype kBlock = 64 * 1024;
 constexpr quint64 kBytesPerIteration = 16 * 1024 * 1024;
-
-double CpuSeconds(int who) {
-    rusage usage{};
-    getrusage(who, &usage);
-    const auto seconds = [](const timeval& t) {
-        return double(t.tv_sec) + double(t.tv_usec) / 1e6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 // A port whose receive buffer takes every chunk and is emptied now and then.
 class CCountingPort : public CTnCommPort {
@@ -88,7 +80,7 @@ private:
             return;
         m_client = ::accept(m_listen, nullptr, nullptr);
         while (!m_stop && ::send(m_client, m_block.data(), m_block.size(), MSG_NOSIGNAL) > 0)
-            m_cpu = CpuSeconds(RUSAGE_THREAD);
+            m_cpu = CBenchMeasure::CpuSeconds(RUSAGE_THREAD);
         ::close(m_client);
     }
 
@@ -120,7 +112,7 @@ void BM_NetworkLineThroughput(benchmark::State& state, const char* scheme) {
         state.SkipWithError(qPrintable(port.LastError()));
         return;
     }
-    const double processBefore = CpuSeconds(RUSAGE_SELF);
+    const double processBefore = CBenchMeasure::CpuSeconds(RUSAGE_SELF);
     const double serverBefore = server.CpuUsed();
     quint64 target = port.Received();
     for (auto _ : state) {
@@ -129,7 +121,7 @@ void BM_NetworkLineThroughput(benchmark::State& state, const char* scheme) {
             std::this_thread::sleep_for(1ms);
     }
     const double reader =
-        CpuSeconds(RUSAGE_SELF) - processBefore - (server.CpuUsed() - serverBefore);
+        CBenchMeasure::CpuSeconds(RUSAGE_SELF) - processBefore - (server.CpuUsed() - serverBefore);
     const double megabytes = double(state.iterations()) * kBytesPerIteration / (1024 * 1024);
     state.SetBytesProcessed(std::int64_t(state.iterations() * kBytesPerIteration));
     state.counters["cpu_ms_per_MB"] = reader * 1000 / megabytes;

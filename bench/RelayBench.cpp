@@ -2,22 +2,22 @@
 // that sends the sample game over and over as fast as loopback takes it, journals it and (in
 // the second case) publishes it to a real mosquitto broker. Reports the line's rate until the
 // journal holds every byte, and the relay's CPU per megabyte.
+#include "CBenchMeasure.h"
+#include "CMosquitto.h"
 #include "CTtyrecReader.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <benchmark/benchmark.h>
 #include <fstream>
-#include <unistd.h>
+#include <optional>
 
 namespace {
 
@@ -62,52 +62,20 @@ private:
     qint64 m_bytes = 0;
 };
 
-double CpuSeconds(qint64 pid) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray text = stat.readAll();
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    return double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) /
-           double(sysconf(_SC_CLK_TCK));
-}
-
-bool Wait(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < timeoutMs) {
-        QEventLoop pause;
-        QTimer::singleShot(20, &pause, &QEventLoop::quit);
-        pause.exec();
-    }
-    return done();
-}
-
 void BM_RelayFastLine(benchmark::State& state) {
     const bool publish = state.range(0) != 0;
     const QByteArray line = Line();
     for (auto _ : state) {
         QTemporaryDir dir;
-        QProcess broker;
         QStringList options{QStringLiteral("--journal"), dir.path()};
+        std::optional<CMosquitto> broker;
         if (publish) {
-            QTcpServer probe;
-            probe.listen(QHostAddress::LocalHost);
-            const quint16 port = probe.serverPort();
-            probe.close();
-            broker.start(QStringLiteral("mosquitto"),
-                         {QStringLiteral("-p"), QString::number(port)});
-            broker.waitForStarted();
-            QTcpSocket up;
-            Wait(
-                [&] {
-                    up.abort();
-                    up.connectToHost(QHostAddress::LocalHost, port);
-                    return up.waitForConnected(100);
-                },
-                10000);
-            options << QStringLiteral("--publish")
-                    << QStringLiteral("mqtt://127.0.0.1:%1/bench").arg(port);
+            broker.emplace();
+            if (!broker->Start()) {
+                state.SkipWithError("mosquitto did not start");
+                return;
+            }
+            options << QStringLiteral("--publish") << broker->Url(QStringLiteral("bench"));
         }
         QTcpServer server;
         server.listen(QHostAddress::LocalHost);
@@ -115,19 +83,21 @@ void BM_RelayFastLine(benchmark::State& state) {
                 << QStringLiteral("tcp://127.0.0.1:%1").arg(server.serverPort());
         QProcess relay;
         relay.start(QStringLiteral(TALLYVIEW_RELAY), options);
-        if (!Wait([&] { return server.hasPendingConnections(); }, 20000)) {
+        if (!CBenchMeasure::Wait(20000, [&] { return server.hasPendingConnections(); })) {
             state.SkipWithError("the relay did not connect");
             return;
         }
         QTcpSocket* socket = server.nextPendingConnection();
         CJournalProgress journal(dir.path());
-        const double cpuBefore = CpuSeconds(relay.processId());
+        const QString relayStat = QStringLiteral("/proc/%1/stat").arg(relay.processId());
+        const double cpuBefore = CBenchMeasure::StatCpuSeconds(relayStat);
         QElapsedTimer timer;
         timer.start();
         socket->write(line);
-        const bool complete = Wait([&] { return journal.Bytes() >= kBytes; }, 600000);
+        const bool complete =
+            CBenchMeasure::Wait(600000, [&] { return journal.Bytes() >= kBytes; });
         const double seconds = double(timer.nsecsElapsed()) / 1e9;
-        const double cpu = CpuSeconds(relay.processId()) - cpuBefore;
+        const double cpu = CBenchMeasure::StatCpuSeconds(relayStat) - cpuBefore;
         state.SetIterationTime(seconds);
         relay.terminate();
         relay.waitForFinished(20000);
@@ -146,8 +116,6 @@ void BM_RelayFastLine(benchmark::State& state) {
         while (matches.hasNext())
             last = matches.next().captured(1);
         state.counters["records_dropped"] = last.toDouble();
-        broker.terminate();
-        broker.waitForFinished();
     }
 }
 BENCHMARK(BM_RelayFastLine)

@@ -2,12 +2,12 @@
 // Reports the time from bytes being interpreted to a viewer having the update (p50, p99, max),
 // the serving process's CPU and its memory per viewer. The viewers run in a second process
 // (this program started again with --viewers), so their own cost is not counted.
+#include "CBenchMeasure.h"
 #include "CShareServer.h"
 #include "CTerminalScreen.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -17,9 +17,7 @@
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <cstdio>
-#include <ctime>
 #include <map>
-#include <sys/resource.h>
 #include <vector>
 
 namespace {
@@ -28,19 +26,6 @@ constexpr int kViewers = 500;
 constexpr int kUpdatesPerSecond = 10;
 constexpr int kSeconds = 10;
 const QString kCode = QStringLiteral("abcdefghjk");
-
-qint64 NowNs() {
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<qint64>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-}
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 long RssKiB() {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -52,21 +37,6 @@ long RssKiB() {
     return 0;
 }
 
-// Runs the event loop as the program does, asleep between events (spinning would poll every
-// viewer's socket all the time and be counted as the server's cost), for ms or until done.
-void Wait(int ms, const std::function<bool()>& done = {}) {
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    if (done)
-        check.start(20);
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
 // The viewers' side: prints "sequence nanoseconds" for every marked update each viewer gets.
 int RunViewers(quint16 port, int count, int seconds) {
     std::vector<std::unique_ptr<QWebSocket>> viewers;
@@ -76,7 +46,7 @@ int RunViewers(quint16 port, int count, int seconds) {
     for (int i = 0; i < count; ++i) {
         auto viewer = std::make_unique<QWebSocket>();
         QObject::connect(viewer.get(), &QWebSocket::textMessageReceived, [&](const QString& text) {
-            const qint64 now = NowNs();
+            const qint64 now = CBenchMeasure::NowNs();
             const QString row = QJsonDocument::fromJson(text.toUtf8())
                                     .object()
                                     .value("rows")
@@ -89,9 +59,9 @@ int RunViewers(quint16 port, int count, int seconds) {
         viewer->open(url);
         viewers.push_back(std::move(viewer));
         if (i % 50 == 49) // in steps, as people arrive
-            Wait(20);
+            CBenchMeasure::Wait(20);
     }
-    Wait((seconds + 3) * 1000);
+    CBenchMeasure::Wait((seconds + 3) * 1000);
     for (const auto& [sequence, ns] : arrivals)
         std::printf("%d %lld\n", sequence, static_cast<long long>(ns));
     return 0;
@@ -104,7 +74,7 @@ void BM_FiveHundredViewers(benchmark::State& state) {
         std::map<int, qint64> interpreted; // sequence -> when the drain took it
         CShareServer server(screen, [&] {
             if (fed > 0 && !interpreted.contains(fed))
-                interpreted[fed] = NowNs();
+                interpreted[fed] = CBenchMeasure::NowNs();
             return true;
         });
         CShareConfig config;
@@ -119,7 +89,7 @@ void BM_FiveHundredViewers(benchmark::State& state) {
         viewers.start(QCoreApplication::applicationFilePath(),
                       {"--viewers", QString::number(server.ServingPort()),
                        QString::number(kViewers), QString::number(kSeconds)});
-        Wait(30000, [&] { return server.ViewerCount() == kViewers; });
+        CBenchMeasure::Wait(30000, [&] { return server.ViewerCount() == kViewers; });
         const int connected = server.ViewerCount();
 
         // A board where a few rows change with every update, row 0 carrying the sequence.
@@ -139,13 +109,14 @@ void BM_FiveHundredViewers(benchmark::State& state) {
             for (const char b : bytes)
                 screen.ReceiveByte(b);
         });
-        const double cpuBefore = CpuSeconds();
+        const double cpuBefore = CBenchMeasure::CpuSeconds();
         QElapsedTimer wall;
         wall.start();
         feed.start(1000 / kUpdatesPerSecond);
-        Wait(kSeconds * 1000);
+        CBenchMeasure::Wait(kSeconds * 1000);
         feed.stop();
-        const double cpuShare = (CpuSeconds() - cpuBefore) / (wall.elapsed() / 1000.0);
+        const double cpuShare =
+            (CBenchMeasure::CpuSeconds() - cpuBefore) / (wall.elapsed() / 1000.0);
         const long rssWith = RssKiB();
         viewers.waitForFinished(30000);
 

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+#include <functional>
+#include <sys/resource.h>
+
+// What the benchmarks measure with, in one place: a monotonic clock, CPU time, and a wait that
+// sleeps between events so the waiting itself costs nothing while it is being measured.
+struct CBenchMeasure {
+    static qint64 NowNs();
+    // User and system CPU seconds of RUSAGE_SELF, RUSAGE_THREAD or RUSAGE_CHILDREN.
+    static double CpuSeconds(int who = RUSAGE_SELF);
+    // User and system CPU seconds from a /proc/.../stat file (another process or thread); 0 when
+    // it cannot be read.
+    static double StatCpuSeconds(const QString& statPath);
+    // Runs the event loop, asleep between events, until done() holds (checked every 20 ms) or
+    // timeoutMs passed; returns done(). Without done it waits the whole time.
+    static bool Wait(int timeoutMs, const std::function<bool()>& done = {});
+};
