@@ -7,7 +7,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -32,12 +31,6 @@ std::string ScreenOf(const std::string& bytes) {
     return CScreenCommands::Of(screen);
 }
 
-quint16 FreePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
-}
-
 int HttpStatus(const QString& url) {
     QNetworkAccessManager manager;
     QNetworkReply* reply = manager.get(QNetworkRequest(QUrl(url)));
@@ -56,7 +49,7 @@ TEST(Relay, JournalsSharesAndPublishesTheLineAndStopsOnSigterm) {
     PtyPair pty;
     QTemporaryDir dir;
     const QString journal = dir.filePath(QStringLiteral("journal"));
-    const quint16 sharePort = FreePort();
+    const quint16 sharePort = FreeTcpPort();
     QProcess relay;
     relay.start(QStringLiteral(TALLYVIEW_RELAY),
                 {QStringLiteral("--device"), QString::fromStdString(pty.SlavePath()),
