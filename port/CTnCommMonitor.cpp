@@ -87,18 +87,10 @@ void CTnCommMonitor::Flush() {
 }
 
 void CTnCommMonitor::UpdateStatus() {
-    QString state = m_port.LineWords();
-    const QString error = m_port.LastError();
-    if (!error.isEmpty())
-        state += QStringLiteral("\nLast error: ") + error;
-    const QString notice = m_port.LineNotice();
-    if (!notice.isEmpty())
-        state += QStringLiteral("\nLine settings: ") + notice;
-    for (const QString& line : m_states())
-        state += QLatin1Char('\n') + line;
+    QStringList lines = m_port.LineStatus() + m_states();
     if (const QString extra = m_statusHook ? m_statusHook() : QString(); !extra.isEmpty())
-        state += QLatin1Char('\n') + extra;
-    m_state.setText(state);
+        lines << extra;
+    m_state.setText(lines.join(QLatin1Char('\n')));
 
     QString count = QStringLiteral("Received: %1 bytes").arg(m_tap.Total());
     if (m_tap.IsRecording())

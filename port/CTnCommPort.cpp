@@ -165,14 +165,22 @@ void CTnCommPort::ReplaceReader() {
     }
 }
 
-QString CTnCommPort::LineWords() const {
+QStringList CTnCommPort::LineStatus() const {
     const CLineReader::State lineState = DeviceState();
+    QStringList lines;
     if (const QString link = LineLink(); !link.isEmpty())
-        return QStringLiteral("Line %1: %2")
-            .arg(link, lineState == CLineReader::State::Open ? QStringLiteral("connected")
-                                                             : CLineReader::StateWords(lineState));
-    const CPortSettings& settings = Settings();
-    return QStringLiteral("Port %1, %2: %3")
-        .arg(settings.m_device.isEmpty() ? QStringLiteral("(none)") : settings.m_device,
-             settings.Summary(), CLineReader::StateWords(lineState));
+        lines << QStringLiteral("Line %1: %2")
+                     .arg(link, lineState == CLineReader::State::Open
+                                    ? QStringLiteral("connected")
+                                    : CLineReader::StateWords(lineState));
+    else
+        lines << QStringLiteral("Port %1, %2: %3")
+                     .arg(m_settings.m_device.isEmpty() ? QStringLiteral("(none)")
+                                                        : m_settings.m_device,
+                          m_settings.Summary(), CLineReader::StateWords(lineState));
+    if (const QString error = LastError(); !error.isEmpty())
+        lines << QStringLiteral("Last error: ") + error;
+    if (const QString notice = LineNotice(); !notice.isEmpty())
+        lines << QStringLiteral("Line settings: ") + notice;
+    return lines;
 }

@@ -38,9 +38,10 @@ public:
     QString LineNotice() const;
     // The network line's transport and far end in words; empty for a serial device.
     QString LineLink() const;
-    // "Port DEVICE, 9600 8N1: open", or "Line tcp HOST:PORT: connected": the line's state in a
-    // line, for the monitor and the relay's log.
-    QString LineWords() const;
+    // The line's state in words, for the monitor and the relay's log: "Port DEVICE, 9600 8N1:
+    // open" or "Line tcp HOST:PORT: connected", then the last error and the line settings' notice
+    // when there are any.
+    QStringList LineStatus() const;
     const CPortSettings& Settings() const { return m_settings; }
     void SetSettings(const CPortSettings& settings) { m_settings = settings; }
 

@@ -94,13 +94,9 @@ void CRelay::Tick() {
 }
 
 QStringList CRelay::StateLines() const {
-    QStringList lines{m_port->LineWords()};
-    if (const QString error = m_port->LastError(); !error.isEmpty())
-        lines << QStringLiteral("Last error: ") + error;
-    if (const QString notice = m_port->LineNotice(); !notice.isEmpty())
-        lines << QStringLiteral("Line settings: ") + notice;
+    QStringList lines = m_port->LineStatus();
     lines << m_port->StateLines();
     if (m_share)
-        lines << QStringLiteral("Web viewers: %1").arg(m_share->ViewerCount());
+        lines << m_share->ViewersLine();
     return lines;
 }

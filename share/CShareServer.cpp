@@ -134,6 +134,12 @@ void CShareServer::Stop() {
     m_viewers.Clear();
 }
 
+QString CShareServer::ViewersLine() const {
+    if (!IsServing())
+        return {};
+    return QStringLiteral("Web viewers: %1").arg(ViewerCount());
+}
+
 quint16 CShareServer::ServingPort() const {
     return m_listener ? m_listener->serverPort() : 0;
 }

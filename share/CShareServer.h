@@ -36,6 +36,8 @@ public:
     bool IsServing() const { return m_listener != nullptr; }
     quint16 ServingPort() const;
     int ViewerCount() const { return m_viewers.Count(); }
+    // "Web viewers: N" while serving, for the monitor and the relay's log; empty otherwise.
+    QString ViewersLine() const;
     qint64 UnsentBytes() const { return m_viewers.UnsentBytes(); }
     const QString& LastError() const { return m_lastError; }
 

@@ -162,12 +162,6 @@ CShareDlg& CTerminalDlg::ShareDialog() {
     return dialog;
 }
 
-QString CTerminalDlg::ViewersLine() const {
-    if (!m_share->IsServing())
-        return {};
-    return QStringLiteral("Web viewers: %1").arg(m_share->ViewerCount());
-}
-
 CTerminalDlg::~CTerminalDlg() = default;
 
 void CTerminalDlg::CreateControls() {
@@ -242,7 +236,7 @@ bool CTerminalDlg::nativeEvent(const QByteArray& eventType, void* message, qintp
 void CTerminalDlg::OnMonitor() {
     m_port.ViewMonitor(1);
     if (CTnCommMonitor* monitor = m_port.Monitor())
-        monitor->SetStatusHook([this] { return ViewersLine(); });
+        monitor->SetStatusHook([this] { return m_share->ViewersLine(); });
     CLook::Instance().Follow(m_port.Monitor());
 }
 

@@ -83,7 +83,6 @@ private:
     void OnMonitor();
     void StartSharing();
     CShareDlg& ShareWindow();
-    QString ViewersLine() const;
     void OnHistory();
     void OnClose();
     void OnCopy();
