@@ -1,16 +1,12 @@
 #include "CTerminalPort.h"
 
-#include "CJournal.h"
-#include "CJournalFolder.h"
+#include "CPortViews.h"
 #include "CSettingsArchive.h"
 #include "CSettingsFile.h"
-#include "CTnCommDlgPortCfg.h"
 
-#include <QApplication>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QMessageBox>
 #include <utility>
 
 CTerminalPort::CTerminalPort()
@@ -34,14 +30,18 @@ bool CTerminalPort::HandleTerminalData(char ch) {
 
 void CTerminalPort::LoadSettings(const std::function<void()>& beforeOpen) {
     const bool ready = ReadSettings();
-    StartJournal();
-    if (!ready)
-        return;
     if (beforeOpen)
         beforeOpen();
+    if (ready)
+        OpenReporting(QStringLiteral("Unable to OPEN the port previously configured!"));
+}
+
+bool CTerminalPort::OpenReporting(const QString& failure) {
     SetProtocol(kTerminalProtocol);
-    if (!Open())
-        ShowMessage(QStringLiteral("Unable to OPEN the port previously configured!"), LastError());
+    if (Open())
+        return true;
+    ShowMessage(failure, LastError());
+    return false;
 }
 
 bool CTerminalPort::ReadSettings() {
@@ -64,42 +64,15 @@ bool CTerminalPort::ReadSettings() {
     return true;
 }
 
-// Runs before the port opens, so the restored screen comes before every byte of the line and
-// the journal sees all of them.
-void CTerminalPort::StartJournal() {
-    if (Option(QStringLiteral("journal"), QStringLiteral("on")) != QLatin1String("on"))
-        return;
-    CJournal::Settings settings;
-    settings.m_folder = Option(QStringLiteral("journal_folder"));
-    if (settings.m_folder.isEmpty())
-        settings.m_folder =
-            QFileInfo(m_settingsPath).dir().filePath(QLatin1String(CJournalFolder::kFolderName));
-    settings.m_days = IntOption(QStringLiteral("journal_days"), 30);
-    settings.m_maxBytes = qint64(IntOption(QStringLiteral("journal_max_mb"), 2048)) * 1024 * 1024;
-    m_restoredFrom = CJournalFolder(settings.m_folder)
-                         .Restore(*this, IntOption(QStringLiteral("restore_hours"), 12),
-                                  QDateTime::currentDateTime());
-    AttachJournal(std::make_unique<CJournal>(std::move(settings), *this));
-}
-
-// A value that is not a positive number counts as missing.
-int CTerminalPort::IntOption(const QString& key, int fallback) const {
-    bool ok = false;
-    const int value = Option(key).toInt(&ok);
-    return ok && value > 0 ? value : fallback;
-}
-
 void CTerminalPort::Reconfigure() {
+    CPortViews* views = CPortViews::Installed();
     CTerminalPort scratch;
     scratch = *this;
-    CTnCommDlgPortCfg dialog(&scratch, 0, QApplication::activeWindow());
-    if (dialog.DoModal() != QDialog::Accepted)
+    if (!views || !views->Configure(scratch))
         return;
     Close();
     *this = scratch;
-    SetProtocol(kTerminalProtocol);
-    if (!Open())
-        ShowMessage(QStringLiteral("FAILED to open the port!"), LastError());
+    OpenReporting(QStringLiteral("FAILED to open the port!"));
 }
 
 bool CTerminalPort::SaveSettings() {
@@ -124,13 +97,8 @@ QString CTerminalPort::StoreSettings() {
 }
 
 void CTerminalPort::ShowMessage(const QString& text, const QString& detail) {
-    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
+    if (CPortViews* views = CPortViews::Installed())
+        views->ShowMessage(text, detail);
+    else
         qWarning().noquote() << (detail.isEmpty() ? text : text + QLatin1Char(' ') + detail);
-        return;
-    }
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Tallyview"), text, QMessageBox::Ok,
-                    QApplication::activeWindow());
-    if (!detail.isEmpty())
-        box.setDetailedText(detail);
-    box.exec();
 }

@@ -3,7 +3,6 @@
 #include "CTerminalScreen.h"
 #include "CTnCommPortEx.h"
 
-#include <QDateTime>
 #include <QString>
 #include <functional>
 
@@ -27,10 +26,9 @@ public:
 
     // Start-up: restores the settings and opens the port. A missing file leaves the port closed
     // silently; anything else that cannot be read or understood (not a regular file, no access,
-    // bad contents) is reported and left as it is, and the port stays closed. Before the port
-    // opens, the screen is restored from a recent journal and the journal starts (both unless
-    // the settings turn the journal off).
-    // `beforeOpen` runs once the settings are read, before the port opens (to attach listeners).
+    // bad contents) is reported and left as it is, and the port stays closed.
+    // `beforeOpen` runs once the settings are read or found missing, before the port opens (to
+    // start what takes from the line).
     void LoadSettings(const std::function<void()>& beforeOpen = {});
     // "Config Port": runs the configuration dialog and reopens the port with accepted settings.
     void Reconfigure();
@@ -39,23 +37,18 @@ public:
     bool SaveSettings();
 
     const QString& SettingsPath() const { return m_settingsPath; }
-    // The time of the journal record the screen was restored from; invalid when it was not.
-    const QDateTime& RestoredFrom() const { return m_restoredFrom; }
 
-    // The steps of LoadSettings, for a program that changes the settings in between.
-    // True when the settings were read and the port can be opened.
+    // A step of LoadSettings, for a program that changes the settings before opening: true when
+    // the settings were read and the port can be opened.
     bool ReadSettings();
-    // Restores the screen from the journal and starts it, unless the settings turn it off. The
-    // journal folder is the "journal_folder" setting, or the one beside the settings file.
-    void StartJournal();
+    // Selects the terminal protocol and opens the port; a failure is reported with `failure`.
+    bool OpenReporting(const QString& failure);
 
 private:
-    int IntOption(const QString& key, int fallback) const;
     // Empty when stored, otherwise what went wrong.
     QString StoreSettings();
-    // A message box in the window; standard error in a program without one.
+    // Through the port's windows in a program with a window; standard error in one without.
     static void ShowMessage(const QString& text, const QString& detail = {});
 
     QString m_settingsPath;
-    QDateTime m_restoredFrom;
 };

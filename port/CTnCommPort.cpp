@@ -1,5 +1,6 @@
 #include "CTnCommPort.h"
 
+#include "CLineReaderFactory.h"
 #include "CSettingsArchive.h"
 
 namespace {
@@ -157,7 +158,7 @@ void CTnCommPort::ReplaceReader() {
     if (m_reader)
         m_reader->deleteLater();
     m_reader =
-        CLineReader::Create(m_settings, [this](QByteArrayView chunk) { HandleReceived(chunk); });
+        CLineReaderFactory::Create(m_settings, [this](QByteArrayView chunk) { HandleReceived(chunk); });
     m_reader->moveToThread(&m_thread);
     if (!m_thread.isRunning()) {
         m_thread.setObjectName(QStringLiteral("line reader"));

@@ -1,16 +1,20 @@
 #include "CTnCommPortEx.h"
 
-#include "CJournal.h"
-#include "CTnCommMonitor.h"
+#include "CPortViews.h"
 
-#include <QDir>
 #include <algorithm>
 #include <iterator>
 
-CTnCommPortEx::CTnCommPortEx() = default;
+CTnCommPortEx::CTnCommPortEx() {
+    auto tap = std::make_unique<CTrafficTap>();
+    m_tap = tap.get();
+    m_listeners.push_back(std::move(tap));
+}
 
 CTnCommPortEx::~CTnCommPortEx() {
-    Close(); // HandleReceived uses m_tap, which goes before the base closes the port
+    if (CPortViews* views = CPortViews::Installed())
+        views->Forget(*this);
+    Close(); // HandleReceived uses the listeners, which go before the base closes the port
 }
 
 CTnCommPortEx& CTnCommPortEx::operator=(const CTnCommPortEx& other) {
@@ -26,45 +30,21 @@ bool CTnCommPortEx::SetProtocol(const int& protocol) {
 }
 
 bool CTnCommPortEx::ViewMonitor(int show) {
-    if (show == 0) {
-        if (m_monitor)
-            m_monitor->hide();
-        return true;
-    }
-    if (show != 1)
+    if (show != 0 && show != 1)
         return false;
-    if (!m_monitor)
-        m_monitor = std::make_unique<CTnCommMonitor>(*this, m_tap, [this] { return StateLines(); });
-    m_monitor->show();
-    m_monitor->raise();
-    m_monitor->activateWindow();
+    if (CPortViews* views = CPortViews::Installed())
+        views->ViewMonitor(*this, show == 1);
     return true;
 }
 
+// The one fan-out of the line: every listener, then the protocol handler.
 void CTnCommPortEx::HandleReceived(QByteArrayView chunk) {
-    m_tap.Feed(chunk);
-    if (m_protocol.load(std::memory_order_relaxed) != kTerminalProtocol)
-        return;
-    if (CJournal* journal = m_journalFeed.load(std::memory_order_acquire))
-        journal->Feed(chunk);
     for (const std::unique_ptr<CLineListener>& listener : m_listeners)
         listener->Feed(chunk);
+    if (m_protocol.load(std::memory_order_relaxed) != kTerminalProtocol)
+        return;
     for (const char ch : chunk)
         HandleTerminalData(ch);
-}
-
-void CTnCommPortEx::AttachJournal(std::unique_ptr<CJournal> journal) {
-    m_journalFeed.store(journal.get(), std::memory_order_release);
-    m_journal = std::move(journal);
-}
-
-QString CTnCommPortEx::JournalState() const {
-    if (!m_journal)
-        return QStringLiteral("off");
-    const CJournal::Status status = m_journal->CurrentStatus();
-    if (status.m_file.isEmpty())
-        return QStringLiteral("stopped: ") + status.m_reason;
-    return QStringLiteral("writing to ") + QDir::toNativeSeparators(status.m_file);
 }
 
 void CTnCommPortEx::AttachListener(std::unique_ptr<CLineListener> listener) {
@@ -84,7 +64,9 @@ CTnCommPortEx::TakeListeners(const std::function<bool(const CLineListener&)>& wh
     BetweenChunks([&] {
         const auto kept = std::stable_partition(
             m_listeners.begin(), m_listeners.end(),
-            [&](const std::unique_ptr<CLineListener>& listener) { return !which(*listener); });
+            [&](const std::unique_ptr<CLineListener>& listener) {
+                return listener.get() == m_tap || !which(*listener);
+            });
         std::move(kept, m_listeners.end(), std::back_inserter(taken));
         m_listeners.erase(kept, m_listeners.end());
     });
@@ -92,8 +74,9 @@ CTnCommPortEx::TakeListeners(const std::function<bool(const CLineListener&)>& wh
 }
 
 QStringList CTnCommPortEx::StateLines() const {
-    QStringList lines{QStringLiteral("Journal: ") + JournalState()};
+    QStringList lines = m_notes;
     for (const std::unique_ptr<CLineListener>& listener : m_listeners)
-        lines.append(listener->StateLine());
+        if (const QString line = listener->StateLine(); !line.isEmpty())
+            lines.append(line);
     return lines;
 }

@@ -4,14 +4,15 @@
 #include "CTnCommPort.h"
 #include "CTrafficTap.h"
 
+#include <QStringList>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <vector>
 
-class CJournal;
-class CTnCommMonitor;
-
 // A port that hands what it receives to a protocol handler, with a traffic monitor window.
+// Every chunk read goes first to the listeners on one list, in order: the monitor's tap, then
+// whatever else takes from the line (the journal, the publisher).
 class CTnCommPortEx : public CTnCommPort {
 public:
     // Received bytes go one at a time, in order, to HandleTerminalData.
@@ -24,16 +25,11 @@ public:
     // Only kTerminalProtocol exists; any other number is refused and changes nothing.
     bool SetProtocol(const int& protocol);
     int Protocol() const { return m_protocol; }
-    // 1 shows the traffic monitor window (modeless), 0 hides it.
+    // 1 shows the traffic monitor window (modeless), 0 hides it: the windows a program with a
+    // window installed (CPortViews); without them there is none.
     bool ViewMonitor(int show);
-    CTnCommMonitor* Monitor() const { return m_monitor.get(); }
+    CTrafficTap& Tap() const { return *m_tap; }
 
-    // From now on every chunk that goes to the protocol handler goes to `journal` too. Set
-    // once, before the port is opened.
-    void AttachJournal(std::unique_ptr<CJournal> journal);
-    CJournal* Journal() const { return m_journal.get(); }
-    // "writing to FILE", "stopped: REASON" or "off", for the monitor.
-    QString JournalState() const;
     // From the next Open on, every chunk that goes to the protocol handler goes to `listener`
     // too. Only while the port is closed.
     void AttachListener(std::unique_ptr<CLineListener> listener);
@@ -50,19 +46,19 @@ public:
                 return found;
         return nullptr;
     }
-    // What the journal and each listener are doing, a line each, for the monitor.
+    // Lines the monitor shows above the listeners' (what is off, say).
+    void SetNotes(const QStringList& notes) { m_notes = notes; }
+    // The notes, then what each listener is doing, a line each, for the monitor.
     QStringList StateLines() const;
     // Bytes received since the port object was made.
-    quint64 ReceivedTotal() const { return m_tap.Total(); }
+    quint64 ReceivedTotal() const { return m_tap->Total(); }
 
 protected:
     void HandleReceived(QByteArrayView chunk) override;
 
 private:
     std::atomic<int> m_protocol{0};
-    CTrafficTap m_tap;
-    std::unique_ptr<CJournal> m_journal;
-    std::atomic<CJournal*> m_journalFeed{nullptr}; // what the reader's thread sees
-    std::vector<std::unique_ptr<CLineListener>> m_listeners;
-    std::unique_ptr<CTnCommMonitor> m_monitor;
+    std::vector<std::unique_ptr<CLineListener>> m_listeners; // the tap first
+    CTrafficTap* m_tap;
+    QStringList m_notes;
 };

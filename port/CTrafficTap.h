@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CLineListener.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QFile>
@@ -11,7 +13,7 @@
 // under one short lock; the monitor takes what came in on its own timer, so the per-byte path
 // never waits for the window. Shown bytes are bounded; recorded bytes are written as they come
 // and are never dropped.
-class CTrafficTap {
+class CTrafficTap : public CLineListener {
 public:
     // Bytes kept for display between two looks of the monitor; older ones are skipped.
     static constexpr qsizetype kMaxPending = 16 * 1024;
@@ -22,7 +24,9 @@ public:
     };
 
     // Reader's thread.
-    void Feed(QByteArrayView chunk);
+    void Feed(QByteArrayView chunk) override;
+    // The monitor shows the tap itself.
+    QString StateLine() const override { return {}; }
 
     // Window's thread.
     void SetWatching(bool watching);

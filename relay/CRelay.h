@@ -1,13 +1,11 @@
 #pragma once
 
-#include "CTerminalPort.h"
-
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
 #include <memory>
 
-class CShareServer;
+class CStation;
 struct CRelayOptions;
 
 // The window's work without the window: one line read, journalled, shared and published by the
@@ -27,10 +25,8 @@ private:
     bool Configure(const CRelayOptions& options);
     bool StartSharing();
     void Tick();
-    QStringList StateLines() const;
 
-    std::unique_ptr<CTerminalPort> m_port;
-    std::unique_ptr<CShareServer> m_share;
+    std::unique_ptr<CStation> m_station;
     QTimer m_tick;
     QStringList m_logged;
 };

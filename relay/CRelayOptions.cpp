@@ -1,5 +1,6 @@
 #include "CRelayOptions.h"
 
+#include "CSettingsKeys.h"
 #include "CShareConfig.h"
 #include "CTerminalPort.h"
 
@@ -38,10 +39,10 @@ bool AddShare(const QString& value, QList<QPair<QString, QString>>& keys) {
     const uint port = (all ? value.mid(4) : value).toUInt(&ok);
     if (!ok || port == 0 || port > 65535)
         return false;
-    keys.append({QStringLiteral("share"), QStringLiteral("on")});
+    keys.append({QLatin1String(CSettingsKeys::kShare), QStringLiteral("on")});
     keys.append(
-        {QStringLiteral("share_address"), all ? QStringLiteral("all") : QStringLiteral("local")});
-    keys.append({QStringLiteral("share_port"), QString::number(port)});
+        {QLatin1String(CSettingsKeys::kShareAddress), all ? QStringLiteral("all") : QStringLiteral("local")});
+    keys.append({QLatin1String(CSettingsKeys::kSharePort), QString::number(port)});
     return true;
 }
 
@@ -55,10 +56,10 @@ QString Read(const QCommandLineParser& parser, CRelayOptions& options) {
             return QStringLiteral("--baud takes a positive whole number");
     }
     if (parser.isSet(QStringLiteral("no-journal")))
-        options.m_keys.append({QStringLiteral("journal"), QStringLiteral("off")});
+        options.m_keys.append({QLatin1String(CSettingsKeys::kJournal), QStringLiteral("off")});
     if (parser.isSet(QStringLiteral("journal")))
         options.m_keys.append(
-            {QStringLiteral("journal_folder"), parser.value(QStringLiteral("journal"))});
+            {QLatin1String(CSettingsKeys::kJournalFolder), parser.value(QStringLiteral("journal"))});
     if (parser.isSet(QStringLiteral("share")) &&
         !AddShare(parser.value(QStringLiteral("share")), options.m_keys))
         return QStringLiteral("--share takes a port from 1 to 65535, or all:PORT");
@@ -68,10 +69,11 @@ QString Read(const QCommandLineParser& parser, CRelayOptions& options) {
             return QStringLiteral("--share-code takes a code like the ones the Share dialog "
                                   "makes: %1 lower-case letters and digits")
                 .arg(CShareConfig::kCodeLength);
-        options.m_keys.append({QStringLiteral("share_code"), code});
+        options.m_keys.append({QLatin1String(CSettingsKeys::kShareCode), code});
     }
     if (parser.isSet(QStringLiteral("publish")))
-        options.m_keys.append({QStringLiteral("publish"), parser.value(QStringLiteral("publish"))});
+        options.m_keys.append(
+            {QLatin1String(CSettingsKeys::kPublish), parser.value(QStringLiteral("publish"))});
     if (!parser.positionalArguments().isEmpty())
         return QStringLiteral("unexpected argument \"%1\"")
             .arg(parser.positionalArguments().first());

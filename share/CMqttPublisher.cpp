@@ -3,7 +3,6 @@
 #include "CMqttClient.h"
 #include "CMqttRecord.h"
 #include "CScreenCommands.h"
-#include "CTerminalPort.h"
 
 #include <QDateTime>
 #include <QMutexLocker>
@@ -30,74 +29,36 @@ CTtyrecRecord::Time Now() {
 // keyframe as the newer one.
 CMqttPublisher::CMqttPublisher(const CMqttAddress& address, const CTerminalScreen& screen,
                                qsizetype maxBacklog)
-    : m_address(address), m_maxBacklog(maxBacklog),
-      m_sequence(quint64(QDateTime::currentMSecsSinceEpoch()) * 1000) {
-    m_shadow.ReceiveBytes(CScreenCommands::Of(screen));
-    m_shadow.ProcessReceived();
-    m_thread.setObjectName(QStringLiteral("publisher"));
-    m_thread.start();
-    m_context = new QObject;
-    m_context->moveToThread(&m_thread);
-    QMetaObject::invokeMethod(
-        m_context, [this] { Begin(); }, Qt::BlockingQueuedConnection);
+    : CLineFollower({QStringLiteral("publisher"), kMaxIncoming}, screen), m_address(address),
+      m_maxBacklog(maxBacklog), m_sequence(quint64(QDateTime::currentMSecsSinceEpoch()) * 1000) {
+    Start();
 }
 
 CMqttPublisher::~CMqttPublisher() {
-    QMetaObject::invokeMethod(
-        m_context, [this] { End(); }, Qt::BlockingQueuedConnection);
-    m_thread.quit();
-    m_thread.wait();
-}
-
-QString CMqttPublisher::AttachTo(CTerminalPort& port) {
-    const QString setting = port.Option(QLatin1String(kOption)).trimmed();
-    // The old one first: its "offline" must not follow the new one's "online" on
-    // the same topic.
-    port.TakeListeners([](const CLineListener& listener) {
-        return dynamic_cast<const CMqttPublisher*>(&listener) != nullptr;
-    });
-    if (setting.isEmpty() || setting == QLatin1String("off"))
-        return {};
-    QString problem;
-    const CMqttAddress address = CMqttAddress::Parse(setting, problem);
-    if (problem.isEmpty())
-        port.AddListener([&] { return std::make_unique<CMqttPublisher>(address, port); });
-    return problem;
-}
-
-QString CMqttPublisher::Change(CTerminalPort& port, const QString& setting) {
-    const QString wanted = setting.trimmed().isEmpty() ? QStringLiteral("off") : setting.trimmed();
-    QString problem;
-    if (wanted != QLatin1String("off"))
-        CMqttAddress::Parse(wanted, problem);
-    if (!problem.isEmpty())
-        return problem;
-    if (wanted == port.Option(QLatin1String(kOption), QStringLiteral("off")).trimmed())
-        return {};
-    port.SetOption(QLatin1String(kOption), wanted);
-    return AttachTo(port);
+    Finish();
 }
 
 void CMqttPublisher::Begin() {
-    m_client = new CMqttClient(m_address, m_context);
+    QObject* const context = Context();
+    m_client = new CMqttClient(m_address, context);
     m_client->SetWill(m_address.Topic("state"), kOffline);
-    QObject::connect(m_client, &CMqttClient::Connected, m_context, [this] { OnConnected(); });
-    QObject::connect(m_client, &CMqttClient::Disconnected, m_context, [this] { OnDisconnected(); });
-    QObject::connect(m_client, &CMqttClient::Acknowledged, m_context,
+    QObject::connect(m_client, &CMqttClient::Connected, context, [this] { OnConnected(); });
+    QObject::connect(m_client, &CMqttClient::Disconnected, context, [this] { OnDisconnected(); });
+    QObject::connect(m_client, &CMqttClient::Acknowledged, context,
                      [this](int id) { OnAcknowledged(id); });
-    m_keyframeDelay = new QTimer(m_context);
+    m_keyframeDelay = new QTimer(context);
     m_keyframeDelay->setSingleShot(true);
     m_keyframeDelay->setInterval(kKeyframeDelayMs);
-    QObject::connect(m_keyframeDelay, &QTimer::timeout, m_context, [this] { EnqueueKeyframe(); });
-    m_keyframeRenew = new QTimer(m_context);
+    QObject::connect(m_keyframeDelay, &QTimer::timeout, context, [this] { EnqueueKeyframe(); });
+    m_keyframeRenew = new QTimer(context);
     m_keyframeRenew->setInterval(kKeyframeRenewMs);
-    QObject::connect(m_keyframeRenew, &QTimer::timeout, m_context, [this] { EnqueueKeyframe(); });
+    QObject::connect(m_keyframeRenew, &QTimer::timeout, context, [this] { EnqueueKeyframe(); });
     m_keyframeRenew->start();
     m_clock.start();
-    m_screenDelay = new QTimer(m_context);
+    m_screenDelay = new QTimer(context);
     m_screenDelay->setSingleShot(true);
     m_screenDelay->setTimerType(Qt::PreciseTimer); // a coarse one may fire early
-    QObject::connect(m_screenDelay, &QTimer::timeout, m_context, [this] { EnqueueScreen(false); });
+    QObject::connect(m_screenDelay, &QTimer::timeout, context, [this] { EnqueueScreen(false); });
     EnqueueKeyframe();
     m_client->Start();
     UpdateState();
@@ -105,46 +66,23 @@ void CMqttPublisher::Begin() {
 
 void CMqttPublisher::End() {
     m_client->Stop(kOffline);
-    delete m_context; // the client and the timers with it, on their own thread
-    m_context = nullptr;
 }
 
-void CMqttPublisher::Feed(QByteArrayView chunk) {
-    const qint64 micros = QDateTime::currentMSecsSinceEpoch() * 1000;
-    const QMutexLocker lock(&m_inMutex);
+void CMqttPublisher::Dropped(quint64) {
+    m_stalled = true;
+    UpdateState();
+}
+
+void CMqttPublisher::Follow(const Chunk& chunk) {
     if (m_stalled)
         return;
-    if (m_incomingBytes + chunk.size() > kMaxIncoming) {
-        m_stalled = true;
-        return;
-    }
-    const bool wake = m_incoming.empty();
-    m_incoming.push_back({micros, chunk.toByteArray()});
-    m_incomingBytes += chunk.size();
-    if (wake)
-        QMetaObject::invokeMethod(
-            m_context, [this] { TakeIncoming(); }, Qt::QueuedConnection);
+    m_changed = true;
+    Enqueue(Kind::Line, CMqttRecord{++m_sequence, chunk.m_time, chunk.m_bytes}.Encode());
 }
 
-void CMqttPublisher::TakeIncoming() {
-    std::vector<Chunk> chunks;
-    {
-        const QMutexLocker lock(&m_inMutex);
-        chunks.swap(m_incoming);
-        m_incomingBytes = 0;
-        if (m_stalled) {
-            UpdateState();
-            return;
-        }
-    }
-    for (Chunk& chunk : chunks) {
-        m_shadow.ReceiveBytes(std::string_view(chunk.m_bytes.constData(), chunk.m_bytes.size()));
-        const CMqttRecord record{++m_sequence,
-                                 CTtyrecRecord::Time(std::chrono::microseconds(chunk.m_micros)),
-                                 chunk.m_bytes};
-        Enqueue(Kind::Line, record.Encode());
-    }
-    m_shadow.ProcessReceived();
+void CMqttPublisher::Followed() {
+    if (!std::exchange(m_changed, false))
+        return;
     if (!m_keyframeDelay->isActive())
         m_keyframeDelay->start();
     ScreenChanged();
@@ -174,7 +112,7 @@ void CMqttPublisher::Replace(Kind kind, QByteArray payload) {
 void CMqttPublisher::EnqueueKeyframe() {
     m_keyframeDelay->stop();
     const CMqttRecord keyframe{m_sequence, Now(),
-                               QByteArray::fromStdString(CScreenCommands::Of(m_shadow))};
+                               QByteArray::fromStdString(CScreenCommands::Of(Shadow()))};
     Replace(Kind::Keyframe, keyframe.Encode());
     Pump();
 }
@@ -200,7 +138,7 @@ qint64 CMqttPublisher::NextScreenAt() const {
 }
 
 void CMqttPublisher::EnqueueScreen(bool always) {
-    CShareScreen screen = CShareScreen::Of(m_shadow);
+    CShareScreen screen = CShareScreen::Of(Shadow());
     if (!always && screen == m_screen)
         return;
     m_screenTimes.push_back(m_clock.elapsed());
@@ -269,12 +207,7 @@ void CMqttPublisher::OnAcknowledged(int id) {
 
 void CMqttPublisher::UpdateState() {
     QString state = QStringLiteral("Publishing to %1: ").arg(m_address.Shown());
-    bool stalled = false;
-    {
-        const QMutexLocker lock(&m_inMutex);
-        stalled = m_stalled;
-    }
-    if (stalled)
+    if (m_stalled)
         state += QStringLiteral("stopped: the publisher fell behind the line");
     else if (m_client->IsConnected())
         state += QStringLiteral("connected");

@@ -1,19 +1,15 @@
 #pragma once
 
-#include "CLineListener.h"
+#include "CLineFollower.h"
 #include "CMqttAddress.h"
 #include "CShareScreen.h"
-#include "CTerminalScreen.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QMutex>
-#include <QThread>
 #include <deque>
-#include <vector>
 
 class CMqttClient;
-class CTerminalPort;
 class QTimer;
 
 // Publishes the line to an MQTT broker under TOPIC, for mirrors and viewers anywhere:
@@ -24,13 +20,13 @@ class QTimer;
 //   TOPIC/screen    retained: the whole screen as the web view's own message, when it has
 //                   changed, at most kScreensPerSecond in any second, kScreenGapMs apart
 //   TOPIC/state     retained: "online", and "offline" as the broker's last will
-// The reader's thread only hands chunks over; a thread of the publisher's own keeps a screen
-// fed with the same bytes (so a keyframe is exact at its number) and talks to the broker. What
+// It follows the line on a thread of its own, whose screen makes a keyframe exact at its number,
+// and talks to the broker from there. What
 // the broker has not acknowledged waits in a bounded backlog and is sent again after a
 // reconnect; when the backlog is full its unsent records are dropped and a fresh
 // keyframe takes their place, from which mirrors resynchronise. A newer keyframe or screen
 // takes the place of one not yet sent, so those never pile up.
-class CMqttPublisher : public CLineListener {
+class CMqttPublisher : public CLineFollower {
 public:
     static constexpr int kKeyframeDelayMs = 1000;
     static constexpr int kKeyframeRenewMs = 30000;
@@ -44,35 +40,20 @@ public:
     // Chunks handed over and not yet taken by the publisher's thread beyond which publishing
     // stops (its screen would no longer be the line's): only a thread that hangs gets there.
     static constexpr qsizetype kMaxIncoming = 32 * 1024 * 1024;
+    // The settings key of the address published to ("off" or absent for none).
+    static constexpr const char* kOption = "publish";
 
     // Starts publishing at once; the first keyframe holds `screen` as it is now with the bytes
     // pending for it, so no chunk may be on its way to it meanwhile and its window may not be
-    // drawing it (create it before the port opens, or as AttachTo does).
+    // drawing it (create it before the port opens, or through the port's AddListener).
     CMqttPublisher(const CMqttAddress& address, const CTerminalScreen& screen,
                    qsizetype maxBacklog = kMaxBacklog);
     // Says "offline" and disconnects.
     ~CMqttPublisher() override;
-    CMqttPublisher(const CMqttPublisher&) = delete;
-    CMqttPublisher& operator=(const CMqttPublisher&) = delete;
 
-    static constexpr const char* kOption = "publish";
-
-    // Publishes as the port's "publish" setting asks ("off" when absent, or an address), in the
-    // place of what was published before; at any time, from the window's thread. Empty, or
-    // what is wrong with the setting, which then publishes nothing.
-    static QString AttachTo(CTerminalPort& port);
-    // Stores `setting` as the port's and publishes as it asks; an address that cannot be used
-    // changes nothing. Empty, or what is wrong with it.
-    static QString Change(CTerminalPort& port, const QString& setting);
-
-    void Feed(QByteArrayView chunk) override;
     QString StateLine() const override;
 
 private:
-    struct Chunk {
-        qint64 m_micros; // arrival, Unix time
-        QByteArray m_bytes;
-    };
     enum class Kind { Line, Keyframe, Screen };
     struct Outgoing {
         Kind m_kind;
@@ -81,9 +62,11 @@ private:
     };
 
     // Publisher's thread.
-    void Begin();
-    void End();
-    void TakeIncoming();
+    void Begin() override;
+    void End() override;
+    void Follow(const Chunk& chunk) override;
+    void Followed() override;
+    void Dropped(quint64 bytes) override;
     void Enqueue(Kind kind, QByteArray payload);
     // Enqueues `payload` instead of the one of its kind not yet handed over, if any.
     void Replace(Kind kind, QByteArray payload);
@@ -100,20 +83,13 @@ private:
 
     const CMqttAddress m_address;
     const qsizetype m_maxBacklog;
-    QThread m_thread;
-    QObject* m_context = nullptr; // lives on m_thread: parent of the client and the timers
 
-    // Shared with the reader's thread.
-    mutable QMutex m_inMutex;
-    std::vector<Chunk> m_incoming;
-    qsizetype m_incomingBytes = 0;
-    bool m_stalled = false;
-
-    mutable QMutex m_stateMutex;
+    mutable QMutex m_stateMutex; // the window's thread reads the state
     QString m_state;
 
     // Publisher's thread alone.
-    CTerminalScreen m_shadow;
+    bool m_stalled = false;
+    bool m_changed = false; // chunks followed since the last take
     quint64 m_sequence;
     CMqttClient* m_client = nullptr;
     QTimer* m_keyframeDelay = nullptr;

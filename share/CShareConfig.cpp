@@ -1,5 +1,6 @@
 #include "CShareConfig.h"
 
+#include "CSettingsKeys.h"
 #include "CTnCommPort.h"
 
 #include <QNetworkInterface>
@@ -9,15 +10,15 @@
 
 namespace {
 
-const QString kAlphabet = QStringLiteral("abcdefghjkmnpqrstuvwxyz23456789");
+const QString kAlphabet = QLatin1String(CSettingsKeys::kCodeAlphabet);
 
-const QString kShare = QStringLiteral("share");
-const QString kAddress = QStringLiteral("share_address");
-const QString kPort = QStringLiteral("share_port");
-const QString kCode = QStringLiteral("share_code");
-const QString kCertificate = QStringLiteral("share_certificate");
-const QString kKey = QStringLiteral("share_key");
-const QString kViewers = QStringLiteral("share_viewers");
+const QString kShare = QLatin1String(CSettingsKeys::kShare);
+const QString kAddress = QLatin1String(CSettingsKeys::kShareAddress);
+const QString kPort = QLatin1String(CSettingsKeys::kSharePort);
+const QString kCode = QLatin1String(CSettingsKeys::kShareCode);
+const QString kCertificate = QLatin1String(CSettingsKeys::kShareCertificate);
+const QString kKey = QLatin1String(CSettingsKeys::kShareKey);
+const QString kViewers = QLatin1String(CSettingsKeys::kShareViewers);
 
 const QString kOn = QStringLiteral("on");
 const QString kAll = QStringLiteral("all");

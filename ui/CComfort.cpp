@@ -1,5 +1,6 @@
 #include "CComfort.h"
 
+#include "CSettingsKeys.h"
 #include "CExtentDelegate.h"
 #include "CLook.h"
 #include "CScreenView.h"
@@ -22,8 +23,8 @@
 #include <QTimer>
 #include <utility>
 
-const QString CComfort::kTextSizeKey = QStringLiteral("textsize");
-const QString CComfort::kLookKey = QStringLiteral("look");
+const QString CComfort::kTextSizeKey = QLatin1String(CSettingsKeys::kTextSize);
+const QString CComfort::kLookKey = QLatin1String(CSettingsKeys::kLook);
 
 namespace {
 

@@ -1,28 +1,29 @@
 #include "CJournalNotices.h"
 
 #include "CJournal.h"
+#include "CStation.h"
 #include "CTerminalPort.h"
 
 #include <QMessageBox>
 #include <QWidget>
 
-CJournalNotices::CJournalNotices(QWidget* window, const CTerminalPort& port)
-    : QObject(window), m_window(window), m_port(port), m_title(window->windowTitle()) {
-    if (m_port.RestoredFrom().isValid() && m_port.ReceivedTotal() == 0) {
+CJournalNotices::CJournalNotices(QWidget* window, const CStation& station)
+    : QObject(window), m_window(window), m_station(station), m_title(window->windowTitle()) {
+    if (m_station.RestoredFrom().isValid() && m_station.Port().ReceivedTotal() == 0) {
         m_restored = true;
         m_window->setWindowTitle(m_title + QStringLiteral(" - restored from ") +
-                                 m_port.RestoredFrom().toString(QStringLiteral("HH:mm:ss")));
+                                 m_station.RestoredFrom().toString(QStringLiteral("HH:mm:ss")));
     }
     connect(&m_timer, &QTimer::timeout, this, &CJournalNotices::Check);
     m_timer.start(kCheckMs);
 }
 
 void CJournalNotices::Check() {
-    if (m_restored && m_port.ReceivedTotal() > 0) {
+    if (m_restored && m_station.Port().ReceivedTotal() > 0) {
         m_restored = false;
         m_window->setWindowTitle(m_title);
     }
-    const CJournal* journal = m_port.Journal();
+    const CJournal* journal = m_station.Journal();
     if (!journal)
         return;
     const CJournal::Status status = journal->CurrentStatus();

@@ -4,7 +4,7 @@
 #include <QString>
 #include <QTimer>
 
-class CTerminalPort;
+class CStation;
 class QWidget;
 
 // What the operator must know about the journal, on the main window: the title says the screen
@@ -15,13 +15,13 @@ class CJournalNotices : public QObject {
 public:
     static constexpr int kCheckMs = 500;
 
-    CJournalNotices(QWidget* window, const CTerminalPort& port);
+    CJournalNotices(QWidget* window, const CStation& station);
 
 private:
     void Check();
 
     QWidget* m_window;
-    const CTerminalPort& m_port;
+    const CStation& m_station;
     QString m_title; // the window's own title
     bool m_restored = false;
     quint64 m_problemsShown = 0;

@@ -1,6 +1,9 @@
 #include "CShareDlg.h"
 
 #include "CMqttPublisher.h"
+#include "CSettingsKeys.h"
+#include "CStation.h"
+#include "CTerminalPort.h"
 #include "CQrCode.h"
 #include "CShareServer.h"
 #include "CTerminalPort.h"
@@ -18,11 +21,11 @@ constexpr int kPublishTickMs = 1000;
 
 } // namespace
 
-CShareDlg::CShareDlg(CTerminalPort& port, CShareServer& server, QWidget* parent)
-    : QDialog(parent), m_port(port), m_server(server), m_on(QStringLiteral("&Share the screen")),
+CShareDlg::CShareDlg(CStation& station, QWidget* parent)
+    : QDialog(parent), m_station(station), m_port(station.Port()), m_server(station.Share()), m_on(QStringLiteral("&Share the screen")),
       m_newCode(QStringLiteral("&New code")), m_close(QStringLiteral("Close")) {
     setWindowTitle(QStringLiteral("Tallyview - Share"));
-    const CShareConfig config = CShareConfig::Load(port);
+    const CShareConfig config = CShareConfig::Load(m_port);
     m_code = config.m_code;
     m_applied = config;
     m_on.setObjectName(QStringLiteral("on"));
@@ -47,7 +50,7 @@ CShareDlg::CShareDlg(CTerminalPort& port, CShareServer& server, QWidget* parent)
     m_qr.setFixedSize(kQrPixels, kQrPixels);
     m_qr.setAlignment(Qt::AlignCenter);
     m_publish.setObjectName(QStringLiteral("publish"));
-    const QString publish = port.Option(QLatin1String(CMqttPublisher::kOption)).trimmed();
+    const QString publish = m_port.Option(QLatin1String(CSettingsKeys::kPublish)).trimmed();
     m_publish.setText(publish == QLatin1String("off") ? QString() : publish);
     m_publish.setPlaceholderText(
         QStringLiteral("mqtt://[USER[:PASSWORD]@]HOST:PORT/TOPIC (empty: off)"));
@@ -86,7 +89,7 @@ CShareDlg::CShareDlg(CTerminalPort& port, CShareServer& server, QWidget* parent)
     connect(&m_newCode, &QPushButton::clicked, this, &CShareDlg::OnNewCode);
     connect(&m_close, &QPushButton::clicked, this, &QDialog::close);
     connect(&m_publish, &QLineEdit::editingFinished, this, &CShareDlg::ApplyPublish);
-    connect(&server, &CShareServer::ViewersChanged, this, &CShareDlg::ShowState);
+    connect(&m_server, &CShareServer::ViewersChanged, this, &CShareDlg::ShowState);
     // The publisher's state changes on its own thread: looked at while the window is open.
     connect(&m_publishTick, &QTimer::timeout, this, &CShareDlg::ShowPublishing);
     m_publishTick.start(kPublishTickMs);
@@ -148,7 +151,7 @@ void CShareDlg::ShowState() {
 }
 
 void CShareDlg::ApplyPublish() {
-    m_publishProblem = CMqttPublisher::Change(m_port, m_publish.text());
+    m_publishProblem = m_station.ChangePublish(m_publish.text());
     ShowPublishing();
 }
 

@@ -12,6 +12,7 @@
 #include <QTimer>
 
 class CShareServer;
+class CStation;
 class CTerminalPort;
 
 // "Share": switches the read-only web view of the screen on and off, chooses where it is
@@ -22,7 +23,7 @@ class CTerminalPort;
 class CShareDlg : public QDialog {
     Q_OBJECT
 public:
-    CShareDlg(CTerminalPort& port, CShareServer& server, QWidget* parent);
+    CShareDlg(CStation& station, QWidget* parent);
 
     // The address with the code, as shown; empty while not sharing.
     QString Url() const { return m_url.text(); }
@@ -35,6 +36,7 @@ private:
     void ApplyPublish();
     void ShowPublishing();
 
+    CStation& m_station;
     CTerminalPort& m_port;
     CShareServer& m_server;
     QString m_code;

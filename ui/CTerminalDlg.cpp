@@ -5,20 +5,17 @@
 #include "CDialogUnits.h"
 #include "CExportCommands.h"
 #include "CHistoryDlg.h"
-#include "CJournalFolder.h"
 #include "CJournalNotices.h"
 #include "CLook.h"
-#include "CMqttPublisher.h"
 #include "CScreenText.h"
 #include "CScreenView.h"
 #include "CShareDlg.h"
 #include "CShareServer.h"
 #include "CSystemMenu.h"
 #include "CTnCommMonitor.h"
+#include "CPortWindows.h"
 
 #include <QCloseEvent>
-#include <QDir>
-#include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
@@ -108,6 +105,7 @@ CTerminalDlg::CTerminalDlg(QWidget* parent) : QDialog(parent, kWindowFlags) {
     // (the traffic monitor, History, whatever it opens) takes input while it runs. Application
     // modality would block every window that is not its child.
     setWindowModality(Qt::WindowModal);
+    CPortViews::Install(&CPortWindows::Instance());
     setFont(CScreenView::Font());
     CreateControls();
     resize(CDialogUnits(font()).Map(kTemplateSize));
@@ -116,17 +114,13 @@ CTerminalDlg::CTerminalDlg(QWidget* parent) : QDialog(parent, kWindowFlags) {
     m_comfort = new CComfort(*this, *m_systemMenu);
     setWindowIcon(CAppResources::Icon());
 
-    m_port.LoadSettings([this] {
-        if (const QString problem = CMqttPublisher::AttachTo(m_port); !problem.isEmpty())
-            QMessageBox::warning(this, windowTitle(),
-                                 QStringLiteral("The line is not published: %1.").arg(problem));
-    });
-    new CJournalNotices(this, m_port);
+    if (const QString problem = m_station.Load(); !problem.isEmpty())
+        QMessageBox::warning(this, windowTitle(),
+                             QStringLiteral("The line is not published: %1.").arg(problem));
+    new CJournalNotices(this, m_station);
     m_comfort->Restore();
     UpdateButtons();
-    const QString journal =
-        QFileInfo(m_port.SettingsPath()).dir().filePath(QLatin1String(CJournalFolder::kFolderName));
-    m_history = new CHistoryDlg(journal, m_port.SettingsPath(), this);
+    m_history = new CHistoryDlg(m_station.JournalFolder(), m_port.SettingsPath(), this);
     CLook::Instance().Follow(m_history);
     connect(m_systemMenu, &CSystemMenu::HistoryRequested, this, &CTerminalDlg::OnHistory);
     new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), this, this, &CTerminalDlg::OnHistory);
@@ -136,11 +130,9 @@ CTerminalDlg::CTerminalDlg(QWidget* parent) : QDialog(parent, kWindowFlags) {
 
 // A closed port is never drained, for viewers as for the window.
 void CTerminalDlg::StartSharing() {
-    m_share = std::make_unique<CShareServer>(m_port, [this] { return m_port.IsOpen(); });
-    const CShareConfig config = CShareConfig::Load(m_port);
     // Asked for and impossible (the port taken, a certificate that cannot serve): the Share
     // window opens beside this one, without taking its keys, and says why.
-    if (config.m_on && !m_share->Start(config))
+    if (!m_station.StartSharing())
         QTimer::singleShot(0, this, [this] {
             ShareWindow().setAttribute(Qt::WA_ShowWithoutActivating);
             ShareWindow().show();
@@ -150,7 +142,7 @@ void CTerminalDlg::StartSharing() {
 CShareDlg& CTerminalDlg::ShareWindow() {
     // A child window of this one, so that it stays usable while this window runs modally.
     if (!m_shareDlg)
-        m_shareDlg = new CShareDlg(m_port, *m_share, this);
+        m_shareDlg = new CShareDlg(m_station, this);
     return *m_shareDlg;
 }
 
@@ -235,9 +227,11 @@ bool CTerminalDlg::nativeEvent(const QByteArray& eventType, void* message, qintp
 
 void CTerminalDlg::OnMonitor() {
     m_port.ViewMonitor(1);
-    if (CTnCommMonitor* monitor = m_port.Monitor())
-        monitor->SetStatusHook([this] { return m_share->ViewersLine(); });
-    CLook::Instance().Follow(m_port.Monitor());
+    CTnCommMonitor* monitor = CPortWindows::Instance().Monitor(m_port);
+    if (!monitor)
+        return;
+    monitor->SetStatusHook([this] { return m_station.Share().ViewersLine(); });
+    CLook::Instance().Follow(monitor);
 }
 
 void CTerminalDlg::OnHistory() {

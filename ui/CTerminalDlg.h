@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CStation.h"
 #include "CTerminalPort.h"
 
 #include <QDialog>
@@ -59,7 +60,8 @@ public:
     CHistoryDlg& History() { return *m_history; }
     CComfort& Comfort() { return *m_comfort; }
     CTerminalPort& Port() { return m_port; }
-    CShareServer& Share() { return *m_share; }
+    CShareServer& Share() { return m_station.Share(); }
+    CStation& Station() { return m_station; }
     // The sharing window, opened from the window menu; made when first asked for.
     CShareDlg& ShareDialog();
     const std::vector<std::string>& Lines() const { return m_lines; }
@@ -101,9 +103,8 @@ private:
     QLabel* m_statusField = nullptr;
     QLabel* m_cursorField = nullptr;
     QListWidget* m_list = nullptr;
-    CTerminalPort m_port;
-    // Drains m_port while anyone watches, so it goes before the port.
-    std::unique_ptr<CShareServer> m_share;
+    CStation m_station;
+    CTerminalPort& m_port = m_station.Port();
     CShareDlg* m_shareDlg = nullptr;
     int m_timerId = 0;
     std::vector<std::string> m_lines;

@@ -1,5 +1,6 @@
 #include "CWindowPlacement.h"
 
+#include "CSettingsKeys.h"
 #include "CTnCommPort.h"
 
 #include <QGuiApplication>
@@ -7,8 +8,8 @@
 #include <QWidget>
 #include <algorithm>
 
-const QString CWindowPlacement::kRectKey = QStringLiteral("window");
-const QString CWindowPlacement::kMaximisedKey = QStringLiteral("maximised");
+const QString CWindowPlacement::kRectKey = QLatin1String(CSettingsKeys::kWindow);
+const QString CWindowPlacement::kMaximisedKey = QLatin1String(CSettingsKeys::kMaximised);
 
 void CWindowPlacement::Store(const QWidget& window, CTnCommPort& port) {
     port.SetOption(kRectKey, RectText(window.normalGeometry()));

@@ -1,5 +1,7 @@
 // GoogleTest main for tests that need a QApplication. Test discovery runs the binary without
 // the test's environment, so fall back to the offscreen platform when there is no display.
+#include "CPortWindows.h"
+
 #include <QApplication>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -9,6 +11,7 @@ int main(int argc, char** argv) {
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     app.setApplicationName("Tallyview");
+    CPortViews::Install(&CPortWindows::Instance()); // as the program does
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

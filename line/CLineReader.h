@@ -23,8 +23,6 @@ public:
     // The largest piece of the line handed on at once.
     static constexpr qsizetype kMaxChunk = 64 * 1024;
 
-    // The reader for the settings' device: a serial device path or a network address.
-    static CLineReader* Create(const CPortSettings& settings, Sink sink);
     // The state in words, for the monitor and the log.
     static QString StateWords(State state);
 

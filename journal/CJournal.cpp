@@ -31,95 +31,45 @@ bool SyncData(int handle) {
 } // namespace
 
 CJournal::CJournal(Settings settings, const CTerminalScreen& screen)
-    : m_settings(std::move(settings)), m_folder(m_settings.m_folder) {
-    m_shadow.ReceiveBytes(CScreenCommands::Of(screen));
-    m_shadow.ProcessReceived();
-    m_thread = std::thread(&CJournal::Run, this);
+    : CLineFollower({QStringLiteral("journal"), kMaxQueued, kWriteInterval, settings.m_clock},
+                    screen),
+      m_settings(std::move(settings)), m_folder(m_settings.m_folder) {
+    Start();
 }
 
 CJournal::~CJournal() {
-    {
-        const std::lock_guard lock(m_mutex);
-        m_stop = true;
-    }
-    m_wake.notify_one();
-    m_thread.join();
-}
-
-CJournal::Time CJournal::Now() const {
-    if (m_settings.m_clock)
-        return m_settings.m_clock();
-    return std::chrono::time_point_cast<std::chrono::microseconds>(
-        std::chrono::system_clock::now());
-}
-
-void CJournal::Feed(QByteArrayView chunk) {
-    Chunk taken{Now(), QByteArray(chunk.data(), chunk.size())};
-    const std::lock_guard lock(m_mutex);
-    if (m_queued + chunk.size() > kMaxQueued) {
-        m_dropped += static_cast<quint64>(chunk.size());
-        return;
-    }
-    m_queued += chunk.size();
-    m_queue.push_back(std::move(taken));
-    ++m_handedOver;
-}
-
-void CJournal::WaitWritten() {
-    std::unique_lock lock(m_mutex);
-    const quint64 target = m_handedOver;
-    const quint64 round = m_rounds; // a whole pass after this one began: the first file too
-    m_flushWanted = true;
-    m_wake.notify_one();
-    m_written.wait(lock, [&] { return m_done >= target && m_rounds > round; });
+    Finish();
 }
 
 CJournal::Status CJournal::CurrentStatus() const {
-    const std::lock_guard lock(m_mutex);
+    const std::lock_guard lock(m_statusMutex);
     return m_status;
 }
 
-void CJournal::Run() {
+QString CJournal::StateLine() const {
+    const Status status = CurrentStatus();
+    if (status.m_file.isEmpty())
+        return QStringLiteral("Journal: stopped: ") + status.m_reason;
+    return QStringLiteral("Journal: writing to ") + QDir::toNativeSeparators(status.m_file);
+}
+
+void CJournal::Begin() {
     const Time start = Now();
     m_folder.Prune(m_settings.m_days, m_settings.m_maxBytes, CJournalFolder::ToDateTime(start));
     BeginFile(start);
-    std::vector<Chunk> chunks;
-    for (bool stopping = false; !stopping;) {
-        quint64 dropped = 0;
-        Take(chunks, dropped, stopping);
-        if (dropped > 0)
-            Stop(QStringLiteral("%1 bytes came while the disk did not take any").arg(dropped));
-        for (const Chunk& chunk : chunks)
-            Append(chunk);
-        const Time now = Now();
-        if (now >= m_rotateAt)
-            Rotate(now);
-        if (!m_file.isOpen() && Steady::now() >= m_retryAt)
-            BeginFile(now);
-        WriteOut();
-        SyncIfDue(stopping);
-        {
-            const std::lock_guard lock(m_mutex);
-            m_done += chunks.size();
-            ++m_rounds;
-        }
-        m_written.notify_all();
-        chunks.clear();
-    }
+}
+
+void CJournal::End() {
+    WriteOut();
+    SyncIfDue(true);
     CloseFile();
 }
 
-void CJournal::Take(std::vector<Chunk>& chunks, quint64& dropped, bool& stopping) {
-    std::unique_lock lock(m_mutex);
-    m_wake.wait_for(lock, kWriteInterval, [this] { return m_stop || m_flushWanted; });
-    m_flushWanted = false;
-    chunks.swap(m_queue);
-    m_queued = 0;
-    dropped = std::exchange(m_dropped, 0);
-    stopping = m_stop;
+void CJournal::Dropped(quint64 bytes) {
+    Stop(QStringLiteral("%1 bytes came while the disk did not take any").arg(bytes));
 }
 
-void CJournal::Append(const Chunk& chunk) {
+void CJournal::Follow(const Chunk& chunk) {
     if (chunk.m_time >= m_rotateAt)
         Rotate(chunk.m_time);
     const std::string_view bytes(chunk.m_bytes.constData(),
@@ -127,8 +77,16 @@ void CJournal::Append(const Chunk& chunk) {
     // A record longer than readers accept would end the file for them there.
     for (std::size_t at = 0; m_file.isOpen() && at < bytes.size(); at += kMaxRecord)
         CTtyrecRecord::Encode(chunk.m_time, bytes.substr(at, kMaxRecord), m_out);
-    m_shadow.ReceiveBytes(bytes);
-    m_shadow.ProcessReceived();
+}
+
+void CJournal::Followed() {
+    const Time now = Now();
+    if (now >= m_rotateAt)
+        Rotate(now);
+    if (!m_file.isOpen() && Steady::now() >= m_retryAt)
+        BeginFile(now);
+    WriteOut();
+    SyncIfDue(false);
 }
 
 // A new day: the day's file ends and the next begins from the screen as it stands.
@@ -157,7 +115,7 @@ void CJournal::BeginFile(Time now) {
         Stop(m_file.errorString());
         return;
     }
-    CTtyrecRecord::Encode(now, CScreenCommands::Of(m_shadow), m_out);
+    CTtyrecRecord::Encode(now, CScreenCommands::Of(Shadow()), m_out);
     WriteOut();
     if (!m_file.isOpen())
         return;
@@ -190,7 +148,7 @@ void CJournal::Stop(const QString& reason) {
     CloseFile();
     m_out.clear();
     m_retryAt = Steady::now() + m_settings.m_retry;
-    const std::lock_guard lock(m_mutex);
+    const std::lock_guard lock(m_statusMutex);
     if (!m_status.m_file.isEmpty() || m_status.m_reason.isEmpty())
         ++m_status.m_problems; // a new problem, not a retry that failed again
     m_status.m_file.clear();
@@ -208,7 +166,7 @@ void CJournal::CloseFile() {
 }
 
 void CJournal::SetStatus(const QString& file, const QString& reason) {
-    const std::lock_guard lock(m_mutex);
+    const std::lock_guard lock(m_statusMutex);
     m_status.m_file = file;
     m_status.m_reason = reason;
 }

@@ -1,25 +1,7 @@
 #include "CLineReader.h"
 
-#include "CLineAddress.h"
-#include "CListenReader.h"
-#include "CMqttReader.h"
-#include "CSerialReader.h"
-#include "CTcpReader.h"
-
 #include <QMutexLocker>
 #include <exception>
-
-CLineReader* CLineReader::Create(const CPortSettings& settings, Sink sink) {
-    QString problem;
-    const CLineAddress address = CLineAddress::Parse(settings.m_device, problem);
-    if (!problem.isEmpty() || address.m_kind == CLineAddress::Kind::Serial)
-        return new CSerialReader(std::move(sink)); // OpenLine refuses a malformed address
-    if (address.m_kind == CLineAddress::Kind::Mqtt)
-        return new CMqttReader(std::move(sink));
-    if (address.m_kind == CLineAddress::Kind::Listen)
-        return new CListenReader(address, std::move(sink));
-    return new CTcpReader(address, std::move(sink));
-}
 
 QString CLineReader::StateWords(State state) {
     switch (state) {

@@ -1,0 +1,121 @@
+#include "CStation.h"
+
+#include "CJournal.h"
+#include "CJournalFolder.h"
+#include "CMqttPublisher.h"
+#include "CSettingsKeys.h"
+#include "CShareConfig.h"
+#include "CShareServer.h"
+#include "CTerminalPort.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+QString Key(const char* name) {
+    return QLatin1String(name);
+}
+
+} // namespace
+
+CStation::CStation() : m_port(std::make_unique<CTerminalPort>()) {
+    m_share = std::make_unique<CShareServer>(*m_port, [this] { return m_port->IsOpen(); });
+}
+
+CStation::CStation(const QString& settingsPath)
+    : m_port(std::make_unique<CTerminalPort>(settingsPath)) {
+    m_share = std::make_unique<CShareServer>(*m_port, [this] { return m_port->IsOpen(); });
+}
+
+CStation::~CStation() {
+    m_share.reset();
+    m_port->Close();
+}
+
+QString CStation::Load() {
+    QString problem;
+    m_port->LoadSettings([&] { problem = StartOutputs(); });
+    return problem;
+}
+
+// Before the port opens, so the restored screen comes before every byte of the line and the
+// journal sees all of them.
+QString CStation::StartOutputs() {
+    StartJournal();
+    return Publish();
+}
+
+void CStation::StartJournal() {
+    if (m_port->Option(Key(CSettingsKeys::kJournal), QStringLiteral("on")) != QLatin1String("on")) {
+        m_port->SetNotes({QStringLiteral("Journal: off")});
+        return;
+    }
+    CJournal::Settings settings;
+    settings.m_folder = JournalFolder();
+    settings.m_days =
+        CSettingsKeys::Number(CSettingsKeys::kJournalDays, m_port->Option(Key(CSettingsKeys::kJournalDays)));
+    settings.m_maxBytes = qint64(CSettingsKeys::Number(
+                              CSettingsKeys::kJournalMaxMb,
+                              m_port->Option(Key(CSettingsKeys::kJournalMaxMb)))) *
+                          1024 * 1024;
+    const int hours = CSettingsKeys::Number(CSettingsKeys::kRestoreHours,
+                                            m_port->Option(Key(CSettingsKeys::kRestoreHours)));
+    m_restoredFrom =
+        CJournalFolder(settings.m_folder).Restore(*m_port, hours, QDateTime::currentDateTime());
+    m_port->AddListener([&] { return std::make_unique<CJournal>(std::move(settings), *m_port); });
+}
+
+QString CStation::Publish() {
+    const QString setting = m_port->Option(Key(CSettingsKeys::kPublish)).trimmed();
+    // The old one first: its "offline" must not follow the new one's "online" on the same topic.
+    m_port->TakeListeners([](const CLineListener& listener) {
+        return dynamic_cast<const CMqttPublisher*>(&listener) != nullptr;
+    });
+    if (setting.isEmpty() || setting == QLatin1String("off"))
+        return {};
+    QString problem;
+    const CMqttAddress address = CMqttAddress::Parse(setting, problem);
+    if (problem.isEmpty())
+        m_port->AddListener([&] { return std::make_unique<CMqttPublisher>(address, *m_port); });
+    return problem;
+}
+
+QString CStation::ChangePublish(const QString& setting) {
+    const QString wanted = setting.trimmed().isEmpty() ? QStringLiteral("off") : setting.trimmed();
+    QString problem;
+    if (wanted != QLatin1String("off"))
+        CMqttAddress::Parse(wanted, problem);
+    if (!problem.isEmpty())
+        return problem;
+    const QString key = Key(CSettingsKeys::kPublish);
+    if (wanted == m_port->Option(key, QStringLiteral("off")).trimmed())
+        return {};
+    m_port->SetOption(key, wanted);
+    return Publish();
+}
+
+bool CStation::StartSharing() {
+    const CShareConfig config = CShareConfig::Load(*m_port);
+    return !config.m_on || m_share->Start(config);
+}
+
+QString CStation::JournalFolder() const {
+    const QString folder = m_port->Option(Key(CSettingsKeys::kJournalFolder));
+    if (!folder.isEmpty())
+        return folder;
+    return QFileInfo(m_port->SettingsPath())
+        .dir()
+        .filePath(QLatin1String(CJournalFolder::kFolderName));
+}
+
+const CJournal* CStation::Journal() const {
+    return m_port->FindListener<CJournal>();
+}
+
+QStringList CStation::StateLines() const {
+    QStringList lines = m_port->LineStatus();
+    lines << m_port->StateLines() << m_share->ViewersLine();
+    lines.removeAll(QString());
+    return lines;
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class CJournal;
+class CShareServer;
+class CTerminalPort;
+
+// One line and everything it feeds, assembled in one place for the window and the relay alike:
+// the settings file, the port, the journal (and the screen restored from it), the publisher and
+// the web view. What takes every chunk of the line is a listener on the port's one list; a new
+// output is one more listener started here.
+class CStation {
+public:
+    // With the settings file in the current directory at this moment (the window's).
+    CStation();
+    explicit CStation(const QString& settingsPath);
+    // The web view goes before the screen it reads; the port closes before its listeners end,
+    // and the publisher says "offline" on its way out.
+    ~CStation();
+    CStation(const CStation&) = delete;
+    CStation& operator=(const CStation&) = delete;
+
+    CTerminalPort& Port() { return *m_port; }
+    const CTerminalPort& Port() const { return *m_port; }
+    CShareServer& Share() { return *m_share; }
+
+    // The window's start-up: reads the settings, starts the outputs and opens the line, each
+    // problem reported by the port. Empty, or why the line is not published.
+    QString Load();
+    // Restores the screen from the journal, starts the journal and the publisher as the
+    // settings ask, before the line opens. Empty, or why the line is not published.
+    QString StartOutputs();
+    // Publishes as the "publish" setting asks ("off" when absent, or an address), in the place
+    // of what was published before; at any time, from the window's thread. Empty, or what is
+    // wrong with the setting, which then publishes nothing.
+    QString Publish();
+    // Stores `setting` as the "publish" setting and publishes as it asks; an address that cannot
+    // be used changes nothing. Empty, or what is wrong with it.
+    QString ChangePublish(const QString& setting);
+    // Shares the screen when the settings ask; false when asked and impossible (the web view's
+    // LastError says why).
+    bool StartSharing();
+
+    // The "journal_folder" setting, or the folder beside the settings file.
+    QString JournalFolder() const;
+    // The time of the journal record the screen was restored from; invalid when it was not.
+    const QDateTime& RestoredFrom() const { return m_restoredFrom; }
+    // Null while the journal is off.
+    const CJournal* Journal() const;
+    // The line, its listeners and its viewers, a line each, for the relay's log.
+    QStringList StateLines() const;
+
+private:
+    void StartJournal();
+
+    std::unique_ptr<CTerminalPort> m_port;
+    std::unique_ptr<CShareServer> m_share;
+    QDateTime m_restoredFrom;
+};
