@@ -109,7 +109,7 @@ QString CStation::JournalFolder() const {
         .filePath(QLatin1String(CJournalFolder::kFolderName));
 }
 
-const CJournal* CStation::Journal() const {
+CJournal* CStation::Journal() const {
     return m_port->FindListener<CJournal>();
 }
 

@@ -50,7 +50,7 @@ public:
     // The time of the journal record the screen was restored from; invalid when it was not.
     const QDateTime& RestoredFrom() const { return m_restoredFrom; }
     // Null while the journal is off.
-    const CJournal* Journal() const;
+    CJournal* Journal() const;
     // The line, its listeners and its viewers, a line each, for the relay's log.
     QStringList StateLines() const;
 

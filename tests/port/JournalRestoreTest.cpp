@@ -1,4 +1,5 @@
 // Restore at start-up and retention on real journal folders; a real program killed mid-feed.
+#include "CStation.h"
 #include "CJournal.h"
 #include "CJournalFolder.h"
 #include "CTempCwd.h"
@@ -61,16 +62,17 @@ TEST_P(Restore, RebuildsARecentScreenAndTheNewFileBeginsFromIt) {
         WriteFile(CJournalFolder(folder).NewFile(QDateTime::currentDateTime().addSecs(-7200)),
                   c.m_file);
     }
-    CTerminalPort port;
-    port.LoadSettings(); // no settings file: the port stays closed, the journal starts
-    ASSERT_NE(port.Journal(), nullptr);
-    port.Journal()->WaitWritten();
-    EXPECT_EQ(port.RestoredFrom().isValid(), c.m_restored);
+    CStation station;
+    const CTerminalPort& port = station.Port();
+    station.Load(); // no settings file: the port stays closed, the journal starts
+    ASSERT_NE(station.Journal(), nullptr);
+    station.Journal()->WaitWritten();
+    EXPECT_EQ(station.RestoredFrom().isValid(), c.m_restored);
     CTerminalScreen expected;
     if (c.m_restored) {
         expected.ReceiveBytes(kBoard);
         expected.ProcessReceived();
-        EXPECT_LT(port.RestoredFrom().secsTo(QDateTime::currentDateTime()), 2 * 3600);
+        EXPECT_LT(station.RestoredFrom().secsTo(QDateTime::currentDateTime()), 2 * 3600);
     }
     EXPECT_EQ(StateOf(port), StateOf(expected));
     EXPECT_EQ(ReplayAlone(CJournalFolder(folder).Files().constLast()), StateOf(expected));
@@ -176,9 +178,10 @@ TEST(JournalKill, RestoredScreenIsTheScreenBeforeTheKill) {
 
     // Without the settings the port stays closed: what the line still holds stays out.
     ASSERT_TRUE(QFile::remove(cwd.File(QStringLiteral("Tallyview.cfg"))));
-    CTerminalPort restored;
-    restored.LoadSettings();
-    ASSERT_TRUE(restored.RestoredFrom().isValid());
+    CStation station;
+    const CTerminalPort& restored = station.Port();
+    station.Load();
+    ASSERT_TRUE(station.RestoredFrom().isValid());
     const JournalScreen after = StateOf(restored);
     CTerminalScreen live;
     live.ReceiveBytes(std::string_view(game).substr(0, surely));

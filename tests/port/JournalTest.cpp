@@ -1,5 +1,6 @@
 // The journal written by the real port from a pseudo-terminal, read back with the file format's
 // own reader and with Debian's ttytime; faults on a real unwritable folder and a real full disk.
+#include "CPortWindows.h"
 #include "CJournal.h"
 #include "CJournalFolder.h"
 #include "CScreenCommands.h"
@@ -77,7 +78,7 @@ protected:
         settings.m_folder = Folder();
         settings.m_clock = [this] { return m_clock(); };
         settings.m_retry = retry;
-        m_port.AttachJournal(std::make_unique<CJournal>(settings, m_port));
+        m_port.AttachListener(std::make_unique<CJournal>(settings, m_port));
         ASSERT_TRUE(m_port.OpenOn(QString::fromStdString(m_pty.SlavePath())));
     }
     QString Folder() const { return m_cwd.File(QStringLiteral("journal")); }
@@ -86,13 +87,14 @@ protected:
         m_sent += bytes;
         m_pty.Write(bytes);
         ASSERT_TRUE(WaitUntil([&] { return m_port.Seen().size() >= m_sent.size(); }));
-        m_port.Journal()->WaitWritten();
+        Written().WaitWritten();
     }
     JournalScreen Live() {
         m_port.ProcessReceived();
         return StateOf(m_port);
     }
-    CJournal::Status Status() const { return m_port.Journal()->CurrentStatus(); }
+    CJournal& Written() const { return *m_port.FindListener<CJournal>(); }
+    CJournal::Status Status() const { return Written().CurrentStatus(); }
 
     // Each problem stops the journal once, however often the retries fail; the line and the
     // live screen go on; once writing works again a new file begins with the exact live screen.
@@ -149,8 +151,8 @@ TEST_F(Journal, AChunkLargerThanAReaderTakesIsWrittenAsSeveralRecords) {
     StartJournal();
     std::string huge(CTtyrecReader::kMaxLength + 12345, 'x');
     huge[CTtyrecReader::kMaxLength] = 'y';
-    m_port.Journal()->Feed(QByteArrayView(huge.data(), qsizetype(huge.size())));
-    m_port.Journal()->WaitWritten();
+    Written().Feed(QByteArrayView(huge.data(), qsizetype(huge.size())));
+    Written().WaitWritten();
     std::string note;
     const auto records = Records(CJournalFolder(Folder()).Files().constLast(), &note);
     std::string journaled;
@@ -189,7 +191,7 @@ TEST_F(Journal, UnwritableFolderStopsTheJournalNotTheScreenAndWritingResumes) {
     m_port.ViewMonitor(1);
     const auto monitorSays = [this](const char* text) {
         return WaitUntil(
-            [&] { return m_port.Monitor()->StateText().contains(QLatin1String(text)); });
+            [&] { return CPortWindows::Instance().Monitor(m_port)->StateText().contains(QLatin1String(text)); });
     };
     int round = 0;
     ExpectStopAndRecovery(
@@ -227,7 +229,9 @@ TEST_F(Journal, FullDiskStopsTheJournalNotTheScreenAndWritingResumes) {
         },
         [&] { ASSERT_TRUE(filler.remove()); });
     m_port.Close();
-    m_port.AttachJournal(nullptr); // its file closed before the disk goes
+    m_port.TakeListeners([](const CLineListener& listener) { // its file closed before the disk goes
+        return dynamic_cast<const CJournal*>(&listener) != nullptr;
+    });
     umount2(folder.constData(), MNT_DETACH);
 }
 

@@ -1,5 +1,6 @@
 // The line over the network, against a real device server: ser2net serving one end of a
 // pseudo-terminal pair, the test playing the statistics computer on the other end.
+#include "CPortWindows.h"
 #include "CNetworkCable.h"
 #include "CTempCwd.h"
 #include "CTnCommMonitor.h"
@@ -141,10 +142,10 @@ TEST_P(DeviceServerSettings, AreNotedInTheMonitorWhileDataFlows) {
     EXPECT_EQ(port.DeviceState(), State::Open);
     const QString line = settings.m_device.replace(QStringLiteral("://"), QStringLiteral(" "));
     EXPECT_TRUE(WaitUntil([&] {
-        const QString text = port.Monitor()->StateText();
+        const QString text = CPortWindows::Instance().Monitor(port)->StateText();
         return text.startsWith(QStringLiteral("Line %1: connected\n").arg(line)) &&
                text.contains(QStringLiteral("Line settings: ") + port.LineNotice());
-    })) << port.Monitor()->StateText().toStdString();
+    })) << CPortWindows::Instance().Monitor(port)->StateText().toStdString();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -177,7 +178,7 @@ TEST_F(DeviceServer, ServerStoppedAndRestartedWithoutSpinning) {
     EXPECT_LT(cpuAway, 0.3 * 3.0);
     EXPECT_TRUE(port.LastError().contains(QLatin1String("connection refused")))
         << port.LastError().toStdString();
-    EXPECT_TRUE(port.Monitor()->StateText().contains(QLatin1String("reconnecting")));
+    EXPECT_TRUE(CPortWindows::Instance().Monitor(port)->StateText().contains(QLatin1String("reconnecting")));
 
     ASSERT_TRUE(m_server.Start());
     ASSERT_TRUE(WaitUntil([&] { return m_server.DeviceInUse(); }));
@@ -241,9 +242,9 @@ TEST(TcpLine, NoticesAPulledCableAndComesBackWhenItIsIn) {
     EXPECT_TRUE(port.LastError().contains(QLatin1String("timed out")))
         << port.LastError().toStdString();
     EXPECT_TRUE(WaitUntil([&] {
-        return port.Monitor()->StateText().contains(QLatin1String("Last error: ") +
+        return CPortWindows::Instance().Monitor(port)->StateText().contains(QLatin1String("Last error: ") +
                                                     port.LastError());
-    })) << port.Monitor()->StateText().toStdString();
+    })) << CPortWindows::Instance().Monitor(port)->StateText().toStdString();
 
     ASSERT_TRUE(cable.PlugIn()) << cable.Problem().toStdString();
     box = nextBox(20000);

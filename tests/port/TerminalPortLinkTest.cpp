@@ -1,5 +1,6 @@
 // The receive path on a real serial device: a pseudo-terminal pair, or socat standing in for
 // an adapter that is pulled out and plugged back.
+#include "CPortWindows.h"
 #include "CTempCwd.h"
 #include "CTnCommMonitor.h"
 #include "PortTestSupport.h"
@@ -167,8 +168,8 @@ TEST(TerminalPortLink, DeviceThatGoesAwayIsReopenedWithoutSpinning) {
     const double cpuAway = ProcessCpuSeconds() - cpuBefore;
     RecordProperty("cpu_seconds_in_3s_away", std::to_string(cpuAway));
     EXPECT_LT(cpuAway, 0.3 * 3.0);
-    EXPECT_TRUE(port.Monitor()->StateText().contains(QLatin1String("reconnecting")))
-        << port.Monitor()->StateText().toStdString();
+    EXPECT_TRUE(CPortWindows::Instance().Monitor(port)->StateText().contains(QLatin1String("reconnecting")))
+        << CPortWindows::Instance().Monitor(port)->StateText().toStdString();
 
     ASSERT_TRUE(line.Start()); // plugged back in
     ASSERT_TRUE(WaitUntil([&] { return port.DeviceState() == CLineReader::State::Open; }));

@@ -1,4 +1,5 @@
 // The traffic monitor and the tap it reads the line through.
+#include "CPortWindows.h"
 #include "CTempCwd.h"
 #include "CTnCommMonitor.h"
 #include "CTrafficTap.h"
@@ -44,7 +45,7 @@ TEST(TrafficMonitor, ShowsTheLiveLineAndRecordsItRaw) {
     CRecordingPort port;
     ASSERT_TRUE(port.OpenOn(QString::fromStdString(pty.SlavePath())));
     ASSERT_TRUE(port.ViewMonitor(1));
-    const CTnCommMonitor& monitor = *port.Monitor();
+    const CTnCommMonitor& monitor = *CPortWindows::Instance().Monitor(port);
     EXPECT_TRUE(monitor.isVisible());
 
     pty.Write("Hello\x1b");
@@ -57,14 +58,14 @@ TEST(TrafficMonitor, ShowsTheLiveLineAndRecordsItRaw) {
     EXPECT_TRUE(monitor.StateText().contains(QLatin1String("115200 8N1: open")));
 
     const QString capture = cwd.File(QStringLiteral("game.cap"));
-    ASSERT_TRUE(port.Monitor()->StartRecording(capture));
+    ASSERT_TRUE(CPortWindows::Instance().Monitor(port)->StartRecording(capture));
     std::string recorded;
     for (int round = 0; round < 40; ++round)
         for (int b = 0; b < 256; ++b)
             recorded += static_cast<char>((b + round) % 256);
     pty.Write(recorded);
     ASSERT_TRUE(WaitUntil([&] { return port.Seen().size() == 6 + recorded.size(); }));
-    port.Monitor()->StopRecording();
+    CPortWindows::Instance().Monitor(port)->StopRecording();
     pty.Write("after the recording");
     ASSERT_TRUE(WaitUntil([&] { return port.Seen().size() == 25 + recorded.size(); }));
 

@@ -1,5 +1,6 @@
 // Text size, looks, keys, fitting and the remembered window, on a real main window under X with
 // real key and wheel events.
+#include "CPortWindows.h"
 #include "CComfort.h"
 #include "CExportCommands.h"
 #include "CLook.h"
@@ -167,8 +168,8 @@ TEST_F(ComfortTest, EachLookColoursTheListAndTheMonitorFollows) {
     CLook::Instance().Set(Look::HighContrast);
     QTest::mouseClick(qobject_cast<QPushButton*>(Dialog().Control(CTerminalDlg::IDC_MONITOR)),
                       Qt::LeftButton);
-    ASSERT_NE(Dialog().Port().Monitor(), nullptr);
-    EXPECT_EQ(Dialog().Port().Monitor()->palette().color(QPalette::Base), QColor(Qt::black));
+    ASSERT_NE(CPortWindows::Instance().Monitor(Dialog().Port()), nullptr);
+    EXPECT_EQ(CPortWindows::Instance().Monitor(Dialog().Port())->palette().color(QPalette::Base), QColor(Qt::black));
     CLook::Instance().Set(Look::Classic);
 }
 

@@ -1,5 +1,6 @@
 // The main window run the way the program runs it (modally), driven by real input through the X
 // server: the windows it opens take clicks, keys, the wheel and the close request meanwhile.
+#include "CPortWindows.h"
 #include "CTnCommMonitor.h"
 #include "CXdoTool.h"
 #include "UiTestSupport.h"
@@ -68,8 +69,8 @@ TEST_F(ModalityTest, TheMonitorTakesClicksKeysTheWheelAndTheCloseRequest) {
     const std::string traffic(400 * CTnCommMonitor::kBytesPerLine, 'x');
     RunModally([&] {
         ASSERT_TRUE(CXdoTool::Click(*Dialog().Control(CTerminalDlg::IDC_MONITOR)));
-        ASSERT_TRUE(WaitFor([&] { return Dialog().Port().Monitor() != nullptr; }));
-        CTnCommMonitor& monitor = *Dialog().Port().Monitor();
+        ASSERT_TRUE(WaitFor([&] { return CPortWindows::Instance().Monitor(Dialog().Port()) != nullptr; }));
+        CTnCommMonitor& monitor = *CPortWindows::Instance().Monitor(Dialog().Port());
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&monitor));
         auto* record = monitor.findChild<QPushButton*>(QStringLiteral("record"));
         auto* stop = monitor.findChild<QPushButton*>(QStringLiteral("stop"));

@@ -1,3 +1,4 @@
+#include "CPortWindows.h"
 #include "UiTestSupport.h"
 
 #include "CModalAnswerer.h"
@@ -259,8 +260,8 @@ TEST_F(DialogTest, ConfigPortUpdatesTheButtons) {
 TEST_F(DialogTest, MonitorShowsTheTrafficMonitor) {
     WriteSettings();
     qobject_cast<QPushButton*>(Dialog().Control(Id::IDC_MONITOR))->click();
-    ASSERT_NE(Dialog().Port().Monitor(), nullptr);
-    EXPECT_TRUE(Dialog().Port().Monitor()->isVisible());
+    ASSERT_NE(CPortWindows::Instance().Monitor(Dialog().Port()), nullptr);
+    EXPECT_TRUE(CPortWindows::Instance().Monitor(Dialog().Port())->isVisible());
 }
 
 TEST_F(DialogTest, ScreenshotOfTheWindowWithKnownText) {
