@@ -74,28 +74,35 @@ void CMqttPublisher::Dropped(quint64) {
 }
 
 void CMqttPublisher::Follow(const Chunk& chunk) {
-    if (m_stalled)
-        return;
-    m_changed = true;
-    Enqueue(Kind::Line, CMqttRecord{++m_sequence, chunk.m_time, chunk.m_bytes}.Encode());
+    if (!m_stalled)
+        m_taken.push_back(CMqttRecord{++m_sequence, chunk.m_time, chunk.m_bytes}.Encode());
 }
 
+// Once the screen holds every chunk taken, so that a keyframe made on an overflow holds every
+// record numbered so far.
 void CMqttPublisher::Followed() {
-    if (!std::exchange(m_changed, false))
+    if (m_taken.empty())
         return;
+    for (std::size_t i = 0; i < m_taken.size(); ++i)
+        if (!Enqueue(Kind::Line, std::move(m_taken[i]))) {
+            m_dropped += m_taken.size() - i; // this one and the rest: the keyframe holds them
+            break;
+        }
+    m_taken.clear();
     if (!m_keyframeDelay->isActive())
         m_keyframeDelay->start();
     ScreenChanged();
     Pump();
 }
 
-void CMqttPublisher::Enqueue(Kind kind, QByteArray payload) {
+bool CMqttPublisher::Enqueue(Kind kind, QByteArray payload) {
     if (kind == Kind::Line && m_backlogBytes + payload.size() > m_maxBacklog) {
         Overflow();
-        return;
+        return false;
     }
     m_backlogBytes += payload.size();
     m_backlog.push_back({kind, std::move(payload)});
+    return true;
 }
 
 // Behind every record enqueued so far, which a keyframe holds.
@@ -159,7 +166,6 @@ void CMqttPublisher::Overflow() {
             ++m_dropped;
         }
     m_backlog.erase(std::remove_if(unsent, m_backlog.end(), isLine), m_backlog.end());
-    ++m_dropped; // the record that did not fit
     EnqueueKeyframe();
 }
 

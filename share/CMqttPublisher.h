@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QMutex>
 #include <deque>
+#include <vector>
 
 class CMqttClient;
 class QTimer;
@@ -67,7 +68,8 @@ private:
     void Follow(const Chunk& chunk) override;
     void Followed() override;
     void Dropped(quint64 bytes) override;
-    void Enqueue(Kind kind, QByteArray payload);
+    // False when a record did not fit: the backlog overflowed into a keyframe.
+    bool Enqueue(Kind kind, QByteArray payload);
     // Enqueues `payload` instead of the one of its kind not yet handed over, if any.
     void Replace(Kind kind, QByteArray payload);
     void EnqueueKeyframe();
@@ -89,7 +91,7 @@ private:
 
     // Publisher's thread alone.
     bool m_stalled = false;
-    bool m_changed = false; // chunks followed since the last take
+    std::vector<QByteArray> m_taken; // records of the chunks followed in this take
     quint64 m_sequence;
     CMqttClient* m_client = nullptr;
     QTimer* m_keyframeDelay = nullptr;

@@ -1,4 +1,9 @@
+#include "CJournal.h"
+#include "CJournalFolder.h"
 #include "CMosquitto.h"
+#include "CMqttRecord.h"
+#include "CTempCwd.h"
+#include "JournalTestSupport.h"
 #include "CMqttAddress.h"
 #include "CMqttClient.h"
 #include "CMqttPublisher.h"
@@ -10,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <fstream>
+#include <iterator>
 #include <random>
 
 namespace {
@@ -50,8 +57,11 @@ std::string RandomStream(std::mt19937& rng, std::size_t length) {
 class CPublishedLine {
 public:
     explicit CPublishedLine(const QString& url,
-                            qsizetype maxBacklog = CMqttPublisher::kMaxBacklog) {
+                            qsizetype maxBacklog = CMqttPublisher::kMaxBacklog,
+                            const std::function<void(CTerminalPort&)>& attachMore = {}) {
         QString problem;
+        if (attachMore)
+            attachMore(m_port);
         auto publisher =
             std::make_unique<CMqttPublisher>(CMqttAddress::Parse(url, problem), m_port, maxBacklog);
         m_publisher = publisher.get();
@@ -208,6 +218,48 @@ TEST_F(MqttLine, BacklogOverflowRecoversThroughAKeyframe) {
     ExpectSameScreen(mirror, line.Port());
     EXPECT_TRUE(mirror.LastError().startsWith(QLatin1String("resynchronised")))
         << mirror.LastError().toStdString();
+}
+
+// The journal and the publisher each follow the line with a screen of their own: after the
+// sample game in chunks of random sizes, the journal's file, the publisher's keyframe and the
+// live screen are one and the same screen.
+TEST_F(MqttLine, JournalKeyframeAndLiveScreenAgreeAfterTheSampleGame) {
+    std::ifstream in(TALLYVIEW_SAMPLE_CAPTURE, std::ios::binary);
+    const std::string game{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_FALSE(game.empty());
+    CMosquitto broker;
+    ASSERT_TRUE(broker.Start());
+    const QString url = broker.Url(QStringLiteral("agree"));
+    CTempCwd cwd;
+    CJournal::Settings settings;
+    settings.m_folder = cwd.File(QStringLiteral("journal"));
+    CPublishedLine line(url, CMqttPublisher::kMaxBacklog, [&](CTerminalPort& port) {
+        port.AttachListener(std::make_unique<CJournal>(settings, port));
+    });
+    QString problem;
+    const CMqttAddress address = CMqttAddress::Parse(url, problem);
+    CMqttClient keyframes(address);
+    std::string keyframe;
+    keyframes.SetSubscriptions({address.Topic("keyframe")});
+    QObject::connect(&keyframes, &CMqttClient::Received, [&](const QByteArray&, const QByteArray& p) {
+        if (const std::optional<CMqttRecord> record = CMqttRecord::Decode(p))
+            keyframe = record->m_bytes.toStdString();
+    });
+    keyframes.Start();
+
+    line.Send(m_rng, game);
+    CTerminalPort& live = line.Port();
+    live.FindListener<CJournal>()->WaitWritten();
+    const std::string expected = Screen(live);
+    const auto screenOf = [](const std::string& commands) {
+        CTerminalScreen screen;
+        screen.ReceiveBytes(commands);
+        screen.ProcessReceived();
+        return StateOf(screen);
+    };
+    EXPECT_EQ(ReplayAlone(CJournalFolder(settings.m_folder).Files().constLast()), StateOf(live));
+    WaitUntil([&] { return keyframe == expected; }, kSettleMs);
+    EXPECT_EQ(screenOf(keyframe), screenOf(expected));
 }
 
 } // namespace

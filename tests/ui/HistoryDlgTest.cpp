@@ -1,6 +1,7 @@
 // The History window on a known journal: seek, step, find and Copy, and opening it with real
 // key presses while the main window runs modally.
 #include "CExportText.h"
+#include "CJournalFolder.h"
 #include "CHistoryDlg.h"
 #include "CScreenText.h"
 #include "CTtyrecRecord.h"
@@ -169,6 +170,24 @@ TEST_F(HistoryModalityTest, UsableWhileTheMainWindowRunsModally) {
     });
     dialog.exec();
     EXPECT_TRUE(typedIntoHistory) << "record shown: " << history.Record().value_or(99);
+}
+
+// The window's History reads the journal where it is written, wherever the settings put it.
+class HistoryFolderTest : public DialogTest {};
+
+TEST_F(HistoryFolderTest, ReadsTheJournalFolderTheSettingsName) {
+    const QString folder = m_dir.File(QStringLiteral("elsewhere"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    std::string record;
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-60);
+    CTtyrecRecord::Encode(CJournalFolder::ToTime(before), "\x1b+\x1b" "a1R1CHOME 3 AWAY 1", record);
+    std::ofstream(CJournalFolder(folder).NewFile(before).toStdString(), std::ios::binary) << record;
+    WriteSettings({{QStringLiteral("journal_folder"), folder}});
+    CHistoryDlg& history = Dialog().History();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return history.Indexed(); }, 5000));
+    history.ShowRecord(0);
+    ASSERT_FALSE(history.Lines().empty());
+    EXPECT_EQ(history.Lines().front().substr(0, 13), "HOME 3 AWAY 1");
 }
 
 } // namespace
