@@ -8,19 +8,27 @@ set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$PWD
 
-PACKAGES=(
-    g++ cmake ninja-build pkg-config libgtest-dev libbenchmark-dev
-    qt6-base-dev qt6-serialport-dev libgl-dev libvterm-dev
-    xvfb xauth xclip socat procps fonts-liberation poppler-utils x11-apps netpbm
-    cups cups-client cups-bsd printer-driver-cups-pdf libcups2-dev
+# What building and running the program takes: the demo installs only these.
+PROGRAM_PACKAGES=(
+    g++ cmake ninja-build pkg-config help2man fonts-liberation
+    qt6-base-dev qt6-serialport-dev qt6-websockets-dev libgl-dev libcups2-dev
+    libqrencode-dev # the Share window's QR code
+    libmosquitto-dev # publishing the line to MQTT and mirroring it
+    # The demo's window without a display, and its screenshot
+    xvfb xauth x11-apps netpbm
+)
+# What the tests, the benchmarks and the package's checks take besides.
+TEST_PACKAGES=(
+    libgtest-dev libbenchmark-dev libvterm-dev
+    xclip socat procps poppler-utils
+    cups cups-client cups-bsd printer-driver-cups-pdf
     clang libclang-rt-14-dev
     # The Debian package (dpkg-shlibdeps, file), its man pages and its checks
-    dpkg-dev file help2man lintian desktop-file-utils appstream debootstrap
-    # The web view: WebSocket framing, QR codes; a real browser for its tests.
-    qt6-websockets-dev libqrencode-dev chromium
+    dpkg-dev file lintian desktop-file-utils appstream debootstrap
+    chromium # a real browser for the web view's tests
     # Real key presses and wheel turns for the window tests
     xdotool
-    libmosquitto-dev mosquitto # publishing the line to MQTT; the tests start real brokers
+    mosquitto # the tests start real brokers
     # The core and tallyview-replay built for Windows, their tests under Wine
     g++-mingw-w64-x86-64-posix googletest wine wine64
     ttyrec # the journal tests check our files with ttytime
@@ -36,9 +44,9 @@ as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
-install_packages() {
+install_packages() { # install_packages PACKAGE...: those not installed yet
     local missing=()
-    for p in "${PACKAGES[@]}"; do
+    for p in "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return
@@ -48,17 +56,19 @@ install_packages() {
         apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-build() { # build DIR [cmake options...]
+configure() { # configure DIR [cmake options...]
     local dir=$1
     shift
-    if [ ! -f "$dir/CMakeCache.txt" ]; then
-        cmake -S "$ROOT" -B "$dir" -G Ninja "$@"
-    fi
-    cmake --build "$dir"
+    cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+}
+
+build() { # build DIR [cmake options...]
+    configure "$@"
+    cmake --build "$1"
 }
 
 run_tests() {
-    build build
+    build build -DTALLYVIEW_TESTS=ON -DTALLYVIEW_BENCH=ON
     # Qt tests get a real X server; the clipboard tests need one.
     xvfb-run -a -s "-screen 0 1280x1024x24" \
         ctest --test-dir build --output-on-failure --timeout 300 -LE chroot
@@ -78,18 +88,20 @@ run_tests() {
 }
 
 run_package() {
-    build build
+    build build -DTALLYVIEW_TESTS=ON -DTALLYVIEW_BENCH=ON
     cpack --config build/CPackConfig.cmake -B build
 }
 
+# Only what the demo runs: no tests, no benchmarks.
 run_demo() {
-    build build
+    configure build -DTALLYVIEW_TESTS=OFF -DTALLYVIEW_BENCH=OFF
+    cmake --build build --target tallyview tallyview-feed
     bash "$ROOT/tools/demo.sh" "$ROOT/build"
 }
 
 case "${1:-}" in
-    test) install_packages; run_tests ;;
-    demo) install_packages; run_demo ;;
-    package) install_packages; run_package ;;
+    test) install_packages "${PROGRAM_PACKAGES[@]}" "${TEST_PACKAGES[@]}"; run_tests ;;
+    demo) install_packages "${PROGRAM_PACKAGES[@]}"; run_demo ;;
+    package) install_packages "${PROGRAM_PACKAGES[@]}" "${TEST_PACKAGES[@]}"; run_package ;;
     *) echo "usage: bash dev.sh demo|test|package" >&2; exit 2 ;;
 esac
