@@ -20,7 +20,6 @@
 // a new file (every m_retry), while the live screen goes on untouched.
 class CJournal : public CLineFollower {
 public:
-
     static constexpr std::chrono::milliseconds kWriteInterval{200};
     static constexpr std::chrono::seconds kSyncInterval{1};
     // Bytes handed over but not yet taken by the journal's thread beyond which further chunks

@@ -65,11 +65,13 @@ void CLineFollower::Feed(QByteArrayView chunk) {
     m_inbox.push_back(std::move(taken));
     m_inboxBytes += chunk.size();
     if (wake)
-        QMetaObject::invokeMethod(m_context, [this] { Take(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            m_context, [this] { Take(); }, Qt::QueuedConnection);
 }
 
 void CLineFollower::WaitFollowed() {
-    QMetaObject::invokeMethod(m_context, [this] { Take(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_context, [this] { Take(); }, Qt::BlockingQueuedConnection);
 }
 
 void CLineFollower::Take() {

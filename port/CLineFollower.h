@@ -29,7 +29,7 @@ public:
     };
 
     struct Options {
-        QString m_name;      // the thread's
+        QString m_name;       // the thread's
         qsizetype m_maxInbox; // bytes beyond which chunks are left out (only a hung thread)
         // Chunks are taken at this interval, or as soon as they come when zero.
         std::chrono::milliseconds m_takeEvery{0};

@@ -157,8 +157,8 @@ void CTnCommPort::ReplaceReader() {
     // The old reader is closed (Close or a failed Open), so it delivers nothing any more.
     if (m_reader)
         m_reader->deleteLater();
-    m_reader =
-        CLineReaderFactory::Create(m_settings, [this](QByteArrayView chunk) { HandleReceived(chunk); });
+    m_reader = CLineReaderFactory::Create(m_settings,
+                                          [this](QByteArrayView chunk) { HandleReceived(chunk); });
     m_reader->moveToThread(&m_thread);
     if (!m_thread.isRunning()) {
         m_thread.setObjectName(QStringLiteral("line reader"));

@@ -62,11 +62,11 @@ std::vector<std::unique_ptr<CLineListener>>
 CTnCommPortEx::TakeListeners(const std::function<bool(const CLineListener&)>& which) {
     std::vector<std::unique_ptr<CLineListener>> taken;
     BetweenChunks([&] {
-        const auto kept = std::stable_partition(
-            m_listeners.begin(), m_listeners.end(),
-            [&](const std::unique_ptr<CLineListener>& listener) {
-                return listener.get() == m_tap || !which(*listener);
-            });
+        const auto kept =
+            std::stable_partition(m_listeners.begin(), m_listeners.end(),
+                                  [&](const std::unique_ptr<CLineListener>& listener) {
+                                      return listener.get() == m_tap || !which(*listener);
+                                  });
         std::move(kept, m_listeners.end(), std::back_inserter(taken));
         m_listeners.erase(kept, m_listeners.end());
     });

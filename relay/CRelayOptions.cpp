@@ -40,8 +40,8 @@ bool AddShare(const QString& value, QList<QPair<QString, QString>>& keys) {
     if (!ok || port == 0 || port > 65535)
         return false;
     keys.append({QLatin1String(CSettingsKeys::kShare), QStringLiteral("on")});
-    keys.append(
-        {QLatin1String(CSettingsKeys::kShareAddress), all ? QStringLiteral("all") : QStringLiteral("local")});
+    keys.append({QLatin1String(CSettingsKeys::kShareAddress),
+                 all ? QStringLiteral("all") : QStringLiteral("local")});
     keys.append({QLatin1String(CSettingsKeys::kSharePort), QString::number(port)});
     return true;
 }
@@ -58,8 +58,8 @@ QString Read(const QCommandLineParser& parser, CRelayOptions& options) {
     if (parser.isSet(QStringLiteral("no-journal")))
         options.m_keys.append({QLatin1String(CSettingsKeys::kJournal), QStringLiteral("off")});
     if (parser.isSet(QStringLiteral("journal")))
-        options.m_keys.append(
-            {QLatin1String(CSettingsKeys::kJournalFolder), parser.value(QStringLiteral("journal"))});
+        options.m_keys.append({QLatin1String(CSettingsKeys::kJournalFolder),
+                               parser.value(QStringLiteral("journal"))});
     if (parser.isSet(QStringLiteral("share")) &&
         !AddShare(parser.value(QStringLiteral("share")), options.m_keys))
         return QStringLiteral("--share takes a port from 1 to 65535, or all:PORT");

@@ -72,8 +72,9 @@ QString CSettingsKeys::Problem(const Key& key, const QString& value) {
         const bool valid = value.size() == kCodeLength &&
                            std::all_of(value.begin(), value.end(),
                                        [&](QChar ch) { return alphabet.contains(ch); });
-        return valid ? QString()
-                     : QStringLiteral("not %1 of the letters and digits of a code").arg(kCodeLength);
+        return valid
+                   ? QString()
+                   : QStringLiteral("not %1 of the letters and digits of a code").arg(kCodeLength);
     }
     case Rule::Text:
         break;

@@ -10,12 +10,12 @@ class CSettingsKeys {
 public:
     // What a value must be.
     enum class Rule {
-        Switch,   // "on" or "off"
-        Count,    // a whole number above zero
-        Port,     // a TCP port, 1 to 65535
-        Reach,    // "local" or "all"
-        Code,     // the access code: 10 of the code alphabet's characters
-        Text,     // anything on one line (a path, an address checked where it is used)
+        Switch, // "on" or "off"
+        Count,  // a whole number above zero
+        Port,   // a TCP port, 1 to 65535
+        Reach,  // "local" or "all"
+        Code,   // the access code: 10 of the code alphabet's characters
+        Text,   // anything on one line (a path, an address checked where it is used)
     };
 
     struct Key {

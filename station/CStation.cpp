@@ -53,12 +53,12 @@ void CStation::StartJournal() {
     }
     CJournal::Settings settings;
     settings.m_folder = JournalFolder();
-    settings.m_days =
-        CSettingsKeys::Number(CSettingsKeys::kJournalDays, m_port->Option(Key(CSettingsKeys::kJournalDays)));
-    settings.m_maxBytes = qint64(CSettingsKeys::Number(
-                              CSettingsKeys::kJournalMaxMb,
-                              m_port->Option(Key(CSettingsKeys::kJournalMaxMb)))) *
-                          1024 * 1024;
+    settings.m_days = CSettingsKeys::Number(CSettingsKeys::kJournalDays,
+                                            m_port->Option(Key(CSettingsKeys::kJournalDays)));
+    settings.m_maxBytes =
+        qint64(CSettingsKeys::Number(CSettingsKeys::kJournalMaxMb,
+                                     m_port->Option(Key(CSettingsKeys::kJournalMaxMb)))) *
+        1024 * 1024;
     const int hours = CSettingsKeys::Number(CSettingsKeys::kRestoreHours,
                                             m_port->Option(Key(CSettingsKeys::kRestoreHours)));
     m_restoredFrom =

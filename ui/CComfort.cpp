@@ -1,9 +1,9 @@
 #include "CComfort.h"
 
-#include "CSettingsKeys.h"
 #include "CExtentDelegate.h"
 #include "CLook.h"
 #include "CScreenView.h"
+#include "CSettingsKeys.h"
 #include "CSystemMenu.h"
 #include "CTerminalDlg.h"
 #include "CWindowPlacement.h"

@@ -1,11 +1,10 @@
 #include "CShareDlg.h"
 
 #include "CMqttPublisher.h"
-#include "CSettingsKeys.h"
-#include "CStation.h"
-#include "CTerminalPort.h"
 #include "CQrCode.h"
+#include "CSettingsKeys.h"
 #include "CShareServer.h"
+#include "CStation.h"
 #include "CTerminalPort.h"
 
 #include <QDialogButtonBox>
@@ -22,8 +21,9 @@ constexpr int kPublishTickMs = 1000;
 } // namespace
 
 CShareDlg::CShareDlg(CStation& station, QWidget* parent)
-    : QDialog(parent), m_station(station), m_port(station.Port()), m_server(station.Share()), m_on(QStringLiteral("&Share the screen")),
-      m_newCode(QStringLiteral("&New code")), m_close(QStringLiteral("Close")) {
+    : QDialog(parent), m_station(station), m_port(station.Port()), m_server(station.Share()),
+      m_on(QStringLiteral("&Share the screen")), m_newCode(QStringLiteral("&New code")),
+      m_close(QStringLiteral("Close")) {
     setWindowTitle(QStringLiteral("Tallyview - Share"));
     const CShareConfig config = CShareConfig::Load(m_port);
     m_code = config.m_code;

@@ -7,13 +7,13 @@
 #include "CHistoryDlg.h"
 #include "CJournalNotices.h"
 #include "CLook.h"
+#include "CPortWindows.h"
 #include "CScreenText.h"
 #include "CScreenView.h"
 #include "CShareDlg.h"
 #include "CShareServer.h"
 #include "CSystemMenu.h"
 #include "CTnCommMonitor.h"
-#include "CPortWindows.h"
 
 #include <QCloseEvent>
 #include <QLabel>

@@ -1,7 +1,7 @@
 // Restore at start-up and retention on real journal folders; a real program killed mid-feed.
-#include "CStation.h"
 #include "CJournal.h"
 #include "CJournalFolder.h"
+#include "CStation.h"
 #include "CTempCwd.h"
 #include "JournalTestSupport.h"
 #include "PortTestSupport.h"

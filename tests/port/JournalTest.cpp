@@ -1,8 +1,8 @@
 // The journal written by the real port from a pseudo-terminal, read back with the file format's
 // own reader and with Debian's ttytime; faults on a real unwritable folder and a real full disk.
-#include "CPortWindows.h"
 #include "CJournal.h"
 #include "CJournalFolder.h"
+#include "CPortWindows.h"
 #include "CScreenCommands.h"
 #include "CTempCwd.h"
 #include "CTnCommMonitor.h"
@@ -190,8 +190,10 @@ TEST_F(Journal, UnwritableFolderStopsTheJournalNotTheScreenAndWritingResumes) {
     StartJournal(100ms);
     m_port.ViewMonitor(1);
     const auto monitorSays = [this](const char* text) {
-        return WaitUntil(
-            [&] { return CPortWindows::Instance().Monitor(m_port)->StateText().contains(QLatin1String(text)); });
+        return WaitUntil([&] {
+            return CPortWindows::Instance().Monitor(m_port)->StateText().contains(
+                QLatin1String(text));
+        });
     };
     int round = 0;
     ExpectStopAndRecovery(

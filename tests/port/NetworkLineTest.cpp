@@ -1,7 +1,7 @@
 // The line over the network, against a real device server: ser2net serving one end of a
 // pseudo-terminal pair, the test playing the statistics computer on the other end.
-#include "CPortWindows.h"
 #include "CNetworkCable.h"
+#include "CPortWindows.h"
 #include "CTempCwd.h"
 #include "CTnCommMonitor.h"
 #include "PortTestSupport.h"
@@ -178,7 +178,8 @@ TEST_F(DeviceServer, ServerStoppedAndRestartedWithoutSpinning) {
     EXPECT_LT(cpuAway, 0.3 * 3.0);
     EXPECT_TRUE(port.LastError().contains(QLatin1String("connection refused")))
         << port.LastError().toStdString();
-    EXPECT_TRUE(CPortWindows::Instance().Monitor(port)->StateText().contains(QLatin1String("reconnecting")));
+    EXPECT_TRUE(CPortWindows::Instance().Monitor(port)->StateText().contains(
+        QLatin1String("reconnecting")));
 
     ASSERT_TRUE(m_server.Start());
     ASSERT_TRUE(WaitUntil([&] { return m_server.DeviceInUse(); }));
@@ -242,8 +243,8 @@ TEST(TcpLine, NoticesAPulledCableAndComesBackWhenItIsIn) {
     EXPECT_TRUE(port.LastError().contains(QLatin1String("timed out")))
         << port.LastError().toStdString();
     EXPECT_TRUE(WaitUntil([&] {
-        return CPortWindows::Instance().Monitor(port)->StateText().contains(QLatin1String("Last error: ") +
-                                                    port.LastError());
+        return CPortWindows::Instance().Monitor(port)->StateText().contains(
+            QLatin1String("Last error: ") + port.LastError());
     })) << CPortWindows::Instance().Monitor(port)->StateText().toStdString();
 
     ASSERT_TRUE(cable.PlugIn()) << cable.Problem().toStdString();

@@ -168,7 +168,8 @@ TEST(TerminalPortLink, DeviceThatGoesAwayIsReopenedWithoutSpinning) {
     const double cpuAway = ProcessCpuSeconds() - cpuBefore;
     RecordProperty("cpu_seconds_in_3s_away", std::to_string(cpuAway));
     EXPECT_LT(cpuAway, 0.3 * 3.0);
-    EXPECT_TRUE(CPortWindows::Instance().Monitor(port)->StateText().contains(QLatin1String("reconnecting")))
+    EXPECT_TRUE(
+        CPortWindows::Instance().Monitor(port)->StateText().contains(QLatin1String("reconnecting")))
         << CPortWindows::Instance().Monitor(port)->StateText().toStdString();
 
     ASSERT_TRUE(line.Start()); // plugged back in

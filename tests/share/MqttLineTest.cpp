@@ -1,14 +1,14 @@
 #include "CJournal.h"
 #include "CJournalFolder.h"
 #include "CMosquitto.h"
-#include "CMqttRecord.h"
-#include "CTempCwd.h"
-#include "JournalTestSupport.h"
 #include "CMqttAddress.h"
 #include "CMqttClient.h"
 #include "CMqttPublisher.h"
+#include "CMqttRecord.h"
 #include "CScreenCommands.h"
 #include "CShareScreen.h"
+#include "CTempCwd.h"
+#include "JournalTestSupport.h"
 #include "PortTestSupport.h"
 #include "PtyPair.h"
 
@@ -56,8 +56,7 @@ std::string RandomStream(std::mt19937& rng, std::size_t length) {
 // A port on the pseudo-terminal whose line is published, as the program does it.
 class CPublishedLine {
 public:
-    explicit CPublishedLine(const QString& url,
-                            qsizetype maxBacklog = CMqttPublisher::kMaxBacklog,
+    explicit CPublishedLine(const QString& url, qsizetype maxBacklog = CMqttPublisher::kMaxBacklog,
                             const std::function<void(CTerminalPort&)>& attachMore = {}) {
         QString problem;
         if (attachMore)
@@ -241,10 +240,11 @@ TEST_F(MqttLine, JournalKeyframeAndLiveScreenAgreeAfterTheSampleGame) {
     CMqttClient keyframes(address);
     std::string keyframe;
     keyframes.SetSubscriptions({address.Topic("keyframe")});
-    QObject::connect(&keyframes, &CMqttClient::Received, [&](const QByteArray&, const QByteArray& p) {
-        if (const std::optional<CMqttRecord> record = CMqttRecord::Decode(p))
-            keyframe = record->m_bytes.toStdString();
-    });
+    QObject::connect(&keyframes, &CMqttClient::Received,
+                     [&](const QByteArray&, const QByteArray& p) {
+                         if (const std::optional<CMqttRecord> record = CMqttRecord::Decode(p))
+                             keyframe = record->m_bytes.toStdString();
+                     });
     keyframes.Start();
 
     line.Send(m_rng, game);

@@ -1,10 +1,10 @@
 // Text size, looks, keys, fitting and the remembered window, on a real main window under X with
 // real key and wheel events.
-#include "CPortWindows.h"
 #include "CComfort.h"
 #include "CExportCommands.h"
 #include "CLook.h"
 #include "CModalAnswerer.h"
+#include "CPortWindows.h"
 #include "CSystemMenu.h"
 #include "CTnCommMonitor.h"
 #include "CXdoTool.h"
@@ -169,7 +169,8 @@ TEST_F(ComfortTest, EachLookColoursTheListAndTheMonitorFollows) {
     QTest::mouseClick(qobject_cast<QPushButton*>(Dialog().Control(CTerminalDlg::IDC_MONITOR)),
                       Qt::LeftButton);
     ASSERT_NE(CPortWindows::Instance().Monitor(Dialog().Port()), nullptr);
-    EXPECT_EQ(CPortWindows::Instance().Monitor(Dialog().Port())->palette().color(QPalette::Base), QColor(Qt::black));
+    EXPECT_EQ(CPortWindows::Instance().Monitor(Dialog().Port())->palette().color(QPalette::Base),
+              QColor(Qt::black));
     CLook::Instance().Set(Look::Classic);
 }
 

@@ -1,8 +1,8 @@
 // The History window on a known journal: seek, step, find and Copy, and opening it with real
 // key presses while the main window runs modally.
 #include "CExportText.h"
-#include "CJournalFolder.h"
 #include "CHistoryDlg.h"
+#include "CJournalFolder.h"
 #include "CScreenText.h"
 #include "CTtyrecRecord.h"
 #include "CXdoTool.h"
@@ -180,7 +180,10 @@ TEST_F(HistoryFolderTest, ReadsTheJournalFolderTheSettingsName) {
     ASSERT_TRUE(QDir().mkpath(folder));
     std::string record;
     const QDateTime before = QDateTime::currentDateTime().addSecs(-60);
-    CTtyrecRecord::Encode(CJournalFolder::ToTime(before), "\x1b+\x1b" "a1R1CHOME 3 AWAY 1", record);
+    CTtyrecRecord::Encode(CJournalFolder::ToTime(before),
+                          "\x1b+\x1b"
+                          "a1R1CHOME 3 AWAY 1",
+                          record);
     std::ofstream(CJournalFolder(folder).NewFile(before).toStdString(), std::ios::binary) << record;
     WriteSettings({{QStringLiteral("journal_folder"), folder}});
     CHistoryDlg& history = Dialog().History();

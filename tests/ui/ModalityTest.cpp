@@ -69,7 +69,8 @@ TEST_F(ModalityTest, TheMonitorTakesClicksKeysTheWheelAndTheCloseRequest) {
     const std::string traffic(400 * CTnCommMonitor::kBytesPerLine, 'x');
     RunModally([&] {
         ASSERT_TRUE(CXdoTool::Click(*Dialog().Control(CTerminalDlg::IDC_MONITOR)));
-        ASSERT_TRUE(WaitFor([&] { return CPortWindows::Instance().Monitor(Dialog().Port()) != nullptr; }));
+        ASSERT_TRUE(
+            WaitFor([&] { return CPortWindows::Instance().Monitor(Dialog().Port()) != nullptr; }));
         CTnCommMonitor& monitor = *CPortWindows::Instance().Monitor(Dialog().Port());
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&monitor));
         auto* record = monitor.findChild<QPushButton*>(QStringLiteral("record"));
