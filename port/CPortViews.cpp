@@ -1,15 +1,17 @@
 #include "CPortViews.h"
 
+#include <optional>
+
 namespace {
 
-CPortViews* g_views = nullptr;
+std::optional<CPortViews> g_views;
 
 } // namespace
 
-void CPortViews::Install(CPortViews* views) {
+void CPortViews::Install(const CPortViews& views) {
     g_views = views;
 }
 
-CPortViews* CPortViews::Installed() {
-    return g_views;
+const CPortViews* CPortViews::Installed() {
+    return g_views ? &*g_views : nullptr;
 }

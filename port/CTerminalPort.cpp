@@ -65,10 +65,10 @@ bool CTerminalPort::ReadSettings() {
 }
 
 void CTerminalPort::Reconfigure() {
-    CPortViews* views = CPortViews::Installed();
+    const CPortViews* views = CPortViews::Installed();
     CTerminalPort scratch;
     scratch = *this;
-    if (!views || !views->Configure(scratch))
+    if (!views || !views->m_configure(scratch))
         return;
     Close();
     *this = scratch;
@@ -97,8 +97,8 @@ QString CTerminalPort::StoreSettings() {
 }
 
 void CTerminalPort::ShowMessage(const QString& text, const QString& detail) {
-    if (CPortViews* views = CPortViews::Installed())
-        views->ShowMessage(text, detail);
+    if (const CPortViews* views = CPortViews::Installed())
+        views->m_showMessage(text, detail);
     else
         qWarning().noquote() << (detail.isEmpty() ? text : text + QLatin1Char(' ') + detail);
 }

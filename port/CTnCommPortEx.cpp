@@ -12,8 +12,8 @@ CTnCommPortEx::CTnCommPortEx() {
 }
 
 CTnCommPortEx::~CTnCommPortEx() {
-    if (CPortViews* views = CPortViews::Installed())
-        views->Forget(*this);
+    if (const CPortViews* views = CPortViews::Installed())
+        views->m_forget(*this);
     Close(); // HandleReceived uses the listeners, which go before the base closes the port
 }
 
@@ -32,8 +32,8 @@ bool CTnCommPortEx::SetProtocol(const int& protocol) {
 bool CTnCommPortEx::ViewMonitor(int show) {
     if (show != 0 && show != 1)
         return false;
-    if (CPortViews* views = CPortViews::Installed())
-        views->ViewMonitor(*this, show == 1);
+    if (const CPortViews* views = CPortViews::Installed())
+        views->m_showMonitor(*this, show == 1);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "CPortWindows.h"
 
+#include "CPortViews.h"
 #include "CTnCommDlgPortCfg.h"
 #include "CTnCommMonitor.h"
 #include "CTnCommPortEx.h"
@@ -10,6 +11,12 @@
 CPortWindows& CPortWindows::Instance() {
     static CPortWindows windows;
     return windows;
+}
+
+void CPortWindows::Install() {
+    CPortViews::Install({&ShowMessage, &Configure,
+                         [](CTnCommPortEx& port, bool show) { Instance().ShowMonitor(port, show); },
+                         [](const CTnCommPortEx& port) { Instance().Forget(port); }});
 }
 
 void CPortWindows::ShowMessage(const QString& text, const QString& detail) {
@@ -25,7 +32,7 @@ bool CPortWindows::Configure(CTnCommPort& scratch) {
     return dialog.DoModal() == QDialog::Accepted;
 }
 
-void CPortWindows::ViewMonitor(CTnCommPortEx& port, bool show) {
+void CPortWindows::ShowMonitor(CTnCommPortEx& port, bool show) {
     std::unique_ptr<CTnCommMonitor>& monitor = m_monitors[&port];
     if (!show) {
         if (monitor)

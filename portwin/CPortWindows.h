@@ -1,23 +1,27 @@
 #pragma once
 
-#include "CPortViews.h"
-
+#include <QString>
 #include <map>
 #include <memory>
 
 class CTnCommMonitor;
 
+class CTnCommPort;
+class CTnCommPortEx;
+
 // The port's windows in a program with a window: message boxes over the active window, the
 // modal configuration dialog and one traffic monitor per port.
-class CPortWindows : public CPortViews {
+class CPortWindows {
 public:
-    // The one set of windows; the program installs it (CPortViews::Install) at start.
+    // The one set of windows.
     static CPortWindows& Instance();
+    // Makes them the port's windows, at the program's start.
+    static void Install();
 
-    void ShowMessage(const QString& text, const QString& detail) override;
-    bool Configure(CTnCommPort& scratch) override;
-    void ViewMonitor(CTnCommPortEx& port, bool show) override;
-    void Forget(const CTnCommPortEx& port) override;
+    static void ShowMessage(const QString& text, const QString& detail);
+    static bool Configure(CTnCommPort& scratch);
+    void ShowMonitor(CTnCommPortEx& port, bool show);
+    void Forget(const CTnCommPortEx& port);
 
     // The port's monitor once it has been shown, otherwise null.
     CTnCommMonitor* Monitor(const CTnCommPortEx& port) const;

@@ -105,7 +105,7 @@ CTerminalDlg::CTerminalDlg(QWidget* parent) : QDialog(parent, kWindowFlags) {
     // (the traffic monitor, History, whatever it opens) takes input while it runs. Application
     // modality would block every window that is not its child.
     setWindowModality(Qt::WindowModal);
-    CPortViews::Install(&CPortWindows::Instance());
+    CPortWindows::Install();
     setFont(CScreenView::Font());
     CreateControls();
     resize(CDialogUnits(font()).Map(kTemplateSize));

@@ -11,7 +11,7 @@ int main(int argc, char** argv) {
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     app.setApplicationName("Tallyview");
-    CPortViews::Install(&CPortWindows::Instance()); // as the program does
+    CPortWindows::Install(); // as the program does
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
