@@ -179,9 +179,12 @@ void CRfc2217Session::SubNegotiation() {
     const int setting = static_cast<unsigned char>(m_sub[1]) - kServerOffset - 1;
     if (setting < 0 || setting >= kSettings)
         return; // line and modem state, flow suspension: nothing the receiving side needs
+    // The baud rate takes four bytes, the others one; a cut or overlong value answers nothing.
     const QByteArrayView value = QByteArrayView(m_sub).sliced(2);
+    if (value.size() != (setting == 0 ? 4 : 1))
+        return;
     quint32 number = 0;
-    for (const char byte : value.first(std::min<qsizetype>(value.size(), setting == 0 ? 4 : 1)))
+    for (const char byte : value)
         number = number << 8 | static_cast<unsigned char>(byte);
     m_waiting.reset(setting);
     m_answers[setting] = number;
