@@ -38,6 +38,8 @@ TEST_PACKAGES=(
     openssl # self-signed certificates for the web view's HTTPS tests
     # A network cable the line tests pull: a namespace with a veth pair, packets dropped there
     iproute2 nftables
+    # The window menu read from the accessibility bus, as a screen reader reads it
+    dbus-bin at-spi2-core python3-gi gir1.2-atspi-2.0
 )
 
 as_root() {

@@ -30,7 +30,16 @@ QString NativeText(const QAction* action) {
 } // namespace
 
 CSystemMenu::CSystemMenu(QWidget* window, QWidget* listWithoutMenu)
-    : QObject(window), m_window(window) {
+    : QObject(window), m_window(window), m_contextMenu(new QMenu(window)) {
+    m_minimise =
+        m_contextMenu->addAction(QStringLiteral("Mi&nimise"), window, &QWidget::showMinimized);
+    m_maximise =
+        m_contextMenu->addAction(QStringLiteral("Ma&ximise"), window, &QWidget::showMaximized);
+    m_contextMenu->addAction(QStringLiteral("&Close"), window, &QWidget::close);
+    m_lastSeparator = m_contextMenu->addSeparator();
+    m_contextMenu->addAction(kHistoryEntry, this, &CSystemMenu::HistoryRequested);
+    m_contextMenu->addAction(kShareEntry, this, &CSystemMenu::ShareRequested);
+    m_contextMenu->addAction(kAboutEntry, this, &CSystemMenu::ShowAbout);
 #ifdef Q_OS_WIN
     if (HMENU menu = GetSystemMenu(reinterpret_cast<HWND>(window->winId()), FALSE)) {
         AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
@@ -45,7 +54,8 @@ CSystemMenu::CSystemMenu(QWidget* window, QWidget* listWithoutMenu)
 }
 
 void CSystemMenu::AddEntries(const QList<QAction*>& entries) {
-    m_groups.append(entries);
+    m_contextMenu->insertSeparator(m_lastSeparator);
+    m_contextMenu->insertActions(m_lastSeparator, entries);
 #ifdef Q_OS_WIN
     if (HMENU menu = GetSystemMenu(reinterpret_cast<HWND>(m_window->winId()), FALSE)) {
         // Before the separator of History, Share and About.
@@ -56,11 +66,9 @@ void CSystemMenu::AddEntries(const QList<QAction*>& entries) {
 #endif
 }
 
-QStringList CSystemMenu::ContextEntries() {
-    QMenu menu;
-    FillContextMenu(menu);
+QStringList CSystemMenu::ContextEntries() const {
     QStringList texts;
-    for (const QAction* action : menu.actions())
+    for (const QAction* action : m_contextMenu->actions())
         texts << action->text();
     return texts;
 }
@@ -70,28 +78,10 @@ void CSystemMenu::ShowAbout() {
     about.exec();
 }
 
-void CSystemMenu::FillContextMenu(QMenu& menu) {
-    QAction* minimise =
-        menu.addAction(QStringLiteral("Mi&nimise"), m_window, &QWidget::showMinimized);
-    QAction* maximise =
-        menu.addAction(QStringLiteral("Ma&ximise"), m_window, &QWidget::showMaximized);
-    menu.addAction(QStringLiteral("&Close"), m_window, &QWidget::close);
-    minimise->setEnabled(!m_window->isMinimized());
-    maximise->setEnabled(!m_window->isMaximized());
-    for (const QList<QAction*>& group : m_groups) {
-        menu.addSeparator();
-        menu.addActions(group);
-    }
-    menu.addSeparator();
-    menu.addAction(kHistoryEntry, this, &CSystemMenu::HistoryRequested);
-    menu.addAction(kShareEntry, this, &CSystemMenu::ShareRequested);
-    menu.addAction(kAboutEntry, this, &CSystemMenu::ShowAbout);
-}
-
 void CSystemMenu::ShowContextMenu(const QPoint& position) {
-    QMenu menu(m_window);
-    FillContextMenu(menu);
-    menu.exec(m_window->mapToGlobal(position));
+    m_minimise->setEnabled(!m_window->isMinimized());
+    m_maximise->setEnabled(!m_window->isMaximized());
+    m_contextMenu->exec(m_window->mapToGlobal(position));
 }
 
 #ifdef Q_OS_WIN

@@ -15,7 +15,9 @@ class QWidget;
 // Elsewhere a program cannot reach the window manager's menu, so a context menu of the window
 // (right-click anywhere outside the list) offers Minimise, Maximise and Close with them; Close
 // closes the window the ordinary way, settings step included. Other features add their own
-// entries, which go before that last separator in both menus.
+// entries, which go before that last separator in both menus. The context menu is made once:
+// an entry's accessible object stays bound to the first menu it was shown in, so a menu made
+// anew at each opening would leave the shared entries unheard by screen readers.
 class CSystemMenu : public QObject {
     Q_OBJECT
 
@@ -31,7 +33,7 @@ public:
     // actions stay owned by the caller and must outlive the window.
     void AddEntries(const QList<QAction*>& entries);
     // The texts of the context menu's entries, an empty text for a separator.
-    QStringList ContextEntries();
+    QStringList ContextEntries() const;
     void ShowAbout();
 #ifdef Q_OS_WIN
     // The window's native event handler passes its messages here first; true when the message
@@ -46,14 +48,16 @@ signals:
     void ShareRequested();
 
 private:
-    void FillContextMenu(QMenu& menu);
     void ShowContextMenu(const QPoint& position);
 #ifdef Q_OS_WIN
     void InsertNative(void* menu, unsigned position, const QList<QAction*>& entries);
 #endif
 
     QWidget* m_window;
-    QList<QList<QAction*>> m_groups;
+    QMenu* m_contextMenu;
+    QAction* m_minimise;
+    QAction* m_maximise;
+    QAction* m_lastSeparator; // before History, Share and About
 #ifdef Q_OS_WIN
     QList<QAction*> m_commands; // by system command: IDM_FIRST_ENTRY + 16 * index
 #endif
