@@ -4,6 +4,7 @@
 #include "CSharePage.h"
 
 #include <QFile>
+#include <QHash>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
@@ -11,6 +12,7 @@
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QWebSocket>
+#include <algorithm>
 
 namespace {
 
@@ -87,6 +89,17 @@ std::unique_ptr<QTcpServer> SecureListener(const CShareConfig& config, QString& 
     return server;
 }
 
+// Who a connection counts against: its address, or for IPv6 its /64 prefix, since a host there
+// is commonly given the whole prefix to choose addresses from.
+QHostAddress ClientOf(const QHostAddress& peer) {
+    bool isIPv4 = false;
+    if (const quint32 address = peer.toIPv4Address(&isIPv4); isIPv4)
+        return QHostAddress(address);
+    Q_IPV6ADDR address = peer.toIPv6Address();
+    std::fill(std::begin(address.c) + 8, std::end(address.c), 0);
+    return QHostAddress(address);
+}
+
 // Constant time, so the code cannot be guessed a letter at a time from answer times.
 bool SameCode(const QString& given, const QString& code) {
     if (given.size() != code.size())
@@ -146,16 +159,37 @@ quint16 CShareServer::ServingPort() const {
 
 void CShareServer::OnNewConnection() {
     while (QTcpSocket* socket = m_listener->nextPendingConnection()) {
-        if (m_requests >= kMaxRequests) {
+        if (!MakeRoom()) {
             socket->abort();
             socket->deleteLater();
             continue;
         }
         auto* connection = new CHttpConnection(socket, this);
-        ++m_requests;
-        connect(connection, &QObject::destroyed, this, [this] { --m_requests; });
+        m_requests.push_back({connection, ClientOf(socket->peerAddress())});
+        connect(connection, &QObject::destroyed, this, [this, connection] {
+            std::erase_if(m_requests,
+                          [connection](const Request& r) { return r.m_connection == connection; });
+        });
         connect(connection, &CHttpConnection::RequestReady, this, &CShareServer::OnRequest);
     }
+}
+
+// False when every request is being answered, so none can give way.
+bool CShareServer::MakeRoom() {
+    if (std::ssize(m_requests) < kMaxRequests)
+        return true;
+    QHash<QHostAddress, int> held;
+    for (const Request& request : m_requests)
+        if (!request.m_connection->IsAnswered())
+            ++held[request.m_client];
+    if (held.isEmpty())
+        return false;
+    const int most = *std::max_element(held.cbegin(), held.cend());
+    const auto oldest = std::find_if(m_requests.begin(), m_requests.end(), [&](const Request& r) {
+        return !r.m_connection->IsAnswered() && held.value(r.m_client) == most;
+    });
+    delete oldest->m_connection; // and with it its entry
+    return true;
 }
 
 void CShareServer::OnRequest(CHttpConnection* connection, const CHttpRequest& request) {

@@ -64,6 +64,18 @@ struct Watcher : QWebSocket {
     }
 };
 
+// Waits until every socket has connected or been closed, so that the server has them all in
+// its queue before anything that follows.
+bool AllSettle(const std::vector<std::unique_ptr<QTcpSocket>>& sockets) {
+    return QTest::qWaitFor(
+        [&] {
+            return std::none_of(sockets.begin(), sockets.end(), [](const auto& socket) {
+                return socket->state() == QAbstractSocket::ConnectingState;
+            });
+        },
+        30000);
+}
+
 CShareConfig AnyPort() {
     CShareConfig config;
     config.m_port = 0;
@@ -202,6 +214,52 @@ TEST_F(ShareServerTest, ServesOverTlsOnlyWithAUsableCertificateAndKey) {
     viewer.setSslConfiguration(trusting);
     viewer.open(ViewerUrl(QStringLiteral("wss")));
     EXPECT_TRUE(viewer.Sees("over TLS")) << viewer.errorString().toStdString();
+}
+
+// Half-sent requests, more than the server takes at once, from one client or shared out among
+// ten, and then as many again (the client renewing them): each time a new viewer still gets in
+// and a page is served, the viewer already watching keeps getting its updates, and a slow
+// client that began its request before them is answered when it ends it.
+TEST_F(ShareServerTest, HalfSentRequestsShutNoOneOut) {
+    Watcher watching;
+    watching.open(ViewerUrl());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !watching.m_last.isEmpty(); }, 5000));
+    const QByteArray page = Get("/?code=" + kCode.toLatin1());
+    const QByteArray halfSent = page.chopped(2);
+    const struct {
+        int clients;
+        int each;
+    } floods[] = {{1, CShareServer::kMaxRequests + 2}, {10, CShareServer::kMaxRequests / 10 + 1}};
+    int mark = 0;
+    for (const auto& flood : floods) {
+        std::vector<std::unique_ptr<QTcpSocket>> sockets;
+        for (int round = 0; round < 2; ++round) {
+            SCOPED_TRACE(std::to_string(flood.clients) + " clients, round " +
+                         std::to_string(round));
+            QTcpSocket slow;
+            slow.connectToHost(QHostAddress::LocalHost, m_server.ServingPort());
+            ASSERT_TRUE(slow.waitForConnected(5000));
+            slow.write(halfSent);
+            for (int client = 0; client < flood.clients; ++client)
+                for (int i = 0; i < flood.each; ++i) {
+                    auto& socket = sockets.emplace_back(std::make_unique<QTcpSocket>());
+                    // 127.0.0.2 and on: other clients than the viewers, on this computer still
+                    socket->bind(QHostAddress(0x7F000002 + client));
+                    socket->connectToHost(QHostAddress::LocalHost, m_server.ServingPort());
+                    socket->write(halfSent);
+                }
+            ASSERT_TRUE(AllSettle(sockets));
+            const std::string text = "mark " + std::to_string(++mark);
+            Feed("\x1b=  " + text);
+            const QString seen = QString::fromStdString(text);
+            Watcher joining;
+            joining.open(ViewerUrl());
+            EXPECT_TRUE(joining.Sees(seen));
+            EXPECT_TRUE(watching.Sees(seen));
+            EXPECT_TRUE(Exchange(page).startsWith("HTTP/1.1 200 OK"));
+            EXPECT_TRUE(Answer(slow, "\r\n").startsWith("HTTP/1.1 200 OK"));
+        }
+    }
 }
 
 // A viewer that stops reading holds up no one: the other one gets every update, what waits for
