@@ -2,13 +2,13 @@
 
 #include "CHttpConnection.h"
 #include "CSharePage.h"
+#include "CTlsListener.h"
 
 #include <QFile>
 #include <QHash>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
-#include <QSslServer>
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QWebSocket>
@@ -29,33 +29,20 @@ std::optional<QSslKey> ReadKey(const QString& path) {
     return std::nullopt;
 }
 
-// Keeps the descriptor of the one connection it accepts.
-class CProbeListener : public QTcpServer {
-public:
-    qintptr m_descriptor = -1;
-
-protected:
-    void incomingConnection(qintptr descriptor) override { m_descriptor = descriptor; }
-};
-
 // False when the key cannot serve with the certificate (it belongs to another one). TLS sets
 // up, and checks, its context as soon as a server-side socket starts, before any byte goes out;
 // a loopback connection of our own gives it one, so the operator hears at once, not when the
 // first viewer fails.
 bool KeyFits(const QSslConfiguration& tls) {
-    CProbeListener listener;
+    CTlsListener listener(tls);
     QTcpSocket client;
     if (!listener.listen(QHostAddress::LocalHost))
         return true;
     client.connectToHost(QHostAddress::LocalHost, listener.serverPort());
     if (!client.waitForConnected(2000) || !listener.waitForNewConnection(2000))
         return true;
-    QSslSocket probe;
-    probe.setSslConfiguration(tls);
-    if (!probe.setSocketDescriptor(listener.m_descriptor))
-        return true;
-    probe.startServerEncryption();
-    return probe.error() == QAbstractSocket::UnknownSocketError;
+    const auto* probe = qobject_cast<QSslSocket*>(listener.nextPendingConnection());
+    return !probe || probe->error() == QAbstractSocket::UnknownSocketError;
 }
 
 // A listener for TLS with the operator's certificate and key, or why there is none.
@@ -81,12 +68,7 @@ std::unique_ptr<QTcpServer> SecureListener(const CShareConfig& config, QString& 
                     .arg(config.m_key, config.m_certificate);
         return nullptr;
     }
-    auto server = std::make_unique<QSslServer>();
-    server->setSslConfiguration(tls);
-    // Connections still in their handshake count as pending, and at Qt's default of 30 it stops
-    // accepting: that many idle connections would shut every viewer out until they time out.
-    server->setMaxPendingConnections(CShareServer::kMaxRequests);
-    return server;
+    return std::make_unique<CTlsListener>(tls);
 }
 
 // Who a connection counts against: its address, or for IPv6 its /64 prefix, since a host there

@@ -102,6 +102,30 @@ protected:
         return Answer(socket, request);
     }
 
+    // Serves over TLS with a new certificate in dir; the client side's configuration, which
+    // trusts it.
+    QSslConfiguration StartSecure(const QTemporaryDir& dir) {
+        EXPECT_TRUE(MakeCertificate(dir.path(), "a"));
+        CShareConfig config = AnyPort();
+        config.m_certificate = dir.filePath("a.pem");
+        config.m_key = dir.filePath("a.key");
+        EXPECT_TRUE(m_server.Start(config)) << m_server.LastError().toStdString();
+        return Trusting(config.m_certificate);
+    }
+
+    static QSslConfiguration Trusting(const QString& certificate) {
+        QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
+        trusting.setCaCertificates(QSslCertificate::fromPath(certificate));
+        return trusting;
+    }
+
+    QByteArray FetchSecure(const QSslConfiguration& trusting, const QByteArray& target) {
+        QSslSocket socket;
+        socket.setSslConfiguration(trusting);
+        socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), m_server.ServingPort());
+        return Answer(socket, Get(target));
+    }
+
     QUrl ViewerUrl(const QString& scheme = QStringLiteral("ws")) const {
         return QUrl(QStringLiteral("%1://127.0.0.1:%2/ws?code=%3")
                         .arg(scheme)
@@ -188,14 +212,8 @@ TEST_F(ShareServerTest, ServesOverTlsOnlyWithAUsableCertificateAndKey) {
     config.m_key = key;
     ASSERT_TRUE(m_server.Start(config)) << m_server.LastError().toStdString();
     EXPECT_TRUE(config.Url(m_server.ServingPort()).startsWith("https://"));
-    QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
-    trusting.setCaCertificates(QSslCertificate::fromPath(certificate));
-    const auto fetch = [&](const QByteArray& target) {
-        QSslSocket socket;
-        socket.setSslConfiguration(trusting);
-        socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), m_server.ServingPort());
-        return Answer(socket, Get(target));
-    };
+    const QSslConfiguration trusting = Trusting(certificate);
+    const auto fetch = [&](const QByteArray& target) { return FetchSecure(trusting, target); };
     // Connections that never start TLS, more than Qt lets wait by default, shut no one out.
     std::vector<std::unique_ptr<QTcpSocket>> idle(40);
     for (auto& socket : idle) {
@@ -214,6 +232,27 @@ TEST_F(ShareServerTest, ServesOverTlsOnlyWithAUsableCertificateAndKey) {
     viewer.setSslConfiguration(trusting);
     viewer.open(ViewerUrl(QStringLiteral("wss")));
     EXPECT_TRUE(viewer.Sees("over TLS")) << viewer.errorString().toStdString();
+}
+
+// Connections that never begin TLS, as many at once as there are requests in the making, then
+// closed: the server still accepts, pages are served and viewers join.
+TEST_F(ShareServerTest, TlsServerAcceptsAgainAfterConnectionsThatNeverBeginTls) {
+    QTemporaryDir dir;
+    const QSslConfiguration trusting = StartSecure(dir);
+    {
+        std::vector<std::unique_ptr<QTcpSocket>> idle(CShareServer::kMaxRequests);
+        for (auto& socket : idle) {
+            socket = std::make_unique<QTcpSocket>();
+            socket->connectToHost(QHostAddress::LocalHost, m_server.ServingPort());
+        }
+        ASSERT_TRUE(AllSettle(idle));
+    }
+    EXPECT_TRUE(FetchSecure(trusting, "/?code=" + kCode.toLatin1()).startsWith("HTTP/1.1 200 OK"));
+    Feed("\x1b=  after the idle ones");
+    Watcher viewer;
+    viewer.setSslConfiguration(trusting);
+    viewer.open(ViewerUrl(QStringLiteral("wss")));
+    EXPECT_TRUE(viewer.Sees("after the idle ones")) << viewer.errorString().toStdString();
 }
 
 // Half-sent requests, more than the server takes at once, from one client or shared out among
