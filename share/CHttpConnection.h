@@ -24,6 +24,8 @@ public:
                  const QByteArray& extraHeaders = {});
     // Gives the socket up, its request still unread in it, and deletes this object.
     QTcpSocket* HandOver();
+    // Its request came whole and was answered (or handed over).
+    bool IsAnswered() const { return m_answered; }
 
 signals:
     // The request arrived whole; the receiver answers it or takes the socket.

@@ -2,15 +2,17 @@
 
 #include "CHttpConnection.h"
 #include "CSharePage.h"
+#include "CTlsListener.h"
 
 #include <QFile>
+#include <QHash>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
-#include <QSslServer>
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QWebSocket>
+#include <algorithm>
 
 namespace {
 
@@ -27,33 +29,20 @@ std::optional<QSslKey> ReadKey(const QString& path) {
     return std::nullopt;
 }
 
-// Keeps the descriptor of the one connection it accepts.
-class CProbeListener : public QTcpServer {
-public:
-    qintptr m_descriptor = -1;
-
-protected:
-    void incomingConnection(qintptr descriptor) override { m_descriptor = descriptor; }
-};
-
 // False when the key cannot serve with the certificate (it belongs to another one). TLS sets
 // up, and checks, its context as soon as a server-side socket starts, before any byte goes out;
 // a loopback connection of our own gives it one, so the operator hears at once, not when the
 // first viewer fails.
 bool KeyFits(const QSslConfiguration& tls) {
-    CProbeListener listener;
+    CTlsListener listener(tls);
     QTcpSocket client;
     if (!listener.listen(QHostAddress::LocalHost))
         return true;
     client.connectToHost(QHostAddress::LocalHost, listener.serverPort());
     if (!client.waitForConnected(2000) || !listener.waitForNewConnection(2000))
         return true;
-    QSslSocket probe;
-    probe.setSslConfiguration(tls);
-    if (!probe.setSocketDescriptor(listener.m_descriptor))
-        return true;
-    probe.startServerEncryption();
-    return probe.error() == QAbstractSocket::UnknownSocketError;
+    const auto* probe = qobject_cast<QSslSocket*>(listener.nextPendingConnection());
+    return !probe || probe->error() == QAbstractSocket::UnknownSocketError;
 }
 
 // A listener for TLS with the operator's certificate and key, or why there is none.
@@ -79,12 +68,18 @@ std::unique_ptr<QTcpServer> SecureListener(const CShareConfig& config, QString& 
                     .arg(config.m_key, config.m_certificate);
         return nullptr;
     }
-    auto server = std::make_unique<QSslServer>();
-    server->setSslConfiguration(tls);
-    // Connections still in their handshake count as pending, and at Qt's default of 30 it stops
-    // accepting: that many idle connections would shut every viewer out until they time out.
-    server->setMaxPendingConnections(CShareServer::kMaxRequests);
-    return server;
+    return std::make_unique<CTlsListener>(tls);
+}
+
+// Who a connection counts against: its address, or for IPv6 its /64 prefix, since a host there
+// is commonly given the whole prefix to choose addresses from.
+QHostAddress ClientOf(const QHostAddress& peer) {
+    bool isIPv4 = false;
+    if (const quint32 address = peer.toIPv4Address(&isIPv4); isIPv4)
+        return QHostAddress(address);
+    Q_IPV6ADDR address = peer.toIPv6Address();
+    std::fill(std::begin(address.c) + 8, std::end(address.c), 0);
+    return QHostAddress(address);
 }
 
 // Constant time, so the code cannot be guessed a letter at a time from answer times.
@@ -146,16 +141,37 @@ quint16 CShareServer::ServingPort() const {
 
 void CShareServer::OnNewConnection() {
     while (QTcpSocket* socket = m_listener->nextPendingConnection()) {
-        if (m_requests >= kMaxRequests) {
+        if (!MakeRoom()) {
             socket->abort();
             socket->deleteLater();
             continue;
         }
         auto* connection = new CHttpConnection(socket, this);
-        ++m_requests;
-        connect(connection, &QObject::destroyed, this, [this] { --m_requests; });
+        m_requests.push_back({connection, ClientOf(socket->peerAddress())});
+        connect(connection, &QObject::destroyed, this, [this, connection] {
+            std::erase_if(m_requests,
+                          [connection](const Request& r) { return r.m_connection == connection; });
+        });
         connect(connection, &CHttpConnection::RequestReady, this, &CShareServer::OnRequest);
     }
+}
+
+// False when every request is being answered, so none can give way.
+bool CShareServer::MakeRoom() {
+    if (std::ssize(m_requests) < kMaxRequests)
+        return true;
+    QHash<QHostAddress, int> held;
+    for (const Request& request : m_requests)
+        if (!request.m_connection->IsAnswered())
+            ++held[request.m_client];
+    if (held.isEmpty())
+        return false;
+    const int most = *std::max_element(held.cbegin(), held.cend());
+    const auto oldest = std::find_if(m_requests.begin(), m_requests.end(), [&](const Request& r) {
+        return !r.m_connection->IsAnswered() && held.value(r.m_client) == most;
+    });
+    delete oldest->m_connection; // and with it its entry
+    return true;
 }
 
 void CShareServer::OnRequest(CHttpConnection* connection, const CHttpRequest& request) {

@@ -3,11 +3,13 @@
 #include "CShareConfig.h"
 #include "CShareViewers.h"
 
+#include <QHostAddress>
 #include <QObject>
 #include <QString>
 #include <QWebSocketServer>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class CHttpConnection;
 class CHttpRequest;
@@ -22,7 +24,10 @@ class QTcpServer;
 class CShareServer : public QObject {
     Q_OBJECT
 public:
-    // Connections still sending their request, beyond which new ones are closed at once.
+    // Connections still sending their request (or in their TLS handshake). When they are all
+    // taken, a new one takes the place of the oldest incomplete one of the client holding the
+    // most: however many one client opens and renews, it then only gives up its own, and
+    // everyone else still gets in; a crowd behind one router may use them all while alone.
     static constexpr int kMaxRequests = 128;
 
     CShareServer(CTerminalScreen& screen, std::function<bool()> mayDrain,
@@ -45,7 +50,13 @@ signals:
     void ViewersChanged(int count);
 
 private:
+    struct Request {
+        CHttpConnection* m_connection;
+        QHostAddress m_client;
+    };
+
     void OnNewConnection();
+    bool MakeRoom();
     void OnRequest(CHttpConnection* connection, const CHttpRequest& request);
     void OnUpgraded();
 
@@ -54,5 +65,5 @@ private:
     CShareViewers m_viewers;
     QString m_code;
     QString m_lastError;
-    int m_requests = 0;
+    std::vector<Request> m_requests; // oldest first
 };

@@ -64,6 +64,18 @@ struct Watcher : QWebSocket {
     }
 };
 
+// Waits until every socket has connected or been closed, so that the server has them all in
+// its queue before anything that follows.
+bool AllSettle(const std::vector<std::unique_ptr<QTcpSocket>>& sockets) {
+    return QTest::qWaitFor(
+        [&] {
+            return std::none_of(sockets.begin(), sockets.end(), [](const auto& socket) {
+                return socket->state() == QAbstractSocket::ConnectingState;
+            });
+        },
+        30000);
+}
+
 CShareConfig AnyPort() {
     CShareConfig config;
     config.m_port = 0;
@@ -88,6 +100,30 @@ protected:
         socket.connectToHost(QHostAddress::LocalHost, m_server.ServingPort());
         EXPECT_TRUE(socket.waitForConnected(5000));
         return Answer(socket, request);
+    }
+
+    // Serves over TLS with a new certificate in dir; the client side's configuration, which
+    // trusts it.
+    QSslConfiguration StartSecure(const QTemporaryDir& dir) {
+        EXPECT_TRUE(MakeCertificate(dir.path(), "a"));
+        CShareConfig config = AnyPort();
+        config.m_certificate = dir.filePath("a.pem");
+        config.m_key = dir.filePath("a.key");
+        EXPECT_TRUE(m_server.Start(config)) << m_server.LastError().toStdString();
+        return Trusting(config.m_certificate);
+    }
+
+    static QSslConfiguration Trusting(const QString& certificate) {
+        QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
+        trusting.setCaCertificates(QSslCertificate::fromPath(certificate));
+        return trusting;
+    }
+
+    QByteArray FetchSecure(const QSslConfiguration& trusting, const QByteArray& target) {
+        QSslSocket socket;
+        socket.setSslConfiguration(trusting);
+        socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), m_server.ServingPort());
+        return Answer(socket, Get(target));
     }
 
     QUrl ViewerUrl(const QString& scheme = QStringLiteral("ws")) const {
@@ -176,14 +212,8 @@ TEST_F(ShareServerTest, ServesOverTlsOnlyWithAUsableCertificateAndKey) {
     config.m_key = key;
     ASSERT_TRUE(m_server.Start(config)) << m_server.LastError().toStdString();
     EXPECT_TRUE(config.Url(m_server.ServingPort()).startsWith("https://"));
-    QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
-    trusting.setCaCertificates(QSslCertificate::fromPath(certificate));
-    const auto fetch = [&](const QByteArray& target) {
-        QSslSocket socket;
-        socket.setSslConfiguration(trusting);
-        socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), m_server.ServingPort());
-        return Answer(socket, Get(target));
-    };
+    const QSslConfiguration trusting = Trusting(certificate);
+    const auto fetch = [&](const QByteArray& target) { return FetchSecure(trusting, target); };
     // Connections that never start TLS, more than Qt lets wait by default, shut no one out.
     std::vector<std::unique_ptr<QTcpSocket>> idle(40);
     for (auto& socket : idle) {
@@ -202,6 +232,73 @@ TEST_F(ShareServerTest, ServesOverTlsOnlyWithAUsableCertificateAndKey) {
     viewer.setSslConfiguration(trusting);
     viewer.open(ViewerUrl(QStringLiteral("wss")));
     EXPECT_TRUE(viewer.Sees("over TLS")) << viewer.errorString().toStdString();
+}
+
+// Connections that never begin TLS, as many at once as there are requests in the making, then
+// closed: the server still accepts, pages are served and viewers join.
+TEST_F(ShareServerTest, TlsServerAcceptsAgainAfterConnectionsThatNeverBeginTls) {
+    QTemporaryDir dir;
+    const QSslConfiguration trusting = StartSecure(dir);
+    {
+        std::vector<std::unique_ptr<QTcpSocket>> idle(CShareServer::kMaxRequests);
+        for (auto& socket : idle) {
+            socket = std::make_unique<QTcpSocket>();
+            socket->connectToHost(QHostAddress::LocalHost, m_server.ServingPort());
+        }
+        ASSERT_TRUE(AllSettle(idle));
+    }
+    EXPECT_TRUE(FetchSecure(trusting, "/?code=" + kCode.toLatin1()).startsWith("HTTP/1.1 200 OK"));
+    Feed("\x1b=  after the idle ones");
+    Watcher viewer;
+    viewer.setSslConfiguration(trusting);
+    viewer.open(ViewerUrl(QStringLiteral("wss")));
+    EXPECT_TRUE(viewer.Sees("after the idle ones")) << viewer.errorString().toStdString();
+}
+
+// Half-sent requests, more than the server takes at once, from one client or shared out among
+// ten, and then as many again (the client renewing them): each time a new viewer still gets in
+// and a page is served, the viewer already watching keeps getting its updates, and a slow
+// client that began its request before them is answered when it ends it.
+TEST_F(ShareServerTest, HalfSentRequestsShutNoOneOut) {
+    Watcher watching;
+    watching.open(ViewerUrl());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !watching.m_last.isEmpty(); }, 5000));
+    const QByteArray page = Get("/?code=" + kCode.toLatin1());
+    const QByteArray halfSent = page.chopped(2);
+    const struct {
+        int clients;
+        int each;
+    } floods[] = {{1, CShareServer::kMaxRequests + 2}, {10, CShareServer::kMaxRequests / 10 + 1}};
+    int mark = 0;
+    for (const auto& flood : floods) {
+        std::vector<std::unique_ptr<QTcpSocket>> sockets;
+        for (int round = 0; round < 2; ++round) {
+            SCOPED_TRACE(std::to_string(flood.clients) + " clients, round " +
+                         std::to_string(round));
+            QTcpSocket slow;
+            slow.connectToHost(QHostAddress::LocalHost, m_server.ServingPort());
+            ASSERT_TRUE(slow.waitForConnected(5000));
+            slow.write(halfSent);
+            for (int client = 0; client < flood.clients; ++client)
+                for (int i = 0; i < flood.each; ++i) {
+                    auto& socket = sockets.emplace_back(std::make_unique<QTcpSocket>());
+                    // 127.0.0.2 and on: other clients than the viewers, on this computer still
+                    socket->bind(QHostAddress(0x7F000002 + client));
+                    socket->connectToHost(QHostAddress::LocalHost, m_server.ServingPort());
+                    socket->write(halfSent);
+                }
+            ASSERT_TRUE(AllSettle(sockets));
+            const std::string text = "mark " + std::to_string(++mark);
+            Feed("\x1b=  " + text);
+            const QString seen = QString::fromStdString(text);
+            Watcher joining;
+            joining.open(ViewerUrl());
+            EXPECT_TRUE(joining.Sees(seen));
+            EXPECT_TRUE(watching.Sees(seen));
+            EXPECT_TRUE(Exchange(page).startsWith("HTTP/1.1 200 OK"));
+            EXPECT_TRUE(Answer(slow, "\r\n").startsWith("HTTP/1.1 200 OK"));
+        }
+    }
 }
 
 // A viewer that stops reading holds up no one: the other one gets every update, what waits for
