@@ -2,6 +2,7 @@
 #include "CMqttAddress.h"
 #include "CMqttClient.h"
 #include "CMqttPublisher.h"
+#include "CMqttRecord.h"
 #include "CScreenCommands.h"
 #include "CShareScreen.h"
 #include "PortTestSupport.h"
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <random>
 
@@ -117,6 +119,18 @@ bool InSync(CTerminalPort& mirror) {
     return WaitUntil([&] { return mirror.LastError().isEmpty(); }, kSettleMs);
 }
 
+// A keyframe of a screen that shows `text`, as anyone the broker lets publish could send it.
+QByteArray Keyframe(quint64 sequence, const std::string& text) {
+    const std::string screen = "\x1b+\x1b"
+                               "a5R10C" +
+                               text;
+    return CMqttRecord{sequence, {}, QByteArray::fromStdString(screen)}.Encode();
+}
+
+bool Shows(CTerminalPort& port, const std::string& text) {
+    return WaitUntil([&] { return Screen(port).find(text) != std::string::npos; }, kSettleMs);
+}
+
 class MqttLine : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -207,6 +221,49 @@ TEST_F(MqttLine, BacklogOverflowRecoversThroughAKeyframe) {
     ASSERT_TRUE(origin.Start());
     ExpectSameScreen(mirror, line.Port());
     EXPECT_TRUE(mirror.LastError().startsWith(QLatin1String("resynchronised")))
+        << mirror.LastError().toStdString();
+}
+
+// What else is published on the line's topics: the mirror always comes back to the publisher.
+
+TEST_F(MqttLine, KeyframeWithAHugeNumberGivesWayToThePublishersNext) {
+    CMosquitto broker;
+    ASSERT_TRUE(broker.Start());
+    const QString url = broker.Url(QStringLiteral("hall"));
+    CPublishedLine line(url);
+    CRecordingPort mirror;
+    ASSERT_TRUE(mirror.OpenOn(url));
+    ASSERT_TRUE(InSync(mirror)) << mirror.LastError().toStdString();
+    for (const quint64 huge : {quint64(1) << 63, ~quint64(0)}) {
+        ASSERT_TRUE(broker.Publish(QStringLiteral("hall/keyframe"), Keyframe(huge, "STRAY")));
+        ASSERT_TRUE(Shows(mirror, "STRAY"));
+        line.Send(m_rng, Stream());
+        ExpectSameScreen(mirror, line.Port());
+        EXPECT_TRUE(mirror.LastError().contains(QLatin1String("new session")))
+            << mirror.LastError().toStdString();
+    }
+}
+
+// The publisher's numbers start from its clock: started again after the clock was put back an
+// hour, it numbers below the session before.
+TEST_F(MqttLine, PublisherStartedAgainWithItsClockPutBackIsFollowed) {
+    CMosquitto broker;
+    ASSERT_TRUE(broker.Start());
+    const QString url = broker.Url(QStringLiteral("hall"));
+    const quint64 before = quint64(QDateTime::currentMSecsSinceEpoch() + 3600 * 1000) * 1000;
+    ASSERT_TRUE(broker.Publish(QStringLiteral("hall/state"), "online"));
+    ASSERT_TRUE(broker.Publish(QStringLiteral("hall/keyframe"), Keyframe(before, "EARLIER")));
+    CRecordingPort mirror;
+    ASSERT_TRUE(mirror.OpenOn(url));
+    ASSERT_TRUE(Shows(mirror, "EARLIER"));
+    ASSERT_TRUE(broker.Publish(QStringLiteral("hall/keyframe"), Keyframe(before + 9, "LATER")));
+    ASSERT_TRUE(Shows(mirror, "LATER"));
+    ASSERT_TRUE(broker.Publish(QStringLiteral("hall/state"), "offline"));
+
+    CPublishedLine line(url);
+    line.Send(m_rng, Stream());
+    ExpectSameScreen(mirror, line.Port());
+    EXPECT_TRUE(mirror.LastError().contains(QLatin1String("new session")))
         << mirror.LastError().toStdString();
 }
 
