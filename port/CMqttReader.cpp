@@ -24,7 +24,9 @@ CLineReader::State CMqttReader::OpenNow() {
     m_client = std::make_unique<CMqttClient>(m_address);
     m_client->SetSubscriptions(
         {m_address.Topic("keyframe"), m_address.Topic("line"), m_address.Topic("state")});
+    m_client->SetMaxPayload(CMqttRecord::kMaxSize);
     connect(m_client.get(), &CMqttClient::Received, this, &CMqttReader::OnReceived);
+    connect(m_client.get(), &CMqttClient::Oversized, this, &CMqttReader::OnOversized);
     connect(m_client.get(), &CMqttClient::Disconnected, this,
             [this](const QString& reason) { SetStatus(State::Reconnecting, reason); });
     // Like a device server, a broker that cannot be reached now makes the open fail.
@@ -89,7 +91,8 @@ void CMqttReader::OnKeyframe(const CMqttRecord& keyframe) {
         return;
     const bool resync = m_at.has_value() || m_gap; // records were skipped to get here
     m_gap = false;
-    Deliver(QByteArray::fromStdString(CScreenCommands::EndPending()) + keyframe.m_bytes);
+    Deliver(QByteArray::fromStdString(CScreenCommands::EndPending()));
+    Deliver(keyframe.m_bytes);
     m_at = keyframe.m_sequence;
     const QString resynchronised =
         QStringLiteral("resynchronised from keyframe %1").arg(keyframe.m_sequence);
@@ -116,4 +119,11 @@ void CMqttReader::OnRecord(const CMqttRecord& record) {
     }
     Deliver(record.m_bytes);
     m_at = record.m_sequence;
+}
+
+// Only its size comes here: the message itself is never copied.
+void CMqttReader::OnOversized(const QByteArray& topic, qsizetype size) {
+    SetError(QStringLiteral("a message of %1 bytes on %2 was dropped: longer than a record")
+                 .arg(size)
+                 .arg(QString::fromUtf8(topic)));
 }

@@ -39,6 +39,7 @@ protected:
 private:
     void OnConnected();
     void OnReceived(const QByteArray& topic, const QByteArray& payload);
+    void OnOversized(const QByteArray& topic, qsizetype size);
     void OnKeyframe(const CMqttRecord& keyframe);
     bool BeginsSession(quint64 sequence) const;
     void OnRecord(const CMqttRecord& record);
