@@ -1,5 +1,6 @@
 #include "CJournalFolder.h"
 
+#include "CJournalIndex.h"
 #include "CScreenCommands.h"
 #include "CTerminalScreen.h"
 #include "CTtyrecPlayer.h"
@@ -8,12 +9,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <fstream>
+#include <memory>
 
 QStringList CJournalFolder::Files() const {
     const QDir dir(m_path);
     QStringList files;
     for (const QString& name : dir.entryList({QStringLiteral("*.ttyrec")}, QDir::Files, QDir::Name))
-        files << dir.filePath(name);
+        if (CJournalIndex::IsJournalName(name.toStdString()))
+            files << dir.filePath(name);
     return files;
 }
 
@@ -49,17 +52,27 @@ void CJournalFolder::Prune(int days, qint64 maxBytes, const QDateTime& now,
     }
 }
 
+// A file last written before `hours` ago is not even read: its records are older still, as
+// each was written when it came.
 QDateTime CJournalFolder::Restore(CTerminalScreen& screen, int hours, const QDateTime& now) const {
-    const QStringList files = Files();
-    if (files.isEmpty())
+    const qint64 maxAge = qint64(hours) * 3600;
+    std::unique_ptr<CTerminalScreen> newest;
+    CTtyrecRecord::Time newestTime{};
+    for (const QString& path : Files()) {
+        if (QFileInfo(path).lastModified().secsTo(now) >= maxAge)
+            continue;
+        std::ifstream in(QFile::encodeName(path).toStdString(), std::ios::binary);
+        auto rebuilt = std::make_unique<CTerminalScreen>();
+        const CTtyrecPlayer::Result played = CTtyrecPlayer::Play(in, *rebuilt);
+        if (played.m_records > 0 && (!newest || played.m_last > newestTime)) {
+            newest = std::move(rebuilt);
+            newestTime = played.m_last;
+        }
+    }
+    const QDateTime last = ToDateTime(newestTime);
+    if (!newest || last.secsTo(now) >= maxAge)
         return {};
-    std::ifstream in(QFile::encodeName(files.constLast()).toStdString(), std::ios::binary);
-    CTerminalScreen rebuilt;
-    const CTtyrecPlayer::Result played = CTtyrecPlayer::Play(in, rebuilt);
-    const QDateTime last = ToDateTime(played.m_last);
-    if (played.m_records == 0 || last.secsTo(now) >= qint64(hours) * 3600)
-        return {};
-    screen.ReceiveBytes(CScreenCommands::Of(rebuilt));
+    screen.ReceiveBytes(CScreenCommands::Of(*newest));
     screen.ProcessReceived();
     return last;
 }

@@ -9,7 +9,8 @@
 class CTerminalScreen;
 
 // The journal folder: one ttyrec file per start of the program and per day, named from the
-// local time it was begun (YYYY-MM-DD_HH-MM-SS.ttyrec), so names sort by age.
+// local time it was begun (YYYY-MM-DD_HH-MM-SS.ttyrec), so names sort by age but for the hour
+// that repeats when the clocks go back. Other files in it are not the journal's.
 class CJournalFolder {
 public:
     static constexpr const char* kFolderName = "journal";
@@ -17,16 +18,16 @@ public:
     explicit CJournalFolder(const QString& path) : m_path(path) {}
 
     const QString& Path() const { return m_path; }
-    // Full paths of the journal files, oldest first.
+    // Full paths of the journal files, in name order.
     QStringList Files() const;
     // A path for a file begun at `start` that no file has yet.
     QString NewFile(const QDateTime& start) const;
     // Deletes files, oldest first, that were last written more than `days` days before `now`
     // or that bring the total beyond `maxBytes`; `keep` (the file being written) stays.
     void Prune(int days, qint64 maxBytes, const QDateTime& now, const QString& keep = {}) const;
-    // Plays the newest file into `screen` when its last record is less than `hours` before
-    // `now`; returns that record's time, or an invalid time when nothing was restored (no file,
-    // an empty or torn-at-the-start one, or one too old).
+    // Plays the file with the newest last record into `screen` when that record is less than
+    // `hours` before `now`; returns its time, or an invalid time when nothing was restored (no
+    // file with a whole record, or none recent enough).
     QDateTime Restore(CTerminalScreen& screen, int hours, const QDateTime& now) const;
 
     static QDateTime ToDateTime(CTtyrecRecord::Time time);

@@ -4,10 +4,16 @@
 #include <cerrno>
 #include <cstring>
 #include <mosquitto.h>
+#include <utility>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace {
 
 constexpr int kQos = 1;
+// Messages from this length on give their memory back to the system once they are gone.
+constexpr int kLargePayload = 1024 * 1024;
 
 void InitLibrary() {
     static const int done = mosquitto_lib_init();
@@ -18,6 +24,12 @@ QString Words(int code) {
     if (code == MOSQ_ERR_ERRNO)
         return QString::fromLocal8Bit(std::strerror(errno));
     return QString::fromUtf8(mosquitto_strerror(code));
+}
+
+void ReturnFreedMemory() {
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
 }
 
 } // namespace
@@ -148,6 +160,10 @@ void CMqttClient::Check(int code) {
 
 void CMqttClient::OnReadable() {
     Check(mosquitto_loop_read(m_mosq, 1));
+    // The library frees a message only after it was handed on. Freed, the buffers of a large
+    // one and the copies made of it would otherwise stay with the threads' heaps for good.
+    if (std::exchange(m_largeRead, false))
+        ReturnFreedMemory();
 }
 
 void CMqttClient::OnWritable() {
@@ -188,9 +204,15 @@ void CMqttClient::OnConnect(mosquitto* mosq, void* self, int code) {
 }
 
 void CMqttClient::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
-    emit static_cast<CMqttClient*>(self)->Received(
-        QByteArray(message->topic),
-        QByteArray(static_cast<const char*>(message->payload), message->payloadlen));
+    auto* client = static_cast<CMqttClient*>(self);
+    const QByteArray topic(message->topic);
+    client->m_largeRead |= message->payloadlen >= kLargePayload;
+    if (message->payloadlen > client->m_maxPayload) {
+        emit client->Oversized(topic, message->payloadlen);
+        return;
+    }
+    emit client->Received(
+        topic, QByteArray(static_cast<const char*>(message->payload), message->payloadlen));
 }
 
 void CMqttClient::OnPublish(mosquitto*, void* self, int id) {

@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <limits>
 #include <memory>
 
 struct mosquitto;
@@ -35,6 +36,9 @@ public:
     void SetWill(const QByteArray& topic, const QByteArray& payload);
     // Before Start: topics subscribed at QoS 1 at every connect, in one request.
     void SetSubscriptions(const QList<QByteArray>& topics);
+    // Before Start: messages with a longer payload are reported by Oversized instead of
+    // Received, without a copy of them.
+    void SetMaxPayload(qsizetype bytes) { m_maxPayload = bytes; }
     void Start();
     // Publishes `farewell` (retained, on the will's topic) when connected, then disconnects.
     void Stop(const QByteArray& farewell = {});
@@ -49,6 +53,7 @@ signals:
     void Connected();
     void Disconnected(const QString& reason);
     void Received(const QByteArray& topic, const QByteArray& payload);
+    void Oversized(const QByteArray& topic, qsizetype size);
     void Acknowledged(int id);
 
 private:
@@ -75,6 +80,8 @@ private:
     QByteArray m_willTopic;
     QByteArray m_willPayload;
     QList<QByteArray> m_subscriptions;
+    qsizetype m_maxPayload = std::numeric_limits<qsizetype>::max();
+    bool m_largeRead = false; // a large message came in the read under way
     bool m_running = false;
     bool m_connected = false;
     QString m_lastError;

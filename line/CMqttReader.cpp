@@ -20,10 +20,13 @@ CLineReader::State CMqttReader::OpenNow() {
     SetLink(m_address.Shown());
     m_at.reset();
     m_gap = false;
+    m_announced = false;
     m_client = std::make_unique<CMqttClient>(m_address);
     m_client->SetSubscriptions(
         {m_address.Topic("keyframe"), m_address.Topic("line"), m_address.Topic("state")});
+    m_client->SetMaxPayload(CMqttRecord::kMaxSize);
     connect(m_client.get(), &CMqttClient::Received, this, &CMqttReader::OnReceived);
+    connect(m_client.get(), &CMqttClient::Oversized, this, &CMqttReader::OnOversized);
     connect(m_client.get(), &CMqttClient::Disconnected, this,
             [this](const QString& reason) { SetStatus(State::Reconnecting, reason); });
     // Like a device server, a broker that cannot be reached now makes the open fail.
@@ -38,7 +41,7 @@ CLineReader::State CMqttReader::OpenNow() {
         m_client.reset();
         return State::Closed;
     }
-    connect(m_client.get(), &CMqttClient::Connected, this, &CMqttReader::LineBack);
+    connect(m_client.get(), &CMqttClient::Connected, this, &CMqttReader::OnConnected);
     SetError(QStringLiteral("waiting for the publisher's keyframe"));
     return State::Open;
 }
@@ -51,11 +54,22 @@ void CMqttReader::CloseNow() {
     m_client.reset();
 }
 
+// Back after a lost connection: records were missed, and the publisher may even have started
+// again meanwhile, so the retained keyframe is the start, as at the open.
+void CMqttReader::OnConnected() {
+    if (m_at)
+        m_gap = true;
+    m_at.reset();
+    LineBack();
+}
+
 void CMqttReader::OnReceived(const QByteArray& topic, const QByteArray& payload) {
     // The screen stays as it is; the next keyframe says when the publisher is back.
     if (topic == m_address.Topic("state")) {
         if (payload == "offline")
             SetError(QStringLiteral("the publisher is offline"));
+        else if (payload == "online")
+            m_announced = true;
         return;
     }
     const std::optional<CMqttRecord> record = CMqttRecord::Decode(payload);
@@ -67,17 +81,29 @@ void CMqttReader::OnReceived(const QByteArray& topic, const QByteArray& payload)
         OnKeyframe(*record);
 }
 
-// Keyframes numbered at or below the screen's (a retained one older than the live records)
-// would only take it back.
+// A keyframe at or below the screen's number (a retained one older than the live records)
+// would only take the screen back, unless the publisher began a new session.
 void CMqttReader::OnKeyframe(const CMqttRecord& keyframe) {
-    if (m_at && keyframe.m_sequence <= *m_at)
+    const bool anew = BeginsSession(keyframe.m_sequence);
+    const bool stale = m_at && keyframe.m_sequence <= *m_at && !anew;
+    m_announced = false;
+    if (stale)
         return;
     const bool resync = m_at.has_value() || m_gap; // records were skipped to get here
     m_gap = false;
-    Deliver(QByteArray::fromStdString(CScreenCommands::EndPending()) + keyframe.m_bytes);
+    Deliver(QByteArray::fromStdString(CScreenCommands::EndPending()));
+    Deliver(keyframe.m_bytes);
     m_at = keyframe.m_sequence;
-    SetError(resync ? QStringLiteral("resynchronised from keyframe %1").arg(keyframe.m_sequence)
-                    : QString());
+    const QString resynchronised =
+        QStringLiteral("resynchronised from keyframe %1").arg(keyframe.m_sequence);
+    if (anew)
+        SetError(QStringLiteral("the publisher began a new session: ") + resynchronised);
+    else
+        SetError(resync ? resynchronised : QString());
+}
+
+bool CMqttReader::BeginsSession(quint64 sequence) const {
+    return m_at && sequence < *m_at && (m_announced || *m_at - sequence > kMaxLag);
 }
 
 void CMqttReader::OnRecord(const CMqttRecord& record) {
@@ -93,4 +119,11 @@ void CMqttReader::OnRecord(const CMqttRecord& record) {
     }
     Deliver(record.m_bytes);
     m_at = record.m_sequence;
+}
+
+// Only its size comes here: the message itself is never copied.
+void CMqttReader::OnOversized(const QByteArray& topic, qsizetype size) {
+    SetError(QStringLiteral("a message of %1 bytes on %2 was dropped: longer than a record")
+                 .arg(size)
+                 .arg(QString::fromUtf8(topic)));
 }

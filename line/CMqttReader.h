@@ -15,9 +15,19 @@ struct CMqttRecord;
 // (records lost, or published before this reader subscribed) waits for the next keyframe and
 // says so. A keyframe is always preceded by bytes that end whatever sequence the screen was in
 // the middle of, so it lands on any screen, a restored one included.
+//
+// A publisher numbers from its clock when it starts, so one started again after its clock
+// stepped back numbers below what the screen holds: the keyframe after its "online" is taken
+// whatever its number, as is one further below than a session's keyframes ever lag (a stray
+// message with a huge number is left behind by the publisher's next keyframe). Whoever may
+// publish on the topic drives the mirror: that is the broker's access control to decide.
 class CMqttReader : public CLineReader {
     Q_OBJECT
 public:
+    // How far a keyframe of the same session may lag the records the screen holds: far more
+    // records than a line yields between two keyframes, and a clock step of 71 minutes.
+    static constexpr quint64 kMaxLag = quint64(1) << 32;
+
     explicit CMqttReader(Sink sink);
     ~CMqttReader() override;
 
@@ -27,8 +37,11 @@ protected:
     void CloseNow() override;
 
 private:
+    void OnConnected();
     void OnReceived(const QByteArray& topic, const QByteArray& payload);
+    void OnOversized(const QByteArray& topic, qsizetype size);
     void OnKeyframe(const CMqttRecord& keyframe);
+    bool BeginsSession(quint64 sequence) const;
     void OnRecord(const CMqttRecord& record);
 
     CMqttAddress m_address;
@@ -36,4 +49,6 @@ private:
     // The number of the last record the screen holds; none while waiting for a keyframe.
     std::optional<quint64> m_at;
     bool m_gap = false; // waiting for a keyframe because records were missed
+    // The publisher said "online" since the last keyframe: it may have started again.
+    bool m_announced = false;
 };

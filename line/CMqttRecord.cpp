@@ -3,12 +3,6 @@
 #include <QtEndian>
 #include <string>
 
-namespace {
-
-constexpr qsizetype kSequenceSize = 8;
-
-} // namespace
-
 QByteArray CMqttRecord::Encode() const {
     std::string out(kSequenceSize, '\0');
     qToLittleEndian(m_sequence, out.data());
@@ -18,7 +12,7 @@ QByteArray CMqttRecord::Encode() const {
 
 std::optional<CMqttRecord> CMqttRecord::Decode(QByteArrayView payload) {
     constexpr qsizetype kHeader = kSequenceSize + qsizetype(CTtyrecRecord::kHeaderSize);
-    if (payload.size() < kHeader)
+    if (payload.size() < kHeader || payload.size() > kMaxSize)
         return std::nullopt;
     const char* const data = payload.data();
     const auto seconds = qFromLittleEndian<quint32>(data + kSequenceSize);

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <bit>
 #include <fstream>
+#include <regex>
 #include <thread>
 
 namespace {
@@ -161,7 +162,7 @@ std::vector<std::filesystem::path> CJournalIndex::JournalFiles(const std::filesy
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
         const std::string name = entry.path().filename().string();
-        if (name.starts_with(prefix) && name.ends_with(kSuffix) && entry.is_regular_file(error))
+        if (name.starts_with(prefix) && IsJournalName(name) && entry.is_regular_file(error))
             found.push_back(entry.path());
     }
     std::sort(found.begin(), found.end());
@@ -174,12 +175,32 @@ std::string CJournalIndex::NewestDay(const std::filesystem::path& folder) {
     return files.empty() ? std::string() : files.back().filename().string().substr(0, kDayLength);
 }
 
+bool CJournalIndex::IsJournalName(std::string_view name) {
+    static const std::regex kName(R"(\d{4}-\d{2}-\d{2}_\d{2}-\d{2}-\d{2}(_\d+)?\.ttyrec)");
+    return std::regex_match(name.begin(), name.end(), kName);
+}
+
+std::optional<CJournalIndex::Time> CJournalIndex::LastTime(const std::filesystem::path& path) {
+    CJournalStream stream(path);
+    CTtyrecReader reader(stream.In());
+    std::optional<Time> last;
+    for (CTtyrecRecord record; reader.Next(record);)
+        last = record.m_time;
+    return last;
+}
+
+// Files not known yet go after the known ones, which are read already. A file without a record
+// is one just begun.
 void CJournalIndex::AddNewFiles() {
-    for (const std::filesystem::path& path : JournalFiles(m_folder, m_dayPrefix)) {
-        // Only files after the last one known: the ones before are read already.
-        if (m_files.empty() || m_files.back().m_path.filename() < path.filename())
-            m_files.push_back({path, 0, {}});
+    std::vector<std::pair<Time, std::filesystem::path>> added;
+    for (std::filesystem::path& path : JournalFiles(m_folder, m_dayPrefix)) {
+        if (std::none_of(m_files.begin(), m_files.end(),
+                         [&](const File& file) { return file.m_path == path; }))
+            added.emplace_back(LastTime(path).value_or(Time::max()), std::move(path));
     }
+    std::sort(added.begin(), added.end());
+    for (auto& [last, path] : added)
+        m_files.push_back({std::move(path), 0, {}});
 }
 
 void CJournalIndex::ReadFile(std::size_t index) {

@@ -11,17 +11,17 @@
 #include <string_view>
 #include <vector>
 
-// A timeline over one day's journal files (in name order, which is time order): every record is
-// a moment, numbered across the files, at which the screen changed. The screen of any moment is
-// rebuilt from the nearest earlier checkpoint, a screen state stored every kCheckpointBytes of
-// line bytes, so the index stays small (no copy of every screen) while any moment comes back
-// after at most that many bytes of replay. Update() picks up what the newest file gained, and
-// files begun since, so the timeline can follow a journal that is still being written.
+// A timeline over one day's journal files, in the order of their last records (the journal's
+// own clock: names follow the local time, which repeats an hour when the clocks go back): every
+// record is a moment, numbered across the files, at which the screen changed. The screen of any
+// moment is rebuilt from the nearest earlier checkpoint, a screen state stored every
+// kCheckpointBytes of line bytes, so the index stays small (no copy of every screen) while any
+// moment comes back after at most that many bytes of replay. Update() picks up what the newest file
+// gained, and files begun since, so the timeline can follow a journal that is still being written.
 class CJournalIndex {
 public:
     using Time = CTtyrecRecord::Time;
     static constexpr std::size_t kCheckpointBytes = 256 * 1024;
-    static constexpr const char* kSuffix = ".ttyrec";
 
     // The screen just after a record.
     struct Moment {
@@ -32,6 +32,9 @@ public:
 
     // The day ("YYYY-MM-DD") of the newest journal file in `folder`; empty when there is none.
     static std::string NewestDay(const std::filesystem::path& folder);
+    // Whether `name` is one the journal gives its files: YYYY-MM-DD_HH-MM-SS.ttyrec, with _N
+    // before the suffix for another file begun within the same second.
+    static bool IsJournalName(std::string_view name);
 
     // The files of `folder` whose names start with `dayPrefix` ("YYYY-MM-DD_").
     CJournalIndex(std::filesystem::path folder, std::string dayPrefix);
@@ -76,8 +79,11 @@ private:
     };
     class Replay;
 
+    // Named as the journal names them and starting with `prefix`, in name order.
     static std::vector<std::filesystem::path> JournalFiles(const std::filesystem::path& folder,
                                                            std::string_view prefix);
+    // The time of the last whole record; none for a file without one.
+    static std::optional<Time> LastTime(const std::filesystem::path& path);
     void AddNewFiles();
     void ReadFile(std::size_t file);
     void StartBlock(std::size_t file, std::uint64_t offset, Time time);

@@ -25,8 +25,8 @@ CTtyrecRecord::Time Now() {
 } // namespace
 
 // Numbers start at the time in microseconds, so a publisher started again
-// continues above the numbers it used before and mirrors take its first
-// keyframe as the newer one.
+// mostly continues above the numbers it used before; mirrors take the keyframe
+// after its "online" in any case, as its clock may have been put back.
 CMqttPublisher::CMqttPublisher(const CMqttAddress& address, const CTerminalScreen& screen,
                                qsizetype maxBacklog)
     : CLineFollower({QStringLiteral("publisher"), kMaxIncoming}, screen), m_address(address),

@@ -2,6 +2,7 @@
 #include "CJournal.h"
 #include "CJournalFolder.h"
 #include "CStation.h"
+#include "CJournalIndex.h"
 #include "CTempCwd.h"
 #include "JournalTestSupport.h"
 #include "PortTestSupport.h"
@@ -11,6 +12,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QThread>
+#include <QTimeZone>
 #include <atomic>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -88,6 +90,88 @@ INSTANTIATE_TEST_SUITE_P(
         RestoreCase{"TornLastRecord",
                     Records(1, {kBoard, "lost"}).substr(0, kBoard.size() + 12 + 13), true}),
     [](const auto& info) { return std::string(info.param.m_name); });
+
+// A file as the journal writes it: its first record is the screen, its last a chunk of the line.
+struct ChoiceFile {
+    const char* m_name; // nullptr: named from the local time it was begun, as the journal does
+    int m_begun;        // minutes before kChoiceNow
+    int m_ended;
+    const char* m_text;
+};
+
+struct ChoiceCase {
+    const char* m_name;
+    std::vector<ChoiceFile> m_files;
+    const char* m_restored; // the text of the file whose screen comes back
+};
+
+void PrintTo(const ChoiceCase& c, std::ostream* out) {
+    *out << c.m_name;
+}
+
+// 70 minutes after the clocks went back an hour in Berlin.
+const QDateTime kChoiceNow =
+    QDateTime(QDate(2024, 10, 27), QTime(3, 10), QTimeZone("Europe/Berlin"));
+const std::string kChunk = "\x1b"
+                           "a1R1C";
+
+std::string Board(const char* text) {
+    return std::string("\x1b+\x1b") + "a3R5C" + text;
+}
+
+CTtyrecRecord::Time Before(int minutes) {
+    return CJournalFolder::ToTime(kChoiceNow.addSecs(-60 * minutes));
+}
+
+JournalScreen Expected(const char* text) {
+    CTerminalScreen screen;
+    screen.ReceiveBytes(Board(text) + kChunk);
+    screen.ProcessReceived();
+    return StateOf(screen);
+}
+
+class Choice : public ::testing::TestWithParam<ChoiceCase> {};
+
+// History's last moment is the restored screen: both go by the journal's own clock.
+TEST_P(Choice, RestoreAndHistoryTakeTheNewestRecordNotTheLatestName) {
+    const ChoiceCase& c = GetParam();
+    CTempCwd cwd;
+    const CJournalFolder folder(cwd.Path());
+    for (const ChoiceFile& f : c.m_files) {
+        std::string bytes;
+        CTtyrecRecord::Encode(Before(f.m_begun), Board(f.m_text), bytes);
+        CTtyrecRecord::Encode(Before(f.m_ended), kChunk, bytes);
+        WriteFile(f.m_name ? cwd.File(QLatin1String(f.m_name))
+                           : folder.NewFile(kChoiceNow.addSecs(-60 * f.m_begun)),
+                  bytes);
+    }
+    CTerminalScreen restored;
+    EXPECT_TRUE(folder.Restore(restored, 12, kChoiceNow).isValid());
+    EXPECT_EQ(StateOf(restored), Expected(c.m_restored));
+
+    const std::string day = CJournalIndex::NewestDay(cwd.Path().toStdString());
+    ASSERT_EQ(day, "2024-10-27");
+    CJournalIndex history(cwd.Path().toStdString(), day + "_");
+    history.Update();
+    ASSERT_GT(history.RecordCount(), 0u);
+    std::optional<CJournalIndex::Moment> last = history.At(history.RecordCount() - 1);
+    ASSERT_TRUE(last);
+    last->m_screen->ProcessReceived();
+    EXPECT_EQ(StateOf(*last->m_screen), Expected(c.m_restored));
+}
+
+INSTANTIATE_TEST_SUITE_P(Newest, Choice,
+                         ::testing::Values(
+                             // Named 02:45 (summer time) and 02:30 (winter time, 45 minutes later).
+                             ChoiceCase{"ClocksGoBack",
+                                        {{nullptr, 85, 65, "EARLIER"}, {nullptr, 40, 20, "LATER"}},
+                                        "LATER"},
+                             ChoiceCase{"ForeignFilesSortingLater",
+                                        {{nullptr, 40, 20, "OURS"},
+                                         {"2024-10-27_zzz.ttyrec", 30, 1, "FOREIGN"},
+                                         {"zzz.ttyrec", 30, 1, "FOREIGN"}},
+                                        "OURS"}),
+                         [](const auto& info) { return std::string(info.param.m_name); });
 
 struct PruneCase {
     const char* m_name;

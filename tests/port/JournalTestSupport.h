@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QString>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,14 @@ struct JournalScreen {
     bool m_wide;
     bool operator==(const JournalScreen&) const = default;
 };
+
+// The rows that hold anything, for a failure's message.
+inline void PrintTo(const JournalScreen& s, std::ostream* out) {
+    for (const std::string& row : s.m_rows)
+        if (row.find_first_not_of(std::string(" \0", 2)) != std::string::npos)
+            *out << "\n|" << row << '|';
+    *out << "\nstatus \"" << s.m_status << "\", cursor " << s.m_row << ',' << s.m_col;
+}
 
 inline JournalScreen StateOf(const CTerminalScreen& s) {
     return {s.Rows(), s.StatusText(), s.LabelText(), s.PendingBytes(), s.Row(), s.Col(), s.Wide()};

@@ -52,13 +52,13 @@ std::string CRecordingPort::Seen() const {
     return m_seen;
 }
 
-bool CRecordingPort::OpenOn(const QString& device) {
+bool OpenTerminalPort(CTerminalPort& port, const QString& device) {
     CPortSettings settings;
     settings.m_device = device;
     settings.m_baud = 115200;
-    SetSettings(settings);
-    SetProtocol(kTerminalProtocol);
-    return Open();
+    port.SetSettings(settings);
+    port.SetProtocol(CTerminalPort::kTerminalProtocol);
+    return port.Open();
 }
 
 CSocatLine::CSocatLine(const QString& link) : m_link(link) {}

@@ -29,14 +29,16 @@ private:
     bool m_dropped = false;
 };
 
+// Opens `port` on device with 8N1 at 115200 and protocol 3.
+bool OpenTerminalPort(CTerminalPort& port, const QString& device);
+
 // A terminal port that also keeps, in order, every byte its handler got.
 class CRecordingPort : public CTerminalPort {
 public:
     ~CRecordingPort() override { Close(); }
     bool HandleTerminalData(char ch) override;
     std::string Seen() const;
-    // Opens on device with 8N1 at 115200 and protocol 3.
-    bool OpenOn(const QString& device);
+    bool OpenOn(const QString& device) { return OpenTerminalPort(*this, device); }
 
 private:
     mutable std::mutex m_mutex;

@@ -60,3 +60,20 @@ void CMosquitto::Stop() {
 QString CMosquitto::Url(const QString& topic) const {
     return QStringLiteral("mqtt://127.0.0.1:%1/%2").arg(m_port).arg(topic);
 }
+
+bool CMosquitto::Publish(const QString& topic, const QByteArray& payload) {
+    const QString path = m_dir.filePath(QStringLiteral("payload"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(payload) != payload.size())
+        return false;
+    file.close();
+    QProcess client;
+    client.start(QStringLiteral("mosquitto_pub"),
+                 {QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                  QString::number(m_port), QStringLiteral("-t"), topic, QStringLiteral("-q"),
+                  QStringLiteral("1"), QStringLiteral("-r"), QStringLiteral("-f"), path});
+    const bool done = client.waitForFinished(30000) &&
+                      client.exitStatus() == QProcess::NormalExit && client.exitCode() == 0;
+    QFile::remove(path);
+    return done;
+}

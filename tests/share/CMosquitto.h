@@ -19,6 +19,9 @@ public:
     quint16 Port() const { return m_port; }
     qint64 ProcessId() const { return m_process.processId(); }
     QString Url(const QString& topic) const;
+    // Publishes retained at QoS 1 with mosquitto_pub, as a client of another process would;
+    // true once the broker has the message.
+    bool Publish(const QString& topic, const QByteArray& payload);
 
 private:
     QTemporaryDir m_dir;

@@ -9,14 +9,17 @@
 #include "CShareScreen.h"
 #include "CTempCwd.h"
 #include "JournalTestSupport.h"
+#include "CTtyrecReader.h"
 #include "PortTestSupport.h"
 #include "PtyPair.h"
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <fstream>
 #include <iterator>
+#include <QFile>
 #include <random>
 
 namespace {
@@ -124,6 +127,34 @@ void ExpectSameScreen(CTerminalPort& mirror, CTerminalPort& source) {
 
 bool InSync(CTerminalPort& mirror) {
     return WaitUntil([&] { return mirror.LastError().isEmpty(); }, kSettleMs);
+}
+
+// A keyframe of a screen that shows `text`, as anyone the broker lets publish could send it.
+QByteArray Keyframe(quint64 sequence, const std::string& text) {
+    const std::string screen = "\x1b+\x1b"
+                               "a5R10C" +
+                               text;
+    return CMqttRecord{sequence, {}, QByteArray::fromStdString(screen)}.Encode();
+}
+
+bool Shows(CTerminalPort& port, const std::string& text) {
+    return WaitUntil([&] { return Screen(port).find(text) != std::string::npos; }, kSettleMs);
+}
+
+// This process's memory from /proc, in bytes: "VmRSS" now, "VmHWM" the peak since ResetPeak.
+qint64 Memory(const QByteArray& key) {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine())
+        if (line.startsWith(key + ':'))
+            return line.mid(key.size() + 1).trimmed().split(' ').constFirst().toLongLong() * 1024;
+    return -1;
+}
+
+bool ResetPeak() {
+    QFile refs(QStringLiteral("/proc/self/clear_refs"));
+    return refs.open(QIODevice::WriteOnly) && refs.write("5") == 1;
 }
 
 class MqttLine : public ::testing::Test {
@@ -260,6 +291,99 @@ TEST_F(MqttLine, JournalKeyframeAndLiveScreenAgreeAfterTheSampleGame) {
     EXPECT_EQ(ReplayAlone(CJournalFolder(settings.m_folder).Files().constLast()), StateOf(live));
     WaitUntil([&] { return keyframe == expected; }, kSettleMs);
     EXPECT_EQ(screenOf(keyframe), screenOf(expected));
+}
+
+// What else is published on the line's topics: the mirror always comes back to the publisher.
+
+TEST_F(MqttLine, KeyframeWithAHugeNumberGivesWayToThePublishersNext) {
+    CMosquitto broker;
+    ASSERT_TRUE(broker.Start());
+    const QString url = broker.Url(QStringLiteral("hall"));
+    CPublishedLine line(url);
+    CRecordingPort mirror;
+    ASSERT_TRUE(mirror.OpenOn(url));
+    ASSERT_TRUE(InSync(mirror)) << mirror.LastError().toStdString();
+    for (const quint64 huge : {quint64(1) << 63, ~quint64(0)}) {
+        ASSERT_TRUE(broker.Publish(QStringLiteral("hall/keyframe"), Keyframe(huge, "STRAY")));
+        ASSERT_TRUE(Shows(mirror, "STRAY"));
+        line.Send(m_rng, Stream());
+        ExpectSameScreen(mirror, line.Port());
+        EXPECT_TRUE(mirror.LastError().contains(QLatin1String("new session")))
+            << mirror.LastError().toStdString();
+    }
+}
+
+// The publisher's numbers start from its clock: started again after the clock was put back an
+// hour, it numbers below the session before.
+TEST_F(MqttLine, PublisherStartedAgainWithItsClockPutBackIsFollowed) {
+    CMosquitto broker;
+    ASSERT_TRUE(broker.Start());
+    const QString url = broker.Url(QStringLiteral("hall"));
+    const quint64 before = quint64(QDateTime::currentMSecsSinceEpoch() + 3600 * 1000) * 1000;
+    ASSERT_TRUE(broker.Publish(QStringLiteral("hall/state"), "online"));
+    ASSERT_TRUE(broker.Publish(QStringLiteral("hall/keyframe"), Keyframe(before, "EARLIER")));
+    CRecordingPort mirror;
+    ASSERT_TRUE(mirror.OpenOn(url));
+    ASSERT_TRUE(Shows(mirror, "EARLIER"));
+    ASSERT_TRUE(broker.Publish(QStringLiteral("hall/keyframe"), Keyframe(before + 9, "LATER")));
+    ASSERT_TRUE(Shows(mirror, "LATER"));
+    ASSERT_TRUE(broker.Publish(QStringLiteral("hall/state"), "offline"));
+
+    CPublishedLine line(url);
+    line.Send(m_rng, Stream());
+    ExpectSameScreen(mirror, line.Port());
+    EXPECT_TRUE(mirror.LastError().contains(QLatin1String("new session")))
+        << mirror.LastError().toStdString();
+}
+
+struct LargeMessage {
+    const char* m_topic;
+    QByteArray m_payload;
+    const char* m_shows; // what the mirror shows then; nothing when it drops the message
+};
+
+// Valid in form: far beyond the longest record a journal holds, and a keyframe just within.
+TEST_F(MqttLine, MessagesLongerThanARecordAreDroppedAndMemoryReturnsAfterLargeOnes) {
+    constexpr qsizetype kHuge = 50 << 20;
+    const auto payload = [](const QByteArray& bytes) {
+        return CMqttRecord{quint64(1) << 62, {}, bytes}.Encode();
+    };
+    const QByteArray huge = payload(QByteArray(kHuge, 'x'));
+    QByteArray commands;
+    while (commands.size() < qsizetype(CTtyrecReader::kMaxLength) - 100)
+        commands += "\x1b"
+                    "a5R10CLARGE";
+    const LargeMessage messages[] = {{"keyframe", huge, nullptr},
+                                     {"line", huge, nullptr},
+                                     {"keyframe", payload(commands), "LARGE"}};
+    CMosquitto broker;
+    ASSERT_TRUE(broker.Start());
+    const QString url = broker.Url(QStringLiteral("hall"));
+    CPublishedLine line(url);
+    CTerminalPort mirror; // keeping nothing of what it shows
+    ASSERT_TRUE(OpenTerminalPort(mirror, url));
+    ASSERT_TRUE(InSync(mirror)) << mirror.LastError().toStdString();
+    const qint64 resident = Memory("VmRSS");
+    ASSERT_TRUE(ResetPeak());
+    for (const LargeMessage& m : messages) {
+        const QString topic = QStringLiteral("hall/%1").arg(QLatin1String(m.m_topic));
+        ASSERT_TRUE(broker.Publish(topic, m.m_payload));
+        if (m.m_shows)
+            EXPECT_TRUE(Shows(mirror, m.m_shows)) << topic.toStdString();
+        else
+            EXPECT_TRUE(WaitUntil(
+                [&] {
+                    return mirror.LastError().contains(QLatin1String("dropped")) &&
+                           mirror.LastError().contains(topic);
+                },
+                kSettleMs))
+                << mirror.LastError().toStdString();
+    }
+    line.Send(m_rng, Stream());
+    ExpectSameScreen(mirror, line.Port());
+    // The library holds two copies of a message while it hands it on; a dropped one no more.
+    EXPECT_LT(Memory("VmHWM") - resident, 3 * kHuge) << "from " << resident;
+    EXPECT_LT(Memory("VmRSS") - resident, 8 << 20) << "from " << resident;
 }
 
 } // namespace
