@@ -3,6 +3,7 @@
 #include "CBenchMeasure.h"
 #include "CJournal.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
@@ -84,4 +85,11 @@ BENCHMARK(BM_JournalLineSecond)->MeasureProcessCPUTime()->Unit(benchmark::kMicro
 
 } // namespace
 
-BENCHMARK_MAIN();
+// The journal's thread runs an event loop, which wants the application object, as in the program.
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
