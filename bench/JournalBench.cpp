@@ -3,7 +3,6 @@
 #include "CBenchMeasure.h"
 #include "CJournal.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
@@ -84,12 +83,3 @@ void BM_JournalLineSecond(benchmark::State& state) {
 BENCHMARK(BM_JournalLineSecond)->MeasureProcessCPUTime()->Unit(benchmark::kMicrosecond);
 
 } // namespace
-
-// The journal's thread runs an event loop, which wants the application object, as in the program.
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

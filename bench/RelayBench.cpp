@@ -6,7 +6,6 @@
 #include "CMosquitto.h"
 #include "CTtyrecReader.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -127,11 +126,3 @@ BENCHMARK(BM_RelayFastLine)
     ->Unit(benchmark::kSecond);
 
 } // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

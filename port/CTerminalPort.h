@@ -41,10 +41,10 @@ public:
     // A step of LoadSettings, for a program that changes the settings before opening: true when
     // the settings were read and the port can be opened.
     bool ReadSettings();
-    // Selects the terminal protocol and opens the port; a failure is reported with `failure`.
-    bool OpenReporting(const QString& failure);
 
 private:
+    // Selects the terminal protocol and opens the port; a failure is reported with `failure`.
+    bool OpenReporting(const QString& failure);
     // Empty when stored, otherwise what went wrong.
     QString StoreSettings();
     // Through the port's windows in a program with a window; standard error in one without.

@@ -33,12 +33,12 @@ bool CPortWindows::Configure(CTnCommPort& scratch) {
 }
 
 void CPortWindows::ShowMonitor(CTnCommPortEx& port, bool show) {
-    std::unique_ptr<CTnCommMonitor>& monitor = m_monitors[&port];
     if (!show) {
-        if (monitor)
+        if (CTnCommMonitor* monitor = Monitor(port))
             monitor->hide();
         return;
     }
+    std::unique_ptr<CTnCommMonitor>& monitor = m_monitors[&port];
     if (!monitor)
         monitor = std::make_unique<CTnCommMonitor>(port, port.Tap(),
                                                    [&port] { return port.StateLines(); });

@@ -180,13 +180,12 @@ bool CJournalIndex::IsJournalName(std::string_view name) {
     return std::regex_match(name.begin(), name.end(), kName);
 }
 
-std::optional<CJournalIndex::Time> CJournalIndex::LastTime(const std::filesystem::path& path) {
+std::optional<CJournalIndex::Time> CJournalIndex::FirstTime(const std::filesystem::path& path) {
     CJournalStream stream(path);
     CTtyrecReader reader(stream.In());
-    std::optional<Time> last;
-    for (CTtyrecRecord record; reader.Next(record);)
-        last = record.m_time;
-    return last;
+    if (CTtyrecRecord record; reader.Next(record))
+        return record.m_time;
+    return std::nullopt;
 }
 
 // Files not known yet go after the known ones, which are read already. A file without a record
@@ -196,10 +195,10 @@ void CJournalIndex::AddNewFiles() {
     for (std::filesystem::path& path : JournalFiles(m_folder, m_dayPrefix)) {
         if (std::none_of(m_files.begin(), m_files.end(),
                          [&](const File& file) { return file.m_path == path; }))
-            added.emplace_back(LastTime(path).value_or(Time::max()), std::move(path));
+            added.emplace_back(FirstTime(path).value_or(Time::max()), std::move(path));
     }
     std::sort(added.begin(), added.end());
-    for (auto& [last, path] : added)
+    for (auto& [first, path] : added)
         m_files.push_back({std::move(path), 0, {}});
 }
 

@@ -11,8 +11,9 @@
 #include <string_view>
 #include <vector>
 
-// A timeline over one day's journal files, in the order of their last records (the journal's
-// own clock: names follow the local time, which repeats an hour when the clocks go back): every
+// A timeline over one day's journal files, in the order of their first records (the journal's
+// own clock: names follow the local time, which repeats an hour when the clocks go back; the
+// files of a journal never overlap in time, so one header of each orders them): every
 // record is a moment, numbered across the files, at which the screen changed. The screen of any
 // moment is rebuilt from the nearest earlier checkpoint, a screen state stored every
 // kCheckpointBytes of line bytes, so the index stays small (no copy of every screen) while any
@@ -82,8 +83,8 @@ private:
     // Named as the journal names them and starting with `prefix`, in name order.
     static std::vector<std::filesystem::path> JournalFiles(const std::filesystem::path& folder,
                                                            std::string_view prefix);
-    // The time of the last whole record; none for a file without one.
-    static std::optional<Time> LastTime(const std::filesystem::path& path);
+    // The time of the first record; none for a file without one.
+    static std::optional<Time> FirstTime(const std::filesystem::path& path);
     void AddNewFiles();
     void ReadFile(std::size_t file);
     void StartBlock(std::size_t file, std::uint64_t offset, Time time);

@@ -41,8 +41,6 @@ public:
     // Chunks handed over and not yet taken by the publisher's thread beyond which publishing
     // stops (its screen would no longer be the line's): only a thread that hangs gets there.
     static constexpr qsizetype kMaxIncoming = 32 * 1024 * 1024;
-    // The settings key of the address published to ("off" or absent for none).
-    static constexpr const char* kOption = "publish";
 
     // Starts publishing at once; the first keyframe holds `screen` as it is now with the bytes
     // pending for it, so no chunk may be on its way to it meanwhile and its window may not be

@@ -5,7 +5,6 @@
 
 #include <QNetworkInterface>
 #include <QRandomGenerator>
-#include <algorithm>
 #include <utility>
 
 namespace {
@@ -41,12 +40,10 @@ CShareConfig CShareConfig::Load(const CTnCommPort& port) {
     CShareConfig config;
     config.m_on = port.Option(kShare) == kOn;
     config.m_allNetworks = port.Option(kAddress) == kAll;
-    bool ok = false;
-    const uint number = port.Option(kPort).toUInt(&ok);
-    if (ok && number > 0 && number <= 65535)
-        config.m_port = static_cast<quint16>(number);
-    if (const int viewers = port.Option(kViewers).toInt(&ok); ok && viewers > 0)
-        config.m_maxViewers = viewers;
+    config.m_port =
+        static_cast<quint16>(CSettingsKeys::Number(CSettingsKeys::kSharePort, port.Option(kPort)));
+    config.m_maxViewers =
+        CSettingsKeys::Number(CSettingsKeys::kShareViewers, port.Option(kViewers));
     config.m_code = port.Option(kCode);
     if (!IsCode(config.m_code))
         config.m_code = NewCode();
@@ -76,8 +73,7 @@ QString CShareConfig::NewCode() {
 }
 
 bool CShareConfig::IsCode(const QString& text) {
-    return text.size() == kCodeLength &&
-           std::all_of(text.begin(), text.end(), [](QChar c) { return kAlphabet.contains(c); });
+    return CSettingsKeys::Problem(CSettingsKeys::Find(CSettingsKeys::kShareCode), text).isEmpty();
 }
 
 QHostAddress CShareConfig::Address() const {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CSettingsKeys.h"
+
 #include <QHostAddress>
 #include <QString>
 
@@ -10,7 +12,7 @@ class CTnCommPort;
 // absent.
 struct CShareConfig {
     static constexpr quint16 kDefaultPort = 8132;
-    static constexpr int kCodeLength = 10;
+    static constexpr int kCodeLength = CSettingsKeys::kCodeLength;
     static constexpr int kDefaultMaxViewers = 500;
 
     bool m_on = false;

@@ -19,12 +19,13 @@ QString Key(const char* name) {
 
 } // namespace
 
-CStation::CStation() : m_port(std::make_unique<CTerminalPort>()) {
-    m_share = std::make_unique<CShareServer>(*m_port, [this] { return m_port->IsOpen(); });
-}
+CStation::CStation() : CStation(std::make_unique<CTerminalPort>()) {}
 
 CStation::CStation(const QString& settingsPath)
-    : m_port(std::make_unique<CTerminalPort>(settingsPath)) {
+    : CStation(std::make_unique<CTerminalPort>(settingsPath)) {}
+
+// A closed port is never drained, for viewers as for the window.
+CStation::CStation(std::unique_ptr<CTerminalPort> port) : m_port(std::move(port)) {
     m_share = std::make_unique<CShareServer>(*m_port, [this] { return m_port->IsOpen(); });
 }
 
@@ -53,17 +54,16 @@ void CStation::StartJournal() {
     }
     CJournal::Settings settings;
     settings.m_folder = JournalFolder();
-    settings.m_days = CSettingsKeys::Number(CSettingsKeys::kJournalDays,
-                                            m_port->Option(Key(CSettingsKeys::kJournalDays)));
-    settings.m_maxBytes =
-        qint64(CSettingsKeys::Number(CSettingsKeys::kJournalMaxMb,
-                                     m_port->Option(Key(CSettingsKeys::kJournalMaxMb)))) *
-        1024 * 1024;
-    const int hours = CSettingsKeys::Number(CSettingsKeys::kRestoreHours,
-                                            m_port->Option(Key(CSettingsKeys::kRestoreHours)));
+    settings.m_days = Number(CSettingsKeys::kJournalDays);
+    settings.m_maxBytes = qint64(Number(CSettingsKeys::kJournalMaxMb)) * 1024 * 1024;
+    const int hours = Number(CSettingsKeys::kRestoreHours);
     m_restoredFrom =
         CJournalFolder(settings.m_folder).Restore(*m_port, hours, QDateTime::currentDateTime());
     m_port->AddListener([&] { return std::make_unique<CJournal>(std::move(settings), *m_port); });
+}
+
+int CStation::Number(const char* key) const {
+    return CSettingsKeys::Number(key, m_port->Option(Key(key)));
 }
 
 QString CStation::Publish() {

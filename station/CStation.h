@@ -55,7 +55,10 @@ public:
     QStringList StateLines() const;
 
 private:
+    explicit CStation(std::unique_ptr<CTerminalPort> port);
     void StartJournal();
+    // The whole number the settings hold for `key`, or its default.
+    int Number(const char* key) const;
 
     std::unique_ptr<CTerminalPort> m_port;
     std::unique_ptr<CShareServer> m_share;
