@@ -1,0 +1,113 @@
+#include "CFieldList.h"
+
+#include "CFieldValues.h"
+
+#include <QHeaderView>
+#include <QStringList>
+
+namespace {
+
+// A value of several rows reads on one line of the list.
+constexpr QChar kRowBreak(0x21B5);
+
+QString FieldPlace(const CFieldDefinitions::Field& field) {
+    return QStringLiteral("%1-%2, %3 x %4")
+        .arg(field.m_row, 3, 10, QLatin1Char('0'))
+        .arg(field.m_column, 3, 10, QLatin1Char('0'))
+        .arg(field.m_width)
+        .arg(field.m_height);
+}
+
+QString TablePlace(const CFieldDefinitions::Table& table) {
+    return QStringLiteral("rows %1-%2, %3 columns")
+        .arg(table.m_firstRow)
+        .arg(table.m_lastRow)
+        .arg(table.m_columns.size());
+}
+
+} // namespace
+
+CFieldList::CFieldList(QWidget* parent) : QTreeWidget(parent) {
+    setObjectName(QStringLiteral("fieldList"));
+    setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Place"), QStringLiteral("Value")});
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setRootIsDecorated(true);
+    header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header()->setStretchLastSection(true);
+}
+
+void CFieldList::ShowDefinitions(const CFieldDefinitions& definitions) {
+    const QString selected = SelectedName();
+    clear();
+    for (const CFieldDefinitions::Field& field : definitions.m_fields)
+        addTopLevelItem(new QTreeWidgetItem(QStringList{field.m_name, FieldPlace(field)}));
+    for (const CFieldDefinitions::Table& table : definitions.m_tables) {
+        auto* item = new QTreeWidgetItem(QStringList{table.m_name, TablePlace(table)});
+        QStringList names;
+        for (const CFieldDefinitions::Column& column : table.m_columns)
+            names << column.m_name;
+        item->setText(kValue, names.join(QStringLiteral(" | ")));
+        for (int row = table.m_firstRow; row <= table.m_lastRow; ++row)
+            item->addChild(new QTreeWidgetItem(QStringList{QString(), QString::number(row)}));
+        addTopLevelItem(item);
+        item->setExpanded(true);
+    }
+    Select(selected);
+}
+
+void CFieldList::ShowValue(QTreeWidgetItem* item, const QString& value, bool current) {
+    if (item->text(kValue) != value)
+        item->setText(kValue, value);
+    // Kept from a page no longer shown: still the value, but not to be taken as live.
+    QFont font = item->font(kValue);
+    font.setItalic(!current);
+    item->setFont(kValue, font);
+    item->setToolTip(kValue,
+                     current ? QString() : QStringLiteral("Not current: its page is not shown"));
+}
+
+void CFieldList::ShowValues(const CFieldValues& values) {
+    const CFieldDefinitions& definitions = values.Definitions();
+    for (const CFieldDefinitions::Field& field : definitions.m_fields)
+        if (QTreeWidgetItem* item = Item(field.m_name))
+            ShowValue(item, QString(values.Field(field.m_name)).replace(QLatin1Char('\n'), kRowBreak),
+                      values.IsCurrent(field.m_name));
+    for (const CFieldDefinitions::Table& table : definitions.m_tables) {
+        QTreeWidgetItem* item = Item(table.m_name);
+        const std::vector<CFieldValues::Row> rows = values.Table(table.m_name);
+        const bool current = values.IsCurrent(table.m_name);
+        for (int i = 0; item && i < item->childCount() && i < static_cast<int>(rows.size()); ++i) {
+            QStringList cells;
+            for (const CFieldDefinitions::Column& column : table.m_columns) {
+                const auto cell = rows[static_cast<std::size_t>(i)].find(column.m_name);
+                cells << (cell == rows[static_cast<std::size_t>(i)].end() ? QString() : cell->second);
+            }
+            ShowValue(item->child(i), cells.join(QStringLiteral(" | ")), current);
+        }
+    }
+}
+
+QString CFieldList::SelectedName() const {
+    const QList<QTreeWidgetItem*> selected = selectedItems();
+    if (selected.isEmpty())
+        return {};
+    const QTreeWidgetItem* item = selected.front();
+    return (item->parent() ? item->parent() : item)->text(kName);
+}
+
+void CFieldList::Select(const QString& name) {
+    QTreeWidgetItem* item = Item(name);
+    if (!item) {
+        clearSelection();
+        return;
+    }
+    setCurrentItem(item);
+    scrollToItem(item);
+}
+
+QTreeWidgetItem* CFieldList::Item(const QString& name) const {
+    for (int i = 0; i < topLevelItemCount(); ++i)
+        if (topLevelItem(i)->text(kName) == name && !name.isEmpty())
+            return topLevelItem(i);
+    return nullptr;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+#include <QTreeWidget>
+
+class CFieldDefinitions;
+class CFieldValues;
+
+// The defined fields and tables beside the screen, each with where it is and its value as it
+// stands; a table shows a line for each of its rows. Values are updated in place, so the
+// selection and the scroll position stay where the operator left them.
+class CFieldList : public QTreeWidget {
+    Q_OBJECT
+
+public:
+    enum ColumnId { kName, kPlace, kValue };
+
+    explicit CFieldList(QWidget* parent);
+
+    // Lists the definitions anew, keeping the selected name selected.
+    void ShowDefinitions(const CFieldDefinitions& definitions);
+    void ShowValues(const CFieldValues& values);
+    // Empty when nothing is selected.
+    QString SelectedName() const;
+    void Select(const QString& name);
+    // The item of a field or table, or null.
+    QTreeWidgetItem* Item(const QString& name) const;
+
+private:
+    static void ShowValue(QTreeWidgetItem* item, const QString& value, bool current);
+};

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QPoint>
+#include <QRect>
+#include <QString>
+#include <QWidget>
+#include <optional>
+#include <vector>
+
+class QListWidget;
+
+// A layer over the rows of a screen list: draws the defined fields and tables as rectangles on
+// the character cells and turns the mouse into cells. A drag marks a rectangle, a press and
+// release on one cell is a click, and a drag that starts inside the selected shape moves it.
+// Cells are 0-based: x the column, y the row.
+class CFieldOverlay : public QWidget {
+    Q_OBJECT
+
+public:
+    struct Shape {
+        QRect m_cells;
+        std::vector<int> m_breaks; // columns where a table's next column starts
+        QString m_name;
+    };
+
+    // Covers the list's viewport and follows its size and scrolling.
+    explicit CFieldOverlay(QListWidget* list);
+
+    // selected: index into shapes, or -1.
+    void SetShapes(std::vector<Shape> shapes, int selected);
+    // The rectangle marked and not yet made anything, with the breaks clicked in it.
+    void SetMarked(std::optional<Shape> marked);
+
+    // The cell under a point of this widget, kept within the screen.
+    QPoint CellAt(QPoint at) const;
+    // Where cells are drawn, in this widget's coordinates.
+    QRect CellRect(const QRect& cells) const;
+
+signals:
+    void Marked(const QRect& cells);
+    void Clicked(const QPoint& cell);
+    // The selected shape dragged by this many columns (x) and rows (y).
+    void MoveAsked(const QPoint& offset);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    QPointF Origin() const;
+    QSizeF CellSize() const;
+    bool MovingSelected() const;
+    void DrawShape(QPainter& painter, const Shape& shape, const QColor& colour, bool filled) const;
+
+    QListWidget* m_list;
+    std::vector<Shape> m_shapes;
+    int m_selected = -1;
+    std::optional<Shape> m_marked;
+    std::optional<QPoint> m_pressed; // the cell a drag started on
+    QPoint m_current;                // the cell under the mouse during it
+};
