@@ -1,0 +1,314 @@
+#include "CFieldDefinitions.h"
+
+#include "CSettingsFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSet>
+#include <cmath>
+
+namespace {
+
+constexpr int kRows = 42;
+constexpr int kColumns = 132;
+constexpr int kVersion = 1;
+
+// A problem found while reading: the entry it is in and what is wrong.
+struct ReadError {
+    QString m_text;
+};
+
+QString Quoted(const QString& name) {
+    return QLatin1Char('"') + name + QLatin1Char('"');
+}
+
+// `field "score"` once the entry has a name, `fields[3]` before.
+QString EntryName(const char* kind, const char* list, qsizetype index, const QString& name) {
+    return name.isEmpty() ? QStringLiteral("%1[%2]").arg(QLatin1String(list)).arg(index)
+                          : QStringLiteral("%1 %2").arg(QLatin1String(kind), Quoted(name));
+}
+
+[[noreturn]] void Fail(const QString& entry, const QString& what) {
+    throw ReadError{entry + QStringLiteral(": ") + what};
+}
+
+int WholeNumber(const QJsonObject& object, const char* key, const QString& entry,
+                std::optional<int> fallback = std::nullopt) {
+    const QJsonValue value = object.value(QLatin1String(key));
+    if (value.isUndefined() && fallback)
+        return *fallback;
+    const double number = value.toDouble(std::nan(""));
+    if (!value.isDouble() || std::floor(number) != number || std::abs(number) > 1e6)
+        Fail(entry, QStringLiteral("\"%1\" is not a whole number").arg(QLatin1String(key)));
+    return static_cast<int>(number);
+}
+
+QString Text(const QJsonObject& object, const char* key, const QString& entry) {
+    const QJsonValue value = object.value(QLatin1String(key));
+    if (!value.isString())
+        Fail(entry, QStringLiteral("\"%1\" is not a text").arg(QLatin1String(key)));
+    return value.toString();
+}
+
+QJsonObject Object(const QJsonValue& value, const QString& entry) {
+    if (!value.isObject())
+        Fail(entry, QStringLiteral("is not an object"));
+    return value.toObject();
+}
+
+QJsonArray Array(const QJsonObject& object, const char* key, const QString& entry) {
+    const QJsonValue value = object.value(QLatin1String(key));
+    if (value.isUndefined())
+        return {};
+    if (!value.isArray())
+        Fail(entry, QStringLiteral("\"%1\" is not a list").arg(QLatin1String(key)));
+    return value.toArray();
+}
+
+std::optional<CFieldDefinitions::When> ReadWhen(const QJsonObject& object, const QString& entry) {
+    if (!object.contains(QLatin1String("when")))
+        return std::nullopt;
+    const QString whenEntry = entry + QStringLiteral(" when");
+    const QJsonObject when = Object(object.value(QLatin1String("when")), whenEntry);
+    return CFieldDefinitions::When{WholeNumber(when, "row", whenEntry),
+                                   WholeNumber(when, "column", whenEntry),
+                                   Text(when, "text", whenEntry)};
+}
+
+CFieldDefinitions::Field ReadField(const QJsonValue& value, qsizetype index) {
+    QString entry = EntryName("field", "fields", index, {});
+    const QJsonObject object = Object(value, entry);
+    CFieldDefinitions::Field field;
+    field.m_name = Text(object, "name", entry);
+    entry = EntryName("field", "fields", index, field.m_name);
+    field.m_row = WholeNumber(object, "row", entry);
+    field.m_column = WholeNumber(object, "column", entry);
+    field.m_width = WholeNumber(object, "width", entry);
+    field.m_height = WholeNumber(object, "height", entry, 1);
+    field.m_when = ReadWhen(object, entry);
+    return field;
+}
+
+CFieldDefinitions::Table ReadTable(const QJsonValue& value, qsizetype index) {
+    QString entry = EntryName("table", "tables", index, {});
+    const QJsonObject object = Object(value, entry);
+    CFieldDefinitions::Table table;
+    table.m_name = Text(object, "name", entry);
+    entry = EntryName("table", "tables", index, table.m_name);
+    table.m_firstRow = WholeNumber(object, "first_row", entry);
+    table.m_lastRow = WholeNumber(object, "last_row", entry);
+    const QJsonArray columns = Array(object, "columns", entry);
+    for (qsizetype i = 0; i < columns.size(); ++i) {
+        QString columnEntry = entry + QStringLiteral(" columns[%1]").arg(i);
+        const QJsonObject column = Object(columns[i], columnEntry);
+        const QString name = Text(column, "name", columnEntry);
+        columnEntry = entry + QStringLiteral(" column ") + Quoted(name);
+        table.m_columns.push_back({name, WholeNumber(column, "column", columnEntry),
+                                   WholeNumber(column, "width", columnEntry)});
+    }
+    table.m_when = ReadWhen(object, entry);
+    return table;
+}
+
+CFieldDefinitions Read(const QByteArray& json) {
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+    if (error.error != QJsonParseError::NoError)
+        Fail(QStringLiteral("at byte %1").arg(error.offset), error.errorString());
+    if (!document.isObject())
+        Fail(QStringLiteral("the file"), QStringLiteral("is not a JSON object"));
+    const QJsonObject root = document.object();
+    if (WholeNumber(root, "version", QStringLiteral("the file")) != kVersion)
+        Fail(QStringLiteral("the file"), QStringLiteral("\"version\" is not %1").arg(kVersion));
+    CFieldDefinitions definitions;
+    const QJsonArray fields = Array(root, "fields", QStringLiteral("the file"));
+    for (qsizetype i = 0; i < fields.size(); ++i)
+        definitions.m_fields.push_back(ReadField(fields[i], i));
+    const QJsonArray tables = Array(root, "tables", QStringLiteral("the file"));
+    for (qsizetype i = 0; i < tables.size(); ++i)
+        definitions.m_tables.push_back(ReadTable(tables[i], i));
+    return definitions;
+}
+
+// The rules of places and names, each broken rule worded as Read words its problems.
+class CRules {
+public:
+    QString First(const CFieldDefinitions& definitions) {
+        try {
+            for (const CFieldDefinitions::Field& field : definitions.m_fields)
+                Check(field);
+            for (const CFieldDefinitions::Table& table : definitions.m_tables)
+                Check(table);
+        } catch (const ReadError& error) {
+            return error.m_text;
+        }
+        return {};
+    }
+
+private:
+    void Check(const CFieldDefinitions::Field& field) {
+        const QString entry = QStringLiteral("field ") + Quoted(field.m_name);
+        Name(field.m_name, entry);
+        Span(field.m_row, field.m_height, kRows, entry, "row", "height");
+        Span(field.m_column, field.m_width, kColumns, entry, "column", "width");
+        When(field.m_when, entry);
+    }
+
+    void Check(const CFieldDefinitions::Table& table) {
+        const QString entry = QStringLiteral("table ") + Quoted(table.m_name);
+        Name(table.m_name, entry);
+        Span(table.m_firstRow, 1, kRows, entry, "first_row", "height");
+        Span(table.m_lastRow, 1, kRows, entry, "last_row", "height");
+        if (table.m_lastRow < table.m_firstRow)
+            Fail(entry, QStringLiteral("\"last_row\" is above \"first_row\""));
+        if (table.m_columns.empty())
+            Fail(entry, QStringLiteral("has no columns"));
+        QSet<QString> columns;
+        for (const CFieldDefinitions::Column& column : table.m_columns) {
+            const QString columnEntry = entry + QStringLiteral(" column ") + Quoted(column.m_name);
+            if (!CFieldDefinitions::IsValidName(column.m_name))
+                Fail(columnEntry, NameRule());
+            if (columns.contains(column.m_name))
+                Fail(columnEntry, QStringLiteral("the name is used twice"));
+            columns.insert(column.m_name);
+            Span(column.m_column, column.m_width, kColumns, columnEntry, "column", "width");
+        }
+        When(table.m_when, entry);
+    }
+
+    void Name(const QString& name, const QString& entry) {
+        if (!CFieldDefinitions::IsValidName(name))
+            Fail(entry, NameRule());
+        if (m_names.contains(name))
+            Fail(entry, QStringLiteral("the name is used twice"));
+        m_names.insert(name);
+    }
+
+    static QString NameRule() {
+        return QStringLiteral("a name is a small letter, then small letters, digits or \"_\"");
+    }
+
+    // first..first+size-1 within 1..limit.
+    static void Span(int first, int size, int limit, const QString& entry, const char* where,
+                     const char* extent) {
+        if (first < 1 || first > limit)
+            Fail(entry,
+                 QStringLiteral("\"%1\" is not from 1 to %2").arg(QLatin1String(where)).arg(limit));
+        if (size < 1 || first + size - 1 > limit)
+            Fail(entry, QStringLiteral("\"%1\" %2 goes past %3 %4")
+                            .arg(QLatin1String(extent))
+                            .arg(size)
+                            .arg(QLatin1String(limit == kRows ? "row" : "column"))
+                            .arg(limit));
+    }
+
+    static void When(const std::optional<CFieldDefinitions::When>& when, const QString& entry) {
+        if (!when)
+            return;
+        const QString whenEntry = entry + QStringLiteral(" when");
+        if (when->m_text.isEmpty())
+            Fail(whenEntry, QStringLiteral("\"text\" is empty"));
+        Span(when->m_row, 1, kRows, whenEntry, "row", "height");
+        Span(when->m_column, int(when->m_text.size()), kColumns, whenEntry, "column", "text");
+    }
+
+    QSet<QString> m_names;
+};
+
+QJsonObject WhenJson(const CFieldDefinitions::When& when) {
+    return {{QStringLiteral("row"), when.m_row},
+            {QStringLiteral("column"), when.m_column},
+            {QStringLiteral("text"), when.m_text}};
+}
+
+} // namespace
+
+bool CFieldDefinitions::IsValidName(const QString& name) {
+    static const QRegularExpression rule(QStringLiteral("\\A[a-z][a-z0-9_]*\\z"));
+    return rule.match(name).hasMatch();
+}
+
+std::optional<CFieldDefinitions> CFieldDefinitions::Parse(const QByteArray& json,
+                                                          QString* problem) {
+    try {
+        CFieldDefinitions definitions = Read(json);
+        if (QString broken = definitions.Problem(); !broken.isEmpty()) {
+            *problem = broken;
+            return std::nullopt;
+        }
+        return definitions;
+    } catch (const ReadError& error) {
+        *problem = error.m_text;
+    }
+    return std::nullopt;
+}
+
+QString CFieldDefinitions::Problem() const {
+    return CRules().First(*this);
+}
+
+QByteArray CFieldDefinitions::ToJson() const {
+    QJsonArray fields;
+    for (const Field& field : m_fields) {
+        QJsonObject object{{QStringLiteral("name"), field.m_name},
+                           {QStringLiteral("row"), field.m_row},
+                           {QStringLiteral("column"), field.m_column},
+                           {QStringLiteral("width"), field.m_width},
+                           {QStringLiteral("height"), field.m_height}};
+        if (field.m_when)
+            object.insert(QStringLiteral("when"), WhenJson(*field.m_when));
+        fields.append(object);
+    }
+    QJsonArray tables;
+    for (const Table& table : m_tables) {
+        QJsonArray columns;
+        for (const Column& column : table.m_columns)
+            columns.append(QJsonObject{{QStringLiteral("name"), column.m_name},
+                                       {QStringLiteral("column"), column.m_column},
+                                       {QStringLiteral("width"), column.m_width}});
+        QJsonObject object{{QStringLiteral("name"), table.m_name},
+                           {QStringLiteral("first_row"), table.m_firstRow},
+                           {QStringLiteral("last_row"), table.m_lastRow},
+                           {QStringLiteral("columns"), columns}};
+        if (table.m_when)
+            object.insert(QStringLiteral("when"), WhenJson(*table.m_when));
+        tables.append(object);
+    }
+    const QJsonObject root{{QStringLiteral("version"), kVersion},
+                           {QStringLiteral("fields"), fields},
+                           {QStringLiteral("tables"), tables}};
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+std::optional<CFieldDefinitions> CFieldDefinitions::Load(const QString& path, QString* message) {
+    const CSettingsFile file(path);
+    if (file.IsMissing())
+        return CFieldDefinitions();
+    const QString shown = QDir::toNativeSeparators(path);
+    QFile input;
+    if (QString problem = file.OpenForReading(input); !problem.isEmpty()) {
+        *message = QStringLiteral("The fields file %1 is not used: %2.").arg(shown, problem);
+        return std::nullopt;
+    }
+    QString problem;
+    std::optional<CFieldDefinitions> definitions = Parse(input.readAll(), &problem);
+    if (!definitions)
+        *message = QStringLiteral("The fields file %1 is not used: %2.").arg(shown, problem);
+    return definitions;
+}
+
+bool CFieldDefinitions::Save(const QString& path, QString* error) const {
+    const QByteArray json = ToJson();
+    *error = CSettingsFile(path).Replace([&](QIODevice& device) {
+        return device.write(json) == json.size() ? QString() : device.errorString();
+    });
+    return error->isEmpty();
+}
+
+bool CFieldDefinitions::IsEmpty() const {
+    return m_fields.empty() && m_tables.empty();
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+#include <vector>
+
+// The named parts of the screen that graphics, scoreboards and scripts take as data: fields
+// (a rectangle of cells) and tables (a block of rows cut into named columns), as the operator
+// defined them in the fields file. Rows and columns are 1-based, as the cursor field shows them.
+class CFieldDefinitions {
+public:
+    // Text that must stand at a place for a field or table to be current: statistics computers
+    // cycle through pages, and a value is only read from its own page.
+    struct When {
+        int m_row = 0;
+        int m_column = 0;
+        QString m_text;
+        bool operator==(const When&) const = default;
+    };
+    struct Field {
+        QString m_name;
+        int m_row = 1;
+        int m_column = 1;
+        int m_width = 1;
+        int m_height = 1;
+        std::optional<When> m_when;
+        bool operator==(const Field&) const = default;
+    };
+    struct Column {
+        QString m_name;
+        int m_column = 1;
+        int m_width = 1;
+        bool operator==(const Column&) const = default;
+    };
+    struct Table {
+        QString m_name;
+        int m_firstRow = 1;
+        int m_lastRow = 1;
+        std::vector<Column> m_columns;
+        std::optional<When> m_when;
+        bool operator==(const Table&) const = default;
+    };
+
+    std::vector<Field> m_fields;
+    std::vector<Table> m_tables;
+
+    // Reads {"version": 1, "fields": [...], "tables": [...]}; on failure nullopt and *problem
+    // "<entry>: <what is wrong>", the entry named (`field "score"`) or numbered (`fields[3]`).
+    static std::optional<CFieldDefinitions> Parse(const QByteArray& json, QString* problem);
+    // Empty when every rule holds (names, unique names, places on the screen), otherwise the
+    // first rule broken, as Parse words it.
+    QString Problem() const;
+    // What Parse reads back equal.
+    QByteArray ToJson() const;
+    // Reads the file; nullopt and *message naming the file, the entry and the problem. No file
+    // is no fields, without a message.
+    static std::optional<CFieldDefinitions> Load(const QString& path, QString* message);
+    // Stores the file whole or not at all (the old one stays on failure); false and *error.
+    bool Save(const QString& path, QString* error) const;
+    bool IsEmpty() const;
+    bool operator==(const CFieldDefinitions&) const = default;
+
+    // Whether `name` may name a field, a table or a column.
+    static bool IsValidName(const QString& name);
+};

@@ -1,0 +1,126 @@
+#include "CFieldValues.h"
+
+#include "CDisplayChars.h"
+#include "CScreenText.h"
+#include "CTerminalScreen.h"
+
+#include <QJsonArray>
+
+namespace {
+
+// The cells column..column+width-1 (1-based) of a row as the window shows them: the row cut at
+// its first NUL reads as spaces from there, with the spaces around the text removed.
+QString Cells(const std::string& row, int column, int width) {
+    const std::string_view shown = CScreenText::UpToNul(row);
+    const std::size_t first = std::size_t(column - 1);
+    const std::string_view part = first < shown.size() ? shown.substr(first, width) : "";
+    const std::size_t begin = part.find_first_not_of(' ');
+    if (begin == std::string_view::npos)
+        return {};
+    const std::size_t end = part.find_last_not_of(' ');
+    return QString::fromStdU16String(CDisplayChars::Text(part.substr(begin, end - begin + 1)));
+}
+
+bool Holds(const std::optional<CFieldDefinitions::When>& when, const CTerminalScreen& screen) {
+    if (!when)
+        return true;
+    const std::string& row = screen.Rows()[std::size_t(when->m_row - 1)];
+    const std::string_view shown = CScreenText::UpToNul(row);
+    const std::size_t first = std::size_t(when->m_column - 1);
+    const std::size_t size = std::size_t(when->m_text.size());
+    std::string_view part = first < shown.size() ? shown.substr(first, size) : "";
+    // Past the NUL the cells read as spaces.
+    const QString text = QString::fromStdU16String(CDisplayChars::Text(part)) +
+                         QString(qsizetype(size - part.size()), QLatin1Char(' '));
+    return text == when->m_text;
+}
+
+QJsonArray RowsJson(const std::vector<CFieldValues::Row>& rows) {
+    QJsonArray array;
+    for (const CFieldValues::Row& row : rows) {
+        QJsonObject object;
+        for (const auto& [column, value] : row)
+            object.insert(column, value);
+        array.append(object);
+    }
+    return array;
+}
+
+} // namespace
+
+CFieldValues::CFieldValues(CFieldDefinitions definitions) : m_definitions(std::move(definitions)) {
+    for (const CFieldDefinitions::Table& table : m_definitions.m_tables) {
+        Row blank;
+        for (const CFieldDefinitions::Column& column : table.m_columns)
+            blank[column.m_name] = QString();
+        m_entries[table.m_name].m_rows.assign(std::size_t(table.m_lastRow - table.m_firstRow + 1),
+                                              blank);
+    }
+    for (const CFieldDefinitions::Field& field : m_definitions.m_fields)
+        m_entries[field.m_name];
+}
+
+bool CFieldValues::Update(const CTerminalScreen& screen) {
+    const std::vector<std::string>& rows = screen.Rows();
+    bool changed = false;
+    const auto store = [&](const QString& name, Entry entry) {
+        Entry& old = m_entries[name];
+        changed = changed || !(old == entry);
+        old = std::move(entry);
+    };
+    for (const CFieldDefinitions::Field& field : m_definitions.m_fields) {
+        Entry entry = m_entries[field.m_name];
+        entry.m_current = Holds(field.m_when, screen);
+        if (entry.m_current) {
+            QStringList lines;
+            for (int r = field.m_row; r < field.m_row + field.m_height; ++r)
+                lines << Cells(rows[std::size_t(r - 1)], field.m_column, field.m_width);
+            entry.m_value = lines.join(QLatin1Char('\n'));
+        }
+        store(field.m_name, std::move(entry));
+    }
+    for (const CFieldDefinitions::Table& table : m_definitions.m_tables) {
+        Entry entry = m_entries[table.m_name];
+        entry.m_current = Holds(table.m_when, screen);
+        for (int r = table.m_firstRow; entry.m_current && r <= table.m_lastRow; ++r) {
+            Row& row = entry.m_rows[std::size_t(r - table.m_firstRow)];
+            for (const CFieldDefinitions::Column& column : table.m_columns)
+                row[column.m_name] =
+                    Cells(rows[std::size_t(r - 1)], column.m_column, column.m_width);
+        }
+        store(table.m_name, std::move(entry));
+    }
+    return changed;
+}
+
+QString CFieldValues::Field(const QString& name) const {
+    const auto found = m_entries.find(name);
+    return found == m_entries.end() ? QString() : found->second.m_value;
+}
+
+std::vector<CFieldValues::Row> CFieldValues::Table(const QString& name) const {
+    const auto found = m_entries.find(name);
+    return found == m_entries.end() ? std::vector<Row>() : found->second.m_rows;
+}
+
+bool CFieldValues::IsCurrent(const QString& name) const {
+    const auto found = m_entries.find(name);
+    return found != m_entries.end() && found->second.m_current;
+}
+
+QJsonObject CFieldValues::ToJson() const {
+    QJsonObject fields;
+    QJsonObject tables;
+    QJsonObject current;
+    for (const CFieldDefinitions::Field& field : m_definitions.m_fields) {
+        fields.insert(field.m_name, Field(field.m_name));
+        current.insert(field.m_name, IsCurrent(field.m_name));
+    }
+    for (const CFieldDefinitions::Table& table : m_definitions.m_tables) {
+        tables.insert(table.m_name, RowsJson(Table(table.m_name)));
+        current.insert(table.m_name, IsCurrent(table.m_name));
+    }
+    return {{QStringLiteral("fields"), fields},
+            {QStringLiteral("tables"), tables},
+            {QStringLiteral("current"), current}};
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "CFieldDefinitions.h"
+
+#include <QJsonObject>
+#include <QString>
+#include <map>
+#include <vector>
+
+class CTerminalScreen;
+
+// The values of the definitions on the screen, kept across pages: a field whose page is not
+// shown keeps its last value and reads as not current.
+class CFieldValues {
+public:
+    using Row = std::map<QString, QString>;
+
+    explicit CFieldValues(CFieldDefinitions definitions);
+
+    // Reads every field and table whose page is shown; true when a value or a current flag
+    // changed.
+    bool Update(const CTerminalScreen& screen);
+    const CFieldDefinitions& Definitions() const { return m_definitions; }
+    // The last value; empty before the first read.
+    QString Field(const QString& name) const;
+    // The rows of the block (column name -> value); empty strings before the first read.
+    std::vector<Row> Table(const QString& name) const;
+    bool IsCurrent(const QString& name) const;
+    // {"fields": {NAME: VALUE}, "tables": {NAME: [ROW...]}, "current": {NAME: bool}}
+    QJsonObject ToJson() const;
+
+private:
+    struct Entry {
+        QString m_value;
+        std::vector<Row> m_rows;
+        bool m_current = false;
+        bool operator==(const Entry&) const = default;
+    };
+
+    CFieldDefinitions m_definitions;
+    std::map<QString, Entry> m_entries;
+};
