@@ -14,6 +14,7 @@ namespace {
 
 const QString kHistoryEntry = QStringLiteral("&History...");
 const QString kShareEntry = QStringLiteral("&Share...");
+const QString kFieldsEntry = QStringLiteral("&Fields...");
 const QString kAboutEntry = QStringLiteral("&About Tallyview...");
 
 #ifdef Q_OS_WIN
@@ -39,12 +40,14 @@ CSystemMenu::CSystemMenu(QWidget* window, QWidget* listWithoutMenu)
     m_lastSeparator = m_contextMenu->addSeparator();
     m_contextMenu->addAction(kHistoryEntry, this, &CSystemMenu::HistoryRequested);
     m_contextMenu->addAction(kShareEntry, this, &CSystemMenu::ShareRequested);
+    m_contextMenu->addAction(kFieldsEntry, this, &CSystemMenu::FieldsRequested);
     m_contextMenu->addAction(kAboutEntry, this, &CSystemMenu::ShowAbout);
 #ifdef Q_OS_WIN
     if (HMENU menu = GetSystemMenu(reinterpret_cast<HWND>(window->winId()), FALSE)) {
         AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
         AppendMenuW(menu, MF_STRING, IDM_HISTORY, reinterpret_cast<LPCWSTR>(kHistoryEntry.utf16()));
         AppendMenuW(menu, MF_STRING, IDM_SHARE, reinterpret_cast<LPCWSTR>(kShareEntry.utf16()));
+        AppendMenuW(menu, MF_STRING, IDM_FIELDS, reinterpret_cast<LPCWSTR>(kFieldsEntry.utf16()));
         AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, reinterpret_cast<LPCWSTR>(kAboutEntry.utf16()));
     }
 #endif
@@ -58,8 +61,8 @@ void CSystemMenu::AddEntries(const QList<QAction*>& entries) {
     m_contextMenu->insertActions(m_lastSeparator, entries);
 #ifdef Q_OS_WIN
     if (HMENU menu = GetSystemMenu(reinterpret_cast<HWND>(m_window->winId()), FALSE)) {
-        // Before the separator of History, Share and About.
-        const unsigned position = static_cast<unsigned>(GetMenuItemCount(menu)) - 4;
+        // Before the separator of History, Share, Fields and About.
+        const unsigned position = static_cast<unsigned>(GetMenuItemCount(menu)) - 5;
         InsertMenuW(menu, position, MF_BYPOSITION | MF_SEPARATOR, 0, nullptr);
         InsertNative(menu, position + 1, entries);
     }
@@ -117,6 +120,10 @@ bool CSystemMenu::HandleNativeEvent(void* message) {
     }
     if (id == IDM_SHARE) {
         emit ShareRequested();
+        return true;
+    }
+    if (id == IDM_FIELDS) {
+        emit FieldsRequested();
         return true;
     }
     if (id == IDM_ABOUTBOX) {

@@ -9,9 +9,9 @@ class QMenu;
 class QPoint;
 class QWidget;
 
-// The main window's system menu with the History and Share windows and the About box at its end.
-// On Windows the separator, "&History...", "&Share..." and "&About Tallyview..." go into the real
-// system menu.
+// The main window's system menu with the History, Share and Fields windows and the About box at
+// its end. On Windows the separator, "&History...", "&Share...", "&Fields..." and
+// "&About Tallyview..." go into the real system menu.
 // Elsewhere a program cannot reach the window manager's menu, so a context menu of the window
 // (right-click anywhere outside the list) offers Minimise, Maximise and Close with them; Close
 // closes the window the ordinary way, settings step included. Other features add their own
@@ -25,6 +25,7 @@ public:
     static constexpr unsigned IDM_ABOUTBOX = 0x0010;
     static constexpr unsigned IDM_HISTORY = 0x0020;
     static constexpr unsigned IDM_SHARE = 0x0030;
+    static constexpr unsigned IDM_FIELDS = 0x0040;
 
     // listWithoutMenu keeps right-clicks to itself: the menu does not open over it.
     CSystemMenu(QWidget* window, QWidget* listWithoutMenu);
@@ -46,6 +47,8 @@ signals:
     void HistoryRequested();
     // "&Share...": the window opens its sharing window.
     void ShareRequested();
+    // "&Fields...": the window opens its Fields window.
+    void FieldsRequested();
 
 private:
     void ShowContextMenu(const QPoint& position);
@@ -57,7 +60,7 @@ private:
     QMenu* m_contextMenu;
     QAction* m_minimise;
     QAction* m_maximise;
-    QAction* m_lastSeparator; // before History, Share and About
+    QAction* m_lastSeparator; // before History, Share, Fields and About
 #ifdef Q_OS_WIN
     QList<QAction*> m_commands; // by system command: IDM_FIRST_ENTRY + 16 * index
 #endif

@@ -3,6 +3,7 @@
 #include "CAppResources.h"
 #include "CComfort.h"
 #include "CDialogUnits.h"
+#include "CFieldsDlg.h"
 #include "CExportCommands.h"
 #include "CHistoryDlg.h"
 #include "CJournalNotices.h"
@@ -111,6 +112,7 @@ CTerminalDlg::CTerminalDlg(QWidget* parent) : QDialog(parent, kWindowFlags) {
     resize(CDialogUnits(font()).Map(kTemplateSize));
     m_systemMenu = new CSystemMenu(this, m_list);
     connect(m_systemMenu, &CSystemMenu::ShareRequested, this, [this] { ShareDialog(); });
+    connect(m_systemMenu, &CSystemMenu::FieldsRequested, this, [this] { FieldsDialog(); });
     m_comfort = new CComfort(*this, *m_systemMenu);
     setWindowIcon(CAppResources::Icon());
 
@@ -152,6 +154,16 @@ CShareDlg& CTerminalDlg::ShareDialog() {
     dialog.raise();
     dialog.activateWindow();
     return dialog;
+}
+
+// A child window of this one, like the Share window.
+CFieldsDlg& CTerminalDlg::FieldsDialog() {
+    if (!m_fieldsDlg) {
+        m_fieldsDlg = new CFieldsDlg(m_station, this);
+        CLook::Instance().Follow(m_fieldsDlg);
+    }
+    m_fieldsDlg->Open();
+    return *m_fieldsDlg;
 }
 
 CTerminalDlg::~CTerminalDlg() = default;

@@ -10,6 +10,7 @@
 #include <vector>
 
 class CComfort;
+class CFieldsDlg;
 class CHistoryDlg;
 class CScreenView;
 class CShareDlg;
@@ -64,6 +65,8 @@ public:
     CStation& Station() { return m_station; }
     // The sharing window, opened from the window menu; made when first asked for.
     CShareDlg& ShareDialog();
+    // The Fields window, opened from the window menu; made when first asked for.
+    CFieldsDlg& FieldsDialog();
     const std::vector<std::string>& Lines() const { return m_lines; }
     int TimerId() const { return m_timerId; }
 
@@ -106,6 +109,7 @@ private:
     CStation m_station;
     CTerminalPort& m_port = m_station.Port();
     CShareDlg* m_shareDlg = nullptr;
+    CFieldsDlg* m_fieldsDlg = nullptr;
     int m_timerId = 0;
     std::vector<std::string> m_lines;
     std::string m_status;

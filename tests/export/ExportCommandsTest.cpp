@@ -197,9 +197,9 @@ TEST_F(ExportCommandsTest, AboutFromTheWindowMenu) {
     EXPECT_EQ(entries.mid(0, 3),
               (QStringList{QStringLiteral("Mi&nimise"), QStringLiteral("Ma&ximise"),
                            QStringLiteral("&Close")}));
-    EXPECT_EQ(entries.mid(entries.size() - 4),
+    EXPECT_EQ(entries.mid(entries.size() - 5),
               (QStringList{QString(), QStringLiteral("&History..."), QStringLiteral("&Share..."),
-                           QStringLiteral("&About Tallyview...")}));
+                           QStringLiteral("&Fields..."), QStringLiteral("&About Tallyview...")}));
     EXPECT_EQ(aboutCaption, QStringLiteral("About Tallyview"));
     EXPECT_TRUE(Dialog().isVisible());
 }

@@ -19,6 +19,14 @@ bool MoveTo(const QWidget& widget, QPoint at) {
                           QString::number(global.x()), QString::number(global.y())});
 }
 
+// The X server's focus is not yet Qt's: keys sent before Qt has taken the focus in go to the
+// window it still holds active.
+bool Focus(const QWidget& window) {
+    return CXdoTool::Run({QStringLiteral("windowfocus"), QStringLiteral("--sync"),
+                          CXdoTool::WindowId(window)}) &&
+           QTest::qWaitFor([&] { return QApplication::activeWindow() == window.window(); });
+}
+
 } // namespace
 
 bool CXdoTool::Available() {
@@ -41,6 +49,18 @@ bool CXdoTool::Click(const QWidget& widget, QPoint at) {
     return MoveTo(widget, at) && Run({QStringLiteral("click"), QStringLiteral("1")});
 }
 
+// The start without --sync, which waits for ever when the pointer is already there (after a
+// click at that point); the X server still takes the moves and the button in order.
+bool CXdoTool::Drag(const QWidget& widget, QPoint from, QPoint to) {
+    const QPoint start = widget.mapToGlobal(from);
+    const QPoint end = widget.mapToGlobal(to);
+    return Run({QStringLiteral("mousemove"), QString::number(start.x()),
+                QString::number(start.y()), QStringLiteral("mousedown"), QStringLiteral("1")}) &&
+           Run({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(end.x()),
+                QString::number(end.y())}) &&
+           Run({QStringLiteral("mouseup"), QStringLiteral("1")});
+}
+
 bool CXdoTool::Scroll(const QWidget& widget, int steps) {
     const QString button = steps > 0 ? QStringLiteral("5") : QStringLiteral("4");
     return MoveTo(widget, {-1, -1}) &&
@@ -50,11 +70,11 @@ bool CXdoTool::Scroll(const QWidget& widget, int steps) {
 }
 
 bool CXdoTool::Key(const QWidget& window, const QString& keys) {
-    // The X server's focus is not yet Qt's: keys sent before Qt has taken the focus in go to the
-    // window it still holds active.
-    return Run({QStringLiteral("windowfocus"), QStringLiteral("--sync"), WindowId(window)}) &&
-           QTest::qWaitFor([&] { return QApplication::activeWindow() == window.window(); }) &&
-           Run({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), keys});
+    return Focus(window) && Run({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), keys});
+}
+
+bool CXdoTool::Type(const QWidget& window, const QString& text) {
+    return Focus(window) && Run({QStringLiteral("type"), QStringLiteral("--clearmodifiers"), text});
 }
 
 bool CXdoTool::RequestClose(const QWidget& window) {

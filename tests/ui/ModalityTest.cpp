@@ -28,16 +28,6 @@ protected:
         ASSERT_TRUE(Dialog().Port().IsOpen());
     }
 
-    // Runs the main window modally with script inside its loop; the script must end it.
-    void RunModally(const std::function<void()>& script) {
-        QTimer::singleShot(0, &Dialog(), [&] {
-            EXPECT_TRUE(QTest::qWaitForWindowExposed(&Dialog()));
-            script();
-            QTimer::singleShot(5000, &Dialog(), [&] { Dialog().reject(); }); // never hang
-        });
-        Dialog().exec();
-    }
-
     // Answers the modal windows of type T that open, from a timer: they run loops of their own.
     template <class T> void Answer(const std::function<void(T&)>& answer) {
         m_answerer.callOnTimeout([answer] {

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QListWidget>
 #include <QTest>
+#include <QTimer>
 
 void DialogTest::WriteSettings(const QList<QPair<QString, QString>>& options) const {
     CPortSettings settings;
@@ -52,4 +53,13 @@ QStringList DialogTest::Items() {
     for (int i = 0; i < list->count(); ++i)
         items << list->item(i)->text();
     return items;
+}
+
+void DialogTest::RunModally(const std::function<void()>& script) {
+    QTimer::singleShot(0, &Dialog(), [&] {
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&Dialog()));
+        script();
+        QTimer::singleShot(5000, &Dialog(), [&] { Dialog().reject(); }); // never hang
+    });
+    Dialog().exec();
 }

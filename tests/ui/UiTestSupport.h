@@ -9,6 +9,7 @@
 #include <QPair>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string_view>
@@ -31,6 +32,9 @@ protected:
     void Send(std::string_view bytes);
     void Refresh() { Dialog().RefreshDisplay(Dialog().TimerId()); }
     QStringList Items();
+    // Runs the main window modally, as the program does, with script inside its loop; the
+    // script must end it.
+    void RunModally(const std::function<void()>& script);
 
     CTempCwd m_dir;
     PtyPair m_pty;

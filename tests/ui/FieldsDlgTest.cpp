@@ -1,0 +1,154 @@
+// The Fields window driven with the real mouse and keys through the X server while the main
+// window runs modally, as in the program, over a screen fed through the real port.
+#include "CFieldDefinitions.h"
+#include "CFieldList.h"
+#include "CFieldOverlay.h"
+#include "CFieldsDlg.h"
+#include "CModalAnswerer.h"
+#include "CXdoTool.h"
+#include "UiTestSupport.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTcpServer>
+#include <QTest>
+
+namespace {
+
+std::string At(int row, int col) {
+    return "\x1b" "a" + std::to_string(row) + "R" + std::to_string(col) + "C";
+}
+
+const std::string kScreen = "\x1b+\x1b`;" + At(2, 1) + "HOME 12   AWAY 7" + At(5, 1) +
+                            "Smith     12" + At(6, 1) + "Jones      8" + At(7, 1) +
+                            "Brown     21";
+
+bool WaitFor(const std::function<bool()>& done) {
+    return QTest::qWaitFor(done, 5000);
+}
+
+class FieldsDlgTest : public DialogTest {
+protected:
+    void SetUp() override {
+        if (!CXdoTool::Available())
+            GTEST_SKIP() << "needs an X display and xdotool";
+    }
+
+    // The window as the operator opens it: a right-click outside the list, then F.
+    CFieldsDlg* OpenFromMenu() {
+        const QWidget* label = Dialog().Control(CTerminalDlg::IDC_LABEL);
+        const QPoint at = label->mapToGlobal(label->rect().center());
+        // The menu runs a loop of its own, where the answerer presses F.
+        CModalAnswerer menu([](QWidget& popup) {
+            EXPECT_TRUE(qobject_cast<QMenu*>(&popup));
+            EXPECT_TRUE(CXdoTool::Run({QStringLiteral("key"), QStringLiteral("f")}));
+        });
+        EXPECT_TRUE(
+            CXdoTool::Run({QStringLiteral("mousemove"), QString::number(at.x()),
+                           QString::number(at.y()), QStringLiteral("click"), QStringLiteral("3")}));
+        EXPECT_TRUE(WaitFor([&] {
+            auto* window = Dialog().findChild<CFieldsDlg*>();
+            return window && window->isVisible();
+        }));
+        m_window = Dialog().findChild<CFieldsDlg*>();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(m_window));
+        m_overlay = m_window->findChild<CFieldOverlay*>();
+        m_list = m_window->findChild<CFieldList*>();
+        return m_window;
+    }
+
+    QPoint Cell(int col, int row) const {
+        return m_overlay->CellRect(QRect(col, row, 1, 1)).center();
+    }
+    // A drag over the screen from one cell to another (0-based), then a name typed and Enter.
+    bool Mark(QPoint from, QPoint to, const QString& name) {
+        return CXdoTool::Drag(*m_overlay, Cell(from.x(), from.y()), Cell(to.x(), to.y())) &&
+               CXdoTool::Type(*m_window, name) &&
+               CXdoTool::Key(*m_window, QStringLiteral("Return"));
+    }
+    bool Click(const char* name) {
+        return CXdoTool::Click(*m_window->findChild<QWidget*>(QLatin1String(name)));
+    }
+    CFieldDefinitions Stored() const {
+        QString problem;
+        return CFieldDefinitions::Load(m_window->Path(), &problem).value_or(CFieldDefinitions{});
+    }
+    QString Value(const QString& name, int row = -1) const {
+        const QTreeWidgetItem* item = m_list->Item(name);
+        if (item && row >= 0)
+            item = item->child(row);
+        return item ? item->text(CFieldList::kValue) : QStringLiteral("(none)");
+    }
+    QString Message() const {
+        return m_window->findChild<QLabel*>(QStringLiteral("message"))->text();
+    }
+
+    CFieldsDlg* m_window = nullptr;
+    CFieldOverlay* m_overlay = nullptr;
+    CFieldList* m_list = nullptr;
+};
+
+TEST_F(FieldsDlgTest, MakesMovesAndDeletesFieldsAndTablesWithTheMouse) {
+    QTcpServer probe; // a free port for sharing
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+    const QString port = QString::number(probe.serverPort());
+    probe.close();
+    WriteSettings({{QStringLiteral("share"), QStringLiteral("on")},
+                   {QStringLiteral("share_port"), port}});
+    Send(kScreen);
+    RunModally([&] {
+        ASSERT_TRUE(OpenFromMenu());
+
+        // A field over "12" on row 2: stored, and its value from the line, live.
+        ASSERT_TRUE(Mark({5, 1}, {6, 1}, QStringLiteral("home")));
+        ASSERT_TRUE(WaitFor([&] { return !Stored().m_fields.empty(); })) << Message().toStdString();
+        EXPECT_EQ(Stored().m_fields,
+                  (std::vector<CFieldDefinitions::Field>{{QStringLiteral("home"), 2, 6, 2, 1, {}}}));
+        EXPECT_TRUE(WaitFor([&] { return Value(QStringLiteral("home")) == QLatin1String("12"); }));
+        m_pty.Write(At(2, 6) + "13");
+        EXPECT_TRUE(WaitFor([&] { return Value(QStringLiteral("home")) == QLatin1String("13"); }))
+            << Value(QStringLiteral("home")).toStdString();
+
+        // A table over rows 5-7, its second column from the click at column 11.
+        ASSERT_TRUE(Click("table"));
+        ASSERT_TRUE(CXdoTool::Drag(*m_overlay, Cell(0, 4), Cell(11, 6)));
+        ASSERT_TRUE(CXdoTool::Click(*m_overlay, Cell(10, 5)));
+        ASSERT_TRUE(CXdoTool::Type(*m_window, QStringLiteral("players")));
+        ASSERT_TRUE(CXdoTool::Key(*m_window, QStringLiteral("Return")));
+        ASSERT_TRUE(WaitFor([&] { return !Stored().m_tables.empty(); })) << Message().toStdString();
+        const std::vector<CFieldDefinitions::Column> columns{{QStringLiteral("col1"), 1, 10},
+                                                             {QStringLiteral("col2"), 11, 2}};
+        EXPECT_EQ(Stored().m_tables, (std::vector<CFieldDefinitions::Table>{
+                                         {QStringLiteral("players"), 5, 7, columns, {}}}));
+        EXPECT_TRUE(WaitFor([&] {
+            return Value(QStringLiteral("players"), 2) == QLatin1String("Brown | 21");
+        })) << Value(QStringLiteral("players"), 2).toStdString();
+        const QString addresses =
+            m_window->findChild<QPlainTextEdit*>(QStringLiteral("addresses"))->toPlainText();
+        for (const QString path : {QStringLiteral("/fields.json?code="),
+                                   QStringLiteral("/fields/events?code="),
+                                   QStringLiteral("/tables/players.csv?code=")})
+            EXPECT_TRUE(addresses.contains(QStringLiteral("http://127.0.0.1:") + port + path))
+                << addresses.toStdString();
+
+        // Selected with a click, dragged one column right, then deleted.
+        ASSERT_TRUE(CXdoTool::Click(*m_overlay, Cell(5, 1)));
+        EXPECT_TRUE(WaitFor([&] { return m_list->SelectedName() == QLatin1String("home"); }));
+        ASSERT_TRUE(CXdoTool::Drag(*m_overlay, Cell(5, 1), Cell(6, 1)));
+        EXPECT_TRUE(WaitFor([&] {
+            const CFieldDefinitions stored = Stored();
+            return !stored.m_fields.empty() && stored.m_fields.front().m_column == 7;
+        })) << Message().toStdString();
+        ASSERT_TRUE(Click("delete"));
+        EXPECT_TRUE(WaitFor([&] { return Stored().m_fields.empty(); })) << Message().toStdString();
+        EXPECT_EQ(Stored().m_tables.size(), 1u);
+        Dialog().reject();
+    });
+}
+
+} // namespace

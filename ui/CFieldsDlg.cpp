@@ -1,0 +1,476 @@
+#include "CFieldsDlg.h"
+
+#include "CFieldList.h"
+#include "CFieldOverlay.h"
+#include "CFieldValues.h"
+#include "CScreenView.h"
+#include "CSettingsKeys.h"
+#include "CShareConfig.h"
+#include "CShareServer.h"
+#include "CStation.h"
+#include "CTerminalPort.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShortcut>
+#include <QSplitter>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace {
+
+
+constexpr Qt::WindowFlags kWindowFlags = Qt::Window | Qt::WindowTitleHint |
+                                         Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
+                                         Qt::WindowCloseButtonHint;
+
+QRect FieldCells(const CFieldDefinitions::Field& field) {
+    return {field.m_column - 1, field.m_row - 1, field.m_width, field.m_height};
+}
+
+QRect TableCells(const CFieldDefinitions::Table& table) {
+    int left = CTerminalScreen::kCols;
+    int right = 0;
+    for (const CFieldDefinitions::Column& column : table.m_columns) {
+        left = std::min(left, column.m_column - 1);
+        right = std::max(right, column.m_column - 1 + column.m_width);
+    }
+    return {left, table.m_firstRow - 1, std::max(right - left, 1),
+            table.m_lastRow - table.m_firstRow + 1};
+}
+
+std::vector<CFieldOverlay::Shape> Shapes(const CFieldDefinitions& definitions) {
+    std::vector<CFieldOverlay::Shape> shapes;
+    for (const CFieldDefinitions::Field& field : definitions.m_fields)
+        shapes.push_back({FieldCells(field), {}, field.m_name});
+    for (const CFieldDefinitions::Table& table : definitions.m_tables) {
+        CFieldOverlay::Shape shape{TableCells(table), {}, table.m_name};
+        for (const CFieldDefinitions::Column& column : table.m_columns)
+            if (column.m_column - 1 > shape.m_cells.left())
+                shape.m_breaks.push_back(column.m_column - 1);
+        shapes.push_back(std::move(shape));
+    }
+    return shapes;
+}
+
+// Cut at the breaks (sorted, inside the block), one column each, named in order.
+CFieldDefinitions::Table MakeTable(const QString& name, const QRect& cells,
+                             const std::vector<int>& breaks, const QStringList& names) {
+    CFieldDefinitions::Table table{name, cells.top() + 1, cells.bottom() + 1, {}, std::nullopt};
+    std::vector<int> starts{cells.left()};
+    starts.insert(starts.end(), breaks.begin(), breaks.end());
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        const int end = i + 1 < starts.size() ? starts[i + 1] : cells.right() + 1;
+        table.m_columns.push_back(
+            {names.value(static_cast<qsizetype>(i)), starts[i] + 1, end - starts[i]});
+    }
+    return table;
+}
+
+template <class T> bool Erase(std::vector<T>& entries, const QString& name) {
+    return std::erase_if(entries, [&](const T& entry) { return entry.m_name == name; }) > 0;
+}
+
+template <class V> auto Find(V& entries, const QString& name) -> decltype(&entries.front()) {
+    const auto found = std::find_if(entries.begin(), entries.end(),
+                                    [&](const auto& entry) { return entry.m_name == name; });
+    return found == entries.end() ? nullptr : &*found;
+}
+
+// Until the station names it: the fields_file setting, or fields.json, beside the settings.
+QString FieldsPath(const CTerminalPort& port) {
+    const QDir folder = QFileInfo(port.SettingsPath()).absoluteDir();
+    const QString named = port.Option(QStringLiteral("fields_file")).trimmed();
+    return folder.absoluteFilePath(named.isEmpty() ? QStringLiteral("fields.json") : named);
+}
+
+} // namespace
+
+CFieldsDlg::CFieldsDlg(CStation& station, QWidget* parent)
+    : QWidget(parent, kWindowFlags), m_station(station), m_port(station.Port()),
+      m_path(FieldsPath(station.Port())) {
+    setWindowTitle(QStringLiteral("Tallyview - Fields"));
+    setFont(CScreenView::Font());
+    CreateControls();
+    Load();
+    connect(&m_refresh, &QTimer::timeout, this, &CFieldsDlg::Refresh);
+}
+
+CFieldsDlg::~CFieldsDlg() = default;
+
+void CFieldsDlg::CreateControls() {
+    auto* cursor = new QLabel(QStringLiteral("x-y"), this);
+    auto* status = new QLabel(this);
+    status->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    auto* label = new QLabel(this);
+    label->setAlignment(Qt::AlignCenter);
+    m_list = new QListWidget(this);
+    m_list->setObjectName(QStringLiteral("screen"));
+    m_view = std::make_unique<CScreenView>(m_list, cursor, status, label);
+    m_overlay = new CFieldOverlay(m_list);
+    m_fields = new CFieldList(this);
+
+    m_makeField = new QRadioButton(QStringLiteral("&Field"), this);
+    m_makeField->setChecked(true);
+    m_makeTable = new QRadioButton(QStringLiteral("&Table"), this);
+    m_makeTable->setObjectName(QStringLiteral("table"));
+    m_name = new QLineEdit(this);
+    m_name->setObjectName(QStringLiteral("name"));
+    m_name->setPlaceholderText(QStringLiteral("name: a-z, 0-9, _"));
+    m_columns = new QLineEdit(this);
+    m_columns->setObjectName(QStringLiteral("columns"));
+    m_columns->setPlaceholderText(QStringLiteral("a table's column names, separated by commas"));
+    m_add = new QPushButton(QStringLiteral("&Add"), this);
+    m_rename = new QPushButton(QStringLiteral("&Rename"), this);
+    m_delete = new QPushButton(QStringLiteral("&Delete"), this);
+    auto* close = new QPushButton(QStringLiteral("Close"), this);
+    for (QPushButton* button : {m_add, m_rename, m_delete, close})
+        button->setAutoDefault(false);
+    m_add->setObjectName(QStringLiteral("add"));
+    m_rename->setObjectName(QStringLiteral("rename"));
+    m_delete->setObjectName(QStringLiteral("delete"));
+    m_message = new QLabel(this);
+    m_message->setObjectName(QStringLiteral("message"));
+    m_message->setWordWrap(true);
+    m_message->setTextFormat(Qt::PlainText);
+    m_message->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_addresses = new QPlainTextEdit(this);
+    m_addresses->setObjectName(QStringLiteral("addresses"));
+    m_addresses->setReadOnly(true);
+    m_addresses->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_addresses->setMaximumHeight(m_addresses->fontMetrics().height() * 8);
+
+    auto* screen = new QWidget(this);
+    auto* top = new QHBoxLayout;
+    top->addWidget(cursor, 1);
+    top->addWidget(status, 2);
+    auto* screenLayout = new QVBoxLayout(screen);
+    screenLayout->setContentsMargins(0, 0, 0, 0);
+    screenLayout->addLayout(top);
+    screenLayout->addWidget(m_list, 1);
+    screenLayout->addWidget(label);
+    auto* splitter = new QSplitter(this);
+    splitter->addWidget(screen);
+    splitter->addWidget(m_fields);
+    splitter->setStretchFactor(0, 3);
+    splitter->setStretchFactor(1, 1);
+
+    auto* editing = new QHBoxLayout;
+    editing->addWidget(new QLabel(QStringLiteral("A drag makes a"), this));
+    editing->addWidget(m_makeField);
+    editing->addWidget(m_makeTable);
+    editing->addWidget(m_name, 1);
+    editing->addWidget(m_columns, 2);
+    for (QPushButton* button : {m_add, m_rename, m_delete})
+        editing->addWidget(button);
+    auto* outputs = new QFormLayout;
+    outputs->addRow(QStringLiteral("Served at:"), m_addresses);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(new QLabel(QStringLiteral("File: ") + QDir::toNativeSeparators(m_path), this), 1);
+    bottom->addWidget(close);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(splitter, 1);
+    layout->addLayout(editing);
+    layout->addWidget(m_message);
+    layout->addLayout(outputs);
+    layout->addLayout(bottom);
+    const QFontMetrics metrics(m_list->font());
+    resize(metrics.horizontalAdvance(QString(CTerminalScreen::kCols + 60, QLatin1Char('M'))),
+           metrics.height() * (CTerminalScreen::kRows + 24));
+
+    connect(m_overlay, &CFieldOverlay::Marked, this, &CFieldsDlg::OnMarked);
+    connect(m_overlay, &CFieldOverlay::Clicked, this, &CFieldsDlg::OnClicked);
+    connect(m_overlay, &CFieldOverlay::MoveAsked, this, &CFieldsDlg::OnMoveAsked);
+    connect(m_fields, &QTreeWidget::itemSelectionChanged, this, &CFieldsDlg::OnSelectionChanged);
+    connect(m_name, &QLineEdit::returnPressed, this, &CFieldsDlg::OnEnter);
+    connect(m_columns, &QLineEdit::returnPressed, this, &CFieldsDlg::OnEnter);
+    connect(m_add, &QPushButton::clicked, this, &CFieldsDlg::OnAdd);
+    connect(m_rename, &QPushButton::clicked, this, &CFieldsDlg::OnRename);
+    connect(m_delete, &QPushButton::clicked, this, &CFieldsDlg::OnDelete);
+    connect(close, &QPushButton::clicked, this, &QWidget::close);
+    new QShortcut(QKeySequence::Delete, m_fields, this, &CFieldsDlg::OnDelete,
+                  Qt::WidgetShortcut);
+}
+
+// A file that cannot be used is left as it is until the operator's first change here, which
+// the message says replaces it.
+void CFieldsDlg::Load() {
+    QString problem;
+    std::optional<CFieldDefinitions> loaded = CFieldDefinitions::Load(m_path, &problem);
+    m_definitions = loaded.value_or(CFieldDefinitions{});
+    SetMessage(loaded ? QString()
+                      : QStringLiteral("%1 A change made here replaces the file.").arg(problem));
+    ShowDefinitions();
+}
+
+void CFieldsDlg::Open() {
+    show();
+    raise();
+    activateWindow();
+}
+
+void CFieldsDlg::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    Refresh();
+    m_refresh.start(kRefreshMs);
+}
+
+void CFieldsDlg::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    m_refresh.stop();
+}
+
+// Every row, blank or not, so that any of them can be marked.
+void CFieldsDlg::Refresh() {
+    if (m_port.IsOpen())
+        m_port.ProcessReceived();
+    m_view->Show(m_port.Rows(), m_port.StatusText(), m_port.LabelText(), m_port.Row(),
+                 m_port.Col());
+    if (m_values->Update(m_port))
+        m_fields->ShowValues(*m_values);
+    ShowAddresses();
+}
+
+void CFieldsDlg::ShowAddresses() {
+    const CShareServer& server = m_station.Share();
+    QStringList lines;
+    if (server.IsServing()) {
+        const QUrl base(CShareConfig::Load(m_port).Url(server.ServingPort()));
+        const auto at = [&](const QString& path) {
+            QUrl url(base);
+            url.setPath(path);
+            return url.toString();
+        };
+        lines << at(QStringLiteral("/fields.json")) << at(QStringLiteral("/fields.xml"))
+              << at(QStringLiteral("/fields.csv")) << at(QStringLiteral("/fields/events"));
+        for (const CFieldDefinitions::Table& table : m_definitions.m_tables)
+            for (const char* type : {"json", "xml", "csv"})
+                lines << at(QStringLiteral("/tables/%1.%2").arg(table.m_name, QLatin1String(type)));
+    } else {
+        lines << QStringLiteral("Not sharing: switch sharing on in the Share window to serve "
+                                "the fields.");
+    }
+    const QString folder = m_port.Option(QStringLiteral("fields_folder")).trimmed();
+    lines << (folder.isEmpty() ? QStringLiteral("No text files (fields_folder is not set).")
+                               : QDir::toNativeSeparators(folder));
+    const QString text = lines.join(QLatin1Char('\n'));
+    // Set only on a change, so a selection being copied stays.
+    if (m_addresses->toPlainText() != text)
+        m_addresses->setPlainText(text);
+}
+
+void CFieldsDlg::ShowDefinitions() {
+    m_values = std::make_unique<CFieldValues>(m_definitions);
+    m_values->Update(m_port);
+    {
+        const QSignalBlocker quiet(m_fields);
+        m_fields->ShowDefinitions(m_definitions);
+    }
+    m_fields->ShowValues(*m_values);
+    ShowAddresses();
+    DrawShapes();
+}
+
+void CFieldsDlg::DrawShapes() {
+    std::vector<CFieldOverlay::Shape> shapes = Shapes(m_definitions);
+    const QString selected = m_fields->SelectedName();
+    const auto found = std::find_if(shapes.begin(), shapes.end(),
+                                    [&](const auto& shape) { return shape.m_name == selected; });
+    const int index = found == shapes.end() || selected.isEmpty()
+                          ? -1
+                          : static_cast<int>(found - shapes.begin());
+    m_overlay->SetShapes(std::move(shapes), index);
+}
+
+void CFieldsDlg::SetMessage(const QString& text) {
+    m_message->setText(text);
+}
+
+void CFieldsDlg::OnMarked(const QRect& cells) {
+    m_fields->clearSelection();
+    m_marked = cells;
+    // Something new: its name and its columns' names are typed anew.
+    m_name->clear();
+    m_columns->clear();
+    SetBreaks({});
+    m_name->setFocus();
+}
+
+// In a marked block a click sets or takes away a column break (a table's first column starts
+// at the block's edge); elsewhere it selects what is under it, or marks the one cell.
+void CFieldsDlg::OnClicked(const QPoint& cell) {
+    if (m_marked && m_marked->contains(cell) && m_makeTable->isChecked()) {
+        if (cell.x() == m_marked->left())
+            return;
+        std::vector<int> breaks = m_breaks;
+        if (std::erase(breaks, cell.x()) == 0)
+            breaks.push_back(cell.x());
+        std::sort(breaks.begin(), breaks.end());
+        SetBreaks(std::move(breaks));
+        m_name->setFocus(); // the name is typed next
+        return;
+    }
+    if (const QString name = NameAt(cell); !name.isEmpty()) {
+        m_marked.reset();
+        m_overlay->SetMarked(std::nullopt);
+        m_fields->Select(name);
+        return;
+    }
+    OnMarked(QRect(cell, QSize(1, 1)));
+}
+
+// The column names follow the breaks: those typed stay, new columns get a name to change.
+void CFieldsDlg::SetBreaks(std::vector<int> breaks) {
+    m_breaks = std::move(breaks);
+    QStringList names = ColumnNames();
+    const qsizetype count = static_cast<qsizetype>(m_breaks.size()) + 1;
+    names.resize(std::min(names.size(), count));
+    while (names.size() < count)
+        names << QStringLiteral("col%1").arg(names.size() + 1);
+    if (m_makeTable->isChecked())
+        m_columns->setText(names.join(QStringLiteral(", ")));
+    std::optional<CFieldOverlay::Shape> shape;
+    if (m_marked)
+        shape = CFieldOverlay::Shape{*m_marked, m_breaks, {}};
+    m_overlay->SetMarked(shape);
+}
+
+QStringList CFieldsDlg::ColumnNames() const {
+    QStringList names;
+    for (const QString& name : m_columns->text().split(QLatin1Char(','), Qt::SkipEmptyParts))
+        if (const QString trimmed = name.trimmed(); !trimmed.isEmpty())
+            names << trimmed;
+    return names;
+}
+
+QString CFieldsDlg::NameAt(const QPoint& cell) const {
+    QString best;
+    qint64 bestArea = 0;
+    for (const CFieldOverlay::Shape& shape : Shapes(m_definitions)) {
+        const qint64 area = qint64{shape.m_cells.width()} * shape.m_cells.height();
+        if (shape.m_cells.contains(cell) && (best.isEmpty() || area < bestArea)) {
+            best = shape.m_name;
+            bestArea = area;
+        }
+    }
+    return best;
+}
+
+void CFieldsDlg::OnSelectionChanged() {
+    const QString name = m_fields->SelectedName();
+    DrawShapes();
+    if (name.isEmpty())
+        return;
+    m_name->setText(name);
+    if (const CFieldDefinitions::Table* table = Find(m_definitions.m_tables, name)) {
+        QStringList names;
+        for (const CFieldDefinitions::Column& column : table->m_columns)
+            names << column.m_name;
+        m_columns->setText(names.join(QStringLiteral(", ")));
+    }
+}
+
+// Enter makes what is marked, or renames what is selected.
+void CFieldsDlg::OnEnter() {
+    if (m_marked)
+        OnAdd();
+    else if (!m_fields->SelectedName().isEmpty())
+        OnRename();
+}
+
+void CFieldsDlg::OnAdd() {
+    if (!m_marked) {
+        SetMessage(QStringLiteral("Drag over the screen first to mark where it is."));
+        return;
+    }
+    const QString name = m_name->text().trimmed();
+    CFieldDefinitions candidate = m_definitions;
+    const QRect& cells = *m_marked;
+    if (m_makeTable->isChecked())
+        candidate.m_tables.push_back(MakeTable(name, cells, m_breaks, ColumnNames()));
+    else
+        candidate.m_fields.push_back({name, cells.top() + 1, cells.left() + 1, cells.width(),
+                                      cells.height(), std::nullopt});
+    if (!Commit(candidate, QStringLiteral("Added %1.").arg(name)))
+        return;
+    m_marked.reset();
+    m_breaks.clear();
+    m_overlay->SetMarked(std::nullopt);
+    m_fields->Select(name);
+}
+
+void CFieldsDlg::OnRename() {
+    const QString name = m_fields->SelectedName();
+    const QString newName = m_name->text().trimmed();
+    CFieldDefinitions candidate = m_definitions;
+    if (CFieldDefinitions::Field* field = Find(candidate.m_fields, name)) {
+        field->m_name = newName;
+    } else if (CFieldDefinitions::Table* table = Find(candidate.m_tables, name)) {
+        const QStringList names = ColumnNames();
+        if (names.size() != static_cast<qsizetype>(table->m_columns.size())) {
+            SetMessage(QStringLiteral("Not renamed: %1 has %2 columns and %3 names were given.")
+                           .arg(name)
+                           .arg(table->m_columns.size())
+                           .arg(names.size()));
+            return;
+        }
+        table->m_name = newName;
+        for (std::size_t i = 0; i < table->m_columns.size(); ++i)
+            table->m_columns[i].m_name = names[static_cast<qsizetype>(i)];
+    } else {
+        SetMessage(QStringLiteral("Select a field or table to rename."));
+        return;
+    }
+    if (Commit(candidate, QStringLiteral("Renamed %1.").arg(name)))
+        m_fields->Select(newName);
+}
+
+void CFieldsDlg::OnMoveAsked(const QPoint& offset) {
+    const QString name = m_fields->SelectedName();
+    CFieldDefinitions candidate = m_definitions;
+    if (CFieldDefinitions::Field* field = Find(candidate.m_fields, name)) {
+        field->m_row += offset.y();
+        field->m_column += offset.x();
+    } else if (CFieldDefinitions::Table* table = Find(candidate.m_tables, name)) {
+        table->m_firstRow += offset.y();
+        table->m_lastRow += offset.y();
+        for (CFieldDefinitions::Column& column : table->m_columns)
+            column.m_column += offset.x();
+    }
+    Commit(candidate, QStringLiteral("Moved %1.").arg(name));
+}
+
+void CFieldsDlg::OnDelete() {
+    const QString name = m_fields->SelectedName();
+    CFieldDefinitions candidate = m_definitions;
+    if (!Erase(candidate.m_fields, name) && !Erase(candidate.m_tables, name)) {
+        SetMessage(QStringLiteral("Select a field or table to delete."));
+        return;
+    }
+    Commit(candidate, QStringLiteral("Deleted %1.").arg(name));
+}
+
+bool CFieldsDlg::Commit(const CFieldDefinitions& candidate, const QString& done) {
+    if (const QString problem = candidate.Problem(); !problem.isEmpty()) {
+        SetMessage(QStringLiteral("Not changed: %1.").arg(problem));
+        return false;
+    }
+    if (QString error; !candidate.Save(m_path, &error)) {
+        SetMessage(QStringLiteral("Not changed: %1 cannot be stored: %2")
+                       .arg(QDir::toNativeSeparators(m_path), error));
+        return false;
+    }
+    m_definitions = candidate;
+    ShowDefinitions();
+    SetMessage(QStringLiteral("%1 Stored in %2.").arg(done, QDir::toNativeSeparators(m_path)));
+    return true;
+}

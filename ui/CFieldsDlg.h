@@ -1,0 +1,101 @@
+#pragma once
+
+#include "CFieldDefinitions.h"
+
+#include <QRect>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class CFieldList;
+class CFieldOverlay;
+class CFieldValues;
+class CScreenView;
+class CStation;
+class CTerminalPort;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+
+// The Fields window: the live screen as the main window shows it, with the defined fields and
+// tables drawn over it. The operator drags a rectangle and types a name to make a field, or
+// drags a block of rows and clicks where its columns break to make a table; selects one (in the
+// list or on the screen) to rename it, drag it elsewhere or delete it. Every change is stored in
+// the definitions file at once and handed to the line's outputs; the list beside the screen
+// shows every value as it stands. Modeless, beside the main window.
+class CFieldsDlg : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int kRefreshMs = 200;
+
+    // parent: the main window, so that this one stays usable while that one runs modally.
+    CFieldsDlg(CStation& station, QWidget* parent);
+    ~CFieldsDlg() override;
+
+    // Shows the window in front.
+    void Open();
+
+    const CFieldDefinitions& Definitions() const { return m_definitions; }
+    // The file the definitions are stored in.
+    const QString& Path() const { return m_path; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void CreateControls();
+    void Load();
+    void Refresh();
+    void ShowAddresses();
+    void ShowDefinitions();
+    void DrawShapes();
+    void SetMessage(const QString& text);
+
+    void OnMarked(const QRect& cells);
+    void OnClicked(const QPoint& cell);
+    void OnMoveAsked(const QPoint& offset);
+    void OnSelectionChanged();
+    void OnEnter();
+    void OnAdd();
+    void OnRename();
+    void OnDelete();
+    void SetBreaks(std::vector<int> breaks);
+
+    // Stores candidate and makes it the definitions; false (and the reason shown) when it
+    // breaks a rule or cannot be stored, which leaves everything as it was.
+    bool Commit(const CFieldDefinitions& candidate, const QString& done);
+    // The name of the smallest field or table over the cell; empty over none.
+    QString NameAt(const QPoint& cell) const;
+    QStringList ColumnNames() const;
+
+    CStation& m_station;
+    CTerminalPort& m_port;
+    QString m_path;
+    CFieldDefinitions m_definitions;
+    std::unique_ptr<CFieldValues> m_values;
+    std::optional<QRect> m_marked; // cells dragged and not yet made a field or table
+    std::vector<int> m_breaks;     // columns clicked in the marked block
+    QTimer m_refresh;
+
+    QListWidget* m_list = nullptr;
+    std::unique_ptr<CScreenView> m_view;
+    CFieldOverlay* m_overlay = nullptr;
+    CFieldList* m_fields = nullptr;
+    QRadioButton* m_makeField = nullptr;
+    QRadioButton* m_makeTable = nullptr;
+    QLineEdit* m_name = nullptr;
+    QLineEdit* m_columns = nullptr;
+    QPushButton* m_add = nullptr;
+    QPushButton* m_rename = nullptr;
+    QPushButton* m_delete = nullptr;
+    QLabel* m_message = nullptr;
+    QPlainTextEdit* m_addresses = nullptr;
+};
