@@ -26,6 +26,7 @@ TEST_PACKAGES=(
     # The Debian package (dpkg-shlibdeps, file), its man pages and its checks
     dpkg-dev file lintian desktop-file-utils appstream debootstrap
     chromium # a real browser for the web view's tests
+    python3 # parsers of another program for the fields' JSON, XML and CSV
     # Real key presses and wheel turns for the window tests
     xdotool
     mosquitto # the tests start real brokers

@@ -3,6 +3,7 @@
 // the serving process's CPU and its memory per viewer. The viewers run in a second process
 // (this program started again with --viewers), so their own cost is not counted.
 #include "CBenchMeasure.h"
+#include "CFieldsFeed.h"
 #include "CShareServer.h"
 #include "CTerminalScreen.h"
 
@@ -72,11 +73,15 @@ void BM_FiveHundredViewers(benchmark::State& state) {
         CTerminalScreen screen;
         int fed = 0;
         std::map<int, qint64> interpreted; // sequence -> when the drain took it
-        CShareServer server(screen, [&] {
-            if (fed > 0 && !interpreted.contains(fed))
-                interpreted[fed] = CBenchMeasure::NowNs();
-            return true;
-        });
+        CFieldsFeed fields(screen, [] { return true; });
+        CShareServer server(
+            screen,
+            [&] {
+                if (fed > 0 && !interpreted.contains(fed))
+                    interpreted[fed] = CBenchMeasure::NowNs();
+                return true;
+            },
+            fields);
         CShareConfig config;
         config.m_port = 0;
         config.m_code = kCode;

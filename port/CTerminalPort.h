@@ -38,6 +38,9 @@ public:
 
     const QString& SettingsPath() const { return m_settingsPath; }
 
+    // Through the port's windows in a program with a window; standard error in one without.
+    static void ShowMessage(const QString& text, const QString& detail = {});
+
     // A step of LoadSettings, for a program that changes the settings before opening: true when
     // the settings were read and the port can be opened.
     bool ReadSettings();
@@ -47,8 +50,6 @@ private:
     bool OpenReporting(const QString& failure);
     // Empty when stored, otherwise what went wrong.
     QString StoreSettings();
-    // Through the port's windows in a program with a window; standard error in one without.
-    static void ShowMessage(const QString& text, const QString& detail = {});
 
     QString m_settingsPath;
 };

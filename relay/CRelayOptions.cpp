@@ -30,6 +30,20 @@ constexpr Option kOptions[] = {
     {"publish", "URL",
      "Publish the line to mqtt://[USER[:PASSWORD]@]HOST[:PORT]/TOPIC (mqtts:// "
      "with TLS)."},
+    {"fields", "FILE", "Read the fields from FILE (default: fields.json beside the settings)."},
+    {"fields-folder", "FOLDER", "Keep one NAME.txt per field in FOLDER."},
+};
+
+// Options that set a settings key to their value as it is.
+struct KeyOption {
+    const char* m_option;
+    const char* m_key;
+};
+constexpr KeyOption kKeyOptions[] = {
+    {"journal", CSettingsKeys::kJournalFolder},
+    {"publish", CSettingsKeys::kPublish},
+    {"fields", CSettingsKeys::kFieldsFile},
+    {"fields-folder", CSettingsKeys::kFieldsFolder},
 };
 
 // "[all:]PORT" into the sharing keys.
@@ -57,9 +71,10 @@ QString Read(const QCommandLineParser& parser, CRelayOptions& options) {
     }
     if (parser.isSet(QStringLiteral("no-journal")))
         options.m_keys.append({QLatin1String(CSettingsKeys::kJournal), QStringLiteral("off")});
-    if (parser.isSet(QStringLiteral("journal")))
-        options.m_keys.append({QLatin1String(CSettingsKeys::kJournalFolder),
-                               parser.value(QStringLiteral("journal"))});
+    for (const KeyOption& o : kKeyOptions)
+        if (parser.isSet(QLatin1String(o.m_option)))
+            options.m_keys.append(
+                {QLatin1String(o.m_key), parser.value(QLatin1String(o.m_option))});
     if (parser.isSet(QStringLiteral("share")) &&
         !AddShare(parser.value(QStringLiteral("share")), options.m_keys))
         return QStringLiteral("--share takes a port from 1 to 65535, or all:PORT");
@@ -71,9 +86,6 @@ QString Read(const QCommandLineParser& parser, CRelayOptions& options) {
                 .arg(CShareConfig::kCodeLength);
         options.m_keys.append({QLatin1String(CSettingsKeys::kShareCode), code});
     }
-    if (parser.isSet(QStringLiteral("publish")))
-        options.m_keys.append(
-            {QLatin1String(CSettingsKeys::kPublish), parser.value(QStringLiteral("publish"))});
     if (!parser.positionalArguments().isEmpty())
         return QStringLiteral("unexpected argument \"%1\"")
             .arg(parser.positionalArguments().first());

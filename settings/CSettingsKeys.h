@@ -38,6 +38,8 @@ public:
     static constexpr const char* kShareKey = "share_key";
     static constexpr const char* kShareViewers = "share_viewers";
     static constexpr const char* kPublish = "publish";
+    static constexpr const char* kFieldsFile = "fields_file";
+    static constexpr const char* kFieldsFolder = "fields_folder";
     static constexpr const char* kTextSize = "textsize";
     static constexpr const char* kLook = "look";
     static constexpr const char* kWindow = "window";

@@ -15,7 +15,7 @@ namespace {
 const QByteArray kOnline = QByteArrayLiteral("online");
 const QByteArray kOffline = QByteArrayLiteral("offline");
 // By CMqttPublisher::Kind.
-constexpr const char* kTopics[] = {"line", "keyframe", "screen"};
+constexpr const char* kTopics[] = {"line", "keyframe", "screen", "fields"};
 
 CTtyrecRecord::Time Now() {
     return CTtyrecRecord::Time(
@@ -36,6 +36,17 @@ CMqttPublisher::CMqttPublisher(const CMqttAddress& address, const CTerminalScree
 
 CMqttPublisher::~CMqttPublisher() {
     Finish();
+}
+
+void CMqttPublisher::PublishFields(const QByteArray& json) {
+    QMetaObject::invokeMethod(
+        Context(),
+        [this, json] {
+            m_fields = json;
+            Replace(Kind::Fields, json);
+            Pump();
+        },
+        Qt::QueuedConnection);
 }
 
 void CMqttPublisher::Begin() {
@@ -187,6 +198,9 @@ void CMqttPublisher::OnConnected() {
     // A broker started again has lost what was retained.
     EnqueueKeyframe();
     EnqueueScreen(true);
+    if (!m_fields.isEmpty())
+        Replace(Kind::Fields, m_fields);
+    Pump();
 }
 
 void CMqttPublisher::OnDisconnected() {

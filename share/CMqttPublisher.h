@@ -20,6 +20,7 @@ class QTimer;
 //                   kKeyframeRenewMs, and at every connect
 //   TOPIC/screen    retained: the whole screen as the web view's own message, when it has
 //                   changed, at most kScreensPerSecond in any second, kScreenGapMs apart
+//   TOPIC/fields    retained: the fields' values as the event stream sends them, when changed
 //   TOPIC/state     retained: "online", and "offline" as the broker's last will
 // It follows the line on a thread of its own, whose screen makes a keyframe exact at its number,
 // and talks to the broker from there. What
@@ -51,9 +52,11 @@ public:
     ~CMqttPublisher() override;
 
     QString StateLine() const override;
+    // The fields' values to publish from now on (and again after every connect); from any thread.
+    void PublishFields(const QByteArray& json);
 
 private:
-    enum class Kind { Line, Keyframe, Screen };
+    enum class Kind { Line, Keyframe, Screen, Fields };
     struct Outgoing {
         Kind m_kind;
         QByteArray m_payload;
@@ -98,6 +101,7 @@ private:
     QElapsedTimer m_clock;
     std::deque<qint64> m_screenTimes; // when the screens of the last second were enqueued
     CShareScreen m_screen;            // the last one enqueued
+    QByteArray m_fields;              // the last fields enqueued; empty: none
     std::deque<Outgoing> m_backlog;   // oldest first; the first m_handed are with the broker
     int m_handed = 0;
     qsizetype m_backlogBytes = 0;

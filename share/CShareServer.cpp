@@ -1,5 +1,7 @@
 #include "CShareServer.h"
 
+#include "CFieldsFeed.h"
+#include "CFieldsFormats.h"
 #include "CHttpConnection.h"
 #include "CSharePage.h"
 #include "CTlsListener.h"
@@ -17,6 +19,10 @@
 namespace {
 
 const QByteArray kUpgradePath = "/ws";
+const QByteArray kFieldsEventsPath = "/fields/events";
+// The fields are also for graphics pages served from elsewhere (a file, another server).
+const QByteArray kFieldsHeaders =
+    "Access-Control-Allow-Origin: *\r\nX-Content-Type-Options: nosniff\r\n";
 
 std::optional<QSslKey> ReadKey(const QString& path) {
     QFile file(path);
@@ -94,9 +100,10 @@ bool SameCode(const QString& given, const QString& code) {
 
 } // namespace
 
-CShareServer::CShareServer(CTerminalScreen& screen, std::function<bool()> mayDrain, QObject* parent)
+CShareServer::CShareServer(CTerminalScreen& screen, std::function<bool()> mayDrain,
+                           CFieldsFeed& fields, QObject* parent)
     : QObject(parent), m_upgrader(QStringLiteral("Tallyview"), QWebSocketServer::NonSecureMode),
-      m_viewers(screen, std::move(mayDrain)) {
+      m_viewers(screen, std::move(mayDrain)), m_fields(fields), m_fieldsEvents(fields) {
     connect(&m_upgrader, &QWebSocketServer::newConnection, this, &CShareServer::OnUpgraded);
     connect(&m_viewers, &CShareViewers::CountChanged, this, &CShareServer::ViewersChanged);
 }
@@ -119,6 +126,7 @@ bool CShareServer::Start(const CShareConfig& config) {
     m_listener = std::move(listener);
     m_code = config.m_code;
     m_viewers.SetLimit(config.m_maxViewers);
+    m_fieldsEvents.SetLimit(config.m_maxViewers);
     m_lastError.clear();
     return true;
 }
@@ -127,6 +135,7 @@ void CShareServer::Stop() {
     m_listener.reset();
     qDeleteAll(findChildren<CHttpConnection*>(Qt::FindDirectChildrenOnly));
     m_viewers.Clear();
+    m_fieldsEvents.Clear();
 }
 
 QString CShareServer::ViewersLine() const {
@@ -189,10 +198,26 @@ void CShareServer::OnRequest(CHttpConnection* connection, const CHttpRequest& re
                                 CShareViewers::kSocketBufferBytes);
         return m_upgrader.handleConnection(socket);
     }
+    if (AnswerFields(connection, request.Path()))
+        return;
     const std::optional<CSharePage::File> file = CSharePage::Find(request.Path(), m_code);
     if (!file)
         return connection->Respond(404);
     connection->Respond(200, file->m_body, file->m_type, CSharePage::SecurityHeaders());
+}
+
+bool CShareServer::AnswerFields(CHttpConnection* connection, const QByteArray& path) {
+    if (path == kFieldsEventsPath) {
+        if (m_fieldsEvents.IsFull())
+            connection->Respond(503);
+        else
+            m_fieldsEvents.Add(connection->HandOver());
+        return true;
+    }
+    const std::optional<CFieldsFormats::File> file = CFieldsFormats::Find(path, m_fields.Values());
+    if (file)
+        connection->Respond(200, file->m_body, file->m_type, kFieldsHeaders);
+    return file.has_value();
 }
 
 void CShareServer::OnUpgraded() {

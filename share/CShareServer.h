@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CFieldsEvents.h"
 #include "CShareConfig.h"
 #include "CShareViewers.h"
 
@@ -11,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+class CFieldsFeed;
 class CHttpConnection;
 class CHttpRequest;
 class CTerminalScreen;
@@ -19,6 +21,8 @@ class QTcpServer;
 // Serves the live screen read-only to browsers: the page (entirely from the program) at
 // "/?code=CODE" and its updates over a WebSocket at "/ws?code=CODE". A small GET-only responder
 // reads each request; a WebSocket upgrade is handed to Qt WebSockets, which does the framing.
+// The fields are served beside it: polled as files ("/fields.json", "/tables/NAME.csv") and
+// pushed as an event stream ("/fields/events").
 // Without the right code every request gets 403 and nothing else. The page is read-only by
 // construction: nothing a viewer sends is ever interpreted.
 class CShareServer : public QObject {
@@ -30,7 +34,7 @@ public:
     // everyone else still gets in; a crowd behind one router may use them all while alone.
     static constexpr int kMaxRequests = 128;
 
-    CShareServer(CTerminalScreen& screen, std::function<bool()> mayDrain,
+    CShareServer(CTerminalScreen& screen, std::function<bool()> mayDrain, CFieldsFeed& fields,
                  QObject* parent = nullptr);
     ~CShareServer() override;
 
@@ -41,6 +45,7 @@ public:
     bool IsServing() const { return m_listener != nullptr; }
     quint16 ServingPort() const;
     int ViewerCount() const { return m_viewers.Count(); }
+    int FieldsStreamCount() const { return m_fieldsEvents.Count(); }
     // "Web viewers: N" while serving, for the monitor and the relay's log; empty otherwise.
     QString ViewersLine() const;
     qint64 UnsentBytes() const { return m_viewers.UnsentBytes(); }
@@ -58,11 +63,15 @@ private:
     void OnNewConnection();
     bool MakeRoom();
     void OnRequest(CHttpConnection* connection, const CHttpRequest& request);
+    // True when the request was for the fields, and answered.
+    bool AnswerFields(CHttpConnection* connection, const QByteArray& path);
     void OnUpgraded();
 
     std::unique_ptr<QTcpServer> m_listener;
     QWebSocketServer m_upgrader;
     CShareViewers m_viewers;
+    CFieldsFeed& m_fields;
+    CFieldsEvents m_fieldsEvents;
     QString m_code;
     QString m_lastError;
     std::vector<Request> m_requests; // oldest first

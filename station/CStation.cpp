@@ -1,5 +1,7 @@
 #include "CStation.h"
 
+#include "CFieldsFeed.h"
+#include "CFieldsFolder.h"
 #include "CJournal.h"
 #include "CJournalFolder.h"
 #include "CMqttPublisher.h"
@@ -26,11 +28,15 @@ CStation::CStation(const QString& settingsPath)
 
 // A closed port is never drained, for viewers as for the window.
 CStation::CStation(std::unique_ptr<CTerminalPort> port) : m_port(std::move(port)) {
-    m_share = std::make_unique<CShareServer>(*m_port, [this] { return m_port->IsOpen(); });
+    const auto mayDrain = [this] { return m_port->IsOpen(); };
+    m_fields = std::make_unique<CFieldsFeed>(*m_port, mayDrain);
+    m_share = std::make_unique<CShareServer>(*m_port, mayDrain, *m_fields);
 }
 
 CStation::~CStation() {
     m_share.reset();
+    QObject::disconnect(m_fieldsToPublisher);
+    m_fieldsFolder.reset();
     m_port->Close();
 }
 
@@ -43,8 +49,53 @@ QString CStation::Load() {
 // Before the port opens, so the restored screen comes before every byte of the line and the
 // journal sees all of them.
 QString CStation::StartOutputs() {
+    LoadFields();
     StartJournal();
     return Publish();
+}
+
+void CStation::LoadFields() {
+    QString message;
+    std::optional<CFieldDefinitions> definitions = CFieldDefinitions::Load(FieldsFile(), &message);
+    if (!definitions)
+        CTerminalPort::ShowMessage(message);
+    SetFieldDefinitions(definitions.value_or(CFieldDefinitions()));
+}
+
+void CStation::SetFieldDefinitions(const CFieldDefinitions& definitions) {
+    m_fields->SetDefinitions(definitions);
+    StartFieldsFolder();
+    FeedPublisher();
+}
+
+QString CStation::FieldsFile() const {
+    const QString file = m_port->Option(Key(CSettingsKeys::kFieldsFile));
+    if (!file.isEmpty())
+        return file;
+    return QFileInfo(m_port->SettingsPath()).dir().filePath(QStringLiteral("fields.json"));
+}
+
+void CStation::StartFieldsFolder() {
+    m_fieldsFolder.reset();
+    const QString folder = m_port->Option(Key(CSettingsKeys::kFieldsFolder));
+    if (!folder.isEmpty() && !m_fields->Definitions().m_fields.empty())
+        m_fieldsFolder = std::make_unique<CFieldsFolder>(folder, *m_fields);
+}
+
+// Empty definitions are published too, so the broker does not keep old ones.
+void CStation::FeedPublisher() {
+    QObject::disconnect(m_fieldsToPublisher);
+    m_fields->LetGo(this);
+    auto* publisher = m_port->FindListener<CMqttPublisher>();
+    if (!publisher)
+        return;
+    publisher->PublishFields(m_fields->Json());
+    if (m_fields->Definitions().IsEmpty())
+        return;
+    m_fields->Take(this);
+    m_fieldsToPublisher =
+        QObject::connect(m_fields.get(), &CFieldsFeed::Changed,
+                         [this, publisher] { publisher->PublishFields(m_fields->Json()); });
 }
 
 void CStation::StartJournal() {
@@ -68,16 +119,20 @@ int CStation::Number(const char* key) const {
 
 QString CStation::Publish() {
     const QString setting = m_port->Option(Key(CSettingsKeys::kPublish)).trimmed();
+    QObject::disconnect(m_fieldsToPublisher);
     // The old one first: its "offline" must not follow the new one's "online" on the same topic.
     m_port->TakeListeners([](const CLineListener& listener) {
         return dynamic_cast<const CMqttPublisher*>(&listener) != nullptr;
     });
-    if (setting.isEmpty() || setting == QLatin1String("off"))
+    if (setting.isEmpty() || setting == QLatin1String("off")) {
+        FeedPublisher();
         return {};
+    }
     QString problem;
     const CMqttAddress address = CMqttAddress::Parse(setting, problem);
     if (problem.isEmpty())
         m_port->AddListener([&] { return std::make_unique<CMqttPublisher>(address, *m_port); });
+    FeedPublisher();
     return problem;
 }
 
@@ -116,6 +171,8 @@ CJournal* CStation::Journal() const {
 QStringList CStation::StateLines() const {
     QStringList lines = m_port->LineStatus();
     lines << m_port->StateLines() << m_share->ViewersLine();
+    if (m_fieldsFolder && !m_fieldsFolder->Problem().isEmpty())
+        lines << QStringLiteral("Fields folder: %1").arg(m_fieldsFolder->Problem());
     lines.removeAll(QString());
     return lines;
 }

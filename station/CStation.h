@@ -1,17 +1,22 @@
 #pragma once
 
 #include <QDateTime>
+#include <QMetaObject>
 #include <QString>
 #include <QStringList>
 #include <memory>
 
+class CFieldDefinitions;
+class CFieldsFeed;
+class CFieldsFolder;
 class CJournal;
 class CShareServer;
 class CTerminalPort;
 
 // One line and everything it feeds, assembled in one place for the window and the relay alike:
 // the settings file, the port, the journal (and the screen restored from it), the publisher and
-// the web view. What takes every chunk of the line is a listener on the port's one list; a new
+// the web view, and the fields read from the screen for them and for a folder of text files.
+// What takes every chunk of the line is a listener on the port's one list; a new
 // output is one more listener started here.
 class CStation {
 public:
@@ -27,6 +32,7 @@ public:
     CTerminalPort& Port() { return *m_port; }
     const CTerminalPort& Port() const { return *m_port; }
     CShareServer& Share() { return *m_share; }
+    CFieldsFeed& Fields() { return *m_fields; }
 
     // The window's start-up: reads the settings, starts the outputs and opens the line, each
     // problem reported by the port. Empty, or why the line is not published.
@@ -45,6 +51,14 @@ public:
     // LastError says why).
     bool StartSharing();
 
+    // The fields of the fields file as the settings name it; a file that cannot be used is
+    // reported (and left as it is), and no fields are read.
+    void LoadFields();
+    // Definitions the operator stored in the fields file: they take effect at once everywhere.
+    void SetFieldDefinitions(const CFieldDefinitions& definitions);
+    // The "fields_file" setting, or fields.json beside the settings file.
+    QString FieldsFile() const;
+
     // The "journal_folder" setting, or the folder beside the settings file.
     QString JournalFolder() const;
     // The time of the journal record the screen was restored from; invalid when it was not.
@@ -57,10 +71,16 @@ public:
 private:
     explicit CStation(std::unique_ptr<CTerminalPort> port);
     void StartJournal();
+    void StartFieldsFolder();
+    // The publisher, if any, takes the fields from now on.
+    void FeedPublisher();
     // The whole number the settings hold for `key`, or its default.
     int Number(const char* key) const;
 
     std::unique_ptr<CTerminalPort> m_port;
+    std::unique_ptr<CFieldsFeed> m_fields;
+    std::unique_ptr<CFieldsFolder> m_fieldsFolder;
     std::unique_ptr<CShareServer> m_share;
+    QMetaObject::Connection m_fieldsToPublisher;
     QDateTime m_restoredFrom;
 };

@@ -84,6 +84,40 @@ setInterval(() => {
     showConnection();
 }, 1000);
 
+// The fields as cards above the screen, each value in an element [data-field="NAME"] whose text
+// is exactly the value; a value off its page is dimmed. No fields defined: no cards.
+const cards = document.getElementById("fields");
+
+function showFields(data) {
+    const values = data.fields || {};
+    const names = Object.keys(values);
+    cards.hidden = names.length === 0;
+    for (const card of [...cards.children])
+        if (!(card.dataset.card in values))
+            card.remove();
+    for (const name of names) {
+        let card = cards.querySelector(`[data-card="${name}"]`);
+        if (!card) {
+            card = document.createElement("div");
+            card.className = "card";
+            card.dataset.card = name;
+            const label = document.createElement("div");
+            label.className = "name";
+            label.textContent = name;
+            const value = document.createElement("div");
+            value.className = "value";
+            value.dataset.field = name;
+            card.append(label, value);
+            cards.appendChild(card);
+        }
+        card.querySelector("[data-field]").textContent = values[name];
+        card.classList.toggle("stale", (data.current || {})[name] === false);
+    }
+}
+
+new EventSource(`/fields/events${location.search}`).onmessage = (event) =>
+    showFields(JSON.parse(event.data));
+
 // The font size at which 132 columns fill the width of the window.
 function fitWidth() {
     const probe = document.createElement("span");

@@ -99,3 +99,8 @@ QByteArray CHeadlessBrowser::ScreenshotPng() {
             .toString()
             .toLatin1());
 }
+
+void CHeadlessBrowser::SetViewport(int width, int height) {
+    Call(QStringLiteral("Emulation.setDeviceMetricsOverride"),
+         {{"width", width}, {"height", height}, {"deviceScaleFactor", 3}, {"mobile", true}});
+}

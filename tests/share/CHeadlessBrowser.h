@@ -25,6 +25,8 @@ public:
     // Polls the expression until it is true.
     bool WaitFor(const QString& expression, int timeoutMs = kTimeoutMs);
     QByteArray ScreenshotPng();
+    // The page laid out as a phone of this size in CSS pixels shows it.
+    void SetViewport(int width, int height);
     const QString& Error() const { return m_error; }
 
 private:

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QTimer>
+#include <vector>
+
+class CFieldsFeed;
+class QTcpSocket;
+
+// The fields as a server-sent event stream (text/event-stream) for HTML graphics: a new client
+// gets everything at once, then an event on every change the feed announces (at most one a
+// tick). Every event holds every value, so a client whose unsent bytes pile up is simply
+// skipped, and given the newest event once it has caught up: a slow client never holds up the
+// others or grows the program's memory. What clients send is never read.
+class CFieldsEvents : public QObject {
+    Q_OBJECT
+public:
+    static constexpr qint64 kSkipBytes = 64 * 1024;
+    static constexpr qint64 kResumeBytes = 16 * 1024;
+    // Nothing changed for this long: a comment line keeps proxies from closing the stream.
+    static constexpr int kHeartbeatMs = 15000;
+
+    explicit CFieldsEvents(CFieldsFeed& feed);
+    ~CFieldsEvents() override;
+
+    void SetLimit(int limit) { m_limit = limit; }
+    bool IsFull() const { return Count() >= m_limit; }
+    int Count() const { return static_cast<int>(m_clients.size()); }
+    // Takes over the socket of a request for the stream, and answers it with everything.
+    void Add(QTcpSocket* socket);
+    // Disconnects everyone.
+    void Clear();
+
+private:
+    struct Client {
+        QTcpSocket* m_socket;
+        bool m_current; // has the newest event
+    };
+
+    void Announce();
+    void Heartbeat();
+    void Send(Client& client, const QByteArray& data);
+    void CatchUp(QTcpSocket* socket);
+    void Remove(QTcpSocket* socket);
+    QByteArray Event();
+
+    CFieldsFeed& m_feed;
+    std::vector<Client> m_clients;
+    int m_limit = 0;
+    QTimer m_heartbeat;
+};

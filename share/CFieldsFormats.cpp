@@ -1,0 +1,122 @@
+#include "CFieldsFormats.h"
+
+#include "CFieldValues.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QXmlStreamWriter>
+
+namespace {
+
+// The rows of a field list or a table: names in their defined order, then each row's values.
+struct Rows {
+    QStringList m_names;
+    std::vector<QStringList> m_values;
+};
+
+Rows FieldRows(const CFieldValues& values) {
+    Rows rows;
+    QStringList line;
+    for (const CFieldDefinitions::Field& field : values.Definitions().m_fields) {
+        rows.m_names << field.m_name;
+        line << values.Field(field.m_name);
+    }
+    rows.m_values.push_back(line);
+    return rows;
+}
+
+Rows TableRows(const CFieldValues& values, const CFieldDefinitions::Table& table) {
+    Rows rows;
+    for (const CFieldDefinitions::Column& column : table.m_columns)
+        rows.m_names << column.m_name;
+    for (const CFieldValues::Row& row : values.Table(table.m_name)) {
+        QStringList line;
+        for (const QString& name : rows.m_names)
+            line << row.at(name);
+        rows.m_values.push_back(line);
+    }
+    return rows;
+}
+
+QByteArray Json(const Rows& rows) {
+    QJsonArray array;
+    for (const QStringList& line : rows.m_values) {
+        QJsonObject object;
+        for (qsizetype i = 0; i < rows.m_names.size(); ++i)
+            object.insert(rows.m_names[i], line[i]);
+        array.append(object);
+    }
+    return QJsonDocument(array).toJson(QJsonDocument::Compact);
+}
+
+QByteArray Xml(const Rows& rows, const QString& element, const QString& name) {
+    QByteArray out;
+    QXmlStreamWriter xml(&out);
+    xml.writeStartDocument();
+    xml.writeStartElement(element);
+    if (!name.isEmpty())
+        xml.writeAttribute(QStringLiteral("name"), name);
+    for (const QStringList& line : rows.m_values) {
+        xml.writeStartElement(QStringLiteral("row"));
+        for (qsizetype i = 0; i < rows.m_names.size(); ++i)
+            xml.writeTextElement(rows.m_names[i], line[i]);
+        xml.writeEndElement();
+    }
+    xml.writeEndDocument();
+    return out;
+}
+
+QString CsvValue(const QString& value) {
+    static const QRegularExpression special(QStringLiteral("[\",\r\n]"));
+    if (!value.contains(special))
+        return value;
+    return QLatin1Char('"') + QString(value).replace(QLatin1Char('"'), QStringLiteral("\"\"")) +
+           QLatin1Char('"');
+}
+
+QByteArray CsvLine(const QStringList& values) {
+    QStringList quoted;
+    for (const QString& value : values)
+        quoted << CsvValue(value);
+    return quoted.join(QLatin1Char(',')).toUtf8() + "\r\n";
+}
+
+QByteArray Csv(const Rows& rows) {
+    QByteArray out = CsvLine(rows.m_names);
+    for (const QStringList& line : rows.m_values)
+        out += CsvLine(line);
+    return out;
+}
+
+std::optional<CFieldsFormats::File> As(const QByteArray& format, const Rows& rows,
+                                       const QString& element, const QString& name) {
+    if (format == "json")
+        return CFieldsFormats::File{Json(rows), "application/json; charset=utf-8"};
+    if (format == "xml")
+        return CFieldsFormats::File{Xml(rows, element, name), "application/xml; charset=utf-8"};
+    if (format == "csv")
+        return CFieldsFormats::File{Csv(rows), "text/csv; charset=utf-8; header=present"};
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<CFieldsFormats::File> CFieldsFormats::Find(const QByteArray& path,
+                                                         const CFieldValues& values) {
+    const qsizetype dot = path.lastIndexOf('.');
+    if (dot < 0)
+        return std::nullopt;
+    const QByteArray stem = path.left(dot);
+    const QByteArray format = path.mid(dot + 1);
+    if (stem == "/fields")
+        return As(format, FieldRows(values), QStringLiteral("fields"), {});
+    if (!stem.startsWith("/tables/"))
+        return std::nullopt;
+    const QString name = QString::fromUtf8(stem.mid(8));
+    for (const CFieldDefinitions::Table& table : values.Definitions().m_tables)
+        if (table.m_name == name)
+            return As(format, TableRows(values, table), QStringLiteral("table"), name);
+    return std::nullopt;
+}
