@@ -152,7 +152,12 @@ QString CStation::ChangePublish(const QString& setting) {
 
 bool CStation::StartSharing() {
     const CShareConfig config = CShareConfig::Load(*m_port);
-    return !config.m_on || m_share->Start(config);
+    if (!config.m_on)
+        return true;
+    // A code made up for want of one in the settings is kept there, so that every address the
+    // windows and the relay's log give is the one served, now and after a restart.
+    m_port->SetOption(Key(CSettingsKeys::kShareCode), config.m_code);
+    return m_share->Start(config);
 }
 
 QString CStation::JournalFolder() const {

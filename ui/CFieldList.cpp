@@ -70,7 +70,8 @@ void CFieldList::ShowValues(const CFieldValues& values) {
     const CFieldDefinitions& definitions = values.Definitions();
     for (const CFieldDefinitions::Field& field : definitions.m_fields)
         if (QTreeWidgetItem* item = Item(field.m_name))
-            ShowValue(item, QString(values.Field(field.m_name)).replace(QLatin1Char('\n'), kRowBreak),
+            ShowValue(item,
+                      QString(values.Field(field.m_name)).replace(QLatin1Char('\n'), kRowBreak),
                       values.IsCurrent(field.m_name));
     for (const CFieldDefinitions::Table& table : definitions.m_tables) {
         QTreeWidgetItem* item = Item(table.m_name);
@@ -80,7 +81,8 @@ void CFieldList::ShowValues(const CFieldValues& values) {
             QStringList cells;
             for (const CFieldDefinitions::Column& column : table.m_columns) {
                 const auto cell = rows[static_cast<std::size_t>(i)].find(column.m_name);
-                cells << (cell == rows[static_cast<std::size_t>(i)].end() ? QString() : cell->second);
+                cells << (cell == rows[static_cast<std::size_t>(i)].end() ? QString()
+                                                                          : cell->second);
             }
             ShowValue(item->child(i), cells.join(QStringLiteral(" | ")), current);
         }

@@ -2,7 +2,7 @@
 
 #include "CFieldList.h"
 #include "CFieldOverlay.h"
-#include "CFieldValues.h"
+#include "CFieldsFeed.h"
 #include "CScreenView.h"
 #include "CSettingsKeys.h"
 #include "CShareConfig.h"
@@ -27,7 +27,6 @@
 #include <algorithm>
 
 namespace {
-
 
 constexpr Qt::WindowFlags kWindowFlags = Qt::Window | Qt::WindowTitleHint |
                                          Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
@@ -64,7 +63,7 @@ std::vector<CFieldOverlay::Shape> Shapes(const CFieldDefinitions& definitions) {
 
 // Cut at the breaks (sorted, inside the block), one column each, named in order.
 CFieldDefinitions::Table MakeTable(const QString& name, const QRect& cells,
-                             const std::vector<int>& breaks, const QStringList& names) {
+                                   const std::vector<int>& breaks, const QStringList& names) {
     CFieldDefinitions::Table table{name, cells.top() + 1, cells.bottom() + 1, {}, std::nullopt};
     std::vector<int> starts{cells.left()};
     starts.insert(starts.end(), breaks.begin(), breaks.end());
@@ -86,23 +85,18 @@ template <class V> auto Find(V& entries, const QString& name) -> decltype(&entri
     return found == entries.end() ? nullptr : &*found;
 }
 
-// Until the station names it: the fields_file setting, or fields.json, beside the settings.
-QString FieldsPath(const CTerminalPort& port) {
-    const QDir folder = QFileInfo(port.SettingsPath()).absoluteDir();
-    const QString named = port.Option(QStringLiteral("fields_file")).trimmed();
-    return folder.absoluteFilePath(named.isEmpty() ? QStringLiteral("fields.json") : named);
-}
-
 } // namespace
 
 CFieldsDlg::CFieldsDlg(CStation& station, QWidget* parent)
     : QWidget(parent, kWindowFlags), m_station(station), m_port(station.Port()),
-      m_path(FieldsPath(station.Port())) {
+      m_feed(station.Fields()), m_path(station.FieldsFile()) {
     setWindowTitle(QStringLiteral("Tallyview - Fields"));
     setFont(CScreenView::Font());
     CreateControls();
     Load();
     connect(&m_refresh, &QTimer::timeout, this, &CFieldsDlg::Refresh);
+    connect(&m_feed, &CFieldsFeed::Changed, this,
+            [this] { m_fields->ShowValues(m_feed.Values()); });
 }
 
 CFieldsDlg::~CFieldsDlg() = default;
@@ -175,7 +169,8 @@ void CFieldsDlg::CreateControls() {
     auto* outputs = new QFormLayout;
     outputs->addRow(QStringLiteral("Served at:"), m_addresses);
     auto* bottom = new QHBoxLayout;
-    bottom->addWidget(new QLabel(QStringLiteral("File: ") + QDir::toNativeSeparators(m_path), this), 1);
+    bottom->addWidget(new QLabel(QStringLiteral("File: ") + QDir::toNativeSeparators(m_path), this),
+                      1);
     bottom->addWidget(close);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(splitter, 1);
@@ -197,18 +192,20 @@ void CFieldsDlg::CreateControls() {
     connect(m_rename, &QPushButton::clicked, this, &CFieldsDlg::OnRename);
     connect(m_delete, &QPushButton::clicked, this, &CFieldsDlg::OnDelete);
     connect(close, &QPushButton::clicked, this, &QWidget::close);
-    new QShortcut(QKeySequence::Delete, m_fields, this, &CFieldsDlg::OnDelete,
-                  Qt::WidgetShortcut);
+    new QShortcut(QKeySequence::Delete, m_fields, this, &CFieldsDlg::OnDelete, Qt::WidgetShortcut);
 }
 
-// A file that cannot be used is left as it is until the operator's first change here, which
-// the message says replaces it.
+// The file as it is now is what the outputs take. One that cannot be used is left as it is
+// until the operator's first change here, which the message says replaces it.
 void CFieldsDlg::Load() {
     QString problem;
-    std::optional<CFieldDefinitions> loaded = CFieldDefinitions::Load(m_path, &problem);
-    m_definitions = loaded.value_or(CFieldDefinitions{});
-    SetMessage(loaded ? QString()
-                      : QStringLiteral("%1 A change made here replaces the file.").arg(problem));
+    if (std::optional<CFieldDefinitions> loaded = CFieldDefinitions::Load(m_path, &problem)) {
+        if (*loaded != Definitions())
+            m_station.SetFieldDefinitions(*loaded);
+        SetMessage({});
+    } else {
+        SetMessage(QStringLiteral("%1 A change made here replaces the file.").arg(problem));
+    }
     ShowDefinitions();
 }
 
@@ -218,15 +215,18 @@ void CFieldsDlg::Open() {
     activateWindow();
 }
 
+// While shown, the values are read as for the outputs, and the screen is shown as often.
 void CFieldsDlg::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    m_feed.Take(this);
     Refresh();
-    m_refresh.start(kRefreshMs);
+    m_refresh.start(CFieldsFeed::kTickMs);
 }
 
 void CFieldsDlg::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
     m_refresh.stop();
+    m_feed.LetGo(this);
 }
 
 // Every row, blank or not, so that any of them can be marked.
@@ -235,8 +235,6 @@ void CFieldsDlg::Refresh() {
         m_port.ProcessReceived();
     m_view->Show(m_port.Rows(), m_port.StatusText(), m_port.LabelText(), m_port.Row(),
                  m_port.Col());
-    if (m_values->Update(m_port))
-        m_fields->ShowValues(*m_values);
     ShowAddresses();
 }
 
@@ -252,14 +250,14 @@ void CFieldsDlg::ShowAddresses() {
         };
         lines << at(QStringLiteral("/fields.json")) << at(QStringLiteral("/fields.xml"))
               << at(QStringLiteral("/fields.csv")) << at(QStringLiteral("/fields/events"));
-        for (const CFieldDefinitions::Table& table : m_definitions.m_tables)
+        for (const CFieldDefinitions::Table& table : Definitions().m_tables)
             for (const char* type : {"json", "xml", "csv"})
                 lines << at(QStringLiteral("/tables/%1.%2").arg(table.m_name, QLatin1String(type)));
     } else {
         lines << QStringLiteral("Not sharing: switch sharing on in the Share window to serve "
                                 "the fields.");
     }
-    const QString folder = m_port.Option(QStringLiteral("fields_folder")).trimmed();
+    const QString folder = m_port.Option(QLatin1String(CSettingsKeys::kFieldsFolder)).trimmed();
     lines << (folder.isEmpty() ? QStringLiteral("No text files (fields_folder is not set).")
                                : QDir::toNativeSeparators(folder));
     const QString text = lines.join(QLatin1Char('\n'));
@@ -269,25 +267,22 @@ void CFieldsDlg::ShowAddresses() {
 }
 
 void CFieldsDlg::ShowDefinitions() {
-    m_values = std::make_unique<CFieldValues>(m_definitions);
-    m_values->Update(m_port);
     {
         const QSignalBlocker quiet(m_fields);
-        m_fields->ShowDefinitions(m_definitions);
+        m_fields->ShowDefinitions(Definitions());
     }
-    m_fields->ShowValues(*m_values);
+    m_fields->ShowValues(m_feed.Values());
     ShowAddresses();
     DrawShapes();
 }
 
 void CFieldsDlg::DrawShapes() {
-    std::vector<CFieldOverlay::Shape> shapes = Shapes(m_definitions);
+    std::vector<CFieldOverlay::Shape> shapes = Shapes(Definitions());
     const QString selected = m_fields->SelectedName();
     const auto found = std::find_if(shapes.begin(), shapes.end(),
                                     [&](const auto& shape) { return shape.m_name == selected; });
-    const int index = found == shapes.end() || selected.isEmpty()
-                          ? -1
-                          : static_cast<int>(found - shapes.begin());
+    const int index =
+        found == shapes.end() || selected.isEmpty() ? -1 : static_cast<int>(found - shapes.begin());
     m_overlay->SetShapes(std::move(shapes), index);
 }
 
@@ -355,7 +350,7 @@ QStringList CFieldsDlg::ColumnNames() const {
 QString CFieldsDlg::NameAt(const QPoint& cell) const {
     QString best;
     qint64 bestArea = 0;
-    for (const CFieldOverlay::Shape& shape : Shapes(m_definitions)) {
+    for (const CFieldOverlay::Shape& shape : Shapes(Definitions())) {
         const qint64 area = qint64{shape.m_cells.width()} * shape.m_cells.height();
         if (shape.m_cells.contains(cell) && (best.isEmpty() || area < bestArea)) {
             best = shape.m_name;
@@ -371,7 +366,7 @@ void CFieldsDlg::OnSelectionChanged() {
     if (name.isEmpty())
         return;
     m_name->setText(name);
-    if (const CFieldDefinitions::Table* table = Find(m_definitions.m_tables, name)) {
+    if (const CFieldDefinitions::Table* table = Find(Definitions().m_tables, name)) {
         QStringList names;
         for (const CFieldDefinitions::Column& column : table->m_columns)
             names << column.m_name;
@@ -393,13 +388,13 @@ void CFieldsDlg::OnAdd() {
         return;
     }
     const QString name = m_name->text().trimmed();
-    CFieldDefinitions candidate = m_definitions;
+    CFieldDefinitions candidate = Definitions();
     const QRect& cells = *m_marked;
     if (m_makeTable->isChecked())
         candidate.m_tables.push_back(MakeTable(name, cells, m_breaks, ColumnNames()));
     else
-        candidate.m_fields.push_back({name, cells.top() + 1, cells.left() + 1, cells.width(),
-                                      cells.height(), std::nullopt});
+        candidate.m_fields.push_back(
+            {name, cells.top() + 1, cells.left() + 1, cells.width(), cells.height(), std::nullopt});
     if (!Commit(candidate, QStringLiteral("Added %1.").arg(name)))
         return;
     m_marked.reset();
@@ -411,7 +406,7 @@ void CFieldsDlg::OnAdd() {
 void CFieldsDlg::OnRename() {
     const QString name = m_fields->SelectedName();
     const QString newName = m_name->text().trimmed();
-    CFieldDefinitions candidate = m_definitions;
+    CFieldDefinitions candidate = Definitions();
     if (CFieldDefinitions::Field* field = Find(candidate.m_fields, name)) {
         field->m_name = newName;
     } else if (CFieldDefinitions::Table* table = Find(candidate.m_tables, name)) {
@@ -436,7 +431,7 @@ void CFieldsDlg::OnRename() {
 
 void CFieldsDlg::OnMoveAsked(const QPoint& offset) {
     const QString name = m_fields->SelectedName();
-    CFieldDefinitions candidate = m_definitions;
+    CFieldDefinitions candidate = Definitions();
     if (CFieldDefinitions::Field* field = Find(candidate.m_fields, name)) {
         field->m_row += offset.y();
         field->m_column += offset.x();
@@ -451,7 +446,7 @@ void CFieldsDlg::OnMoveAsked(const QPoint& offset) {
 
 void CFieldsDlg::OnDelete() {
     const QString name = m_fields->SelectedName();
-    CFieldDefinitions candidate = m_definitions;
+    CFieldDefinitions candidate = Definitions();
     if (!Erase(candidate.m_fields, name) && !Erase(candidate.m_tables, name)) {
         SetMessage(QStringLiteral("Select a field or table to delete."));
         return;
@@ -469,8 +464,12 @@ bool CFieldsDlg::Commit(const CFieldDefinitions& candidate, const QString& done)
                        .arg(QDir::toNativeSeparators(m_path), error));
         return false;
     }
-    m_definitions = candidate;
+    m_station.SetFieldDefinitions(candidate);
     ShowDefinitions();
     SetMessage(QStringLiteral("%1 Stored in %2.").arg(done, QDir::toNativeSeparators(m_path)));
     return true;
+}
+
+const CFieldDefinitions& CFieldsDlg::Definitions() const {
+    return m_feed.Definitions();
 }

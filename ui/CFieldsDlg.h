@@ -12,7 +12,7 @@
 
 class CFieldList;
 class CFieldOverlay;
-class CFieldValues;
+class CFieldsFeed;
 class CScreenView;
 class CStation;
 class CTerminalPort;
@@ -42,7 +42,8 @@ public:
     // Shows the window in front.
     void Open();
 
-    const CFieldDefinitions& Definitions() const { return m_definitions; }
+    // What the outputs take, as stored.
+    const CFieldDefinitions& Definitions() const;
     // The file the definitions are stored in.
     const QString& Path() const { return m_path; }
 
@@ -78,9 +79,8 @@ private:
 
     CStation& m_station;
     CTerminalPort& m_port;
+    CFieldsFeed& m_feed;
     QString m_path;
-    CFieldDefinitions m_definitions;
-    std::unique_ptr<CFieldValues> m_values;
     std::optional<QRect> m_marked; // cells dragged and not yet made a field or table
     std::vector<int> m_breaks;     // columns clicked in the marked block
     QTimer m_refresh;

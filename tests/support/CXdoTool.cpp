@@ -54,8 +54,8 @@ bool CXdoTool::Click(const QWidget& widget, QPoint at) {
 bool CXdoTool::Drag(const QWidget& widget, QPoint from, QPoint to) {
     const QPoint start = widget.mapToGlobal(from);
     const QPoint end = widget.mapToGlobal(to);
-    return Run({QStringLiteral("mousemove"), QString::number(start.x()),
-                QString::number(start.y()), QStringLiteral("mousedown"), QStringLiteral("1")}) &&
+    return Run({QStringLiteral("mousemove"), QString::number(start.x()), QString::number(start.y()),
+                QStringLiteral("mousedown"), QStringLiteral("1")}) &&
            Run({QStringLiteral("mousemove"), QStringLiteral("--sync"), QString::number(end.x()),
                 QString::number(end.y())}) &&
            Run({QStringLiteral("mouseup"), QStringLiteral("1")});

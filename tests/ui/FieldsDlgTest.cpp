@@ -9,9 +9,12 @@
 #include "UiTestSupport.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -21,12 +24,13 @@
 namespace {
 
 std::string At(int row, int col) {
-    return "\x1b" "a" + std::to_string(row) + "R" + std::to_string(col) + "C";
+    return "\x1b"
+           "a" +
+           std::to_string(row) + "R" + std::to_string(col) + "C";
 }
 
 const std::string kScreen = "\x1b+\x1b`;" + At(2, 1) + "HOME 12   AWAY 7" + At(5, 1) +
-                            "Smith     12" + At(6, 1) + "Jones      8" + At(7, 1) +
-                            "Brown     21";
+                            "Smith     12" + At(6, 1) + "Jones      8" + At(7, 1) + "Brown     21";
 
 bool WaitFor(const std::function<bool()>& done) {
     return QTest::qWaitFor(done, 5000);
@@ -84,6 +88,24 @@ protected:
             item = item->child(row);
         return item ? item->text(CFieldList::kValue) : QStringLiteral("(none)");
     }
+    // The address the window shows for path, found in its list.
+    QString Url(const QString& port, const QString& path) const {
+        const QString start = QStringLiteral("http://127.0.0.1:") + port + path + "?code=";
+        const QString addresses =
+            m_window->findChild<QPlainTextEdit*>(QStringLiteral("addresses"))->toPlainText();
+        for (const QString& line : addresses.split(QLatin1Char('\n')))
+            if (line.startsWith(start))
+                return line;
+        ADD_FAILURE() << start.toStdString() << " not in " << addresses.toStdString();
+        return {};
+    }
+    static QByteArray Get(const QString& url) {
+        QNetworkAccessManager network;
+        QNetworkReply* reply = network.get(QNetworkRequest(QUrl(url)));
+        EXPECT_TRUE(WaitFor([&] { return reply->isFinished(); }));
+        EXPECT_EQ(reply->error(), QNetworkReply::NoError) << reply->errorString().toStdString();
+        return reply->readAll();
+    }
     QString Message() const {
         return m_window->findChild<QLabel*>(QStringLiteral("message"))->text();
     }
@@ -98,8 +120,8 @@ TEST_F(FieldsDlgTest, MakesMovesAndDeletesFieldsAndTablesWithTheMouse) {
     ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
     const QString port = QString::number(probe.serverPort());
     probe.close();
-    WriteSettings({{QStringLiteral("share"), QStringLiteral("on")},
-                   {QStringLiteral("share_port"), port}});
+    WriteSettings(
+        {{QStringLiteral("share"), QStringLiteral("on")}, {QStringLiteral("share_port"), port}});
     Send(kScreen);
     RunModally([&] {
         ASSERT_TRUE(OpenFromMenu());
@@ -107,12 +129,13 @@ TEST_F(FieldsDlgTest, MakesMovesAndDeletesFieldsAndTablesWithTheMouse) {
         // A field over "12" on row 2: stored, and its value from the line, live.
         ASSERT_TRUE(Mark({5, 1}, {6, 1}, QStringLiteral("home")));
         ASSERT_TRUE(WaitFor([&] { return !Stored().m_fields.empty(); })) << Message().toStdString();
-        EXPECT_EQ(Stored().m_fields,
-                  (std::vector<CFieldDefinitions::Field>{{QStringLiteral("home"), 2, 6, 2, 1, {}}}));
+        EXPECT_EQ(Stored().m_fields, (std::vector<CFieldDefinitions::Field>{
+                                         {QStringLiteral("home"), 2, 6, 2, 1, {}}}));
         EXPECT_TRUE(WaitFor([&] { return Value(QStringLiteral("home")) == QLatin1String("12"); }));
         m_pty.Write(At(2, 6) + "13");
         EXPECT_TRUE(WaitFor([&] { return Value(QStringLiteral("home")) == QLatin1String("13"); }))
             << Value(QStringLiteral("home")).toStdString();
+        EXPECT_EQ(Get(Url(port, QStringLiteral("/fields.json"))), R"([{"home":"13"}])");
 
         // A table over rows 5-7, its second column from the click at column 11.
         ASSERT_TRUE(Click("table"));
@@ -128,13 +151,9 @@ TEST_F(FieldsDlgTest, MakesMovesAndDeletesFieldsAndTablesWithTheMouse) {
         EXPECT_TRUE(WaitFor([&] {
             return Value(QStringLiteral("players"), 2) == QLatin1String("Brown | 21");
         })) << Value(QStringLiteral("players"), 2).toStdString();
-        const QString addresses =
-            m_window->findChild<QPlainTextEdit*>(QStringLiteral("addresses"))->toPlainText();
-        for (const QString path : {QStringLiteral("/fields.json?code="),
-                                   QStringLiteral("/fields/events?code="),
-                                   QStringLiteral("/tables/players.csv?code=")})
-            EXPECT_TRUE(addresses.contains(QStringLiteral("http://127.0.0.1:") + port + path))
-                << addresses.toStdString();
+        EXPECT_EQ(Get(Url(port, QStringLiteral("/tables/players.csv"))),
+                  "col1,col2\r\nSmith,12\r\nJones,8\r\nBrown,21\r\n");
+        EXPECT_FALSE(Url(port, QStringLiteral("/fields/events")).isEmpty());
 
         // Selected with a click, dragged one column right, then deleted.
         ASSERT_TRUE(CXdoTool::Click(*m_overlay, Cell(5, 1)));
@@ -149,6 +168,44 @@ TEST_F(FieldsDlgTest, MakesMovesAndDeletesFieldsAndTablesWithTheMouse) {
         EXPECT_EQ(Stored().m_tables.size(), 1u);
         Dialog().reject();
     });
+}
+
+// A file that cannot be used stays as it is, with its problem shown, until the operator stores
+// a change; one that breaks a rule is refused with the reason.
+TEST_F(FieldsDlgTest, KeepsABadFileUntilTheOperatorStoresAChange) {
+    const QByteArray broken =
+        R"({"version": 1, "fields": [{"name": "x", "row": 43, "column": 1, "width": 1}]})";
+    const QString path = m_dir.File(QStringLiteral("fields.json"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(broken) == broken.size());
+    file.close();
+    const auto read = [&] {
+        QFile stored(path);
+        return stored.open(QIODevice::ReadOnly) ? stored.readAll() : QByteArray();
+    };
+    WriteSettings();
+    CModalAnswerer startup(CModalAnswerer::Ok); // the station's own word on the file
+    Send(kScreen);
+    RunModally([&] {
+        ASSERT_TRUE(OpenFromMenu());
+        EXPECT_TRUE(Message().contains(QDir::toNativeSeparators(path)) &&
+                    Message().contains(QStringLiteral(R"(field "x": "row")")))
+            << Message().toStdString();
+
+        ASSERT_TRUE(Mark({0, 1}, {3, 1}, QStringLiteral("Home")));
+        EXPECT_TRUE(WaitFor([&] { return Message().startsWith(QStringLiteral("Not changed")); }))
+            << Message().toStdString();
+        EXPECT_EQ(read(), broken);
+
+        ASSERT_TRUE(CXdoTool::Key(*m_window, QStringLiteral("ctrl+a")));
+        ASSERT_TRUE(CXdoTool::Type(*m_window, QStringLiteral("home")));
+        ASSERT_TRUE(CXdoTool::Key(*m_window, QStringLiteral("Return")));
+        EXPECT_TRUE(WaitFor([&] { return !Stored().m_fields.empty(); })) << Message().toStdString();
+        EXPECT_TRUE(
+            WaitFor([&] { return Value(QStringLiteral("home")) == QLatin1String("HOME"); }));
+        Dialog().reject();
+    });
+    EXPECT_EQ(startup.Messages().size(), 1);
 }
 
 } // namespace
