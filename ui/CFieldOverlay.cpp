@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
+#include <QToolTip>
 #include <algorithm>
 #include <cmath>
 
@@ -77,6 +78,22 @@ QRect CFieldOverlay::CellRect(const QRect& cells) const {
                           origin.y() + cells.y() * cell.height());
     return QRectF(topLeft, QSizeF(cells.width() * cell.width(), cells.height() * cell.height()))
         .toAlignedRect();
+}
+
+bool CFieldOverlay::event(QEvent* event) {
+    if (event->type() != QEvent::ToolTip)
+        return QWidget::event(event);
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QPoint cell = CellAt(help->pos());
+    QStringList names;
+    for (const Shape& shape : m_shapes)
+        if (shape.m_cells.contains(cell))
+            names << shape.m_name;
+    if (names.isEmpty())
+        QToolTip::hideText();
+    else
+        QToolTip::showText(help->globalPos(), names.join(QStringLiteral(", ")), this);
+    return true;
 }
 
 bool CFieldOverlay::eventFilter(QObject* watched, QEvent* event) {

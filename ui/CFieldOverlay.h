@@ -10,9 +10,9 @@
 class QListWidget;
 
 // A layer over the rows of a screen list: draws the defined fields and tables as rectangles on
-// the character cells and turns the mouse into cells. A drag marks a rectangle, a press and
-// release on one cell is a click, and a drag that starts inside the selected shape moves it.
-// Cells are 0-based: x the column, y the row.
+// the character cells, names them in a tooltip and turns the mouse into cells. A drag marks a
+// rectangle, a press and release on one cell is a click, and a drag that starts inside the selected
+// shape moves it. Cells are 0-based: x the column, y the row.
 class CFieldOverlay : public QWidget {
     Q_OBJECT
 
@@ -43,6 +43,7 @@ signals:
     void MoveAsked(const QPoint& offset);
 
 protected:
+    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
