@@ -79,7 +79,8 @@ run_tests() {
     # The package installed into a fresh Debian 12: a few minutes, root and a network.
     ctest --test-dir build --output-on-failure -L chroot
     # The core once more under AddressSanitizer + UndefinedBehaviorSanitizer, with clang so
-    # the same configuration also builds and briefly runs the libFuzzer target.
+    # the same configuration also builds the libraries that read outside input (no windows) and
+    # briefly runs a libFuzzer target for each reader (ctest -L fuzz).
     build build-asan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=Debug \
         -DTALLYVIEW_CORE_ONLY=ON -DTALLYVIEW_SANITIZE=ON -DTALLYVIEW_FUZZ=ON
     ctest --test-dir build-asan --output-on-failure --timeout 600

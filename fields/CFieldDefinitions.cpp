@@ -212,6 +212,9 @@ private:
         const QString whenEntry = entry + QStringLiteral(" when");
         if (when->m_text.isEmpty())
             Fail(whenEntry, QStringLiteral("\"text\" is empty"));
+        // A lone surrogate could not be stored and read back.
+        if (!QStringView(when->m_text).isValidUtf16())
+            Fail(whenEntry, QStringLiteral("\"text\" is not valid text"));
         Span(when->m_row, 1, kRows, whenEntry, "row", "height");
         Span(when->m_column, int(when->m_text.size()), kColumns, whenEntry, "column", "text");
     }

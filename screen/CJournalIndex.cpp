@@ -145,6 +145,7 @@ CJournalIndex::CJournalIndex(std::filesystem::path folder, std::string dayPrefix
 
 bool CJournalIndex::Update() {
     const std::uint64_t before = m_recordCount;
+    const bool reread = RereadIfEarlierFileGrew();
     AddNewFiles();
     for (; m_reading < m_files.size(); ++m_reading) {
         ReadFile(m_reading);
@@ -153,7 +154,30 @@ bool CJournalIndex::Update() {
         // A file on its own rebuilds its screen: the next one starts from a fresh screen.
         m_tail = std::make_unique<CTerminalScreen>();
     }
-    return m_recordCount != before;
+    return reread || m_recordCount != before;
+}
+
+// Only the file being written grows; a torn end of another stays as it is.
+bool CJournalIndex::RereadIfEarlierFileGrew() {
+    const auto grown = std::find_if(
+        m_files.begin(), m_files.begin() + std::ptrdiff_t(m_reading), [](const File& file) {
+            std::error_code error;
+            return std::filesystem::file_size(file.m_path, error) > file.m_size && !error;
+        });
+    if (grown == m_files.begin() + std::ptrdiff_t(m_reading))
+        return false;
+    std::vector<File> files;
+    for (File& file : m_files)
+        if (&file != &*grown)
+            files.push_back({std::move(file.m_path), 0, 0, {}});
+    files.push_back({std::move(grown->m_path), 0, 0, {}});
+    m_files = std::move(files);
+    m_reading = 0;
+    m_blocks.clear();
+    m_recordCount = 0;
+    m_lastTime.reset();
+    m_tail = std::make_unique<CTerminalScreen>();
+    return true;
 }
 
 std::vector<std::filesystem::path> CJournalIndex::JournalFiles(const std::filesystem::path& folder,
@@ -199,11 +223,13 @@ void CJournalIndex::AddNewFiles() {
     }
     std::sort(added.begin(), added.end());
     for (auto& [first, path] : added)
-        m_files.push_back({std::move(path), 0, {}});
+        m_files.push_back({std::move(path), 0, 0, {}});
 }
 
 void CJournalIndex::ReadFile(std::size_t index) {
     File& file = m_files[index];
+    std::error_code error;
+    file.m_size = std::filesystem::file_size(file.m_path, error);
     CJournalStream stream(file.m_path);
     CTtyrecReader reader(stream.In());
     reader.Seek(file.m_end);

@@ -19,6 +19,8 @@
 // kCheckpointBytes of line bytes, so the index stays small (no copy of every screen) while any
 // moment comes back after at most that many bytes of replay. Update() picks up what the newest file
 // gained, and files begun since, so the timeline can follow a journal that is still being written.
+// The clock set back between two files puts the file being written before the other: once it
+// grows, the timeline is read again with it last.
 class CJournalIndex {
 public:
     using Time = CTtyrecRecord::Time;
@@ -65,8 +67,9 @@ public:
 private:
     struct File {
         std::filesystem::path m_path;
-        std::uint64_t m_end = 0; // offset after the last record read
-        std::string m_note;      // a torn end
+        std::uint64_t m_end = 0;  // offset after the last record read
+        std::uint64_t m_size = 0; // the file's size when it was last read
+        std::string m_note;       // a torn end
     };
     // A run of records of one file, with the screen as it stood before the first of them.
     struct Block {
@@ -85,6 +88,7 @@ private:
                                                            std::string_view prefix);
     // The time of the first record; none for a file without one.
     static std::optional<Time> FirstTime(const std::filesystem::path& path);
+    bool RereadIfEarlierFileGrew();
     void AddNewFiles();
     void ReadFile(std::size_t file);
     void StartBlock(std::size_t file, std::uint64_t offset, Time time);

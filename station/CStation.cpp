@@ -176,6 +176,11 @@ CJournal* CStation::Journal() const {
 QStringList CStation::StateLines() const {
     QStringList lines = m_port->LineStatus();
     lines << m_port->StateLines() << m_share->ViewersLine();
+    if (const CFieldDefinitions& fields = m_fields->Definitions(); !fields.IsEmpty())
+        lines << QStringLiteral("Fields from %1: fields %2, tables %3")
+                     .arg(QDir::toNativeSeparators(FieldsFile()))
+                     .arg(fields.m_fields.size())
+                     .arg(fields.m_tables.size());
     if (m_fieldsFolder && !m_fieldsFolder->Problem().isEmpty())
         lines << QStringLiteral("Fields folder: %1").arg(m_fieldsFolder->Problem());
     lines.removeAll(QString());

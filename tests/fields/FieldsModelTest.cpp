@@ -55,7 +55,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "table \"t\" column \"x\": the name is used twice"},
         BadFile{R"({"version": 1, "fields": [{"name": "a", "row": 1, "column": 1, "width": 1,
                     "when": {"row": 1, "column": 131, "text": "abc"}}]})",
-                "field \"a\" when: \"text\" 3 goes past column 132"}));
+                "field \"a\" when: \"text\" 3 goes past column 132"},
+        BadFile{R"({"version": 1, "fields": [{"name": "a", "row": 1, "column": 1, "width": 1,
+                    "when": {"row": 1, "column": 1, "text": "\ud800"}}]})",
+                "field \"a\" when: \"text\" is not valid text"}));
 
 TEST(FieldsFile, ReadsBackWhatItWrites) {
     CFieldDefinitions definitions;

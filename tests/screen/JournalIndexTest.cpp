@@ -170,4 +170,20 @@ TEST_F(JournalIndexTest, FollowsTheGrowingEnd) {
     EXPECT_EQ(CJournalIndex::NewestDay(m_folder), "2027-01-15");
 }
 
+// A restart after the clock was set back begins a file whose first record is older than the
+// last file's: the index still follows it as it grows, and its last moment is the live screen.
+TEST_F(JournalIndexTest, FollowsTheFileWrittenAfterTheClockWentBack) {
+    Append("2027-01-15_18-00-00.ttyrec", {"\x1b+before"}, 3600);
+    const std::string written = "2027-01-15_17-10-00.ttyrec";
+    Append(written, {"\x1b+live"}, 600);
+
+    CJournalIndex index(m_folder, "2027-01-15_");
+    index.Update();
+    Append(written, {" on"}, 601);
+    EXPECT_TRUE(index.Update());
+    ASSERT_EQ(index.RecordCount(), 3u);
+    EXPECT_EQ(index.At(2)->m_screen->Rows()[0].substr(0, 8), "live on ");
+    EXPECT_EQ(index.LastTime(), At(601));
+}
+
 } // namespace

@@ -1,3 +1,4 @@
+#include "CFieldsFeed.h"
 #include "CShareServer.h"
 #include "CShareViewers.h"
 #include "CTerminalScreen.h"
@@ -134,7 +135,8 @@ protected:
     }
 
     CTerminalScreen m_screen;
-    CShareServer m_server{m_screen, [] { return true; }};
+    CFieldsFeed m_fields{m_screen, [] { return true; }};
+    CShareServer m_server{m_screen, [] { return true; }, m_fields};
 };
 
 TEST_F(ShareServerTest, AnswersByCodeMethodAndPath) {

@@ -2,17 +2,12 @@
 // screen's invariants and give exactly the state of one drain; the screen written as commands
 // must rebuild that state in a fresh screen.
 #include "CScreenCommands.h"
+#include "FuzzCheck.h"
 #include "ScreenTestSupport.h"
 
 #include <cstdint>
-#include <cstdlib>
 
 namespace {
-
-void Check(bool ok) {
-    if (!ok)
-        std::abort();
-}
 
 void CheckInvariants(const ScreenState& state) {
     Check(state.rows.size() == CTerminalScreen::kRows);
