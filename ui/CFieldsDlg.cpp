@@ -1,12 +1,10 @@
 #include "CFieldsDlg.h"
 
+#include "CFieldAddresses.h"
 #include "CFieldList.h"
 #include "CFieldOverlay.h"
 #include "CFieldsFeed.h"
 #include "CScreenView.h"
-#include "CSettingsKeys.h"
-#include "CShareConfig.h"
-#include "CShareServer.h"
 #include "CStation.h"
 #include "CTerminalPort.h"
 
@@ -17,12 +15,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
 #include <QSplitter>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -101,18 +97,30 @@ CFieldsDlg::CFieldsDlg(CStation& station, QWidget* parent)
 
 CFieldsDlg::~CFieldsDlg() = default;
 
-void CFieldsDlg::CreateControls() {
-    auto* cursor = new QLabel(QStringLiteral("x-y"), this);
-    auto* status = new QLabel(this);
+// The screen as the main window shows it, with the layer over its rows.
+QWidget* CFieldsDlg::CreateScreen() {
+    auto* screen = new QWidget(this);
+    auto* cursor = new QLabel(QStringLiteral("x-y"), screen);
+    auto* status = new QLabel(screen);
     status->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    auto* label = new QLabel(this);
+    auto* label = new QLabel(screen);
     label->setAlignment(Qt::AlignCenter);
-    m_list = new QListWidget(this);
+    m_list = new QListWidget(screen);
     m_list->setObjectName(QStringLiteral("screen"));
     m_view = std::make_unique<CScreenView>(m_list, cursor, status, label);
     m_overlay = new CFieldOverlay(m_list);
-    m_fields = new CFieldList(this);
+    auto* top = new QHBoxLayout;
+    top->addWidget(cursor, 1);
+    top->addWidget(status, 2);
+    auto* layout = new QVBoxLayout(screen);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addLayout(top);
+    layout->addWidget(m_list, 1);
+    layout->addWidget(label);
+    return screen;
+}
 
+QLayout* CFieldsDlg::CreateEditing() {
     m_makeField = new QRadioButton(QStringLiteral("&Field"), this);
     m_makeField->setChecked(true);
     m_makeTable = new QRadioButton(QStringLiteral("&Table"), this);
@@ -123,58 +131,53 @@ void CFieldsDlg::CreateControls() {
     m_columns = new QLineEdit(this);
     m_columns->setObjectName(QStringLiteral("columns"));
     m_columns->setPlaceholderText(QStringLiteral("a table's column names, separated by commas"));
-    m_add = new QPushButton(QStringLiteral("&Add"), this);
-    m_rename = new QPushButton(QStringLiteral("&Rename"), this);
-    m_delete = new QPushButton(QStringLiteral("&Delete"), this);
-    auto* close = new QPushButton(QStringLiteral("Close"), this);
-    for (QPushButton* button : {m_add, m_rename, m_delete, close})
-        button->setAutoDefault(false);
-    m_add->setObjectName(QStringLiteral("add"));
-    m_rename->setObjectName(QStringLiteral("rename"));
-    m_delete->setObjectName(QStringLiteral("delete"));
-    m_message = new QLabel(this);
-    m_message->setObjectName(QStringLiteral("message"));
-    m_message->setWordWrap(true);
-    m_message->setTextFormat(Qt::PlainText);
-    m_message->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_addresses = new QPlainTextEdit(this);
-    m_addresses->setObjectName(QStringLiteral("addresses"));
-    m_addresses->setReadOnly(true);
-    m_addresses->setLineWrapMode(QPlainTextEdit::NoWrap);
-    m_addresses->setMaximumHeight(m_addresses->fontMetrics().height() * 8);
-
-    auto* screen = new QWidget(this);
-    auto* top = new QHBoxLayout;
-    top->addWidget(cursor, 1);
-    top->addWidget(status, 2);
-    auto* screenLayout = new QVBoxLayout(screen);
-    screenLayout->setContentsMargins(0, 0, 0, 0);
-    screenLayout->addLayout(top);
-    screenLayout->addWidget(m_list, 1);
-    screenLayout->addWidget(label);
-    auto* splitter = new QSplitter(this);
-    splitter->addWidget(screen);
-    splitter->addWidget(m_fields);
-    splitter->setStretchFactor(0, 3);
-    splitter->setStretchFactor(1, 1);
-
     auto* editing = new QHBoxLayout;
     editing->addWidget(new QLabel(QStringLiteral("A drag makes a"), this));
     editing->addWidget(m_makeField);
     editing->addWidget(m_makeTable);
     editing->addWidget(m_name, 1);
     editing->addWidget(m_columns, 2);
-    for (QPushButton* button : {m_add, m_rename, m_delete})
+    for (auto [text, name, handler] : {std::tuple{"&Add", "add", &CFieldsDlg::OnAdd},
+                                       {"&Rename", "rename", &CFieldsDlg::OnRename},
+                                       {"&Delete", "delete", &CFieldsDlg::OnDelete}}) {
+        QPushButton* button = AddButton(QLatin1String(text), QLatin1String(name));
+        connect(button, &QPushButton::clicked, this, handler);
         editing->addWidget(button);
+    }
+    return editing;
+}
+
+QPushButton* CFieldsDlg::AddButton(const QString& text, const QString& name) {
+    auto* button = new QPushButton(text, this);
+    button->setObjectName(name);
+    button->setAutoDefault(false);
+    return button;
+}
+
+void CFieldsDlg::CreateControls() {
+    m_fields = new CFieldList(this);
+    auto* splitter = new QSplitter(this);
+    splitter->addWidget(CreateScreen());
+    splitter->addWidget(m_fields);
+    splitter->setStretchFactor(0, 3);
+    splitter->setStretchFactor(1, 1);
+    m_message = new QLabel(this);
+    m_message->setObjectName(QStringLiteral("message"));
+    m_message->setWordWrap(true);
+    m_message->setTextFormat(Qt::PlainText);
+    m_message->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_addresses = new CFieldAddresses(m_station, this);
     auto* outputs = new QFormLayout;
     outputs->addRow(QStringLiteral("Served at:"), m_addresses);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(new QLabel(QStringLiteral("File: ") + QDir::toNativeSeparators(m_path), this),
                       1);
+    QPushButton* close = AddButton(QStringLiteral("Close"), QStringLiteral("close"));
+    connect(close, &QPushButton::clicked, this, &QWidget::close);
     bottom->addWidget(close);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(splitter, 1);
-    layout->addLayout(editing);
+    layout->addLayout(CreateEditing());
     layout->addWidget(m_message);
     layout->addLayout(outputs);
     layout->addLayout(bottom);
@@ -188,10 +191,6 @@ void CFieldsDlg::CreateControls() {
     connect(m_fields, &QTreeWidget::itemSelectionChanged, this, &CFieldsDlg::OnSelectionChanged);
     connect(m_name, &QLineEdit::returnPressed, this, &CFieldsDlg::OnEnter);
     connect(m_columns, &QLineEdit::returnPressed, this, &CFieldsDlg::OnEnter);
-    connect(m_add, &QPushButton::clicked, this, &CFieldsDlg::OnAdd);
-    connect(m_rename, &QPushButton::clicked, this, &CFieldsDlg::OnRename);
-    connect(m_delete, &QPushButton::clicked, this, &CFieldsDlg::OnDelete);
-    connect(close, &QPushButton::clicked, this, &QWidget::close);
     new QShortcut(QKeySequence::Delete, m_fields, this, &CFieldsDlg::OnDelete, Qt::WidgetShortcut);
 }
 
@@ -235,35 +234,6 @@ void CFieldsDlg::Refresh() {
         m_port.ProcessReceived();
     m_view->Show(m_port.Rows(), m_port.StatusText(), m_port.LabelText(), m_port.Row(),
                  m_port.Col());
-    ShowAddresses();
-}
-
-void CFieldsDlg::ShowAddresses() {
-    const CShareServer& server = m_station.Share();
-    QStringList lines;
-    if (server.IsServing()) {
-        const QUrl base(CShareConfig::Load(m_port).Url(server.ServingPort()));
-        const auto at = [&](const QString& path) {
-            QUrl url(base);
-            url.setPath(path);
-            return url.toString();
-        };
-        lines << at(QStringLiteral("/fields.json")) << at(QStringLiteral("/fields.xml"))
-              << at(QStringLiteral("/fields.csv")) << at(QStringLiteral("/fields/events"));
-        for (const CFieldDefinitions::Table& table : Definitions().m_tables)
-            for (const char* type : {"json", "xml", "csv"})
-                lines << at(QStringLiteral("/tables/%1.%2").arg(table.m_name, QLatin1String(type)));
-    } else {
-        lines << QStringLiteral("Not sharing: switch sharing on in the Share window to serve "
-                                "the fields.");
-    }
-    const QString folder = m_port.Option(QLatin1String(CSettingsKeys::kFieldsFolder)).trimmed();
-    lines << (folder.isEmpty() ? QStringLiteral("No text files (fields_folder is not set).")
-                               : QDir::toNativeSeparators(folder));
-    const QString text = lines.join(QLatin1Char('\n'));
-    // Set only on a change, so a selection being copied stays.
-    if (m_addresses->toPlainText() != text)
-        m_addresses->setPlainText(text);
 }
 
 void CFieldsDlg::ShowDefinitions() {
@@ -272,7 +242,7 @@ void CFieldsDlg::ShowDefinitions() {
         m_fields->ShowDefinitions(Definitions());
     }
     m_fields->ShowValues(m_feed.Values());
-    ShowAddresses();
+    m_addresses->ShowNow();
     DrawShapes();
 }
 

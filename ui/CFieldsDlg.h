@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+class CFieldAddresses;
 class CFieldList;
 class CFieldOverlay;
 class CFieldsFeed;
@@ -17,9 +18,9 @@ class CScreenView;
 class CStation;
 class CTerminalPort;
 class QLabel;
+class QLayout;
 class QLineEdit;
 class QListWidget;
-class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
 
@@ -53,9 +54,11 @@ protected:
 
 private:
     void CreateControls();
+    QWidget* CreateScreen();
+    QLayout* CreateEditing();
+    QPushButton* AddButton(const QString& text, const QString& name);
     void Load();
     void Refresh();
-    void ShowAddresses();
     void ShowDefinitions();
     void DrawShapes();
     void SetMessage(const QString& text);
@@ -93,9 +96,6 @@ private:
     QRadioButton* m_makeTable = nullptr;
     QLineEdit* m_name = nullptr;
     QLineEdit* m_columns = nullptr;
-    QPushButton* m_add = nullptr;
-    QPushButton* m_rename = nullptr;
-    QPushButton* m_delete = nullptr;
     QLabel* m_message = nullptr;
-    QPlainTextEdit* m_addresses = nullptr;
+    CFieldAddresses* m_addresses = nullptr;
 };
