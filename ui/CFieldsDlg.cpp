@@ -189,6 +189,11 @@ void CFieldsDlg::CreateControls() {
     connect(m_overlay, &CFieldOverlay::Clicked, this, &CFieldsDlg::OnClicked);
     connect(m_overlay, &CFieldOverlay::MoveAsked, this, &CFieldsDlg::OnMoveAsked);
     connect(m_fields, &QTreeWidget::itemSelectionChanged, this, &CFieldsDlg::OnSelectionChanged);
+    // A block marked before Table was chosen gets its column names too.
+    connect(m_makeTable, &QRadioButton::toggled, this, [this] {
+        if (m_marked)
+            SetBreaks(m_breaks);
+    });
     connect(m_name, &QLineEdit::returnPressed, this, &CFieldsDlg::OnEnter);
     connect(m_columns, &QLineEdit::returnPressed, this, &CFieldsDlg::OnEnter);
     new QShortcut(QKeySequence::Delete, m_fields, this, &CFieldsDlg::OnDelete, Qt::WidgetShortcut);
