@@ -1,6 +1,9 @@
 // The main window's refresh: its cost on a full screen of changing rows, alone and while the
-// screen is shared with 500 viewers, and the program's memory after an hour of the sample game
-// at 9600 baud and after a burst at pseudo-terminal speed. Runs on the offscreen platform.
+// screen is shared with 500 viewers; the Fields window's over 200 fields; and the program's memory
+// after an hour of the sample game at 9600 baud and after a burst at pseudo-terminal speed. Runs on
+// the offscreen platform.
+#include "CFieldsDlg.h"
+#include "CFieldsFeed.h"
 #include "CShareServer.h"
 #include "CTerminalApp.h"
 #include "CTerminalDlg.h"
@@ -108,6 +111,32 @@ void BM_RefreshAndPaintFullScreen(benchmark::State& state) {
 }
 BENCHMARK(BM_RefreshFullScreen)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RefreshAndPaintFullScreen)->Unit(benchmark::kMicrosecond);
+
+// The Fields window's refresh over a full screen of changing rows with 200 fields drawn over it
+// and listed with their values (five of 20 columns to a row), the paint included: the cost of
+// each of its ticks, ten a second while it is open.
+void BM_FieldsWindowRefresh(benchmark::State& state) {
+    OpenWindow window;
+    CFieldDefinitions definitions;
+    constexpr int kFieldsPerRow = 5;
+    for (int i = 0; i < 200; ++i)
+        definitions.m_fields.push_back({QStringLiteral("f%1").arg(i), 1 + i / kFieldsPerRow,
+                                        1 + 26 * (i % kFieldsPerRow), 20, 1, std::nullopt});
+    if (QString error; !definitions.Save(window.Dialog().Station().FieldsFile(), &error))
+        return state.SkipWithError(error.toStdString().c_str());
+    CFieldsDlg& fields = window.Dialog().FieldsDialog();
+    int frame = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        window.Receive(FullScreen(frame++));
+        state.ResumeTiming();
+        fields.Refresh();
+        QCoreApplication::processEvents();
+    }
+    if (window.Dialog().Station().Fields().Values().Field(QStringLiteral("f0")).isEmpty())
+        state.SkipWithError("the fields read nothing");
+}
+BENCHMARK(BM_FieldsWindowRefresh)->Unit(benchmark::kMicrosecond);
 
 // Runs the event loop for ms; returns the longest any one piece of work held it, in ms: how
 // late a refresh due meanwhile would have come.

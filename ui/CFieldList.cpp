@@ -32,7 +32,10 @@ CFieldList::CFieldList(QWidget* parent) : QTreeWidget(parent) {
     setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Place"), QStringLiteral("Value")});
     setSelectionMode(QAbstractItemView::SingleSelection);
     setRootIsDecorated(true);
-    header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Values are shown on one line each; heights need not be measured at every change.
+    setUniformRowHeights(true);
+    // Sized to their contents when the definitions change, not at every value: measuring every
+    // row's text at each change of a value would cost more than all else the window does.
     header()->setStretchLastSection(true);
 }
 
@@ -53,6 +56,8 @@ void CFieldList::ShowDefinitions(const CFieldDefinitions& definitions) {
         item->setExpanded(true);
     }
     Select(selected);
+    for (int column : {kName, kPlace})
+        resizeColumnToContents(column);
 }
 
 void CFieldList::ShowValue(QTreeWidgetItem* item, const QString& value, bool current) {
@@ -66,23 +71,29 @@ void CFieldList::ShowValue(QTreeWidgetItem* item, const QString& value, bool cur
                      current ? QString() : QStringLiteral("Not current: its page is not shown"));
 }
 
+// The items stand in the order of the definitions, fields first: read by place, not by name.
 void CFieldList::ShowValues(const CFieldValues& values) {
     const CFieldDefinitions& definitions = values.Definitions();
-    for (const CFieldDefinitions::Field& field : definitions.m_fields)
-        if (QTreeWidgetItem* item = Item(field.m_name))
-            ShowValue(item,
-                      QString(values.Field(field.m_name)).replace(QLatin1Char('\n'), kRowBreak),
-                      values.IsCurrent(field.m_name));
-    for (const CFieldDefinitions::Table& table : definitions.m_tables) {
-        QTreeWidgetItem* item = Item(table.m_name);
+    const std::size_t fields = definitions.m_fields.size();
+    if (static_cast<std::size_t>(topLevelItemCount()) != fields + definitions.m_tables.size())
+        return;
+    for (std::size_t i = 0; i < fields; ++i) {
+        const QString& name = definitions.m_fields[i].m_name;
+        ShowValue(topLevelItem(static_cast<int>(i)),
+                  QString(values.Field(name)).replace(QLatin1Char('\n'), kRowBreak),
+                  values.IsCurrent(name));
+    }
+    for (std::size_t t = 0; t < definitions.m_tables.size(); ++t) {
+        const CFieldDefinitions::Table& table = definitions.m_tables[t];
+        QTreeWidgetItem* item = topLevelItem(static_cast<int>(fields + t));
         const std::vector<CFieldValues::Row> rows = values.Table(table.m_name);
         const bool current = values.IsCurrent(table.m_name);
-        for (int i = 0; item && i < item->childCount() && i < static_cast<int>(rows.size()); ++i) {
+        for (int i = 0; i < item->childCount() && i < static_cast<int>(rows.size()); ++i) {
+            const CFieldValues::Row& row = rows[static_cast<std::size_t>(i)];
             QStringList cells;
             for (const CFieldDefinitions::Column& column : table.m_columns) {
-                const auto cell = rows[static_cast<std::size_t>(i)].find(column.m_name);
-                cells << (cell == rows[static_cast<std::size_t>(i)].end() ? QString()
-                                                                          : cell->second);
+                const auto cell = row.find(column.m_name);
+                cells << (cell == row.end() ? QString() : cell->second);
             }
             ShowValue(item->child(i), cells.join(QStringLiteral(" | ")), current);
         }

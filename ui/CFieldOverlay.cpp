@@ -45,39 +45,38 @@ void CFieldOverlay::SetMarked(std::optional<Shape> marked) {
     update();
 }
 
-// Where the list's delegate starts a row's text: the item's left edge plus the style's text
-// margin, so the cells line up with the characters the list draws.
-QPointF CFieldOverlay::Origin() const {
+// Cells start where the list's delegate starts a row's text: the item's left edge plus the
+// style's text margin, so they line up with the characters the list draws.
+CFieldOverlay::Grid CFieldOverlay::CurrentGrid() const {
     const QRect first = m_list->visualRect(m_list->model()->index(0, 0));
     const int margin = m_list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_list);
-    return {static_cast<qreal>(first.left() + margin + 1), static_cast<qreal>(first.top())};
-}
-
-QSizeF CFieldOverlay::CellSize() const {
     const QFontMetricsF metrics(m_list->font());
     const qreal width =
         metrics.horizontalAdvance(QString(CTerminalScreen::kCols, QLatin1Char('M'))) /
         CTerminalScreen::kCols;
-    const int height = m_list->visualRect(m_list->model()->index(0, 0)).height();
-    return {width, static_cast<qreal>(height > 0 ? height : metrics.height())};
+    return {QPointF(first.left() + margin + 1, first.top()),
+            QSizeF(width, first.height() > 0 ? first.height() : metrics.height())};
+}
+
+QRect CFieldOverlay::Grid::Rect(const QRect& cells) const {
+    const QPointF topLeft(m_origin.x() + cells.x() * m_cell.width(),
+                          m_origin.y() + cells.y() * m_cell.height());
+    return QRectF(topLeft, QSizeF(cells.width() * m_cell.width(), cells.height() * m_cell.height()))
+        .toAlignedRect();
 }
 
 QPoint CFieldOverlay::CellAt(QPoint at) const {
-    const QPointF origin = Origin();
-    const QSizeF cell = CellSize();
-    const int col = static_cast<int>(std::floor((at.x() - origin.x()) / cell.width()));
-    const int row = static_cast<int>(std::floor((at.y() - origin.y()) / cell.height()));
+    const Grid grid = CurrentGrid();
+    const int col =
+        static_cast<int>(std::floor((at.x() - grid.m_origin.x()) / grid.m_cell.width()));
+    const int row =
+        static_cast<int>(std::floor((at.y() - grid.m_origin.y()) / grid.m_cell.height()));
     return {std::clamp(col, 0, CTerminalScreen::kCols - 1),
             std::clamp(row, 0, CTerminalScreen::kRows - 1)};
 }
 
 QRect CFieldOverlay::CellRect(const QRect& cells) const {
-    const QPointF origin = Origin();
-    const QSizeF cell = CellSize();
-    const QPointF topLeft(origin.x() + cells.x() * cell.width(),
-                          origin.y() + cells.y() * cell.height());
-    return QRectF(topLeft, QSizeF(cells.width() * cell.width(), cells.height() * cell.height()))
-        .toAlignedRect();
+    return CurrentGrid().Rect(cells);
 }
 
 bool CFieldOverlay::event(QEvent* event) {
@@ -107,9 +106,9 @@ bool CFieldOverlay::MovingSelected() const {
            m_shapes[static_cast<std::size_t>(m_selected)].m_cells.contains(*m_pressed);
 }
 
-void CFieldOverlay::DrawShape(QPainter& painter, const Shape& shape, const QColor& colour,
-                              bool filled) const {
-    const QRect area = CellRect(shape.m_cells);
+void CFieldOverlay::DrawShape(QPainter& painter, const Grid& grid, const Shape& shape,
+                              const QColor& colour, bool filled) {
+    const QRect area = grid.Rect(shape.m_cells);
     if (filled) {
         QColor fill = colour;
         fill.setAlpha(kFillAlpha);
@@ -118,7 +117,7 @@ void CFieldOverlay::DrawShape(QPainter& painter, const Shape& shape, const QColo
     painter.setPen(QPen(colour, kPenWidth));
     painter.drawRect(area);
     for (int column : shape.m_breaks) {
-        const int x = CellRect(QRect(column, shape.m_cells.y(), 1, 1)).left();
+        const int x = grid.Rect(QRect(column, shape.m_cells.y(), 1, 1)).left();
         painter.drawLine(x, area.top(), x, area.bottom());
     }
 }
@@ -127,9 +126,10 @@ void CFieldOverlay::paintEvent(QPaintEvent*) {
     if (m_list->count() == 0)
         return;
     QPainter painter(this);
+    const Grid grid = CurrentGrid();
     const QColor shapes = palette().color(QPalette::Highlight);
     for (std::size_t i = 0; i < m_shapes.size(); ++i)
-        DrawShape(painter, m_shapes[i], shapes, static_cast<int>(i) == m_selected);
+        DrawShape(painter, grid, m_shapes[i], shapes, static_cast<int>(i) == m_selected);
     const QColor marking = palette().color(QPalette::Link);
     if (MovingSelected()) {
         Shape moved = m_shapes[static_cast<std::size_t>(m_selected)];
@@ -137,11 +137,11 @@ void CFieldOverlay::paintEvent(QPaintEvent*) {
         moved.m_cells.translate(offset);
         for (int& column : moved.m_breaks)
             column += offset.x();
-        DrawShape(painter, moved, marking, false);
+        DrawShape(painter, grid, moved, marking, false);
     } else if (m_pressed) {
-        DrawShape(painter, {Spanned(*m_pressed, m_current), {}, {}}, marking, true);
+        DrawShape(painter, grid, {Spanned(*m_pressed, m_current), {}, {}}, marking, true);
     } else if (m_marked) {
-        DrawShape(painter, *m_marked, marking, true);
+        DrawShape(painter, grid, *m_marked, marking, true);
     }
 }
 

@@ -51,10 +51,17 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
-    QPointF Origin() const;
-    QSizeF CellSize() const;
+    // Where cell (0, 0) starts and a cell's size, in this widget's coordinates.
+    struct Grid {
+        QPointF m_origin;
+        QSizeF m_cell;
+        QRect Rect(const QRect& cells) const;
+    };
+
+    Grid CurrentGrid() const;
     bool MovingSelected() const;
-    void DrawShape(QPainter& painter, const Shape& shape, const QColor& colour, bool filled) const;
+    static void DrawShape(QPainter& painter, const Grid& grid, const Shape& shape,
+                          const QColor& colour, bool filled);
 
     QListWidget* m_list;
     std::vector<Shape> m_shapes;

@@ -91,8 +91,6 @@ CFieldsDlg::CFieldsDlg(CStation& station, QWidget* parent)
     CreateControls();
     Load();
     connect(&m_refresh, &QTimer::timeout, this, &CFieldsDlg::Refresh);
-    connect(&m_feed, &CFieldsFeed::Changed, this,
-            [this] { m_fields->ShowValues(m_feed.Values()); });
 }
 
 CFieldsDlg::~CFieldsDlg() = default;
@@ -233,12 +231,14 @@ void CFieldsDlg::hideEvent(QHideEvent* event) {
     m_feed.LetGo(this);
 }
 
-// Every row, blank or not, so that any of them can be marked.
+// Every row, blank or not, so that any of them can be marked. The values are the outputs' own,
+// read on the same drain.
 void CFieldsDlg::Refresh() {
     if (m_port.IsOpen())
         m_port.ProcessReceived();
     m_view->Show(m_port.Rows(), m_port.StatusText(), m_port.LabelText(), m_port.Row(),
                  m_port.Col());
+    m_fields->ShowValues(m_feed.Values());
 }
 
 void CFieldsDlg::ShowDefinitions() {

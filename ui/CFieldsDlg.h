@@ -34,14 +34,14 @@ class CFieldsDlg : public QWidget {
     Q_OBJECT
 
 public:
-    static constexpr int kRefreshMs = 200;
-
     // parent: the main window, so that this one stays usable while that one runs modally.
     CFieldsDlg(CStation& station, QWidget* parent);
     ~CFieldsDlg() override;
 
     // Shows the window in front.
     void Open();
+    // The refresh timer's handler: drains the port, shows the screen and the values.
+    void Refresh();
 
     // What the outputs take, as stored.
     const CFieldDefinitions& Definitions() const;
@@ -58,7 +58,6 @@ private:
     QLayout* CreateEditing();
     QPushButton* AddButton(const QString& text, const QString& name);
     void Load();
-    void Refresh();
     void ShowDefinitions();
     void DrawShapes();
     void SetMessage(const QString& text);
