@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QList>
 #include <QTimer>
+#include <algorithm>
 #include <ctime>
 #include <unistd.h>
 
@@ -48,4 +49,21 @@ bool CBenchMeasure::Wait(int timeoutMs, const std::function<bool()>& done) {
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
     loop.exec();
     return done && done();
+}
+
+std::vector<double> CBenchMeasure::ArrivalsMs(const QByteArray& output,
+                                              const std::map<int, qint64>& sent) {
+    std::vector<double> ms;
+    for (const QByteArray& line : output.split('\n')) {
+        const QList<QByteArray> parts = line.split(' ');
+        const auto it = parts.size() == 2 ? sent.find(parts[0].toInt()) : sent.end();
+        if (it != sent.end())
+            ms.push_back(static_cast<double>(parts[1].toLongLong() - it->second) / 1e6);
+    }
+    std::sort(ms.begin(), ms.end());
+    return ms;
+}
+
+double CBenchMeasure::Quantile(const std::vector<double>& sorted, double q) {
+    return sorted.empty() ? -1.0 : sorted[static_cast<std::size_t>(q * double(sorted.size() - 1))];
 }

@@ -119,25 +119,14 @@ void BM_HundredEventStreamsTwoHundredFields(benchmark::State& state) {
             (CBenchMeasure::CpuSeconds() - cpuBefore) / (wall.elapsed() / 1000.0);
         clients.waitForFinished(30000);
 
-        std::vector<double> latencies;
-        for (const QByteArray& row : clients.readAllStandardOutput().split('\n')) {
-            const QList<QByteArray> parts = row.split(' ');
-            const auto it = parts.size() == 2 ? arrived.find(parts[0].toInt()) : arrived.end();
-            if (it != arrived.end())
-                latencies.push_back(static_cast<double>(parts[1].toLongLong() - it->second) / 1e6);
-        }
-        std::sort(latencies.begin(), latencies.end());
-        const auto at = [&](double q) {
-            return latencies.empty()
-                       ? -1.0
-                       : latencies[static_cast<std::size_t>(q * (latencies.size() - 1))];
-        };
+        const std::vector<double> latencies =
+            CBenchMeasure::ArrivalsMs(clients.readAllStandardOutput(), arrived);
         state.counters["clients"] = connected;
         state.counters["changes"] = fed;
         state.counters["events_seen"] = static_cast<double>(latencies.size());
-        state.counters["p50_ms"] = at(0.5);
-        state.counters["p99_ms"] = at(0.99);
-        state.counters["max_ms"] = at(1.0);
+        state.counters["p50_ms"] = CBenchMeasure::Quantile(latencies, 0.5);
+        state.counters["p99_ms"] = CBenchMeasure::Quantile(latencies, 0.99);
+        state.counters["max_ms"] = CBenchMeasure::Quantile(latencies, 1.0);
         state.counters["cpu_pct_of_core"] = 100.0 * cpuShare;
     }
 }

@@ -125,26 +125,13 @@ void BM_FiveHundredViewers(benchmark::State& state) {
         const long rssWith = RssKiB();
         viewers.waitForFinished(30000);
 
-        std::vector<double> latencies;
-        for (const QByteArray& line : viewers.readAllStandardOutput().split('\n')) {
-            const QList<QByteArray> fields = line.split(' ');
-            if (fields.size() != 2)
-                continue;
-            const auto it = interpreted.find(fields[0].toInt());
-            if (it != interpreted.end())
-                latencies.push_back(static_cast<double>(fields[1].toLongLong() - it->second) / 1e6);
-        }
-        std::sort(latencies.begin(), latencies.end());
-        const auto at = [&](double q) {
-            return latencies.empty()
-                       ? -1.0
-                       : latencies[static_cast<std::size_t>(q * (latencies.size() - 1))];
-        };
+        const std::vector<double> latencies =
+            CBenchMeasure::ArrivalsMs(viewers.readAllStandardOutput(), interpreted);
         state.counters["viewers"] = connected;
         state.counters["updates_seen"] = static_cast<double>(latencies.size());
-        state.counters["p50_ms"] = at(0.5);
-        state.counters["p99_ms"] = at(0.99);
-        state.counters["max_ms"] = at(1.0);
+        state.counters["p50_ms"] = CBenchMeasure::Quantile(latencies, 0.5);
+        state.counters["p99_ms"] = CBenchMeasure::Quantile(latencies, 0.99);
+        state.counters["max_ms"] = CBenchMeasure::Quantile(latencies, 1.0);
         state.counters["cpu_pct_of_core"] = 100.0 * cpuShare;
         state.counters["KiB_per_viewer"] =
             connected > 0 ? static_cast<double>(rssWith - rssBefore) / connected : 0;

@@ -1,12 +1,7 @@
-// The fields file's rules, and the values read from a screen.
+// The fields file's rules.
 #include "CFieldDefinitions.h"
-#include "CFieldValues.h"
-#include "CTerminalScreen.h"
 
 #include <gtest/gtest.h>
-
-#include <QJsonArray>
-#include <QJsonDocument>
 
 namespace {
 
@@ -74,57 +69,6 @@ TEST(FieldsFile, ReadsBackWhatItWrites) {
     QString problem;
     EXPECT_EQ(CFieldDefinitions::Parse(definitions.ToJson(), &problem), definitions)
         << problem.toStdString();
-}
-
-// Fields over every kind of cell the window shows: Windows-1252 high bytes, control pictures,
-// a row cut by a NUL, the last column and the last row; a table keeps a blank row.
-TEST(FieldValues, AreTheCellsAsTheWindowShowsThem) {
-    CFieldDefinitions definitions;
-    const auto field = [&](const char* name, int row, int column, int width, int height = 1) {
-        definitions.m_fields.push_back({QLatin1String(name), row, column, width, height, {}});
-    };
-    field("high", 1, 1, 10);
-    field("control", 2, 1, 10);
-    field("nul", 3, 1, 10);
-    field("corner", 41, 128, 5, 2);
-    definitions.m_tables.push_back(
-        {QStringLiteral("t"), 5, 6, {{QStringLiteral("a"), 1, 3}}, std::nullopt});
-    CTerminalScreen screen;
-    screen.ReceiveBytes(std::string("\x1b`;\x1b=  \x80 caf\xe9 ") + "\x1b=! \x01\x1f" +
-                        std::string("\x1b=\" ab\0cd", 9) +
-                        "\x1b"
-                        "a41R130Cx\x1b"
-                        "a42R128Cy\x1b"
-                        "a42R132Cz" +
-                        "\x1b=$ 12");
-    screen.ProcessReceived();
-    CFieldValues values(definitions);
-    EXPECT_TRUE(values.Update(screen));
-    EXPECT_EQ(values.Field("high"), QStringLiteral("\u20ac caf\u00e9"));
-    EXPECT_EQ(values.Field("control"), QStringLiteral("\u263a\u25bc"));
-    EXPECT_EQ(values.Field("nul"), QStringLiteral("ab"));
-    EXPECT_EQ(values.Field("corner"), QStringLiteral("x\ny   z"));
-    EXPECT_EQ(values.Table("t"), (std::vector<CFieldValues::Row>{{{"a", "12"}}, {{"a", ""}}}));
-    EXPECT_FALSE(values.Update(screen));
-}
-
-// Statistics computers cycle through pages: a value is read on its own page only.
-TEST(FieldValues, KeepTheirLastValueOffTheirPage) {
-    CFieldDefinitions definitions;
-    definitions.m_fields.push_back(
-        {QStringLiteral("shots"), 2, 1, 3, 1, CFieldDefinitions::When{1, 1, "SHOTS"}});
-    CTerminalScreen screen;
-    CFieldValues values(definitions);
-    screen.ReceiveBytes("\x1b=  SHOTS\x1b=! 12");
-    screen.ProcessReceived();
-    values.Update(screen);
-    screen.ReceiveBytes("\x1b=  GOALS\x1b=! 3  ");
-    screen.ProcessReceived();
-    EXPECT_TRUE(values.Update(screen));
-    EXPECT_EQ(values.Field("shots"), QStringLiteral("12"));
-    EXPECT_FALSE(values.IsCurrent("shots"));
-    EXPECT_EQ(QJsonDocument(values.ToJson()).toJson(QJsonDocument::Compact),
-              R"({"current":{"shots":false},"fields":{"shots":"12"},"tables":{}})");
 }
 
 } // namespace

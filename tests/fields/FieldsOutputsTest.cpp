@@ -273,7 +273,9 @@ TEST(FieldsOutputs, PageShowsEachValueOnALegibleCardOnAPhone) {
     ASSERT_TRUE(browser.Open(relay.Url("/"))) << browser.Error().toStdString();
     browser.SetViewport(390, 844);
     ASSERT_TRUE(browser.WaitFor(
-        "document.querySelector('[data-field=\"corner\"]')?.textContent === 'x\\ny   z'"));
+        "document.querySelector('[data-field=\"corner\"]')?.textContent === 'x\\ny   z'", 60000))
+        << browser.Evaluate("document.querySelector('#fields').outerHTML").toString().toStdString()
+        << relay.Log().toStdString();
     const QJsonObject cards =
         browser
             .Evaluate("Object.fromEntries([...document.querySelectorAll('[data-field]')].map("
