@@ -4,6 +4,7 @@
 #include "CFieldList.h"
 #include "CFieldOverlay.h"
 #include "CFieldsDlg.h"
+#include "CFieldsFeed.h"
 #include "CModalAnswerer.h"
 #include "CXdoTool.h"
 #include "UiTestSupport.h"
@@ -206,6 +207,22 @@ TEST_F(FieldsDlgTest, KeepsABadFileUntilTheOperatorStoresAChange) {
         Dialog().reject();
     });
     EXPECT_EQ(startup.Messages().size(), 1);
+}
+
+// A change that cannot be stored is not made, and says so.
+TEST_F(FieldsDlgTest, AFailedStoreChangesNothing) {
+    const QString path = m_dir.File(QStringLiteral("missing/fields.json"));
+    WriteSettings({{QStringLiteral("fields_file"), path}});
+    RunModally([&] {
+        ASSERT_TRUE(OpenFromMenu());
+        ASSERT_TRUE(Mark({0, 0}, {3, 0}, QStringLiteral("home")));
+        EXPECT_TRUE(WaitFor([&] { return Message().startsWith(QStringLiteral("Not changed")); }))
+            << Message().toStdString();
+        EXPECT_TRUE(Message().contains(QDir::toNativeSeparators(path))) << Message().toStdString();
+        EXPECT_EQ(m_list->topLevelItemCount(), 0);
+        EXPECT_TRUE(Dialog().Station().Fields().Definitions().IsEmpty());
+        Dialog().reject();
+    });
 }
 
 } // namespace
