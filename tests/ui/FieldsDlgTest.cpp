@@ -17,17 +17,13 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPlainTextEdit>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QTcpServer>
 #include <QTest>
 
 namespace {
 
 std::string At(int row, int col) {
-    return "\x1b"
-           "a" +
-           std::to_string(row) + "R" + std::to_string(col) + "C";
+    return std::string{'\x1b', 'a'} + std::to_string(row) + "R" + std::to_string(col) + "C";
 }
 
 const std::string kScreen = "\x1b+\x1b`;" + At(2, 1) + "HOME 12   AWAY 7" + At(5, 1) +
