@@ -204,7 +204,8 @@ void CFieldsDlg::Load() {
     if (std::optional<CFieldDefinitions> loaded = CFieldDefinitions::Load(m_path, &problem)) {
         if (*loaded != Definitions())
             m_station.SetFieldDefinitions(*loaded);
-        SetMessage({});
+        SetMessage(QStringLiteral("Drag over the screen and type a name to make a field or table; "
+                                  "click one to select it, drag it to move it."));
     } else {
         SetMessage(QStringLiteral("%1 A change made here replaces the file.").arg(problem));
     }
