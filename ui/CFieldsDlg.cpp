@@ -17,6 +17,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QSplitter>
 #include <QVBoxLayout>
@@ -179,9 +180,12 @@ void CFieldsDlg::CreateControls() {
     layout->addWidget(m_message);
     layout->addLayout(outputs);
     layout->addLayout(bottom);
+    // Every row and column with the list beside them, as far as the screen has room.
     const QFontMetrics metrics(m_list->font());
-    resize(metrics.horizontalAdvance(QString(CTerminalScreen::kCols + 60, QLatin1Char('M'))),
-           metrics.height() * (CTerminalScreen::kRows + 24));
+    const QSize wanted(
+        metrics.horizontalAdvance(QString(CTerminalScreen::kCols + 60, QLatin1Char('M'))),
+        metrics.height() * (CTerminalScreen::kRows + 24));
+    resize(wanted.boundedTo(screen()->availableGeometry().size() * 9 / 10));
 
     connect(m_overlay, &CFieldOverlay::Marked, this, &CFieldsDlg::OnMarked);
     connect(m_overlay, &CFieldOverlay::Clicked, this, &CFieldsDlg::OnClicked);
