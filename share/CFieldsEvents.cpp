@@ -49,6 +49,13 @@ void CFieldsEvents::Add(QTcpSocket* socket) {
     socket->write(kHead + Event());
 }
 
+qint64 CFieldsEvents::UnsentBytes() const {
+    qint64 bytes = 0;
+    for (const Client& client : m_clients)
+        bytes += client.m_socket->bytesToWrite();
+    return bytes;
+}
+
 void CFieldsEvents::Remove(QTcpSocket* socket) {
     const auto it = std::find_if(m_clients.begin(), m_clients.end(),
                                  [socket](const Client& c) { return c.m_socket == socket; });

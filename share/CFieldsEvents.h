@@ -27,6 +27,8 @@ public:
     void SetLimit(int limit) { m_limit = limit; }
     bool IsFull() const { return Count() >= m_limit; }
     int Count() const { return static_cast<int>(m_clients.size()); }
+    // What waits to go out to all of them, in bytes.
+    qint64 UnsentBytes() const;
     // Takes over the socket of a request for the stream, and answers it with everything.
     void Add(QTcpSocket* socket);
     // Disconnects everyone.

@@ -141,7 +141,10 @@ void CShareServer::Stop() {
 QString CShareServer::ViewersLine() const {
     if (!IsServing())
         return {};
-    return QStringLiteral("Web viewers: %1").arg(ViewerCount());
+    const QString viewers = QStringLiteral("Web viewers: %1").arg(ViewerCount());
+    return FieldsStreamCount() == 0
+               ? viewers
+               : viewers + QStringLiteral(", fields streams: %1").arg(FieldsStreamCount());
 }
 
 quint16 CShareServer::ServingPort() const {

@@ -46,9 +46,11 @@ public:
     quint16 ServingPort() const;
     int ViewerCount() const { return m_viewers.Count(); }
     int FieldsStreamCount() const { return m_fieldsEvents.Count(); }
-    // "Web viewers: N" while serving, for the monitor and the relay's log; empty otherwise.
+    // "Web viewers: N" (and ", fields streams: M" while there are any) while serving, for the
+    // monitor and the relay's log; empty otherwise.
     QString ViewersLine() const;
-    qint64 UnsentBytes() const { return m_viewers.UnsentBytes(); }
+    // What waits to go out to the viewers and the fields streams, in bytes.
+    qint64 UnsentBytes() const { return m_viewers.UnsentBytes() + m_fieldsEvents.UnsentBytes(); }
     const QString& LastError() const { return m_lastError; }
 
 signals:

@@ -341,6 +341,55 @@ TEST_F(ShareServerTest, StalledViewerHoldsUpNoOneAndCatchesUpWithTheNewest) {
         5000));
 }
 
+// The same for the fields' event stream: a client that stops reading holds up no one, what
+// waits for it stays bounded, and once it reads again it gets the newest values.
+TEST_F(ShareServerTest, StalledFieldsStreamHoldsUpNoOneAndCatchesUpWithTheNewest) {
+    CFieldDefinitions definitions;
+    definitions.m_fields.push_back({QStringLiteral("page"), 1, 1, 132, 42, std::nullopt});
+    m_fields.SetDefinitions(definitions);
+    const QByteArray request = Get("/fields/events?code=" + kCode.toLatin1());
+    QTcpSocket stalled;
+    stalled.setReadBufferSize(4096);
+    stalled.connectToHost(QHostAddress::LocalHost, m_server.ServingPort());
+    ASSERT_TRUE(stalled.waitForConnected(5000));
+    stalled.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+    stalled.write(request);
+    QTcpSocket reader;
+    reader.connectToHost(QHostAddress::LocalHost, m_server.ServingPort());
+    reader.write(request);
+    QByteArray read;
+    const auto reads = [&](const QByteArray& text) {
+        return QTest::qWaitFor(
+            [&] {
+                read += reader.readAll();
+                return read.contains(text);
+            },
+            5000);
+    };
+
+    constexpr int kFrames = 40;
+    qint64 most = 0;
+    for (int frame = 0; frame < kFrames; ++frame) {
+        const std::string mark = "frame " + std::to_string(frame) + ' ';
+        Feed("\x1b`;\x1b=  " + mark + std::string(42 * 132 - 1 - mark.size(), 'A' + frame % 26));
+        ASSERT_TRUE(reads(QByteArray::fromStdString(mark))) << frame;
+        read.clear();
+        most = std::max(most, m_server.UnsentBytes());
+    }
+    EXPECT_GT(most, CFieldsEvents::kSkipBytes); // it did stall
+    EXPECT_LT(most, 2 * CFieldsEvents::kSkipBytes);
+    stalled.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 1 << 20);
+    stalled.setReadBufferSize(0);
+    QByteArray seen;
+    const QByteArray newest = "frame " + QByteArray::number(kFrames - 1) + ' ';
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            seen += stalled.readAll();
+            return seen.contains(newest);
+        },
+        5000));
+}
+
 // A viewer beyond the bound is refused with 503; those watching keep watching, and when one
 // leaves another gets in.
 TEST_F(ShareServerTest, ViewerBeyondTheBoundIsRefused) {
