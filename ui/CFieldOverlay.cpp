@@ -27,7 +27,6 @@ QRect Spanned(QPoint a, QPoint b) {
 CFieldOverlay::CFieldOverlay(QListWidget* list) : QWidget(list->viewport()), m_list(list) {
     setObjectName(QStringLiteral("fieldOverlay"));
     setAttribute(Qt::WA_NoSystemBackground);
-    setMouseTracking(false);
     setGeometry(list->viewport()->rect());
     list->viewport()->installEventFilter(this);
     for (QScrollBar* bar : {list->horizontalScrollBar(), list->verticalScrollBar()})
