@@ -4,7 +4,6 @@
 #include "CStation.h"
 #include "CJournalIndex.h"
 #include "CTempCwd.h"
-#include "JournalTestSupport.h"
 #include "PortTestSupport.h"
 #include "PtyPair.h"
 
@@ -70,14 +69,11 @@ TEST_P(Restore, RebuildsARecentScreenAndTheNewFileBeginsFromIt) {
     ASSERT_NE(station.Journal(), nullptr);
     station.Journal()->WaitWritten();
     EXPECT_EQ(station.RestoredFrom().isValid(), c.m_restored);
-    CTerminalScreen expected;
-    if (c.m_restored) {
-        expected.ReceiveBytes(kBoard);
-        expected.ProcessReceived();
+    if (c.m_restored)
         EXPECT_LT(station.RestoredFrom().secsTo(QDateTime::currentDateTime()), 2 * 3600);
-    }
-    EXPECT_EQ(StateOf(port), StateOf(expected));
-    EXPECT_EQ(ReplayAlone(CJournalFolder(folder).Files().constLast()), StateOf(expected));
+    const ScreenState expected = FeedWhole(c.m_restored ? kBoard : "");
+    EXPECT_EQ(StateOf(port), expected);
+    EXPECT_EQ(ReplayAlone(CJournalFolder(folder).Files().constLast()), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -123,11 +119,8 @@ CTtyrecRecord::Time Before(int minutes) {
     return CJournalFolder::ToTime(kChoiceNow.addSecs(-60 * minutes));
 }
 
-JournalScreen Expected(const char* text) {
-    CTerminalScreen screen;
-    screen.ReceiveBytes(Board(text) + kChunk);
-    screen.ProcessReceived();
-    return StateOf(screen);
+ScreenState Expected(const char* text) {
+    return FeedWhole(Board(text) + kChunk);
 }
 
 class Choice : public ::testing::TestWithParam<ChoiceCase> {};
@@ -266,7 +259,7 @@ TEST(JournalKill, RestoredScreenIsTheScreenBeforeTheKill) {
     const CTerminalPort& restored = station.Port();
     station.Load();
     ASSERT_TRUE(station.RestoredFrom().isValid());
-    const JournalScreen after = StateOf(restored);
+    const ScreenState after = StateOf(restored);
     CTerminalScreen live;
     live.ReceiveBytes(std::string_view(game).substr(0, surely));
     live.ProcessReceived();

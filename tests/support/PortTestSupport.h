@@ -1,7 +1,9 @@
 #pragma once
 
 #include "CTerminalPort.h"
+#include "ScreenTestSupport.h"
 
+#include <QFile>
 #include <QProcess>
 #include <functional>
 #include <mutex>
@@ -11,6 +13,10 @@
 // Readable failure output for Qt strings.
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
+}
+
+inline ScreenState ReplayAlone(const QString& path) {
+    return ReplayAlone(QFile::encodeName(path).toStdString());
 }
 
 // Runs the event loop until done() holds or timeoutMs passed; returns done().
@@ -86,5 +92,8 @@ private:
     QProcess m_process;
 };
 
-// A TCP port nobody listens on at this moment.
+// A loopback TCP port nobody listens on, for a server the test starts; 0 when none is free.
 quint16 FreeTcpPort();
+
+// Runs the event loop for ms and returns the CPU seconds the process used meanwhile.
+double CpuWhileIdle(int ms);
