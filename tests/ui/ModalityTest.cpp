@@ -1,5 +1,6 @@
 // The main window run the way the program runs it (modally), driven by real input through the X
 // server: the windows it opens take clicks, keys, the wheel and the close request meanwhile.
+#include "CModalAnswerer.h"
 #include "CPortWindows.h"
 #include "CTnCommMonitor.h"
 #include "CXdoTool.h"
@@ -26,16 +27,6 @@ protected:
             GTEST_SKIP() << "needs an X display and xdotool";
         WriteSettings();
         ASSERT_TRUE(Dialog().Port().IsOpen());
-    }
-
-    // Runs the main window modally with script inside its loop; the script must end it.
-    void RunModally(const std::function<void()>& script) {
-        QTimer::singleShot(0, &Dialog(), [&] {
-            EXPECT_TRUE(QTest::qWaitForWindowExposed(&Dialog()));
-            script();
-            QTimer::singleShot(5000, &Dialog(), [&] { Dialog().reject(); }); // never hang
-        });
-        Dialog().exec();
     }
 
     // Answers the modal windows of type T that open, from a timer: they run loops of their own.
@@ -67,7 +58,7 @@ TEST_F(ModalityTest, TheMonitorTakesClicksKeysTheWheelAndTheCloseRequest) {
         static_cast<QDialog&>(dialog).accept(); // as its Save button does
     });
     const std::string traffic(400 * CTnCommMonitor::kBytesPerLine, 'x');
-    RunModally([&] {
+    CModalAnswerer::RunModally(Dialog(), [&] {
         ASSERT_TRUE(CXdoTool::Click(*Dialog().Control(CTerminalDlg::IDC_MONITOR)));
         ASSERT_TRUE(
             WaitFor([&] { return CPortWindows::Instance().Monitor(Dialog().Port()) != nullptr; }));
@@ -111,7 +102,7 @@ TEST_F(ModalityTest, AfterAFailedStoreEscapeLeavesWithoutStoring) {
         messages << box.text();
         box.done(QMessageBox::Ok);
     });
-    RunModally([&] {
+    CModalAnswerer::RunModally(Dialog(), [&] {
         EXPECT_TRUE(CXdoTool::Click(*Dialog().Control(CTerminalDlg::IDC_CLOSE)));
         ASSERT_TRUE(WaitFor([&] { return !messages.isEmpty(); }));
         EXPECT_TRUE(messages.front().contains(QLatin1String("press Escape")))
