@@ -97,7 +97,12 @@ QString CStation::ChangePublish(const QString& setting) {
 
 bool CStation::StartSharing() {
     const CShareConfig config = CShareConfig::Load(*m_port);
-    return !config.m_on || m_share->Start(config);
+    if (!config.m_on)
+        return true;
+    // A code made up for want of one in the settings is kept: every address shown afterwards
+    // must carry the code served.
+    m_port->SetOption(Key(CSettingsKeys::kShareCode), config.m_code);
+    return m_share->Start(config);
 }
 
 QString CStation::JournalFolder() const {

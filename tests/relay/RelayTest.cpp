@@ -1,11 +1,8 @@
 #include "CJournalFolder.h"
 #include "CMosquitto.h"
-#include "CScreenCommands.h"
 #include "PortTestSupport.h"
 #include "PtyPair.h"
 
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -22,22 +19,6 @@ std::string Stream() {
     for (int c = 0x80; c < 0x100; ++c)
         out += static_cast<char>(c);
     return out;
-}
-
-std::string ScreenOf(const std::string& bytes) {
-    CTerminalScreen screen;
-    screen.ReceiveBytes(bytes);
-    screen.ProcessReceived();
-    return CScreenCommands::Of(screen);
-}
-
-int HttpStatus(const QString& url) {
-    QNetworkAccessManager manager;
-    QNetworkReply* reply = manager.get(QNetworkRequest(QUrl(url)));
-    WaitUntil([reply] { return reply->isFinished(); });
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    delete reply;
-    return status;
 }
 
 // The relay as a real process: a line on a pseudo-terminal, journalled, shared and published;
@@ -74,7 +55,7 @@ TEST(Relay, JournalsSharesAndPublishesTheLineAndStopsOnSigterm) {
     pty.Write(bytes);
     const auto mirrored = [&] {
         mirror.ProcessReceived();
-        return CScreenCommands::Of(mirror) == ScreenOf(bytes);
+        return StateOf(mirror) == FeedWhole(bytes);
     };
     EXPECT_TRUE(WaitUntil(mirrored, 20000)) << mirror.LastError().toStdString();
     EXPECT_EQ(HttpStatus(QStringLiteral("http://127.0.0.1:%1/?code=%2").arg(sharePort).arg(kCode)),
@@ -91,7 +72,7 @@ TEST(Relay, JournalsSharesAndPublishesTheLineAndStopsOnSigterm) {
 
     CTerminalScreen restored;
     CJournalFolder(journal).Restore(restored, 1, QDateTime::currentDateTime());
-    EXPECT_EQ(CScreenCommands::Of(restored), ScreenOf(bytes));
+    EXPECT_EQ(StateOf(restored), FeedWhole(bytes));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "CShareDlg.h"
 #include "CShareServer.h"
 #include "CXdoTool.h"
+#include "PortTestSupport.h"
 #include "ScreenTestSupport.h"
 #include "UiTestSupport.h"
 
@@ -16,6 +17,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
@@ -172,6 +174,20 @@ TEST_F(ShareWindowTest, PublishAddressIsCheckedStoredAndPublishedAtOnce) {
         QTest::qWaitFor([&] { return state->text().contains(QLatin1String("connected")); }, 3000))
         << state->text().toStdString();
     EXPECT_FALSE(state->text().contains(QLatin1String("secret")));
+}
+
+// After New code the old address is refused and the new one served and stored.
+TEST_F(ShareWindowTest, NewCodeRefusesTheOldOne) {
+    WriteSettings({{"share", "on"}, {"share_port", QString::number(FreeTcpPort())}});
+    CShareDlg& share = Dialog().ShareDialog();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Dialog().Share().IsServing(); }, 5000));
+    const QString old = share.Url();
+    ASSERT_EQ(HttpStatus(old), 200) << old.toStdString();
+    share.findChild<QPushButton*>(QStringLiteral("newCode"))->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return share.Url() != old && !share.Url().isEmpty(); }));
+    EXPECT_EQ(HttpStatus(old), 403);
+    EXPECT_EQ(HttpStatus(share.Url()), 200) << share.Url().toStdString();
+    EXPECT_TRUE(share.Url().endsWith(Dialog().Port().Option(QStringLiteral("share_code"))));
 }
 
 // Sharing asked for in the settings but impossible: the Share window opens by itself, says why

@@ -6,10 +6,13 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QTcpServer>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
+#include <memory>
 #include <sys/fsuid.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -106,6 +109,13 @@ quint16 FreeTcpPort() {
             return port;
     }
     return 0;
+}
+
+int HttpStatus(const QString& url) {
+    QNetworkAccessManager manager;
+    const std::unique_ptr<QNetworkReply> reply(manager.get(QNetworkRequest(QUrl(url))));
+    WaitUntil([&] { return reply->isFinished(); });
+    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
 }
 
 double CpuWhileIdle(int ms) {

@@ -95,5 +95,8 @@ private:
 // A loopback TCP port nobody listens on, for a server the test starts; 0 when none is free.
 quint16 FreeTcpPort();
 
+// The status of a GET of url, 0 when no answer came.
+int HttpStatus(const QString& url);
+
 // Runs the event loop for ms and returns the CPU seconds the process used meanwhile.
 double CpuWhileIdle(int ms);
