@@ -317,6 +317,32 @@ TEST_F(MqttLine, PublisherStartedAgainWithItsClockPutBackIsFollowed) {
         << mirror.LastError().toStdString();
 }
 
+// A broker that takes only its user: the right password publishes and mirrors, a wrong one is
+// refused with the broker's reason and delivers nothing.
+TEST_F(MqttLine, BrokerWithAPasswordTakesOnlyTheRightOne) {
+    CMosquitto broker;
+    ASSERT_TRUE(broker.RequirePassword(QStringLiteral("press"), QStringLiteral("s3cret")));
+    ASSERT_TRUE(broker.Start());
+    const auto url = [&](const char* password) {
+        return QStringLiteral("mqtt://press:%1@127.0.0.1:%2/hall")
+            .arg(QLatin1String(password))
+            .arg(broker.Port());
+    };
+    CPublishedLine wrong(url("wrong"));
+    CPublishedLine right(url("s3cret"));
+    CRecordingPort mirror;
+    ASSERT_TRUE(mirror.OpenOn(url("s3cret"))) << mirror.LastError().toStdString();
+    ASSERT_TRUE(InSync(mirror)) << mirror.LastError().toStdString();
+    wrong.Send(m_rng, Esc("+") + "WRONG");
+    right.Send(m_rng, Esc("+") + "RIGHT");
+    EXPECT_TRUE(Shows(mirror, "RIGHT"));
+    EXPECT_TRUE(WaitUntil([&] { return wrong.State().contains(QLatin1String("refused"),
+                                                              Qt::CaseInsensitive); }))
+        << wrong.State().toStdString();
+    EXPECT_FALSE(wrong.State().contains(QLatin1String("wrong"))) << "the password is shown";
+    EXPECT_EQ(Screen(mirror).find("WRONG"), std::string::npos);
+}
+
 struct LargeMessage {
     const char* m_topic;
     QByteArray m_payload;

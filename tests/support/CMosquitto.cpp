@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QTcpSocket>
 #include <QThread>
+#include <pwd.h>
+#include <unistd.h>
 
 CMosquitto::CMosquitto(quint16 bridgeFrom) : m_port(FreeTcpPort()), m_bridgeFrom(bridgeFrom) {}
 
@@ -25,9 +27,12 @@ CMosquitto::~CMosquitto() {
 }
 
 bool CMosquitto::Start() {
+    // Run as root, it would become user mosquitto, who cannot read the password file here.
+    const passwd* self = getpwuid(geteuid());
     QString config = QStringLiteral("listener %1 127.0.0.1\npersistence false\n"
-                                    "max_queued_messages 100000\n")
-                         .arg(m_port);
+                                    "max_queued_messages 100000\nuser %2\n")
+                         .arg(m_port)
+                         .arg(QString::fromLocal8Bit(self ? self->pw_name : "root"));
     config += m_login.isEmpty() ? QStringLiteral("allow_anonymous true\n")
                                 : QStringLiteral("allow_anonymous false\npassword_file %1\n")
                                       .arg(m_dir.filePath(QStringLiteral("passwd")));
