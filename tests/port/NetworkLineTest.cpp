@@ -17,14 +17,6 @@ namespace {
 
 using State = CLineReader::State;
 
-QString Stty(const std::string& device) {
-    QProcess stty;
-    stty.start(QStringLiteral("stty"),
-               {QStringLiteral("-a"), QStringLiteral("-F"), QString::fromStdString(device)});
-    stty.waitForFinished();
-    return QString::fromLocal8Bit(stty.readAllStandardOutput());
-}
-
 class DeviceServer : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(m_server.Start()) << "ser2net did not start"; }

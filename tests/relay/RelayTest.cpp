@@ -149,10 +149,7 @@ TEST(Relay, ReadsTheSettingsFileNeverWritesItAndStopsOnSigint) {
                          QStringLiteral("9600"), QStringLiteral("--no-journal"),
                          QStringLiteral("--share"), QString::number(FreeTcpPort())});
     ASSERT_TRUE(relay.Logged(": open")) << relay.Log().toStdString();
-    QProcess stty;
-    stty.start(QStringLiteral("stty"), {QStringLiteral("-F"), QString::fromStdString(pty.SlavePath())});
-    ASSERT_TRUE(stty.waitForFinished());
-    EXPECT_TRUE(stty.readAllStandardOutput().contains("speed 9600 baud"));
+    EXPECT_TRUE(Stty(pty.SlavePath()).contains(QLatin1String("speed 9600 baud")));
     ASSERT_TRUE(relay.Logged("Sharing the screen at ")) << relay.Log().toStdString();
     const QByteArray log = relay.Log();
     const qsizetype at = log.indexOf("http://");

@@ -111,6 +111,14 @@ quint16 FreeTcpPort() {
     return 0;
 }
 
+QString Stty(const std::string& device) {
+    QProcess stty;
+    stty.start(QStringLiteral("stty"),
+               {QStringLiteral("-a"), QStringLiteral("-F"), QString::fromStdString(device)});
+    stty.waitForFinished();
+    return QString::fromLocal8Bit(stty.readAllStandardOutput());
+}
+
 int HttpStatus(const QString& url) {
     QNetworkAccessManager manager;
     const std::unique_ptr<QNetworkReply> reply(manager.get(QNetworkRequest(QUrl(url))));

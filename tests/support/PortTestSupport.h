@@ -95,6 +95,9 @@ private:
 // A loopback TCP port nobody listens on, for a server the test starts; 0 when none is free.
 quint16 FreeTcpPort();
 
+// What stty -a says of the terminal device.
+QString Stty(const std::string& device);
+
 // The status of a GET of url, 0 when no answer came.
 int HttpStatus(const QString& url);
 
