@@ -1,9 +1,9 @@
 // Restore at start-up and retention on real journal folders; a real program killed mid-feed.
 #include "CJournal.h"
 #include "CJournalFolder.h"
-#include "CStation.h"
 #include "CJournalIndex.h"
 #include "CSettingsArchive.h"
+#include "CStation.h"
 #include "CTempCwd.h"
 #include "CTnCommPort.h"
 #include "PortTestSupport.h"

@@ -5,8 +5,8 @@
 #include "CPortWindows.h"
 #include "CScreenCommands.h"
 #include "CTempCwd.h"
-#include "CTtyrecReader.h"
 #include "CTnCommMonitor.h"
+#include "CTtyrecReader.h"
 #include "PortTestSupport.h"
 #include "PtyPair.h"
 

@@ -9,8 +9,8 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTcpServer>
-#include <gtest/gtest.h>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 
 namespace {

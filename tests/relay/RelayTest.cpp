@@ -10,8 +10,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 #include <csignal>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -188,8 +188,8 @@ TEST(Relay, KilledPublisherGoesOfflineByItsLastWill) {
         20000));
     EXPECT_FALSE(mirror.LastError().contains(QLatin1String("offline")));
     EXPECT_EQ(relay.Stop(SIGKILL), -1);
-    EXPECT_TRUE(WaitUntil([&] { return mirror.LastError().contains(QLatin1String("offline")); },
-                          20000))
+    EXPECT_TRUE(
+        WaitUntil([&] { return mirror.LastError().contains(QLatin1String("offline")); }, 20000))
         << mirror.LastError().toStdString();
 }
 

@@ -23,8 +23,7 @@ void ExpectRoundTrip(std::string_view head, std::string_view tail) {
     source.ProcessReceived();
     copy.ReceiveBytes(tail);
     copy.ProcessReceived();
-    ASSERT_EQ(StateOf(copy), StateOf(source))
-        << Printable(head) << " | " << Printable(tail);
+    ASSERT_EQ(StateOf(copy), StateOf(source)) << Printable(head) << " | " << Printable(tail);
 }
 
 // Each is cut at every position, so each incomplete sequence is carried as the pending bytes.

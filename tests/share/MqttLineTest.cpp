@@ -15,12 +15,12 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
 #include <fstream>
 #include <iterator>
-#include <QFile>
 #include <random>
 
 namespace {
@@ -81,7 +81,8 @@ public:
     int MostInASecond() const {
         int most = 0;
         for (auto from = m_arrivals.begin(); from != m_arrivals.end(); ++from)
-            most = std::max<int>(most, std::lower_bound(from, m_arrivals.end(), *from + 1000) - from);
+            most =
+                std::max<int>(most, std::lower_bound(from, m_arrivals.end(), *from + 1000) - from);
         return most;
     }
 
@@ -336,9 +337,9 @@ TEST_F(MqttLine, BrokerWithAPasswordTakesOnlyTheRightOne) {
     wrong.Send(m_rng, Esc("+") + "WRONG");
     right.Send(m_rng, Esc("+") + "RIGHT");
     EXPECT_TRUE(Shows(mirror, "RIGHT"));
-    EXPECT_TRUE(WaitUntil([&] { return wrong.State().contains(QLatin1String("refused"),
-                                                              Qt::CaseInsensitive); }))
-        << wrong.State().toStdString();
+    EXPECT_TRUE(WaitUntil([&] {
+        return wrong.State().contains(QLatin1String("refused"), Qt::CaseInsensitive);
+    })) << wrong.State().toStdString();
     EXPECT_FALSE(wrong.State().contains(QLatin1String("wrong"))) << "the password is shown";
     EXPECT_EQ(Screen(mirror).find("WRONG"), std::string::npos);
 }

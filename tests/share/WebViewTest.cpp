@@ -1,7 +1,7 @@
 #include "CHeadlessBrowser.h"
+#include "CModalAnswerer.h"
 #include "CMosquitto.h"
 #include "CMqttClient.h"
-#include "CModalAnswerer.h"
 #include "CMqttPublisher.h"
 #include "CShareDlg.h"
 #include "CShareServer.h"

@@ -14,8 +14,8 @@ CMosquitto::CMosquitto(quint16 bridgeFrom) : m_port(FreeTcpPort()), m_bridgeFrom
 bool CMosquitto::RequirePassword(const QString& user, const QString& password) {
     QProcess passwd;
     passwd.start(QStringLiteral("mosquitto_passwd"),
-                 {QStringLiteral("-c"), QStringLiteral("-b"), m_dir.filePath(QStringLiteral("passwd")),
-                  user, password});
+                 {QStringLiteral("-c"), QStringLiteral("-b"),
+                  m_dir.filePath(QStringLiteral("passwd")), user, password});
     if (!passwd.waitForFinished(10000) || passwd.exitCode() != 0)
         return false;
     m_login = {QStringLiteral("-u"), user, QStringLiteral("-P"), password};
@@ -79,9 +79,9 @@ bool CMosquitto::Publish(const QString& topic, const QByteArray& payload) {
     file.close();
     QProcess client;
     client.start(QStringLiteral("mosquitto_pub"),
-                 QStringList{QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
-                             QString::number(m_port), QStringLiteral("-t"), topic,
-                             QStringLiteral("-q"), QStringLiteral("1"), QStringLiteral("-r"),
+                 QStringList{QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
+                             QStringLiteral("-p"), QString::number(m_port), QStringLiteral("-t"),
+                             topic, QStringLiteral("-q"), QStringLiteral("1"), QStringLiteral("-r"),
                              QStringLiteral("-f"), path} +
                      m_login);
     const bool done = client.waitForFinished(30000) &&

@@ -1,8 +1,8 @@
 // The History window on a known journal: seek, step, find and Copy, and opening it with real
 // key presses while the main window runs modally.
 #include "CHistoryDlg.h"
-#include "CModalAnswerer.h"
 #include "CJournalFolder.h"
+#include "CModalAnswerer.h"
 #include "CScreenText.h"
 #include "CTtyrecRecord.h"
 #include "CXdoTool.h"
@@ -153,16 +153,17 @@ TEST_F(HistoryDlgTest, LiveFollowsTheGrowingJournal) {
     CHistoryDlg& window = *m_window;
     window.Open();
     const QString folder = m_dir.File(QStringLiteral("journal"));
-    AppendChange(folder, 6, "\x1b"
-                            "a3R1CLATE");
+    AppendChange(folder, 6,
+                 "\x1b"
+                 "a3R1CLATE");
     ASSERT_TRUE(QTest::qWaitFor([&] { return window.Record() == 6u; }, 5 * CHistoryDlg::kFollowMs));
     EXPECT_EQ(ShownRows(window), QStringList({"", "goal again", "LATE"}));
 
     Click(CHistoryDlg::IDC_PREVIOUS);
     AppendChange(folder, 7, "\x1b+");
     const auto* timeline = qobject_cast<QSlider*>(window.Control(CHistoryDlg::IDC_TIMELINE));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return timeline->maximum() == 7; },
-                                5 * CHistoryDlg::kFollowMs));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return timeline->maximum() == 7; }, 5 * CHistoryDlg::kFollowMs));
     Click(CHistoryDlg::IDC_NEXT);
     EXPECT_EQ(window.Record(), 6u) << "a chosen moment is left alone";
     Click(CHistoryDlg::IDC_LIVE);
