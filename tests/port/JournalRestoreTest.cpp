@@ -2,10 +2,8 @@
 #include "CJournal.h"
 #include "CJournalFolder.h"
 #include "CJournalIndex.h"
-#include "CSettingsArchive.h"
 #include "CStation.h"
 #include "CTempCwd.h"
-#include "CTnCommPort.h"
 #include "PortTestSupport.h"
 #include "PtyPair.h"
 
@@ -246,18 +244,8 @@ TEST_P(JournalKeys, AreReadFromTheSettingsFileAndPruneAtStartUp) {
         ASSERT_TRUE(file.setFileTime(end, QFileDevice::FileModificationTime));
     }
     PtyPair pty;
-    {
-        CTnCommPort port;
-        CPortSettings line;
-        line.m_device = QString::fromStdString(pty.SlavePath());
-        port.SetSettings(line);
-        for (const auto& [key, value] : c.m_keys)
-            port.SetOption(key, value);
-        QFile file(cwd.File(QStringLiteral("Tallyview.cfg")));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        CSettingsArchive archive(file, CSettingsArchive::Mode::Store);
-        port.Serialize(archive);
-    }
+    ASSERT_TRUE(WriteSettingsFile(cwd.File(QStringLiteral("Tallyview.cfg")),
+                                  QString::fromStdString(pty.SlavePath()), c.m_keys));
 
     CStation station(cwd.File(QStringLiteral("Tallyview.cfg")));
     EXPECT_EQ(station.Load(), QString());

@@ -1,7 +1,5 @@
 #include "CJournalFolder.h"
 #include "CMosquitto.h"
-#include "CSettingsArchive.h"
-#include "CTnCommPort.h"
 #include "PortTestSupport.h"
 #include "PtyPair.h"
 
@@ -128,16 +126,7 @@ TEST(Relay, ReadsTheSettingsFileNeverWritesItAndStopsOnSigint) {
     PtyPair pty;
     QTemporaryDir dir;
     const QString settings = dir.filePath(QStringLiteral("Tallyview.cfg"));
-    {
-        CTnCommPort port;
-        CPortSettings line;
-        line.m_device = QString::fromStdString(pty.SlavePath());
-        port.SetSettings(line);
-        QFile file(settings);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        CSettingsArchive archive(file, CSettingsArchive::Mode::Store);
-        port.Serialize(archive);
-    }
+    ASSERT_TRUE(WriteSettingsFile(settings, QString::fromStdString(pty.SlavePath())));
     QFile file(settings);
     ASSERT_TRUE(file.open(QIODevice::ReadWrite));
     const QByteArray written = file.readAll();

@@ -1,5 +1,8 @@
 #include "PortTestSupport.h"
 
+#include "CSettingsArchive.h"
+#include "CTnCommPort.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -57,6 +60,22 @@ bool CRecordingPort::HandleTerminalData(char ch) {
 std::string CRecordingPort::Seen() const {
     const std::lock_guard lock(m_mutex);
     return m_seen;
+}
+
+bool WriteSettingsFile(const QString& path, const QString& device,
+                       const QList<QPair<QString, QString>>& options) {
+    CPortSettings settings;
+    settings.m_device = device;
+    CTnCommPort port;
+    port.SetSettings(settings);
+    for (const auto& [key, value] : options)
+        port.SetOption(key, value);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    CSettingsArchive archive(file, CSettingsArchive::Mode::Store);
+    port.Serialize(archive);
+    return !archive.Failed();
 }
 
 bool OpenTerminalPort(CTerminalPort& port, const QString& device) {

@@ -4,6 +4,8 @@
 #include "ScreenTestSupport.h"
 
 #include <QFile>
+#include <QList>
+#include <QPair>
 #include <QProcess>
 #include <functional>
 #include <mutex>
@@ -34,6 +36,10 @@ public:
 private:
     bool m_dropped = false;
 };
+
+// Writes a settings file as the window stores it: the line on device, with these optional keys.
+bool WriteSettingsFile(const QString& path, const QString& device,
+                       const QList<QPair<QString, QString>>& options = {});
 
 // Opens `port` on device with 8N1 at 115200 and protocol 3.
 bool OpenTerminalPort(CTerminalPort& port, const QString& device);
