@@ -37,6 +37,7 @@ TEST_PACKAGES=(
     # The close request a window manager sends, for the modality tests
     libx11-dev
     ser2net # the serial device server the network line tests connect to
+    systemd # systemd-analyze checks the relay's unit
     openssl # self-signed certificates for the web view's HTTPS tests
     # A network cable the line tests pull: a namespace with a veth pair, packets dropped there
     iproute2 nftables

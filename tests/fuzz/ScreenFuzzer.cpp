@@ -15,7 +15,7 @@ void CheckInvariants(const ScreenState& state) {
         Check(row.size() == CTerminalScreen::kCols);
     Check(state.row >= 0 && state.row < CTerminalScreen::kRows);
     Check(state.col >= 0 && state.col < (state.wide ? CTerminalScreen::kCols : 80));
-    Check(state.pending <= CTerminalScreen::kMaxMessage + 1);
+    Check(state.pending.size() <= CTerminalScreen::kMaxMessage + 1);
 }
 
 } // namespace

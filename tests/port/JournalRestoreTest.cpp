@@ -1,10 +1,9 @@
 // Restore at start-up and retention on real journal folders; a real program killed mid-feed.
 #include "CJournal.h"
 #include "CJournalFolder.h"
-#include "CStation.h"
 #include "CJournalIndex.h"
+#include "CStation.h"
 #include "CTempCwd.h"
-#include "JournalTestSupport.h"
 #include "PortTestSupport.h"
 #include "PtyPair.h"
 
@@ -70,14 +69,11 @@ TEST_P(Restore, RebuildsARecentScreenAndTheNewFileBeginsFromIt) {
     ASSERT_NE(station.Journal(), nullptr);
     station.Journal()->WaitWritten();
     EXPECT_EQ(station.RestoredFrom().isValid(), c.m_restored);
-    CTerminalScreen expected;
-    if (c.m_restored) {
-        expected.ReceiveBytes(kBoard);
-        expected.ProcessReceived();
+    if (c.m_restored)
         EXPECT_LT(station.RestoredFrom().secsTo(QDateTime::currentDateTime()), 2 * 3600);
-    }
-    EXPECT_EQ(StateOf(port), StateOf(expected));
-    EXPECT_EQ(ReplayAlone(CJournalFolder(folder).Files().constLast()), StateOf(expected));
+    const ScreenState expected = FeedWhole(c.m_restored ? kBoard : "");
+    EXPECT_EQ(StateOf(port), expected);
+    EXPECT_EQ(ReplayAlone(CJournalFolder(folder).Files().constLast()), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -123,11 +119,8 @@ CTtyrecRecord::Time Before(int minutes) {
     return CJournalFolder::ToTime(kChoiceNow.addSecs(-60 * minutes));
 }
 
-JournalScreen Expected(const char* text) {
-    CTerminalScreen screen;
-    screen.ReceiveBytes(Board(text) + kChunk);
-    screen.ProcessReceived();
-    return StateOf(screen);
+ScreenState Expected(const char* text) {
+    return FeedWhole(Board(text) + kChunk);
 }
 
 class Choice : public ::testing::TestWithParam<ChoiceCase> {};
@@ -216,6 +209,69 @@ INSTANTIATE_TEST_SUITE_P(
                       PruneCase{"CurrentFileStays", {3, 0}, 30, 10, {1}}),
     [](const auto& info) { return std::string(info.param.m_name); });
 
+// The journal's keys as the settings file gives them, at a start with files already there.
+struct KeysCase {
+    const char* m_name;
+    QList<QPair<QString, QString>> m_keys;
+    std::vector<int> m_ageHours; // a journal file each, 400 KB ending then, oldest first
+    std::vector<int> m_kept;     // indexes into m_ageHours
+    bool m_journal;
+    bool m_restored;
+};
+
+void PrintTo(const KeysCase& c, std::ostream* out) {
+    *out << c.m_name;
+}
+
+class JournalKeys : public ::testing::TestWithParam<KeysCase> {};
+
+TEST_P(JournalKeys, AreReadFromTheSettingsFileAndPruneAtStartUp) {
+    const KeysCase& c = GetParam();
+    CTempCwd cwd;
+    const CJournalFolder folder(cwd.File(QStringLiteral("journal")));
+    ASSERT_TRUE(QDir().mkpath(cwd.File(QStringLiteral("journal"))));
+    QStringList paths;
+    for (const int age : c.m_ageHours) {
+        const QDateTime end = QDateTime::currentDateTime().addSecs(-3600 * age);
+        std::string bytes;
+        CTtyrecRecord::Encode(CJournalFolder::ToTime(end), kBoard, bytes);
+        while (bytes.size() < 400 * 1024)
+            CTtyrecRecord::Encode(CJournalFolder::ToTime(end), std::string(4096, 'x'), bytes);
+        paths << folder.NewFile(end.addSecs(-60));
+        WriteFile(paths.back(), bytes);
+        QFile file(paths.back());
+        ASSERT_TRUE(file.open(QIODevice::Append));
+        ASSERT_TRUE(file.setFileTime(end, QFileDevice::FileModificationTime));
+    }
+    PtyPair pty;
+    ASSERT_TRUE(WriteSettingsFile(cwd.File(QStringLiteral("Tallyview.cfg")),
+                                  QString::fromStdString(pty.SlavePath()), c.m_keys));
+
+    CStation station(cwd.File(QStringLiteral("Tallyview.cfg")));
+    EXPECT_EQ(station.Load(), QString());
+    ASSERT_EQ(station.Journal() != nullptr, c.m_journal);
+    if (c.m_journal)
+        station.Journal()->WaitWritten();
+    EXPECT_EQ(station.RestoredFrom().isValid(), c.m_restored);
+    QStringList kept;
+    for (const int i : c.m_kept)
+        kept << paths[i];
+    const QStringList files = folder.Files();
+    EXPECT_EQ(files.mid(0, kept.size()), kept);
+    EXPECT_EQ(files.size(), kept.size() + (c.m_journal ? 1 : 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, JournalKeys,
+    ::testing::Values(
+        KeysCase{"Defaults", {}, {24 * 31, 24 * 29, 11}, {1, 2}, true, true},
+        KeysCase{"Off", {{"journal", "off"}}, {24 * 40, 1}, {0, 1}, false, false},
+        KeysCase{"Days", {{"journal_days", "2"}}, {24 * 3, 24 * 1}, {1}, true, false},
+        KeysCase{"MaxMb", {{"journal_max_mb", "1"}}, {72, 48, 24}, {1, 2}, true, false},
+        KeysCase{"RestoreHoursShort", {{"restore_hours", "1"}}, {2}, {0}, true, false},
+        KeysCase{"RestoreHoursLong", {{"restore_hours", "30"}}, {24}, {0}, true, true}),
+    [](const auto& info) { return std::string(info.param.m_name); });
+
 // The real program on a pseudo-terminal, killed while the line is sending: the screen restored
 // at the next start is the screen of everything it got up to some moment, at least all it had
 // half a second before the kill.
@@ -266,7 +322,7 @@ TEST(JournalKill, RestoredScreenIsTheScreenBeforeTheKill) {
     const CTerminalPort& restored = station.Port();
     station.Load();
     ASSERT_TRUE(station.RestoredFrom().isValid());
-    const JournalScreen after = StateOf(restored);
+    const ScreenState after = StateOf(restored);
     CTerminalScreen live;
     live.ReceiveBytes(std::string_view(game).substr(0, surely));
     live.ProcessReceived();

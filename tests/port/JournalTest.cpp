@@ -6,7 +6,7 @@
 #include "CScreenCommands.h"
 #include "CTempCwd.h"
 #include "CTnCommMonitor.h"
-#include "JournalTestSupport.h"
+#include "CTtyrecReader.h"
 #include "PortTestSupport.h"
 #include "PtyPair.h"
 
@@ -23,24 +23,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using Time = CTtyrecRecord::Time;
-
-JournalScreen StateOf(const std::string& stream) {
-    CTerminalScreen s;
-    s.ReceiveBytes(stream);
-    s.ProcessReceived();
-    return StateOf(s);
-}
-
-std::string Esc(const std::string& rest) {
-    return "\x1b" + rest;
-}
-
-std::string AllByteValues() {
-    std::string bytes;
-    for (int b = 0; b < 256; ++b)
-        bytes += static_cast<char>(b);
-    return bytes;
-}
 
 std::vector<CTtyrecRecord> Records(const QString& path, std::string* note = nullptr) {
     std::ifstream in(QFile::encodeName(path).toStdString(), std::ios::binary);
@@ -89,7 +71,7 @@ protected:
         ASSERT_TRUE(WaitUntil([&] { return m_port.Seen().size() >= m_sent.size(); }));
         Written().WaitWritten();
     }
-    JournalScreen Live() {
+    ScreenState Live() {
         m_port.ProcessReceived();
         return StateOf(m_port);
     }
@@ -110,7 +92,7 @@ protected:
         ASSERT_TRUE(WaitUntil([&] { return !Status().m_file.isEmpty(); }));
         send();
         EXPECT_EQ(Status().m_problems, 1u);
-        EXPECT_EQ(StateOf(m_sent), Live());
+        EXPECT_EQ(FeedWhole(m_sent), Live());
         EXPECT_EQ(ReplayAlone(CJournalFolder(Folder()).Files().constLast()), Live());
     }
 
@@ -125,7 +107,7 @@ TEST_F(Journal, RecordsAreTheLineBytesAndEachFileAloneGivesTheLiveScreenAcrossMi
     StartJournal();
     const std::string before = AllByteValues() + Esc("F2nd half") + AllByteValues() + Esc("F half");
     Send(before);
-    const JournalScreen atMidnight = Live();
+    const ScreenState atMidnight = Live();
     m_clock.Add(24h); // midnight passes in the middle of the status message
     Send(" of the message\r" + AllByteValues() + Esc("a12R"));
     const QStringList files = CJournalFolder(Folder()).Files();
@@ -143,7 +125,7 @@ TEST_F(Journal, RecordsAreTheLineBytesAndEachFileAloneGivesTheLiveScreenAcrossMi
     EXPECT_TRUE(journaled == m_sent);
     EXPECT_EQ(ReplayAlone(files[0]), atMidnight);
     EXPECT_EQ(ReplayAlone(files[1]), Live());
-    EXPECT_EQ(atMidnight.m_pending, Esc("F half"));
+    EXPECT_EQ(atMidnight.pending, Esc("F half"));
 }
 
 // A network line that fell behind can hand over megabytes at once; the file stays readable.

@@ -7,42 +7,15 @@
 #include "PortTestSupport.h"
 #include "PtyPair.h"
 
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 namespace {
 
 using State = CLineReader::State;
-
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-// Runs the event loop for ms and returns the CPU seconds the process used meanwhile.
-double CpuWhileIdle(int ms) {
-    const double before = ProcessCpuSeconds();
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-    return ProcessCpuSeconds() - before;
-}
-
-QString Stty(const std::string& device) {
-    QProcess stty;
-    stty.start(QStringLiteral("stty"),
-               {QStringLiteral("-a"), QStringLiteral("-F"), QString::fromStdString(device)});
-    stty.waitForFinished();
-    return QString::fromLocal8Bit(stty.readAllStandardOutput());
-}
 
 class DeviceServer : public ::testing::Test {
 protected:
@@ -59,9 +32,7 @@ class DeviceServerAccepter : public DeviceServer,
 TEST_P(DeviceServerAccepter, EveryByteValueArrivesInOrder) {
     CRecordingPort port;
     ASSERT_TRUE(port.OpenOn(m_server.Address(GetParam()))) << port.LastError().toStdString();
-    std::string bytes;
-    for (int b = 0; b < 256; ++b)
-        bytes += static_cast<char>(b);
+    std::string bytes = AllByteValues();
     bytes += "\xff\xff\r\n\r"; // a doubled IAC on the wire is two of them, CR NUL stays binary
     bytes += '\0';
     ASSERT_TRUE(WaitUntil([&] { return m_server.DeviceInUse(); }));
@@ -158,35 +129,6 @@ INSTANTIATE_TEST_SUITE_P(
                                        QStringLiteral("did not answer for stop bits")}),
     [](const auto& info) { return std::string(info.param.m_name); });
 
-TEST_F(DeviceServer, ServerStoppedAndRestartedWithoutSpinning) {
-    CRecordingPort port;
-    ASSERT_TRUE(port.OpenOn(m_server.Address(CSer2Net::Raw))) << port.LastError().toStdString();
-    port.ViewMonitor(1);
-    ASSERT_TRUE(WaitUntil([&] { return m_server.DeviceInUse(); }));
-    m_pty.Write("before|");
-    ASSERT_TRUE(WaitUntil([&] { return port.Seen() == "before|"; }));
-    EXPECT_EQ(port.LineLink(),
-              m_server.Address(CSer2Net::Raw).replace(QStringLiteral("://"), QStringLiteral(" ")));
-
-    m_server.Stop();
-    ASSERT_TRUE(WaitUntil([&] { return port.DeviceState() == State::Reconnecting; }));
-    EXPECT_TRUE(port.IsOpen());
-    EXPECT_TRUE(port.LastError().contains(QLatin1String("closed by the server")))
-        << port.LastError().toStdString();
-    const double cpuAway = CpuWhileIdle(3000);
-    RecordProperty("cpu_seconds_in_3s_away", std::to_string(cpuAway));
-    EXPECT_LT(cpuAway, 0.3 * 3.0);
-    EXPECT_TRUE(port.LastError().contains(QLatin1String("connection refused")))
-        << port.LastError().toStdString();
-    EXPECT_TRUE(CPortWindows::Instance().Monitor(port)->StateText().contains(
-        QLatin1String("reconnecting")));
-
-    ASSERT_TRUE(m_server.Start());
-    ASSERT_TRUE(WaitUntil([&] { return m_server.DeviceInUse(); }));
-    m_pty.Write("after");
-    ASSERT_TRUE(WaitUntil([&] { return port.Seen() == "before|after"; }));
-}
-
 // The feed tool as the device server of a demo: the whole game arrives over tcp://.
 TEST(TcpLine, ReceivesTheGameFromTheFeedToolsDeviceServer) {
     QFile sample(QStringLiteral(TALLYVIEW_SAMPLE_CAPTURE));
@@ -235,10 +177,9 @@ TEST(TcpLine, NoticesAPulledCableAndComesBackWhenItIsIn) {
     ASSERT_TRUE(WaitUntil([&] { return port.Seen() == "before|"; }));
 
     ASSERT_TRUE(cable.Pull()) << cable.Problem().toStdString();
-    QElapsedTimer away;
-    away.start();
-    ASSERT_TRUE(WaitUntil([&] { return port.DeviceState() == State::Reconnecting; }, 40000));
-    RecordProperty("ms_to_notice_the_pulled_cable", int(away.elapsed()));
+    // The kernel's keepalive gives up within 15 s; the margin is for a busy machine.
+    ASSERT_TRUE(WaitUntil([&] { return port.DeviceState() == State::Reconnecting; }, 15000 + 3000))
+        << "not noticed within 15 s";
     EXPECT_TRUE(port.IsOpen());
     EXPECT_TRUE(port.LastError().contains(QLatin1String("timed out")))
         << port.LastError().toStdString();

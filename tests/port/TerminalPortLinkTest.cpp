@@ -6,28 +6,14 @@
 #include "PortTestSupport.h"
 #include "PtyPair.h"
 
-#include <QEventLoop>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTcpServer>
+#include <functional>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
+#include <memory>
 
 namespace {
-
-std::string AllByteValues() {
-    std::string bytes;
-    for (int b = 0; b < 256; ++b)
-        bytes += static_cast<char>(b);
-    return bytes;
-}
-
-double ProcessCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 TEST(TerminalPortLink, EveryByteValueReachesTheReceiveBufferInOrder) {
     PtyPair pty;
@@ -63,6 +49,7 @@ TEST(TerminalPortLink, BytesAreNotHandledBeforeTheTerminalProtocolIsSelected) {
     EXPECT_FALSE(port.SetProtocol(1));
     ASSERT_TRUE(port.Open());
     pty.Write("early");
+    ASSERT_TRUE(WaitUntil([&] { return pty.Unread() == 0; })) << "the port never read the line";
     ASSERT_TRUE(port.Close());
     EXPECT_EQ(port.Seen(), "");
     EXPECT_EQ(port.PendingSize(), 0u);
@@ -143,40 +130,104 @@ TEST(TerminalPortLink, SettingsAssignmentLeavesTheScreenAlone) {
     EXPECT_EQ(live.PendingSize(), 1u);
 }
 
-TEST(TerminalPortLink, DeviceThatGoesAwayIsReopenedWithoutSpinning) {
-    CTempCwd cwd;
-    const QString link = cwd.File(QStringLiteral("ttyUSB0"));
-    CSocatLine line(link);
-    ASSERT_TRUE(line.Start());
+// A line whose far end goes away and comes back: a USB adapter (socat's pseudo-terminal behind
+// a link) pulled out and plugged back, or a device server (ser2net) stopped and started again.
+class CAwayLine {
+public:
+    virtual ~CAwayLine() = default;
+    virtual QString Device() const = 0;
+    virtual bool Start() = 0;
+    virtual void Stop() = 0;
+    // Sends once the far end can deliver.
+    virtual bool Write(const std::string& bytes) = 0;
+
+protected:
+    CTempCwd m_cwd;
+};
+
+class CSocatAway : public CAwayLine {
+public:
+    QString Device() const override { return m_cwd.File(QStringLiteral("ttyUSB0")); }
+    bool Start() override { return m_line.Start(); }
+    void Stop() override { m_line.Stop(); }
+    bool Write(const std::string& bytes) override {
+        m_line.Write(QByteArray::fromStdString(bytes));
+        return true;
+    }
+
+private:
+    CSocatLine m_line{Device()};
+};
+
+class CSer2NetAway : public CAwayLine {
+public:
+    QString Device() const override { return m_server.Address(CSer2Net::Raw); }
+    bool Start() override { return m_server.Start(); }
+    void Stop() override { m_server.Stop(); }
+    bool Write(const std::string& bytes) override {
+        // ser2net drops what the device receives before it has the device open.
+        if (!WaitUntil([&] { return m_server.DeviceInUse(); }))
+            return false;
+        m_pty.Write(bytes);
+        return true;
+    }
+
+private:
+    PtyPair m_pty;
+    CSer2Net m_server{QString::fromStdString(m_pty.SlavePath()), m_cwd.Path()};
+};
+
+struct AwayCase {
+    const char* m_name;
+    std::function<std::unique_ptr<CAwayLine>()> m_make;
+    const char* m_whenGone;  // in the error as soon as the line noticed
+    const char* m_whileAway; // in the error after a while of trying again
+};
+
+void PrintTo(const AwayCase& c, std::ostream* out) {
+    *out << c.m_name;
+}
+
+class LineAway : public ::testing::TestWithParam<AwayCase> {};
+
+TEST_P(LineAway, IsReopenedWithoutSpinning) {
+    const std::unique_ptr<CAwayLine> line = GetParam().m_make();
+    ASSERT_TRUE(line->Start());
     CRecordingPort port;
-    ASSERT_TRUE(port.OpenOn(link)) << port.LastError().toStdString();
+    ASSERT_TRUE(port.OpenOn(line->Device())) << port.LastError().toStdString();
     port.ViewMonitor(1);
-    line.Write("before|");
+    ASSERT_TRUE(line->Write("before|"));
     ASSERT_TRUE(WaitUntil([&] { return port.Seen() == "before|"; }));
 
-    line.Stop(); // the adapter is pulled out
+    line->Stop();
     ASSERT_TRUE(WaitUntil([&] { return port.DeviceState() == CLineReader::State::Reconnecting; }));
     EXPECT_TRUE(port.IsOpen());
-    EXPECT_FALSE(port.LastError().isEmpty());
-    RecordProperty("error_while_away", port.LastError().toStdString());
+    EXPECT_TRUE(port.LastError().contains(QLatin1String(GetParam().m_whenGone)))
+        << port.LastError().toStdString();
 
-    // While it is away the program waits on timers instead of polling the device.
-    const double cpuBefore = ProcessCpuSeconds();
-    QEventLoop away;
-    QTimer::singleShot(3000, &away, &QEventLoop::quit);
-    away.exec();
-    const double cpuAway = ProcessCpuSeconds() - cpuBefore;
+    // While it is away the program waits on timers instead of polling the line.
+    const double cpuAway = CpuWhileIdle(3000);
     RecordProperty("cpu_seconds_in_3s_away", std::to_string(cpuAway));
     EXPECT_LT(cpuAway, 0.3 * 3.0);
+    EXPECT_TRUE(port.LastError().contains(QLatin1String(GetParam().m_whileAway)))
+        << port.LastError().toStdString();
     EXPECT_TRUE(
         CPortWindows::Instance().Monitor(port)->StateText().contains(QLatin1String("reconnecting")))
         << CPortWindows::Instance().Monitor(port)->StateText().toStdString();
 
-    ASSERT_TRUE(line.Start()); // plugged back in
+    ASSERT_TRUE(line->Start()); // plugged back in
     ASSERT_TRUE(WaitUntil([&] { return port.DeviceState() == CLineReader::State::Open; }));
-    line.Write("after");
+    ASSERT_TRUE(line->Write("after"));
     ASSERT_TRUE(WaitUntil([&] { return port.Seen() == "before|after"; }));
     EXPECT_EQ(port.PendingSize(), 12u);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, LineAway,
+    ::testing::Values(AwayCase{"UsbAdapter", [] { return std::make_unique<CSocatAway>(); },
+                               "ttyUSB0", "ttyUSB0"},
+                      AwayCase{"DeviceServer", [] { return std::make_unique<CSer2NetAway>(); },
+                               "closed by the server", "connection refused"}),
+    [](const auto& info) { return std::string(info.param.m_name); });
 
 } // namespace

@@ -1,13 +1,14 @@
 #include "CJournalFolder.h"
 #include "CMosquitto.h"
-#include "CScreenCommands.h"
 #include "PortTestSupport.h"
 #include "PtyPair.h"
 
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
+#include <QDateTime>
+#include <QDir>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
+#include <csignal>
 #include <gtest/gtest.h>
 
 namespace {
@@ -24,21 +25,37 @@ std::string Stream() {
     return out;
 }
 
-std::string ScreenOf(const std::string& bytes) {
-    CTerminalScreen screen;
-    screen.ReceiveBytes(bytes);
-    screen.ProcessReceived();
-    return CScreenCommands::Of(screen);
-}
+// The relay as a real process; what it logs to standard error is collected as it comes.
+class CRelayProcess {
+public:
+    explicit CRelayProcess(const QStringList& arguments) {
+        m_process.start(QStringLiteral(TALLYVIEW_RELAY), arguments);
+    }
+    // Waits until the log holds text, or the relay ended.
+    bool Logged(const char* text) {
+        return WaitUntil(
+                   [&] {
+                       m_log += m_process.readAllStandardError();
+                       return m_log.contains(text) || m_process.state() == QProcess::NotRunning;
+                   },
+                   20000) &&
+               m_log.contains(text);
+    }
+    // Sends the signal and returns the exit code of a normal exit, -1 otherwise.
+    int Stop(int signal) {
+        ::kill(static_cast<pid_t>(m_process.processId()), signal);
+        if (!m_process.waitForFinished(20000) || m_process.exitStatus() != QProcess::NormalExit)
+            return -1;
+        m_log += m_process.readAllStandardError();
+        return m_process.exitCode();
+    }
+    QProcess& Process() { return m_process; }
+    const QByteArray& Log() const { return m_log; }
 
-int HttpStatus(const QString& url) {
-    QNetworkAccessManager manager;
-    QNetworkReply* reply = manager.get(QNetworkRequest(QUrl(url)));
-    WaitUntil([reply] { return reply->isFinished(); });
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    delete reply;
-    return status;
-}
+private:
+    QProcess m_process;
+    QByteArray m_log;
+};
 
 // The relay as a real process: a line on a pseudo-terminal, journalled, shared and published;
 // a mirror on the broker and the journal both end in the line's exact screen, and SIGTERM
@@ -50,23 +67,11 @@ TEST(Relay, JournalsSharesAndPublishesTheLineAndStopsOnSigterm) {
     QTemporaryDir dir;
     const QString journal = dir.filePath(QStringLiteral("journal"));
     const quint16 sharePort = FreeTcpPort();
-    QProcess relay;
-    relay.start(QStringLiteral(TALLYVIEW_RELAY),
-                {QStringLiteral("--device"), QString::fromStdString(pty.SlavePath()),
-                 QStringLiteral("--journal"), journal, QStringLiteral("--share"),
-                 QString::number(sharePort), QStringLiteral("--share-code"), kCode,
-                 QStringLiteral("--publish"), broker.Url(QStringLiteral("hall"))});
-    QByteArray log;
-    const auto logged = [&](const char* text) {
-        return WaitUntil(
-                   [&] {
-                       log += relay.readAllStandardError();
-                       return log.contains(text) || relay.state() == QProcess::NotRunning;
-                   },
-                   20000) &&
-               log.contains(text);
-    };
-    ASSERT_TRUE(logged(": open")) << log.toStdString();
+    CRelayProcess relay({QStringLiteral("--device"), QString::fromStdString(pty.SlavePath()),
+                         QStringLiteral("--journal"), journal, QStringLiteral("--share"),
+                         QString::number(sharePort), QStringLiteral("--share-code"), kCode,
+                         QStringLiteral("--publish"), broker.Url(QStringLiteral("hall"))});
+    ASSERT_TRUE(relay.Logged(": open")) << relay.Log().toStdString();
 
     CRecordingPort mirror;
     ASSERT_TRUE(mirror.OpenOn(broker.Url(QStringLiteral("hall"))));
@@ -74,24 +79,129 @@ TEST(Relay, JournalsSharesAndPublishesTheLineAndStopsOnSigterm) {
     pty.Write(bytes);
     const auto mirrored = [&] {
         mirror.ProcessReceived();
-        return CScreenCommands::Of(mirror) == ScreenOf(bytes);
+        return StateOf(mirror) == FeedWhole(bytes);
     };
     EXPECT_TRUE(WaitUntil(mirrored, 20000)) << mirror.LastError().toStdString();
     EXPECT_EQ(HttpStatus(QStringLiteral("http://127.0.0.1:%1/?code=%2").arg(sharePort).arg(kCode)),
               200);
 
-    relay.terminate();
-    ASSERT_TRUE(relay.waitForFinished(20000));
-    EXPECT_EQ(relay.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(relay.exitCode(), 0);
-    log += relay.readAllStandardError();
-    EXPECT_TRUE(log.contains("Stopping on signal 15")) << log.toStdString();
+    EXPECT_EQ(relay.Stop(SIGTERM), 0);
+    EXPECT_TRUE(relay.Log().contains("Stopping on signal 15")) << relay.Log().toStdString();
     EXPECT_TRUE(WaitUntil([&] { return mirror.LastError().contains(QLatin1String("offline")); }))
         << mirror.LastError().toStdString();
 
     CTerminalScreen restored;
     CJournalFolder(journal).Restore(restored, 1, QDateTime::currentDateTime());
-    EXPECT_EQ(CScreenCommands::Of(restored), ScreenOf(bytes));
+    EXPECT_EQ(StateOf(restored), FeedWhole(bytes));
+}
+
+struct Refusal {
+    QStringList m_arguments;
+    const char* m_named; // what the complaint names
+};
+
+// Options it cannot use: refused with exit status 2, before anything starts.
+TEST(Relay, RefusesOptionsItCannotUse) {
+    const Refusal refusals[] = {{{"--baud", "fast"}, "--baud"},
+                                {{"--baud", "0"}, "--baud"},
+                                {{"--share", "70000"}, "--share"},
+                                {{"--share", "all:"}, "--share"},
+                                {{"--share-code", "ABC"}, "--share-code"},
+                                {{"--device", "/dev/null", "stray"}, "stray"},
+                                {{"--frobnicate"}, "frobnicate"}};
+    for (const Refusal& r : refusals) {
+        QProcess relay;
+        relay.start(QStringLiteral(TALLYVIEW_RELAY), r.m_arguments);
+        ASSERT_TRUE(relay.waitForFinished(20000)) << r.m_named;
+        EXPECT_EQ(relay.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(relay.exitCode(), 2) << r.m_named;
+        const QByteArray said = relay.readAllStandardError();
+        EXPECT_TRUE(said.contains(r.m_named)) << said.toStdString();
+    }
+}
+
+// The line from a settings file, its baud rate from --baud; no journal with --no-journal; the
+// address it logs for --share is served; SIGINT stops it cleanly; the file is never written.
+TEST(Relay, ReadsTheSettingsFileNeverWritesItAndStopsOnSigint) {
+    PtyPair pty;
+    QTemporaryDir dir;
+    const QString settings = dir.filePath(QStringLiteral("Tallyview.cfg"));
+    ASSERT_TRUE(WriteSettingsFile(settings, QString::fromStdString(pty.SlavePath())));
+    QFile file(settings);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    const QByteArray written = file.readAll();
+    const QDateTime old = QDateTime::currentDateTime().addDays(-1);
+    ASSERT_TRUE(file.setFileTime(old, QFileDevice::FileModificationTime));
+    file.close();
+
+    CRelayProcess relay({QStringLiteral("--settings"), settings, QStringLiteral("--baud"),
+                         QStringLiteral("9600"), QStringLiteral("--no-journal"),
+                         QStringLiteral("--share"), QString::number(FreeTcpPort())});
+    ASSERT_TRUE(relay.Logged(": open")) << relay.Log().toStdString();
+    EXPECT_TRUE(Stty(pty.SlavePath()).contains(QLatin1String("speed 9600 baud")));
+    ASSERT_TRUE(relay.Logged("Sharing the screen at ")) << relay.Log().toStdString();
+    const QByteArray log = relay.Log();
+    const qsizetype at = log.indexOf("http://");
+    const QString url = QString::fromLatin1(log.mid(at, log.indexOf('\n', at) - at)).trimmed();
+    EXPECT_EQ(HttpStatus(url), 200) << url.toStdString();
+    pty.Write("\x1b+HOME 3");
+    EXPECT_TRUE(WaitUntil([&] { return pty.Unread() == 0; }));
+
+    EXPECT_EQ(relay.Stop(SIGINT), 0);
+    EXPECT_TRUE(relay.Log().contains("Stopping on signal 2")) << relay.Log().toStdString();
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+              QStringList{QStringLiteral("Tallyview.cfg")});
+    EXPECT_EQ(QFileInfo(settings).lastModified(), old);
+    QFile after(settings);
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    EXPECT_EQ(after.readAll(), written);
+}
+
+// Killed without a word, the publisher still goes offline on the broker: its last will.
+TEST(Relay, KilledPublisherGoesOfflineByItsLastWill) {
+    CMosquitto broker;
+    ASSERT_TRUE(broker.Start());
+    PtyPair pty;
+    CRelayProcess relay({QStringLiteral("--device"), QString::fromStdString(pty.SlavePath()),
+                         QStringLiteral("--no-journal"), QStringLiteral("--publish"),
+                         broker.Url(QStringLiteral("hall"))});
+    ASSERT_TRUE(relay.Logged(": open")) << relay.Log().toStdString();
+    CRecordingPort mirror;
+    ASSERT_TRUE(mirror.OpenOn(broker.Url(QStringLiteral("hall"))));
+    pty.Write("\x1b+ALIVE");
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            mirror.ProcessReceived();
+            return mirror.Rows()[0].starts_with("ALIVE");
+        },
+        20000));
+    EXPECT_FALSE(mirror.LastError().contains(QLatin1String("offline")));
+    EXPECT_EQ(relay.Stop(SIGKILL), -1);
+    EXPECT_TRUE(
+        WaitUntil([&] { return mirror.LastError().contains(QLatin1String("offline")); }, 20000))
+        << mirror.LastError().toStdString();
+}
+
+// The systemd unit passes systemd's own check, with the relay where the unit expects it.
+TEST(Relay, SystemdUnitVerifies) {
+    const QString analyze = QStandardPaths::findExecutable(QStringLiteral("systemd-analyze"));
+    if (analyze.isEmpty())
+        GTEST_SKIP() << "systemd-analyze is not installed (Debian package systemd)";
+    QFile unit(QStringLiteral(TALLYVIEW_RELAY_UNIT));
+    ASSERT_TRUE(unit.open(QIODevice::ReadOnly));
+    QByteArray text = unit.readAll();
+    ASSERT_TRUE(text.contains("ExecStart=/usr/bin/tallyview-relay "));
+    text.replace("ExecStart=/usr/bin/tallyview-relay ", "ExecStart=" TALLYVIEW_RELAY " ");
+    QTemporaryDir dir;
+    QFile copy(dir.filePath(QStringLiteral("tallyview-relay.service")));
+    ASSERT_TRUE(copy.open(QIODevice::WriteOnly) && copy.write(text) == text.size());
+    copy.close();
+    QProcess verify;
+    verify.start(analyze, {QStringLiteral("verify"), QStringLiteral("--man=no"), copy.fileName()});
+    ASSERT_TRUE(verify.waitForFinished(60000));
+    const QByteArray said = verify.readAllStandardError() + verify.readAllStandardOutput();
+    EXPECT_EQ(verify.exitCode(), 0) << said.toStdString();
+    EXPECT_EQ(said, "");
 }
 
 } // namespace

@@ -106,10 +106,8 @@ TEST(ScreenBuffer, WideColumnsSurviveSwitchToNarrow) {
 }
 
 TEST(ScreenBuffer, EveryNonEscapeByteIsStoredAsACharacter) {
-    std::string all;
-    for (int b = 0; b < 256; ++b)
-        if (b != CTerminalScreen::kEsc)
-            all += static_cast<char>(b);
+    std::string all = AllByteValues();
+    all.erase(CTerminalScreen::kEsc, 1);
     CTerminalScreen s;
     Receive(s, Esc("`;") + all);
     s.ProcessReceived();

@@ -1,19 +1,23 @@
 #include "CHeadlessBrowser.h"
+#include "CModalAnswerer.h"
 #include "CMosquitto.h"
 #include "CMqttClient.h"
 #include "CMqttPublisher.h"
 #include "CShareDlg.h"
-#include "CShareScreen.h"
 #include "CShareServer.h"
 #include "CXdoTool.h"
+#include "PortTestSupport.h"
+#include "ScreenTestSupport.h"
 #include "UiTestSupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
@@ -28,15 +32,6 @@ const QString kPageState =
                    " status: document.querySelector('#status').textContent,"
                    " label: document.querySelector('#label').textContent,"
                    " cursor: document.querySelector('#cursor').textContent})");
-
-std::string Esc(std::string_view rest) {
-    return "\x1b" + std::string(rest);
-}
-
-// Cursor to a 0-based row and column.
-std::string At(int row, int col) {
-    return Esc("=") + static_cast<char>(row + 32) + static_cast<char>(col + 32);
-}
 
 class WebViewTest : public DialogTest {
 protected:
@@ -109,8 +104,7 @@ TEST_F(ShareWindowTest, SwitchesSharingOnWhileTheMainWindowRunsModally) {
     dialog.Port().SetOption(QStringLiteral("share_port"),
                             QString::number(20000 + QCoreApplication::applicationPid() % 20000));
     QString url;
-    QTimer::singleShot(0, &dialog, [&] {
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    CModalAnswerer::RunModally(dialog, [&] {
         CShareDlg& share = dialog.ShareDialog();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&share));
         share.findChild<QWidget*>(QStringLiteral("on"))->setFocus();
@@ -121,9 +115,7 @@ TEST_F(ShareWindowTest, SwitchesSharingOnWhileTheMainWindowRunsModally) {
         EXPECT_FALSE(share.findChild<QLabel*>(QStringLiteral("qr"))->pixmap().isNull());
         CXdoTool::Run({"windowfocus", "--sync", CXdoTool::WindowId(dialog)});
         CXdoTool::Run({"key", "Escape"});
-        QTimer::singleShot(5000, &dialog, [&] { dialog.reject(); }); // never hang
     });
-    dialog.exec();
     EXPECT_TRUE(url.startsWith(QStringLiteral("http://127.0.0.1:"))) << url.toStdString();
     EXPECT_TRUE(url.endsWith(QStringLiteral("/?code=") +
                              dialog.Port().Option(QStringLiteral("share_code"))))
@@ -157,22 +149,45 @@ TEST_F(ShareWindowTest, PublishAddressIsCheckedStoredAndPublishedAtOnce) {
     enter(url);
     EXPECT_EQ(port.Option(QStringLiteral("publish")), url);
     Send("\rafter");
-    QByteArray shown;
+    QJsonObject shown;
     QString problem;
     CMqttClient viewer(CMqttAddress::Parse(broker.Url(QStringLiteral("hall")), problem));
     viewer.SetSubscriptions({QByteArrayLiteral("hall/screen")});
     QObject::connect(&viewer, &CMqttClient::Received,
-                     [&](const QByteArray&, const QByteArray& payload) { shown = payload; });
+                     [&](const QByteArray&, const QByteArray& payload) {
+                         shown = QJsonDocument::fromJson(payload).object();
+                     });
     viewer.Start();
-    port.ProcessReceived();
-    const QByteArray expected = CShareScreen::Of(port).UpdateFrom(nullptr).toUtf8();
+    const QString blank(CTerminalScreen::kCols, QLatin1Char(' '));
+    const QJsonObject expected{
+        {"n", 4},
+        {"rows", QJsonObject{{"0", blank},
+                             {"1", blank},
+                             {"2", blank},
+                             {"3", QStringLiteral("     beforeafter") + blank.mid(16)}}},
+        {"status", "period 2"},
+        {"label", ""},
+        {"cursor", "004-017"}};
     EXPECT_TRUE(QTest::qWaitFor([&] { return shown == expected; }, 10000))
-        << shown.toStdString() << '\n'
-        << expected.toStdString();
+        << QJsonDocument(shown).toJson().toStdString();
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return state->text().contains(QLatin1String("connected")); }, 3000))
         << state->text().toStdString();
     EXPECT_FALSE(state->text().contains(QLatin1String("secret")));
+}
+
+// After New code the old address is refused and the new one served and stored.
+TEST_F(ShareWindowTest, NewCodeRefusesTheOldOne) {
+    WriteSettings({{"share", "on"}, {"share_port", QString::number(FreeTcpPort())}});
+    CShareDlg& share = Dialog().ShareDialog();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Dialog().Share().IsServing(); }, 5000));
+    const QString old = share.Url();
+    ASSERT_EQ(HttpStatus(old), 200) << old.toStdString();
+    share.findChild<QPushButton*>(QStringLiteral("newCode"))->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return share.Url() != old && !share.Url().isEmpty(); }));
+    EXPECT_EQ(HttpStatus(old), 403);
+    EXPECT_EQ(HttpStatus(share.Url()), 200) << share.Url().toStdString();
+    EXPECT_TRUE(share.Url().endsWith(Dialog().Port().Option(QStringLiteral("share_code"))));
 }
 
 // Sharing asked for in the settings but impossible: the Share window opens by itself, says why

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QMessageBox>
+#include <QTest>
 #include <QWidget>
 #include <gtest/gtest.h>
 
@@ -25,6 +26,15 @@ bool BlocksNothing(const QWidget& window) {
 }
 
 } // namespace
+
+void CModalAnswerer::RunModally(QDialog& window, const std::function<void()>& script) {
+    QTimer::singleShot(0, &window, [&] {
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
+        script();
+        QTimer::singleShot(5000, &window, [&] { window.reject(); }); // never hang
+    });
+    window.exec();
+}
 
 CModalAnswerer::CModalAnswerer(std::vector<Answer> next, Answer rest)
     : m_next(std::move(next)), m_rest(std::move(rest)) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <vector>
 
+class QDialog;
 class QWidget;
 
 // Answers the modal windows and popups (dialogs, message boxes, menus) that the code under test
@@ -34,6 +35,10 @@ public:
     static void Reject(QWidget& window);
     static void Ok(QWidget& window);
     static void Close(QWidget& window);
+
+    // Runs window modally with script inside its loop, once the window is on screen; the script
+    // must end it (a real Escape, say), or the window is rejected after five seconds.
+    static void RunModally(QDialog& window, const std::function<void()>& script);
 
     // Every answer in next has been given.
     bool Done() const { return m_given == m_next.size(); }

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <stdexcept>
+#include <sys/ioctl.h>
 #include <system_error>
 #include <termios.h>
 #include <unistd.h>
@@ -33,6 +34,11 @@ void PtyPair::Write(std::string_view bytes) const {
             throw std::system_error(errno, std::generic_category(), "write to pty master");
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
+}
+
+std::size_t PtyPair::Unread() const {
+    int queued = 0;
+    return ioctl(m_slave, FIONREAD, &queued) == 0 ? static_cast<std::size_t>(queued) : SIZE_MAX;
 }
 
 std::string PtyPair::Read(int timeoutMs) const {

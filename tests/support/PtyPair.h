@@ -16,6 +16,8 @@ public:
     int MasterFd() const { return m_master; }
     // Writes every byte (blocking until the kernel took them all).
     void Write(std::string_view bytes) const;
+    // Bytes written here that no reader of the slave side has taken yet.
+    std::size_t Unread() const;
     // Reads what the slave side wrote within timeoutMs.
     std::string Read(int timeoutMs) const;
 

@@ -1,21 +1,11 @@
 #include "DisplayText.h"
+#include "ScreenTestSupport.h"
 
 #include <QFont>
 #include <QFontMetrics>
 #include <QSet>
 #include <gtest/gtest.h>
 #include <string>
-
-namespace {
-
-std::string AllBytes() {
-    std::string bytes;
-    for (int b = 0; b < 256; ++b)
-        bytes += static_cast<char>(b);
-    return bytes;
-}
-
-} // namespace
 
 TEST(DisplayText, SomeBytesAsTheyShow) {
     const struct {
@@ -36,7 +26,7 @@ TEST(DisplayText, SomeBytesAsTheyShow) {
 // One visible character per byte, never a line break, and the same width as every other in
 // the window's font, so the columns of a row stay aligned.
 TEST(DisplayText, EveryByteIsOneVisibleColumnOfTheWindowFont) {
-    const QString all = DisplayText(AllBytes());
+    const QString all = DisplayText(AllByteValues());
     ASSERT_EQ(all.size(), 256);
     QFont font(QStringLiteral("Courier New"));
     font.setPointSize(9);

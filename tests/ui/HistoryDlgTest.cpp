@@ -1,8 +1,8 @@
 // The History window on a known journal: seek, step, find and Copy, and opening it with real
 // key presses while the main window runs modally.
-#include "CExportText.h"
 #include "CHistoryDlg.h"
 #include "CJournalFolder.h"
+#include "CModalAnswerer.h"
 #include "CScreenText.h"
 #include "CTtyrecRecord.h"
 #include "CXdoTool.h"
@@ -16,8 +16,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSlider>
 #include <QTest>
-#include <QTimer>
 #include <fstream>
 
 namespace {
@@ -41,17 +41,21 @@ const std::vector<std::string> kChanges = {
     "a2R1Cgoal again", // 5
 };
 
+// Adds the change to the journal as made `second` seconds after 19:00:00.
+void AppendChange(const QString& folder, int second, const std::string& change) {
+    const QDateTime at(kDay, QTime(19, 0, 0).addSecs(second));
+    std::string bytes;
+    CTtyrecRecord::Encode(CTtyrecRecord::Time(std::chrono::milliseconds(at.toMSecsSinceEpoch())),
+                          change, bytes);
+    std::ofstream(QDir(folder).filePath("2027-03-01_19-00-00.ttyrec").toStdString(),
+                  std::ios::binary | std::ios::app)
+        << bytes;
+}
+
 void WriteJournal(const QString& folder) {
     QDir().mkpath(folder);
-    const QDateTime start(kDay, QTime(19, 0, 0));
-    std::string bytes;
-    for (std::size_t i = 0; i < kChanges.size(); ++i) {
-        const std::chrono::milliseconds at(start.toMSecsSinceEpoch() + 1000 * static_cast<int>(i));
-        CTtyrecRecord::Encode(CTtyrecRecord::Time(at), kChanges[i], bytes);
-    }
-    std::ofstream(QDir(folder).filePath("2027-03-01_19-00-00.ttyrec").toStdString(),
-                  std::ios::binary)
-        << bytes;
+    for (std::size_t i = 0; i < kChanges.size(); ++i)
+        AppendChange(folder, static_cast<int>(i), kChanges[i]);
 }
 
 QStringList ShownRows(const CHistoryDlg& window) {
@@ -136,10 +140,35 @@ TEST_F(HistoryDlgTest, FindsTheTextAndCopiesTheMoment) {
     Click(CHistoryDlg::IDC_FIND_PREVIOUS);
     ASSERT_EQ(window.Record(), 3u);
 
+    // The moment's rows, not the live ones: a space, the row, CR LF.
     Click(CHistoryDlg::IDC_COPY);
-    const std::string expected = CExportText::ClipboardText(window.Lines());
-    EXPECT_EQ(window.Lines().size(), 5u);
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromLatin1(expected.c_str()));
+    QString expected;
+    for (const char* row : {"Home 1  Away 0", "", "Shot", "", "GOAL Home"})
+        expected += QStringLiteral(" %1\r\n").arg(QLatin1String(row), -CTerminalScreen::kCols);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), expected);
+}
+
+// Live shows each change as the journal grows; a moment chosen stays until Live is pressed.
+TEST_F(HistoryDlgTest, LiveFollowsTheGrowingJournal) {
+    CHistoryDlg& window = *m_window;
+    window.Open();
+    const QString folder = m_dir.File(QStringLiteral("journal"));
+    AppendChange(folder, 6,
+                 "\x1b"
+                 "a3R1CLATE");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.Record() == 6u; }, 5 * CHistoryDlg::kFollowMs));
+    EXPECT_EQ(ShownRows(window), QStringList({"", "goal again", "LATE"}));
+
+    Click(CHistoryDlg::IDC_PREVIOUS);
+    AppendChange(folder, 7, "\x1b+");
+    const auto* timeline = qobject_cast<QSlider*>(window.Control(CHistoryDlg::IDC_TIMELINE));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return timeline->maximum() == 7; }, 5 * CHistoryDlg::kFollowMs));
+    Click(CHistoryDlg::IDC_NEXT);
+    EXPECT_EQ(window.Record(), 6u) << "a chosen moment is left alone";
+    Click(CHistoryDlg::IDC_LIVE);
+    EXPECT_EQ(window.Record(), 7u);
+    EXPECT_EQ(ShownRows(window), QStringList());
 }
 
 // Real key presses through the X server, which Qt's modality rules apply to.
@@ -153,8 +182,7 @@ TEST_F(HistoryModalityTest, UsableWhileTheMainWindowRunsModally) {
     CTerminalDlg& dialog = Dialog();
     CHistoryDlg& history = dialog.History();
     bool typedIntoHistory = false;
-    QTimer::singleShot(0, &dialog, [&] {
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    CModalAnswerer::RunModally(dialog, [&] {
         ASSERT_TRUE(QTest::qWaitFor([&] { return history.Indexed(); }, 5000));
         CXdoTool::Key(dialog, QStringLiteral("ctrl+h"));
         ASSERT_TRUE(QTest::qWaitFor([&] { return history.isVisible(); }, 5000));
@@ -166,9 +194,7 @@ TEST_F(HistoryModalityTest, UsableWhileTheMainWindowRunsModally) {
         CXdoTool::Run({QStringLiteral("key"), QStringLiteral("Return")});
         typedIntoHistory = QTest::qWaitFor([&] { return history.Record() == 2u; }, 5000);
         CXdoTool::Key(dialog, QStringLiteral("Escape"));
-        QTimer::singleShot(5000, &dialog, [&] { dialog.reject(); }); // never hang
     });
-    dialog.exec();
     EXPECT_TRUE(typedIntoHistory) << "record shown: " << history.Record().value_or(99);
 }
 

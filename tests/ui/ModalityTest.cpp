@@ -1,5 +1,6 @@
 // The main window run the way the program runs it (modally), driven by real input through the X
 // server: the windows it opens take clicks, keys, the wheel and the close request meanwhile.
+#include "CModalAnswerer.h"
 #include "CPortWindows.h"
 #include "CTnCommMonitor.h"
 #include "CXdoTool.h"
@@ -57,7 +58,7 @@ TEST_F(ModalityTest, TheMonitorTakesClicksKeysTheWheelAndTheCloseRequest) {
         static_cast<QDialog&>(dialog).accept(); // as its Save button does
     });
     const std::string traffic(400 * CTnCommMonitor::kBytesPerLine, 'x');
-    RunModally([&] {
+    CModalAnswerer::RunModally(Dialog(), [&] {
         ASSERT_TRUE(CXdoTool::Click(*Dialog().Control(CTerminalDlg::IDC_MONITOR)));
         ASSERT_TRUE(
             WaitFor([&] { return CPortWindows::Instance().Monitor(Dialog().Port()) != nullptr; }));
@@ -101,7 +102,7 @@ TEST_F(ModalityTest, AfterAFailedStoreEscapeLeavesWithoutStoring) {
         messages << box.text();
         box.done(QMessageBox::Ok);
     });
-    RunModally([&] {
+    CModalAnswerer::RunModally(Dialog(), [&] {
         EXPECT_TRUE(CXdoTool::Click(*Dialog().Control(CTerminalDlg::IDC_CLOSE)));
         ASSERT_TRUE(WaitFor([&] { return !messages.isEmpty(); }));
         EXPECT_TRUE(messages.front().contains(QLatin1String("press Escape")))

@@ -1,4 +1,5 @@
 #include "CPortWindows.h"
+#include "ScreenTestSupport.h"
 #include "UiTestSupport.h"
 
 #include "CModalAnswerer.h"
@@ -18,17 +19,7 @@
 
 namespace {
 
-constexpr char kEsc = 27;
 using Id = CTerminalDlg::ControlId;
-
-// ESC = row column: puts the cursor at a 0-based position (columns below 96).
-std::string At(int row, int col) {
-    return {kEsc, '=', static_cast<char>(32 + row), static_cast<char>(32 + col)};
-}
-
-std::string Clear() {
-    return {kEsc, '+'};
-}
 
 QString FieldText(CTerminalDlg& dialog, int id) {
     return qobject_cast<QLabel*>(dialog.Control(id))->text();
@@ -123,7 +114,7 @@ TEST_F(DialogTest, TrailingBlankRowsFollowTheNulRule) {
     WriteSettings();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Send(Clear() + c.bytes);
+        Send(Esc("+") + c.bytes);
         Refresh();
         EXPECT_EQ(Dialog().Lines().size(), c.rows);
         ASSERT_EQ(Items().size(), static_cast<qsizetype>(c.rows));
@@ -147,7 +138,7 @@ TEST_F(DialogTest, EachByteShowsAsOneCharacterAndTheLinesKeepTheBytes) {
 
 TEST_F(DialogTest, FieldsShowStatusLabelAndCursorAsSent) {
     WriteSettings();
-    Send(std::string{kEsc} + "F  Home 12  \r" + kEsc + "f<b>Period 2</b> & more\r");
+    Send(Esc("F  Home 12  \r") + Esc("f<b>Period 2</b> & more\r"));
     Refresh();
     EXPECT_EQ(FieldText(Dialog(), Id::IDC_STATUS), "Home 12");
     EXPECT_EQ(FieldText(Dialog(), Id::IDC_LABEL), "<b>Period 2</b> & more");
@@ -155,7 +146,7 @@ TEST_F(DialogTest, FieldsShowStatusLabelAndCursorAsSent) {
     EXPECT_EQ(FieldText(Dialog(), Id::IDC_CURSOR), "001-001");
 
     // 132 columns, then ESC a to the last row and column.
-    Send(std::string{kEsc} + "`;" + kEsc + "a42R132C");
+    Send(Esc("`;") + Esc("a42R132C"));
     Refresh();
     EXPECT_EQ(FieldText(Dialog(), Id::IDC_CURSOR), "042-132");
 }
@@ -178,7 +169,7 @@ TEST_F(DialogTest, SelectionSurvivesARefresh) {
 TEST_F(DialogTest, ListShowsExactlyTheCurrentRowsAndTheExtentNeverShrinks) {
     WriteSettings();
     Dialog().show();
-    Send(std::string{kEsc} + "`;" + At(11, 0) + std::string(131, 'W') + "Z");
+    Send(Esc("`;") + At(11, 0) + std::string(131, 'W') + "Z");
     Refresh();
     ASSERT_EQ(Items().size(), 12);
     QListWidget* list = List(Dialog());
@@ -190,13 +181,13 @@ TEST_F(DialogTest, ListShowsExactlyTheCurrentRowsAndTheExtentNeverShrinks) {
     const int maximum = scroll->maximum();
 
     // Fewer rows: the ones below are gone, the scroll range stays.
-    Send(Clear() + At(3, 0) + "short");
+    Send(Esc("+") + At(3, 0) + "short");
     Refresh();
     EXPECT_EQ(Items(), (QStringList{Row({}), Row({}), Row({}), Row("short")}));
     QCoreApplication::processEvents();
     EXPECT_EQ(scroll->maximum(), maximum);
 
-    Send(Clear());
+    Send(Esc("+"));
     Refresh();
     EXPECT_TRUE(Items().isEmpty());
     EXPECT_TRUE(Dialog().Lines().empty());

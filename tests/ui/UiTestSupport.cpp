@@ -1,7 +1,6 @@
 #include "UiTestSupport.h"
 
-#include "CSettingsArchive.h"
-#include "CTnCommPort.h"
+#include "PortTestSupport.h"
 
 #include <QFile>
 #include <QListWidget>
@@ -9,17 +8,8 @@
 #include <QTimer>
 
 void DialogTest::WriteSettings(const QList<QPair<QString, QString>>& options) const {
-    CPortSettings settings;
-    settings.m_device = QString::fromStdString(m_pty.SlavePath());
-    CTnCommPort port;
-    port.SetSettings(settings);
-    for (const auto& [key, value] : options)
-        port.SetOption(key, value);
-    QFile file(SettingsPath());
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    CSettingsArchive archive(file, CSettingsArchive::Mode::Store);
-    port.Serialize(archive);
-    ASSERT_FALSE(archive.Failed()) << archive.Error().toStdString();
+    ASSERT_TRUE(
+        WriteSettingsFile(SettingsPath(), QString::fromStdString(m_pty.SlavePath()), options));
 }
 
 QByteArray DialogTest::SettingsText() const {

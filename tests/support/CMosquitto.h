@@ -2,10 +2,12 @@
 
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 // A real Debian mosquitto broker on a loopback port, with a configuration file written here;
-// optionally a bridge that brings every topic under "ROOT/#" in from another broker.
+// optionally a bridge that brings every topic in from another broker, or a password file
+// (mosquitto_passwd's) that every client must match.
 class CMosquitto {
 public:
     explicit CMosquitto(quint16 bridgeFrom = 0);
@@ -13,6 +15,8 @@ public:
     CMosquitto(const CMosquitto&) = delete;
     CMosquitto& operator=(const CMosquitto&) = delete;
 
+    // From the next Start, only this user with this password may connect.
+    bool RequirePassword(const QString& user, const QString& password);
     // Starts (again, on the same port) and waits until it takes connections.
     bool Start();
     void Stop();
@@ -26,5 +30,7 @@ public:
 private:
     QTemporaryDir m_dir;
     quint16 m_port;
+    quint16 m_bridgeFrom;
+    QStringList m_login; // mosquitto_pub's arguments for the user, when one is required
     QProcess m_process;
 };

@@ -1,13 +1,23 @@
 #include "PortTestSupport.h"
 
+#include "CSettingsArchive.h"
+#include "CTnCommPort.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QTcpServer>
 #include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <memory>
 #include <sys/fsuid.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
@@ -52,6 +62,22 @@ std::string CRecordingPort::Seen() const {
     return m_seen;
 }
 
+bool WriteSettingsFile(const QString& path, const QString& device,
+                       const QList<QPair<QString, QString>>& options) {
+    CPortSettings settings;
+    settings.m_device = device;
+    CTnCommPort port;
+    port.SetSettings(settings);
+    for (const auto& [key, value] : options)
+        port.SetOption(key, value);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    CSettingsArchive archive(file, CSettingsArchive::Mode::Store);
+    port.Serialize(archive);
+    return !archive.Failed();
+}
+
 bool OpenTerminalPort(CTerminalPort& port, const QString& device) {
     CPortSettings settings;
     settings.m_device = device;
@@ -86,9 +112,51 @@ void CSocatLine::Write(const QByteArray& bytes) {
 }
 
 quint16 FreeTcpPort() {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost);
-    return server.serverPort();
+    // Below the range the kernel hands out for connections and port 0, so nobody is given the
+    // port between this check and the server that listens on it; each process starts at its
+    // own place in the range, so runs side by side keep apart.
+    int ephemeral = 32768;
+    QFile range(QStringLiteral("/proc/sys/net/ipv4/ip_local_port_range"));
+    if (range.open(QIODevice::ReadOnly))
+        ephemeral = range.readAll().simplified().split(' ').constFirst().toInt();
+    constexpr int kLowest = 10000;
+    const int span = std::max(ephemeral - kLowest, 1);
+    static int next = static_cast<int>(QCoreApplication::applicationPid() * 97 % span);
+    for (int tries = 0; tries < span; ++tries) {
+        const auto port = static_cast<quint16>(kLowest + next++ % span);
+        if (QTcpServer server; server.listen(QHostAddress::LocalHost, port))
+            return port;
+    }
+    return 0;
+}
+
+QString Stty(const std::string& device) {
+    QProcess stty;
+    stty.start(QStringLiteral("stty"),
+               {QStringLiteral("-a"), QStringLiteral("-F"), QString::fromStdString(device)});
+    stty.waitForFinished();
+    return QString::fromLocal8Bit(stty.readAllStandardOutput());
+}
+
+int HttpStatus(const QString& url) {
+    QNetworkAccessManager manager;
+    const std::unique_ptr<QNetworkReply> reply(manager.get(QNetworkRequest(QUrl(url))));
+    WaitUntil([&] { return reply->isFinished(); });
+    return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+}
+
+double CpuWhileIdle(int ms) {
+    const auto cpuSeconds = [] {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+        return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    };
+    const double before = cpuSeconds();
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    return cpuSeconds() - before;
 }
 
 CSer2Net::CSer2Net(const QString& device, const QString& dir)

@@ -1,7 +1,11 @@
 #pragma once
 
 #include "CTerminalPort.h"
+#include "ScreenTestSupport.h"
 
+#include <QFile>
+#include <QList>
+#include <QPair>
 #include <QProcess>
 #include <functional>
 #include <mutex>
@@ -11,6 +15,10 @@
 // Readable failure output for Qt strings.
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
+}
+
+inline ScreenState ReplayAlone(const QString& path) {
+    return ReplayAlone(QFile::encodeName(path).toStdString());
 }
 
 // Runs the event loop until done() holds or timeoutMs passed; returns done().
@@ -28,6 +36,10 @@ public:
 private:
     bool m_dropped = false;
 };
+
+// Writes a settings file as the window stores it: the line on device, with these optional keys.
+bool WriteSettingsFile(const QString& path, const QString& device,
+                       const QList<QPair<QString, QString>>& options = {});
 
 // Opens `port` on device with 8N1 at 115200 and protocol 3.
 bool OpenTerminalPort(CTerminalPort& port, const QString& device);
@@ -86,5 +98,14 @@ private:
     QProcess m_process;
 };
 
-// A TCP port nobody listens on at this moment.
+// A loopback TCP port nobody listens on, for a server the test starts; 0 when none is free.
 quint16 FreeTcpPort();
+
+// What stty -a says of the terminal device.
+QString Stty(const std::string& device);
+
+// The status of a GET of url, 0 when no answer came.
+int HttpStatus(const QString& url);
+
+// Runs the event loop for ms and returns the CPU seconds the process used meanwhile.
+double CpuWhileIdle(int ms);
