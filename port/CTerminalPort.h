@@ -38,11 +38,14 @@ public:
 
     const QString& SettingsPath() const { return m_settingsPath; }
 
-    // A step of LoadSettings, for a program that changes the settings before opening: true when
-    // the settings were read and the port can be opened.
-    bool ReadSettings();
+    // A step of LoadSettings, for a program that changes the settings before opening and words
+    // its own messages: reads the file, empty when the port can be opened, otherwise why the
+    // file cannot be used. A value that breaks its key's rule is replaced by what is used
+    // instead, and said: one message for each.
+    QString ReadSettings();
 
 private:
+    void ReplaceBadOptions();
     // Selects the terminal protocol and opens the port; a failure is reported with `failure`.
     bool OpenReporting(const QString& failure);
     // Empty when stored, otherwise what went wrong.

@@ -95,9 +95,14 @@ QString CStation::ChangePublish(const QString& setting) {
     return Publish();
 }
 
+// A code made here is kept in the settings, so the address given out (the relay's log, the Share
+// window) is the one served.
 bool CStation::StartSharing() {
     const CShareConfig config = CShareConfig::Load(*m_port);
-    return !config.m_on || m_share->Start(config);
+    if (!config.m_on)
+        return true;
+    m_port->SetOption(Key(CSettingsKeys::kShareCode), config.m_code);
+    return m_share->Start(config);
 }
 
 QString CStation::JournalFolder() const {

@@ -7,6 +7,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -92,6 +93,30 @@ TEST(Relay, JournalsSharesAndPublishesTheLineAndStopsOnSigterm) {
     CTerminalScreen restored;
     CJournalFolder(journal).Restore(restored, 1, QDateTime::currentDateTime());
     EXPECT_EQ(CScreenCommands::Of(restored), ScreenOf(bytes));
+}
+
+// Without a code anywhere the relay makes one, and the address it logs is the one served.
+TEST(Relay, LogsTheAddressItServesWithTheCodeItMade) {
+    const quint16 sharePort = FreeTcpPort();
+    QProcess relay;
+    relay.start(QStringLiteral(TALLYVIEW_RELAY),
+                {QStringLiteral("--device"),
+                 QStringLiteral("listen://127.0.0.1:%1").arg(FreeTcpPort()),
+                 QStringLiteral("--no-journal"), QStringLiteral("--share"),
+                 QString::number(sharePort)});
+    const QRegularExpression address(QStringLiteral("Sharing the screen at (\\S+)"));
+    QString log;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            log += QString::fromLocal8Bit(relay.readAllStandardError());
+            return address.match(log).hasMatch() || relay.state() == QProcess::NotRunning;
+        },
+        20000))
+        << log.toStdString();
+    ASSERT_TRUE(address.match(log).hasMatch()) << log.toStdString();
+    EXPECT_EQ(HttpStatus(address.match(log).captured(1)), 200);
+    relay.terminate();
+    EXPECT_TRUE(relay.waitForFinished(20000));
 }
 
 } // namespace
