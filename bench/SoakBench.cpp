@@ -206,12 +206,11 @@ void CSoak::StartViewers() {
 void CSoak::Report(int minute) {
     QString line = QStringLiteral("minute %1").arg(minute, 3);
     for (CMeasured& measured : m_measured)
-        line += measured.ResidentMb() == 0
-                    ? QStringLiteral("  %1 ended").arg(measured.m_name)
-                    : QStringLiteral("  %1 %2 MB %3 s")
-                    .arg(measured.m_name)
-                    .arg(measured.ResidentMb(), 0, 'f', 1)
-                    .arg(measured.CpuSinceLast(), 0, 'f', 2);
+        line += measured.ResidentMb() == 0 ? QStringLiteral("  %1 ended").arg(measured.m_name)
+                                           : QStringLiteral("  %1 %2 MB %3 s")
+                                                 .arg(measured.m_name)
+                                                 .arg(measured.ResidentMb(), 0, 'f', 1)
+                                                 .arg(measured.CpuSinceLast(), 0, 'f', 2);
     line += QStringLiteral("  updates %1").arg(m_updates);
     std::printf("%s\n", qPrintable(line));
     std::fflush(stdout);
@@ -219,9 +218,8 @@ void CSoak::Report(int minute) {
 
 int CSoak::Finish() {
     // The feed ends once the relay has read its last byte.
-    const bool played = CBenchMeasure::Wait(120000, [&] {
-        return m_feed.state() == QProcess::NotRunning;
-    });
+    const bool played =
+        CBenchMeasure::Wait(120000, [&] { return m_feed.state() == QProcess::NotRunning; });
     const QString journal = m_dir.filePath(QStringLiteral("journal"));
     const bool journalled =
         CBenchMeasure::Wait(60000, [&] { return JournalBytes(journal) >= m_fed; });

@@ -76,8 +76,8 @@ void CTerminalPort::ReplaceBadOptions() {
         SetOption(name, used);
         ShowMessage(QStringLiteral("The setting %1 \"%2\" in %3 is %4: %5\"%6\" is used instead.")
                         .arg(name, value.left(40), QDir::toNativeSeparators(m_settingsPath),
-                             problem,
-                             *key.m_default ? QString() : QStringLiteral("the new one "), used));
+                             problem, *key.m_default ? QString() : QStringLiteral("the new one "),
+                             used));
     }
 }
 

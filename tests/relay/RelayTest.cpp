@@ -99,11 +99,10 @@ TEST(Relay, JournalsSharesAndPublishesTheLineAndStopsOnSigterm) {
 TEST(Relay, LogsTheAddressItServesWithTheCodeItMade) {
     const quint16 sharePort = FreeTcpPort();
     QProcess relay;
-    relay.start(QStringLiteral(TALLYVIEW_RELAY),
-                {QStringLiteral("--device"),
-                 QStringLiteral("listen://127.0.0.1:%1").arg(FreeTcpPort()),
-                 QStringLiteral("--no-journal"), QStringLiteral("--share"),
-                 QString::number(sharePort)});
+    relay.start(
+        QStringLiteral(TALLYVIEW_RELAY),
+        {QStringLiteral("--device"), QStringLiteral("listen://127.0.0.1:%1").arg(FreeTcpPort()),
+         QStringLiteral("--no-journal"), QStringLiteral("--share"), QString::number(sharePort)});
     const QRegularExpression address(QStringLiteral("Sharing the screen at (\\S+)"));
     QString log;
     ASSERT_TRUE(WaitUntil(

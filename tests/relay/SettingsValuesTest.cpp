@@ -75,19 +75,16 @@ TEST_P(SettingsValue, OutOfItsRuleIsSaidOnceWithWhatIsUsedInstead) {
 
 INSTANTIATE_TEST_SUITE_P(
     Values, SettingsValue,
-    ::testing::Values(BadValue{"share_port", "0", "8132"}, BadValue{"share_port", "-1", "8132"},
-                      BadValue{"share_port", "99999", "8132"},
-                      BadValue{"share_port", "abc", "8132"},
-                      BadValue{"share_port", "8200x", "8132"},
-                      BadValue{"share_viewers", "0", "500"},
-                      BadValue{"share_viewers", "-5", "500"},
-                      BadValue{"share_viewers", "99999999999", "500"},
-                      BadValue{"journal_days", "-1", "30"}, BadValue{"journal_max_mb", "0", "2048"},
-                      BadValue{"restore_hours", "abc", "12"}, BadValue{"journal", "yes", "on"},
-                      BadValue{"share", "ON", "off"}, BadValue{"share_address", "any", "local"},
-                      BadValue{"textsize", "big", "100"},
-                      BadValue{"share_code", "letmein2024", nullptr},
-                      BadValue{"share_code", "ABCDEFGH23", nullptr}));
+    ::testing::Values(
+        BadValue{"share_port", "0", "8132"}, BadValue{"share_port", "-1", "8132"},
+        BadValue{"share_port", "99999", "8132"}, BadValue{"share_port", "abc", "8132"},
+        BadValue{"share_port", "8200x", "8132"}, BadValue{"share_viewers", "0", "500"},
+        BadValue{"share_viewers", "-5", "500"}, BadValue{"share_viewers", "99999999999", "500"},
+        BadValue{"journal_days", "-1", "30"}, BadValue{"journal_max_mb", "0", "2048"},
+        BadValue{"restore_hours", "abc", "12"}, BadValue{"journal", "yes", "on"},
+        BadValue{"share", "ON", "off"}, BadValue{"share_address", "any", "local"},
+        BadValue{"textsize", "big", "100"}, BadValue{"share_code", "letmein2024", nullptr},
+        BadValue{"share_code", "ABCDEFGH23", nullptr}));
 
 // The relay's own words for a file it cannot use: its option, not the window's button.
 TEST(SettingsValue, AnUnusableFileIsSaidInTheRelaysWords) {
