@@ -2,11 +2,12 @@
 // over and over by tallyview-feed on a pseudo-terminal at eight times 115200 baud, journals it,
 // serves it to 50 web viewers and publishes it to a local mosquitto broker, from which a second
 // relay mirrors it into a journal of its own. Every minute it prints each process's resident
-// memory and the CPU seconds it used in that minute; at the end the bytes fed against the bytes
-// in the relay's journal, and the mirror's screen against the relay's (each as its journal
-// restores it).
+// memory and the CPU seconds it used in that minute, with the viewers' updates and the records
+// the relay's journal took in it (one for each chunk the relay read); at the end the bytes fed
+// against the bytes in the relay's journal, and the mirror's screen against the relay's (each as
+// its journal restores it).
 //
-//     soak_bench [--minutes N]      (default 60)
+//     soak_bench [--minutes N] [--relay PATH]   (default 60, the relay built beside it)
 #include "CBenchMeasure.h"
 #include "CJournalFolder.h"
 #include "CMosquitto.h"
@@ -26,6 +27,7 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -90,6 +92,36 @@ qint64 JournalBytes(const QString& folder) {
     return bytes;
 }
 
+// The records (the line's chunks as the relay read them) its journal took since the last call,
+// in its newest file: what the relay's work goes by, more than the bytes.
+class CJournalRecords {
+public:
+    explicit CJournalRecords(QString folder) : m_folder(std::move(folder)) {}
+    qint64 SinceLast() {
+        const QStringList files =
+            QDir(m_folder).entryList({QStringLiteral("*.ttyrec")}, QDir::Files, QDir::Name);
+        if (files.isEmpty())
+            return 0;
+        if (files.last() != m_file) {
+            m_file = files.last();
+            m_offset = 0;
+        }
+        std::ifstream in(QDir(m_folder).filePath(m_file).toStdString(), std::ios::binary);
+        CTtyrecReader reader(in);
+        reader.Seek(m_offset);
+        CTtyrecRecord record;
+        qint64 count = 0;
+        for (; reader.Next(record, false); m_offset = reader.Offset())
+            ++count;
+        return count;
+    }
+
+private:
+    QString m_folder;
+    QString m_file;
+    std::uint64_t m_offset = 0;
+};
+
 std::string JournalScreen(const QString& folder) {
     CTerminalScreen screen;
     CJournalFolder(folder).Restore(screen, 24, QDateTime::currentDateTime());
@@ -120,7 +152,7 @@ void Stop(QProcess& process) {
 
 class CSoak {
 public:
-    explicit CSoak(int minutes) : m_minutes(minutes) {}
+    CSoak(int minutes, QString relay) : m_minutes(minutes), m_program(std::move(relay)) {}
     ~CSoak() {
         for (QProcess* process : {&m_relay, &m_mirror, &m_feed})
             Stop(*process);
@@ -136,6 +168,7 @@ private:
     int Finish();
 
     const int m_minutes;
+    const QString m_program; // the relay's, for relay and mirror alike
     QTemporaryDir m_dir;
     qint64 m_fed = 0;
     CMosquitto m_broker;
@@ -147,6 +180,7 @@ private:
     quint16 m_sharePort = 0;
     std::vector<std::unique_ptr<QWebSocket>> m_viewers;
     qint64 m_updates = 0;
+    CJournalRecords m_records{m_dir.filePath(QStringLiteral("journal"))};
     // Fields consumers (ten of them) join the measured processes here once the fields output
     // exists, each started beside the mirror and reported like it.
     std::vector<CMeasured> m_measured;
@@ -166,16 +200,15 @@ bool CSoak::StartProcesses() {
         std::fprintf(stderr, "the feed made no line\n");
         return false;
     }
-    m_mirror.start(QStringLiteral(TALLYVIEW_RELAY),
+    m_mirror.start(m_program,
                    {QStringLiteral("--device"), m_broker.Url(kTopic), QStringLiteral("--journal"),
                     m_dir.filePath(QStringLiteral("mirror"))});
     m_sharePort = FreePort();
-    m_relay.start(QStringLiteral(TALLYVIEW_RELAY),
-                  {QStringLiteral("--device"), link, QStringLiteral("--baud"),
-                   QString::number(kBaud), QStringLiteral("--journal"),
-                   m_dir.filePath(QStringLiteral("journal")), QStringLiteral("--share"),
-                   QString::number(m_sharePort), QStringLiteral("--share-code"), kCode,
-                   QStringLiteral("--publish"), m_broker.Url(kTopic)});
+    m_relay.start(m_program, {QStringLiteral("--device"), link, QStringLiteral("--baud"),
+                              QString::number(kBaud), QStringLiteral("--journal"),
+                              m_dir.filePath(QStringLiteral("journal")), QStringLiteral("--share"),
+                              QString::number(m_sharePort), QStringLiteral("--share-code"), kCode,
+                              QStringLiteral("--publish"), m_broker.Url(kTopic)});
     if (!WaitLogged(m_relay, m_relayLog, "Sharing the screen") ||
         !WaitLogged(m_mirror, m_mirrorLog, "Journal: writing")) {
         std::fprintf(stderr, "the relays did not start:\n%s\n%s\n", m_relayLog.constData(),
@@ -189,6 +222,7 @@ bool CSoak::StartProcesses() {
                   {QStringLiteral("bench+viewers"), QCoreApplication::applicationPid()}};
     for (CMeasured& measured : m_measured)
         measured.CpuSinceLast();
+    m_records.SinceLast();
     return true;
 }
 
@@ -211,7 +245,9 @@ void CSoak::Report(int minute) {
                                                  .arg(measured.m_name)
                                                  .arg(measured.ResidentMb(), 0, 'f', 1)
                                                  .arg(measured.CpuSinceLast(), 0, 'f', 2);
-    line += QStringLiteral("  updates %1").arg(m_updates);
+    line += QStringLiteral("  viewer updates %1  journal records %2")
+                .arg(std::exchange(m_updates, 0))
+                .arg(m_records.SinceLast());
     std::printf("%s\n", qPrintable(line));
     std::fflush(stdout);
 }
@@ -263,7 +299,10 @@ int main(int argc, char** argv) {
     const QCommandLineOption minutes(QStringLiteral("minutes"),
                                      QStringLiteral("How long the line plays (default 60)."),
                                      QStringLiteral("N"), QStringLiteral("60"));
-    parser.addOption(minutes);
+    const QCommandLineOption relay(QStringLiteral("relay"),
+                                   QStringLiteral("The relay program to measure (another build)."),
+                                   QStringLiteral("PATH"), QStringLiteral(TALLYVIEW_RELAY));
+    parser.addOptions({minutes, relay});
     parser.addHelpOption();
     parser.process(app);
     bool ok = false;
@@ -272,5 +311,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "--minutes takes a whole number above zero\n");
         return 2;
     }
-    return CSoak(count).Run();
+    return CSoak(count, parser.value(relay)).Run();
 }
