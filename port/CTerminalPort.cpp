@@ -3,6 +3,7 @@
 #include "CPortViews.h"
 #include "CSettingsArchive.h"
 #include "CSettingsFile.h"
+#include "CSettingsKeys.h"
 
 #include <QDebug>
 #include <QDir>
@@ -29,10 +30,15 @@ bool CTerminalPort::HandleTerminalData(char ch) {
 }
 
 void CTerminalPort::LoadSettings(const std::function<void()>& beforeOpen) {
-    const bool ready = ReadSettings();
+    const bool missing = CSettingsFile(m_settingsPath).IsMissing();
+    const QString problem = missing ? QString() : ReadSettings();
+    if (!problem.isEmpty())
+        ShowMessage(QStringLiteral("The settings file %1 cannot be used: %2.\n\nThe port stays "
+                                   "closed; choose its settings with Config Port.")
+                        .arg(QDir::toNativeSeparators(m_settingsPath), problem));
     if (beforeOpen)
         beforeOpen();
-    if (ready)
+    if (!missing && problem.isEmpty())
         OpenReporting(QStringLiteral("Unable to OPEN the port previously configured!"));
 }
 
@@ -44,24 +50,35 @@ bool CTerminalPort::OpenReporting(const QString& failure) {
     return false;
 }
 
-bool CTerminalPort::ReadSettings() {
-    const CSettingsFile settingsFile(m_settingsPath);
-    if (settingsFile.IsMissing())
-        return false;
+QString CTerminalPort::ReadSettings() {
     QFile file;
-    QString problem = settingsFile.OpenForReading(file);
+    QString problem = CSettingsFile(m_settingsPath).OpenForReading(file);
     if (problem.isEmpty()) {
         CSettingsArchive archive(file, CSettingsArchive::Mode::Load);
         Serialize(archive);
         problem = archive.Error();
     }
-    if (!problem.isEmpty()) {
-        ShowMessage(QStringLiteral("The settings file %1 cannot be used: %2.\n\nThe port stays "
-                                   "closed; choose its settings with Config Port.")
-                        .arg(QDir::toNativeSeparators(m_settingsPath), problem));
-        return false;
+    if (problem.isEmpty())
+        ReplaceBadOptions();
+    return problem;
+}
+
+// Here once, so every part reading a key later reads a value it can use, and each bad value is
+// said once, however many parts read it. The replacement is what the window stores at close.
+void CTerminalPort::ReplaceBadOptions() {
+    for (const CSettingsKeys::Key& key : CSettingsKeys::All()) {
+        const QString name = QLatin1String(key.m_name);
+        const QString value = Option(name);
+        const QString problem = CSettingsKeys::Problem(key, value);
+        if (value.isEmpty() || problem.isEmpty())
+            continue;
+        const QString used = CSettingsKeys::Replacement(key);
+        SetOption(name, used);
+        ShowMessage(QStringLiteral("The setting %1 \"%2\" in %3 is %4: %5\"%6\" is used instead.")
+                        .arg(name, value.left(40), QDir::toNativeSeparators(m_settingsPath),
+                             problem, *key.m_default ? QString() : QStringLiteral("the new one "),
+                             used));
     }
-    return true;
 }
 
 void CTerminalPort::Reconfigure() {

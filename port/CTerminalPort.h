@@ -41,11 +41,14 @@ public:
     // Through the port's windows in a program with a window; standard error in one without.
     static void ShowMessage(const QString& text, const QString& detail = {});
 
-    // A step of LoadSettings, for a program that changes the settings before opening: true when
-    // the settings were read and the port can be opened.
-    bool ReadSettings();
+    // A step of LoadSettings, for a program that changes the settings before opening and words
+    // its own messages: reads the file, empty when the port can be opened, otherwise why the
+    // file cannot be used. A value that breaks its key's rule is replaced by what is used
+    // instead, and said: one message for each.
+    QString ReadSettings();
 
 private:
+    void ReplaceBadOptions();
     // Selects the terminal protocol and opens the port; a failure is reported with `failure`.
     bool OpenReporting(const QString& failure);
     // Empty when stored, otherwise what went wrong.

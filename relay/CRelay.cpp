@@ -55,8 +55,12 @@ bool CRelay::Configure(const CRelayOptions& options) {
             return false;
         }
         m_station = std::make_unique<CStation>(file.absoluteFilePath());
-        if (!m_station->Port().ReadSettings())
-            return false; // said why
+        if (const QString problem = m_station->Port().ReadSettings(); !problem.isEmpty()) {
+            Log(QStringLiteral("The settings file %1 cannot be used: %2. Correct it, or name "
+                               "another with --settings.")
+                    .arg(options.m_settings, problem));
+            return false;
+        }
     }
     if (const QString problem = options.ApplyTo(m_station->Port()); !problem.isEmpty()) {
         Log(QStringLiteral("The line cannot be used: %1.").arg(problem));

@@ -1,6 +1,9 @@
 #include "CSettingsKeys.h"
 
+#include <QRandomGenerator>
+
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <stdexcept>
 
@@ -64,8 +67,9 @@ QString CSettingsKeys::Problem(const Key& key, const QString& value) {
         return IsOneOf(value, "local", "all") ? QString()
                                               : QStringLiteral("not \"local\" or \"all\"");
     case Rule::Count:
-        return value.toInt(&ok) > 0 && ok ? QString()
-                                          : QStringLiteral("not a whole number above zero");
+        return value.toInt(&ok) > 0 && ok
+                   ? QString()
+                   : QStringLiteral("not a whole number from 1 to %1").arg(INT_MAX);
     case Rule::Port: {
         const int port = value.toInt(&ok);
         return ok && port >= 1 && port <= 65535 ? QString()
@@ -91,4 +95,16 @@ int CSettingsKeys::Number(const char* name, const QString& value) {
     return (value.isEmpty() || !Problem(key, value).isEmpty() ? QString::fromLatin1(key.m_default)
                                                               : value)
         .toInt();
+}
+
+QString CSettingsKeys::Replacement(const Key& key) {
+    return key.m_rule == Rule::Code ? NewCode() : QString::fromLatin1(key.m_default);
+}
+
+QString CSettingsKeys::NewCode() {
+    const QString alphabet = QLatin1String(kCodeAlphabet);
+    QString code;
+    for (int i = 0; i < kCodeLength; ++i)
+        code += alphabet[QRandomGenerator::system()->bounded(alphabet.size())];
+    return code;
 }

@@ -56,4 +56,9 @@ public:
     static QString Problem(const Key& key, const QString& value);
     // The key's whole number: `value`, or the default when it is absent or breaks the rule.
     static int Number(const char* name, const QString& value);
+    // What takes the place of a value that breaks the key's rule: its default, or for the
+    // access code a new one.
+    static QString Replacement(const Key& key);
+    // Letters and digits that cannot be mistaken for one another when read aloud or typed.
+    static QString NewCode();
 };

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 namespace {
 
@@ -29,8 +30,9 @@ CTtyrecRecord::Time Now() {
 // after its "online" in any case, as its clock may have been put back.
 CMqttPublisher::CMqttPublisher(const CMqttAddress& address, const CTerminalScreen& screen,
                                qsizetype maxBacklog)
-    : CLineFollower({QStringLiteral("publisher"), kMaxIncoming}, screen), m_address(address),
-      m_maxBacklog(maxBacklog), m_sequence(quint64(QDateTime::currentMSecsSinceEpoch()) * 1000) {
+    : CLineFollower({QStringLiteral("publisher"), kMaxIncoming, kTakeEvery}, screen),
+      m_address(address), m_maxBacklog(maxBacklog),
+      m_sequence(quint64(QDateTime::currentMSecsSinceEpoch()) * 1000) {
     Start();
 }
 
@@ -85,13 +87,25 @@ void CMqttPublisher::Dropped(quint64) {
 }
 
 void CMqttPublisher::Follow(const Chunk& chunk) {
-    if (!m_stalled)
-        m_taken.push_back(CMqttRecord{++m_sequence, chunk.m_time, chunk.m_bytes}.Encode());
+    if (m_stalled)
+        return;
+    if (m_pending.isEmpty())
+        m_pendingTime = chunk.m_time;
+    m_pending += chunk.m_bytes;
+    if (m_pending.size() >= kRecordBytes)
+        TakePending();
+}
+
+void CMqttPublisher::TakePending() {
+    if (!m_pending.isEmpty())
+        m_taken.push_back(
+            CMqttRecord{++m_sequence, m_pendingTime, std::exchange(m_pending, {})}.Encode());
 }
 
 // Once the screen holds every chunk taken, so that a keyframe made on an overflow holds every
 // record numbered so far.
 void CMqttPublisher::Followed() {
+    TakePending();
     if (m_taken.empty())
         return;
     for (std::size_t i = 0; i < m_taken.size(); ++i)

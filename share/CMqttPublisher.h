@@ -14,7 +14,8 @@ class CMqttClient;
 class QTimer;
 
 // Publishes the line to an MQTT broker under TOPIC, for mirrors and viewers anywhere:
-//   TOPIC/line      every chunk as a numbered record (QoS 1, in order)
+//   TOPIC/line      the line as numbered records (QoS 1, in order), the chunks taken together
+//                   in one, up to kRecordBytes
 //   TOPIC/keyframe  retained: the screen as commands and the number of the last record in it,
 //                   renewed within kKeyframeDelayMs of a change and at least every
 //                   kKeyframeRenewMs, and at every connect
@@ -42,6 +43,11 @@ public:
     // Chunks handed over and not yet taken by the publisher's thread beyond which publishing
     // stops (its screen would no longer be the line's): only a thread that hangs gets there.
     static constexpr qsizetype kMaxIncoming = 32 * 1024 * 1024;
+    // Chunks are taken this often and go together: a record costs the broker and every mirror a
+    // message, so their number follows this clock and not how finely the line happened to be
+    // read (a quiet machine reads a fast line in many more, smaller chunks than a busy one).
+    static constexpr std::chrono::milliseconds kTakeEvery{20};
+    static constexpr qsizetype kRecordBytes = 64 * 1024;
 
     // Starts publishing at once; the first keyframe holds `screen` as it is now with the bytes
     // pending for it, so no chunk may be on its way to it meanwhile and its window may not be
@@ -69,6 +75,8 @@ private:
     void Follow(const Chunk& chunk) override;
     void Followed() override;
     void Dropped(quint64 bytes) override;
+    // The chunks followed since the last record, as the next record.
+    void TakePending();
     // False when a record did not fit: the backlog overflowed into a keyframe.
     bool Enqueue(Kind kind, QByteArray payload);
     // Enqueues `payload` instead of the one of its kind not yet handed over, if any.
@@ -92,6 +100,8 @@ private:
 
     // Publisher's thread alone.
     bool m_stalled = false;
+    QByteArray m_pending;            // chunks followed and not yet in a record
+    Time m_pendingTime{};            // the first one's
     std::vector<QByteArray> m_taken; // records of the chunks followed in this take
     quint64 m_sequence;
     CMqttClient* m_client = nullptr;

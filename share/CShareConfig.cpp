@@ -4,12 +4,9 @@
 #include "CTnCommPort.h"
 
 #include <QNetworkInterface>
-#include <QRandomGenerator>
 #include <utility>
 
 namespace {
-
-const QString kAlphabet = QLatin1String(CSettingsKeys::kCodeAlphabet);
 
 const QString kShare = QLatin1String(CSettingsKeys::kShare);
 const QString kAddress = QLatin1String(CSettingsKeys::kShareAddress);
@@ -46,7 +43,7 @@ CShareConfig CShareConfig::Load(const CTnCommPort& port) {
         CSettingsKeys::Number(CSettingsKeys::kShareViewers, port.Option(kViewers));
     config.m_code = port.Option(kCode);
     if (!IsCode(config.m_code))
-        config.m_code = NewCode();
+        config.m_code = CSettingsKeys::NewCode();
     config.m_certificate = port.Option(kCertificate);
     config.m_key = port.Option(kKey);
     return config;
@@ -63,13 +60,6 @@ void CShareConfig::Store(CTnCommPort& port) const {
             port.SetOption(key, value);
     if (m_maxViewers != kDefaultMaxViewers || !port.Option(kViewers).isEmpty())
         port.SetOption(kViewers, QString::number(m_maxViewers));
-}
-
-QString CShareConfig::NewCode() {
-    QString code;
-    for (int i = 0; i < kCodeLength; ++i)
-        code += kAlphabet[QRandomGenerator::system()->bounded(kAlphabet.size())];
-    return code;
 }
 
 bool CShareConfig::IsCode(const QString& text) {

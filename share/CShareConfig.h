@@ -29,8 +29,6 @@ struct CShareConfig {
     static CShareConfig Load(const CTnCommPort& port);
     void Store(CTnCommPort& port) const;
 
-    // Letters and digits that cannot be mistaken for one another when read aloud or typed.
-    static QString NewCode();
     static bool IsCode(const QString& text);
 
     // Asked for TLS: one file without the other is an error, never plain HTTP.

@@ -150,6 +150,8 @@ QString CStation::ChangePublish(const QString& setting) {
     return Publish();
 }
 
+// A code made here is kept in the settings, so the address given out (the relay's log, the Share
+// window) is the one served.
 bool CStation::StartSharing() {
     const CShareConfig config = CShareConfig::Load(*m_port);
     if (!config.m_on)

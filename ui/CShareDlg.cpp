@@ -124,7 +124,7 @@ void CShareDlg::Apply() {
 }
 
 void CShareDlg::OnNewCode() {
-    m_code = CShareConfig::NewCode();
+    m_code = CSettingsKeys::NewCode();
     Apply();
 }
 

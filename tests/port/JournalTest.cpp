@@ -61,6 +61,9 @@ protected:
         settings.m_clock = [this] { return m_clock(); };
         settings.m_retry = retry;
         m_port.AttachListener(std::make_unique<CJournal>(settings, m_port));
+        // From its first moment it is writing or says why not: the relay logs it at once.
+        EXPECT_NE(Status().m_file.isEmpty(), Status().m_reason.isEmpty())
+            << Written().StateLine().toStdString();
         ASSERT_TRUE(m_port.OpenOn(QString::fromStdString(m_pty.SlavePath())));
     }
     QString Folder() const { return m_cwd.File(QStringLiteral("journal")); }
