@@ -145,15 +145,70 @@ CJournalIndex::CJournalIndex(std::filesystem::path folder, std::string dayPrefix
 
 bool CJournalIndex::Update() {
     const std::uint64_t before = m_recordCount;
-    AddNewFiles();
+    const bool laterDay = AddNewFiles();
     for (; m_reading < m_files.size(); ++m_reading) {
-        ReadFile(m_reading);
-        if (m_reading + 1 == m_files.size())
+        const bool closed = laterDay || m_reading + 1 < m_files.size();
+        const bool unread = m_files[m_reading].m_end == 0;
+        if (!(closed && unread && LoadFile(m_reading))) {
+            ReadFile(m_reading);
+            if (closed)
+                SaveFile(m_reading);
+        }
+        if (!closed)
             break; // the newest file may still grow
         // A file on its own rebuilds its screen: the next one starts from a fresh screen.
         m_tail = std::make_unique<CTerminalScreen>();
     }
     return m_recordCount != before;
+}
+
+void CJournalIndex::Persist() const {
+    for (std::size_t f = 0; f < m_files.size(); ++f)
+        SaveFile(f);
+}
+
+// Takes a closed file's blocks from its index file, when that matches the file.
+bool CJournalIndex::LoadFile(std::size_t index) {
+    File& file = m_files[index];
+    std::optional<CJournalIndexFile::Contents> contents = CJournalIndexFile::Load(file.m_path);
+    if (!contents)
+        return false;
+    file.m_firstRecord = m_recordCount;
+    file.m_firstBlock = m_blocks.size();
+    for (CJournalIndexFile::Block& saved : contents->m_blocks) {
+        Block& block = m_blocks.emplace_back();
+        static_cast<CJournalIndexFile::Block&>(block) = std::move(saved);
+        block.m_file = index;
+        block.m_firstRecord += m_recordCount;
+    }
+    m_recordCount += contents->m_records;
+    file.m_records = contents->m_records;
+    file.m_lastTime = contents->m_lastTime;
+    if (contents->m_records > 0)
+        m_lastTime = contents->m_lastTime;
+    file.m_end = contents->m_size;
+    file.m_note = std::move(contents->m_note);
+    return true;
+}
+
+void CJournalIndex::SaveFile(std::size_t index) const {
+    const File& file = m_files[index];
+    if (file.m_end == 0)
+        return;
+    CJournalIndexFile::Contents contents;
+    // A torn end is part of what was read: the index covers it too.
+    std::error_code error;
+    contents.m_size =
+        file.m_note.empty() ? file.m_end : std::filesystem::file_size(file.m_path, error);
+    contents.m_note = file.m_note;
+    for (std::size_t b = file.m_firstBlock; b < m_blocks.size() && m_blocks[b].m_file == index;
+         ++b) {
+        CJournalIndexFile::Block& block = contents.m_blocks.emplace_back(m_blocks[b]);
+        block.m_firstRecord -= file.m_firstRecord;
+    }
+    contents.m_records = file.m_records;
+    contents.m_lastTime = file.m_lastTime;
+    CJournalIndexFile::Save(file.m_path, contents);
 }
 
 std::vector<std::filesystem::path> CJournalIndex::JournalFiles(const std::filesystem::path& folder,
@@ -170,9 +225,19 @@ std::vector<std::filesystem::path> CJournalIndex::JournalFiles(const std::filesy
 }
 
 std::string CJournalIndex::NewestDay(const std::filesystem::path& folder) {
-    const std::vector<std::filesystem::path> files = JournalFiles(folder, "");
+    const std::vector<std::string> days = Days(folder);
+    return days.empty() ? std::string() : days.back();
+}
+
+std::vector<std::string> CJournalIndex::Days(const std::filesystem::path& folder) {
     constexpr std::size_t kDayLength = 10; // YYYY-MM-DD
-    return files.empty() ? std::string() : files.back().filename().string().substr(0, kDayLength);
+    std::vector<std::string> days;
+    for (const std::filesystem::path& file : JournalFiles(folder, "")) {
+        std::string day = file.filename().string().substr(0, kDayLength);
+        if (days.empty() || days.back() != day)
+            days.push_back(std::move(day));
+    }
+    return days;
 }
 
 bool CJournalIndex::IsJournalName(std::string_view name) {
@@ -190,20 +255,31 @@ std::optional<CJournalIndex::Time> CJournalIndex::FirstTime(const std::filesyste
 
 // Files not known yet go after the known ones, which are read already. A file without a record
 // is one just begun.
-void CJournalIndex::AddNewFiles() {
+bool CJournalIndex::AddNewFiles() {
     std::vector<std::pair<Time, std::filesystem::path>> added;
-    for (std::filesystem::path& path : JournalFiles(m_folder, m_dayPrefix)) {
+    bool laterDay = false;
+    for (std::filesystem::path& path : JournalFiles(m_folder, "")) {
+        const std::string name = path.filename().string();
+        if (!name.starts_with(m_dayPrefix)) {
+            laterDay = laterDay || name > m_dayPrefix;
+            continue;
+        }
         if (std::none_of(m_files.begin(), m_files.end(),
                          [&](const File& file) { return file.m_path == path; }))
             added.emplace_back(FirstTime(path).value_or(Time::max()), std::move(path));
     }
     std::sort(added.begin(), added.end());
     for (auto& [first, path] : added)
-        m_files.push_back({std::move(path), 0, {}});
+        m_files.push_back(File{.m_path = std::move(path), .m_note = {}});
+    return laterDay;
 }
 
 void CJournalIndex::ReadFile(std::size_t index) {
     File& file = m_files[index];
+    if (file.m_end == 0) {
+        file.m_firstRecord = m_recordCount;
+        file.m_firstBlock = m_blocks.size();
+    }
     CJournalStream stream(file.m_path);
     CTtyrecReader reader(stream.In());
     reader.Seek(file.m_end);
@@ -215,7 +291,8 @@ void CJournalIndex::ReadFile(std::size_t index) {
         ++block.m_records;
         block.m_bytes += record.m_length;
         ++m_recordCount;
-        m_lastTime = record.m_time;
+        ++file.m_records;
+        m_lastTime = file.m_lastTime = record.m_time;
         m_tail->ReceiveBytes(record.m_data);
         file.m_end = record.End();
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CJournalIndexFile.h"
 #include "CTerminalScreen.h"
 #include "CTtyrecRecord.h"
 
@@ -19,6 +20,8 @@
 // kCheckpointBytes of line bytes, so the index stays small (no copy of every screen) while any
 // moment comes back after at most that many bytes of replay. Update() picks up what the newest file
 // gained, and files begun since, so the timeline can follow a journal that is still being written.
+// A file no longer written (a later one exists) is indexed once: its index is kept beside it
+// (CJournalIndexFile) and taken from there while it matches the file.
 class CJournalIndex {
 public:
     using Time = CTtyrecRecord::Time;
@@ -33,6 +36,8 @@ public:
 
     // The day ("YYYY-MM-DD") of the newest journal file in `folder`; empty when there is none.
     static std::string NewestDay(const std::filesystem::path& folder);
+    // The days ("YYYY-MM-DD") of the journal files in `folder`, oldest first.
+    static std::vector<std::string> Days(const std::filesystem::path& folder);
     // Whether `name` is one the journal gives its files: YYYY-MM-DD_HH-MM-SS.ttyrec, with _N
     // before the suffix for another file begun within the same second.
     static bool IsJournalName(std::string_view name);
@@ -42,6 +47,9 @@ public:
 
     // Reads the records added since the last update; true when there were any.
     bool Update();
+    // Keeps the index of every file read to its end beside it, for the next start; a file
+    // still growing is left out.
+    void Persist() const;
 
     std::uint64_t RecordCount() const { return m_recordCount; }
     std::optional<Time> FirstTime() const;
@@ -67,16 +75,15 @@ private:
         std::filesystem::path m_path;
         std::uint64_t m_end = 0; // offset after the last record read
         std::string m_note;      // a torn end
-    };
-    // A run of records of one file, with the screen as it stood before the first of them.
-    struct Block {
-        std::size_t m_file = 0;
-        std::uint64_t m_offset = 0;
         std::uint64_t m_firstRecord = 0;
+        std::size_t m_firstBlock = 0;
         std::uint64_t m_records = 0;
-        std::uint64_t m_bytes = 0; // line bytes in the records
-        Time m_firstTime{};
-        std::string m_checkpoint; // the screen as commands; empty for a fresh screen
+        Time m_lastTime{};
+    };
+    // A run of records of one file, with the screen as it stood before the first of them; its
+    // first record is counted across the files.
+    struct Block : CJournalIndexFile::Block {
+        std::size_t m_file = 0;
     };
     class Replay;
 
@@ -85,8 +92,11 @@ private:
                                                            std::string_view prefix);
     // The time of the first record; none for a file without one.
     static std::optional<Time> FirstTime(const std::filesystem::path& path);
-    void AddNewFiles();
+    // Adds the files not known yet; true when a journal file of a later day exists.
+    bool AddNewFiles();
     void ReadFile(std::size_t file);
+    bool LoadFile(std::size_t file);
+    void SaveFile(std::size_t file) const;
     void StartBlock(std::size_t file, std::uint64_t offset, Time time);
     std::size_t BlockOf(std::uint64_t record) const;
     std::optional<std::uint64_t> FindInBlock(std::size_t block, const std::string& folded,
