@@ -9,7 +9,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view kMagic = "TVINDEX1";
-constexpr std::string_view kSuffix = ".index";
 // Bytes hashed at each end of the journal file: an edit there, or another file of the same
 // size and time, shows.
 constexpr std::uint64_t kHashedBytes = 64 * 1024;
@@ -101,10 +100,6 @@ fs::path CJournalIndexFile::PathOf(const fs::path& journal) {
     fs::path path = journal;
     path += std::string(kSuffix);
     return path;
-}
-
-bool CJournalIndexFile::IsIndexName(std::string_view name) {
-    return name.ends_with(std::string(".ttyrec") + std::string(kSuffix));
 }
 
 std::optional<CJournalIndexFile::Stamp> CJournalIndexFile::StampOf(const fs::path& journal,

@@ -44,9 +44,10 @@ public:
         std::vector<Block> m_blocks;
     };
 
+    // Added to the journal file's name.
+    static constexpr std::string_view kSuffix = ".index";
+
     static std::filesystem::path PathOf(const std::filesystem::path& journal);
-    // Whether `name` is one this class gives index files.
-    static bool IsIndexName(std::string_view name);
     // Writes the index for `journal` when the file is exactly `contents.m_size` bytes long (a
     // file still growing is left for later); through a temporary file, so a reader finds the
     // old index, the new one or none. False when nothing was written.
