@@ -39,25 +39,15 @@ std::string Fold(std::string_view text) {
     return folded;
 }
 
-bool RowHolds(std::string_view row, const std::string& folded) {
-    const std::string_view shown = CScreenText::UpToNul(row);
-    if (shown.size() < folded.size())
-        return false;
-    const auto same = [](char a, char b) { return kFold[static_cast<unsigned char>(a)] == b; };
-    for (std::size_t at = 0; at + folded.size() <= shown.size(); ++at) {
-        if (same(shown[at], folded[0]) &&
-            std::equal(folded.begin() + 1, folded.end(), shown.begin() + at + 1,
-                       [&](char b, char a) { return same(a, b); }))
-            return true;
-    }
-    return false;
+unsigned char Folded(char c) {
+    return static_cast<unsigned char>(kFold[static_cast<unsigned char>(c)]);
 }
 
 // Which rows of a screen hold the text, kept up to date from the rows that changed.
-class CRowsHolding {
+template <class Search> class CRowsHolding {
 public:
-    CRowsHolding(const CTerminalScreen& screen, const std::string& folded)
-        : m_screen(screen), m_folded(folded) {
+    CRowsHolding(const CTerminalScreen& screen, const Search& search)
+        : m_screen(screen), m_search(search) {
         Update(~std::uint64_t{0});
     }
 
@@ -66,7 +56,7 @@ public:
             const int row = std::countr_zero(changedRows);
             if (row >= CTerminalScreen::kRows)
                 break;
-            const bool holds = RowHolds(m_screen.Rows()[static_cast<std::size_t>(row)], m_folded);
+            const bool holds = m_search.In(m_screen.Rows()[static_cast<std::size_t>(row)]);
             m_count += static_cast<int>(holds) - static_cast<int>(m_holds[row]);
             m_holds[row] = holds;
         }
@@ -75,7 +65,7 @@ public:
 
 private:
     const CTerminalScreen& m_screen;
-    const std::string& m_folded;
+    const Search& m_search;
     std::array<bool, CTerminalScreen::kRows> m_holds{};
     int m_count = 0;
 };
@@ -95,6 +85,37 @@ private:
 };
 
 } // namespace
+
+// Whether a shown row holds a text, ignoring case: Horspool's search, which moves on by up to
+// the text's length at once where the row's byte under the text's end cannot end a match, so
+// most of a row's bytes are never looked at.
+class CJournalIndex::FoldedSearch {
+public:
+    explicit FoldedSearch(std::string folded) : m_text(std::move(folded)) {
+        m_skip.fill(m_text.size());
+        for (std::size_t i = 0; i + 1 < m_text.size(); ++i)
+            m_skip[static_cast<unsigned char>(m_text[i])] = m_text.size() - 1 - i;
+    }
+
+    bool In(std::string_view row) const {
+        const std::string_view shown = CScreenText::UpToNul(row);
+        const std::size_t n = m_text.size();
+        for (std::size_t at = 0; at + n <= shown.size();) {
+            const unsigned char last = Folded(shown[at + n - 1]);
+            if (last == static_cast<unsigned char>(m_text[n - 1]) &&
+                std::equal(
+                    m_text.begin(), m_text.end() - 1, shown.begin() + at,
+                    [](char t, char c) { return static_cast<unsigned char>(t) == Folded(c); }))
+                return true;
+            at += m_skip[last];
+        }
+        return false;
+    }
+
+private:
+    std::string m_text;
+    std::array<std::size_t, 256> m_skip{};
+};
 
 // The records of one block read in order into the screen rebuilt from its checkpoint. Each
 // record is interpreted as it is read, straight from the record, so the screen stands as it did
@@ -163,8 +184,8 @@ bool CJournalIndex::Update() {
 }
 
 void CJournalIndex::Persist() const {
-    for (std::size_t f = 0; f < m_files.size(); ++f)
-        SaveFile(f);
+    if (!m_files.empty())
+        SaveFile(m_files.size() - 1);
 }
 
 // Takes a closed file's blocks from its index file, when that matches the file.
@@ -386,7 +407,7 @@ std::optional<std::uint64_t> CJournalIndex::Find(std::string_view text, std::uin
                                                  bool forward) const {
     if (text.empty() || (forward ? from + 1 >= m_recordCount : from == 0))
         return std::nullopt;
-    const std::string folded = Fold(text);
+    const FoldedSearch search(Fold(text));
     // The blocks to search, nearest first.
     std::vector<std::size_t> order;
     if (forward) {
@@ -403,7 +424,7 @@ std::optional<std::uint64_t> CJournalIndex::Find(std::string_view text, std::uin
     std::atomic<std::size_t> nearestHit{order.size()};
     const auto work = [&] {
         for (std::size_t i = next++; i < order.size() && i < nearestHit; i = next++) {
-            hits[i] = FindInBlock(order[i], folded, from, forward);
+            hits[i] = FindInBlock(order[i], search, from, forward);
             for (std::size_t seen = nearestHit; hits[i] && i < seen;)
                 nearestHit.compare_exchange_weak(seen, i);
         }
@@ -422,13 +443,13 @@ std::optional<std::uint64_t> CJournalIndex::Find(std::string_view text, std::uin
 }
 
 std::optional<std::uint64_t> CJournalIndex::FindInBlock(std::size_t index,
-                                                        const std::string& folded,
+                                                        const FoldedSearch& search,
                                                         std::uint64_t from, bool forward) const {
     const Block& block = m_blocks[index];
     Replay replay(m_files[block.m_file].m_path, block);
     CTerminalScreen& screen = replay.Screen();
     screen.TakeChangedRows();
-    CRowsHolding holding(screen, folded);
+    CRowsHolding<FoldedSearch> holding(screen, search);
     bool held = holding.Any();
     std::optional<std::uint64_t> found;
     const std::uint64_t end = block.m_firstRecord + block.m_records;

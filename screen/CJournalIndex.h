@@ -47,8 +47,8 @@ public:
 
     // Reads the records added since the last update; true when there were any.
     bool Update();
-    // Keeps the index of every file read to its end beside it, for the next start; a file
-    // still growing is left out.
+    // Keeps the newest file's index beside it, for the next start, when that file is not
+    // growing (closed files keep theirs as soon as they are read).
     void Persist() const;
 
     std::uint64_t RecordCount() const { return m_recordCount; }
@@ -86,6 +86,7 @@ private:
         std::size_t m_file = 0;
     };
     class Replay;
+    class FoldedSearch;
 
     // Named as the journal names them and starting with `prefix`, in name order.
     static std::vector<std::filesystem::path> JournalFiles(const std::filesystem::path& folder,
@@ -99,7 +100,7 @@ private:
     void SaveFile(std::size_t file) const;
     void StartBlock(std::size_t file, std::uint64_t offset, Time time);
     std::size_t BlockOf(std::uint64_t record) const;
-    std::optional<std::uint64_t> FindInBlock(std::size_t block, const std::string& folded,
+    std::optional<std::uint64_t> FindInBlock(std::size_t block, const FoldedSearch& search,
                                              std::uint64_t from, bool forward) const;
 
     std::filesystem::path m_folder;
