@@ -120,19 +120,28 @@ private:
 // The records of one block read in order into the screen rebuilt from its checkpoint. Each
 // record is interpreted as it is read, straight from the record, so the screen stands as it did
 // just after it; a sequence left incomplete is carried over to the next record, as the
-// receive queue carries it over to the next drain.
+// receive queue carries it over to the next drain. The block's records, read whole when it was
+// indexed, come in one read: a serial reader's records are small and many.
 class CJournalIndex::Replay {
 public:
     Replay(const std::filesystem::path& path, const Block& block)
-        : m_file(path), m_reader(m_file.In()), m_screen(std::make_unique<CTerminalScreen>()) {
-        m_reader.Seek(block.m_offset);
+        : m_bytes(block.m_bytes + block.m_records * CTtyrecRecord::kHeaderSize, '\0'),
+          m_screen(std::make_unique<CTerminalScreen>()) {
+        std::ifstream in(path, std::ios::binary);
+        in.seekg(static_cast<std::streamoff>(block.m_offset));
+        in.read(m_bytes.data(), static_cast<std::streamsize>(m_bytes.size()));
+        m_bytes.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
         Interpret(block.m_checkpoint);
     }
 
     bool Next() {
-        if (!m_reader.Next(m_record))
-            return false;
-        Interpret(m_record.m_data);
+        constexpr std::size_t kHeader = CTtyrecRecord::kHeaderSize;
+        const std::string_view rest = std::string_view(m_bytes).substr(m_at);
+        if (rest.size() < kHeader || !m_record.DecodeHeader(rest.data()) ||
+            rest.size() - kHeader < m_record.m_length)
+            return false; // the file changed since it was indexed
+        Interpret(rest.substr(kHeader, m_record.m_length));
+        m_at += kHeader + m_record.m_length;
         return true;
     }
     CTerminalScreen& Screen() { return *m_screen; }
@@ -153,8 +162,8 @@ private:
         }
     }
 
-    CJournalStream m_file;
-    CTtyrecReader m_reader;
+    std::string m_bytes;
+    std::size_t m_at = 0;
     CTtyrecRecord m_record;
     std::unique_ptr<CTerminalScreen> m_screen;
     std::string m_carry;
