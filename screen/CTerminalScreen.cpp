@@ -130,7 +130,7 @@ std::size_t NextEscape(std::string_view data, std::size_t from) {
 // The screen state ParseBuffer changes on its fast paths, held in locals for the pass: a row
 // byte stored through a char pointer may alias any member, so members would be read again
 // after every store. Synced with the members around anything else.
-struct Pass {
+struct CPass {
     std::string* rows;
     int row;
     int col;
@@ -244,7 +244,7 @@ std::size_t ReadRegularAddress(std::string_view s, int& row, int& col) {
 std::size_t CTerminalScreen::ParseBuffer(std::string_view data) {
     const char* const begin = data.data();
     const std::size_t len = data.size();
-    Pass pass{m_screen.data(), m_row, m_col, m_wide ? kCols : kNarrowWidth};
+    CPass pass{m_screen.data(), m_row, m_col, m_wide ? kCols : kNarrowWidth};
     std::size_t pos = 0;
     while (pos < len) {
         if (begin[pos] != kEsc) {
