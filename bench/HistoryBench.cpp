@@ -1,11 +1,17 @@
 // The History window's goals on a journal of a whole game: a generated journal of
-// TALLYVIEW_BENCH_HOURS hours (4 by default, about 165 MB of line bytes) at 115200 baud, the
-// sample game looped in chunks of 1 to 128 bytes as a serial reader delivers them, with one
-// marker text written three quarters of the way in. Measures building the index (done on a
-// worker thread from start-up), opening the window on it, a seek to any moment shown in the
-// window, a find over the whole journal, and the memory the index holds.
+// TALLYVIEW_BENCH_HOURS hours (4 by default, about 165 MB of line bytes) of the sample game
+// (one period after another, each with its own seed) sent at 115200 baud and read in the
+// chunks a serial reader gets at that rate (one read every 0.2 to 3.2 ms, about 20 bytes),
+// with one marker text written three quarters of the way in. The program was restarted at the
+// end, so that file is closed and a new one has just begun. Measures the index ready at
+// start-up (the closed file's index kept beside it) and from nothing, opening the window on
+// it, a seek to any moment shown in the window, a find over the whole journal, and the memory
+// the index holds.
+#include "CBenchMeasure.h"
 #include "CHistoryDlg.h"
 #include "CJournalIndex.h"
+#include "CJournalIndexFile.h"
+#include "CSampleGame.h"
 #include "CScreenCommands.h"
 #include "CTtyrecRecord.h"
 
@@ -16,7 +22,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 
@@ -27,6 +32,8 @@ using namespace std::chrono;
 
 constexpr double kBytesPerSecond = 11520.0; // 115200 baud, 10 bits a byte
 constexpr const char* kDayPrefix = "2026-12-05_";
+constexpr const char* kGameFile = "2026-12-05_19-00-00.ttyrec";
+constexpr const char* kNewFile = "2026-12-05_23-10-00.ttyrec";
 constexpr const char* kMarker = "GOAL BY NUMBER 99";
 
 double Hours() {
@@ -34,12 +41,33 @@ double Hours() {
     return hours ? std::atof(hours) : 4.0;
 }
 
+// The sample game's periods one after another, each with its own seed.
+class CGameLine {
+public:
+    char Next() {
+        if (m_at == m_period.size()) {
+            m_period = CSampleGame(m_seed++).Generate();
+            m_at = 0;
+        }
+        return m_period[m_at++];
+    }
+    bool AtSequence() const { return m_at < m_period.size() && m_period[m_at] == '\x1b'; }
+
+private:
+    std::uint32_t m_seed = 1;
+    std::string m_period;
+    std::size_t m_at = 0;
+};
+
 class CJournalFixture {
 public:
     CJournalFixture() : m_folder(fs::temp_directory_path() / "tallyview-history-bench") {
         fs::remove_all(m_folder);
         fs::create_directories(m_folder);
-        Write(m_folder / (std::string(kDayPrefix) + "19-00-00.ttyrec"));
+        const CTtyrecRecord::Time start{seconds(1'796'670'000)};
+        m_bytes = WriteGame(m_folder / kGameFile, start);
+        WriteNewFile(m_folder / kNewFile, start + hours(5));
+        CJournalIndex(m_folder, kDayPrefix).Update(); // keeps the closed file's index
     }
     ~CJournalFixture() { fs::remove_all(m_folder); }
 
@@ -47,34 +75,34 @@ public:
     std::uint64_t Bytes() const { return m_bytes; }
 
 private:
-    void Write(const fs::path& path) {
-        std::ifstream capture(TALLYVIEW_SAMPLE_CAPTURE, std::ios::binary);
-        const std::string sample{std::istreambuf_iterator<char>(capture), {}};
-        if (sample.empty())
-            return;
+    static std::uint64_t WriteGame(const fs::path& path, CTtyrecRecord::Time time) {
         const std::uint64_t total = static_cast<std::uint64_t>(Hours() * 3600 * kBytesPerSecond);
         std::ofstream out(path, std::ios::binary);
         std::mt19937 rng(7);
+        std::uniform_real_distribution<double> readEvery(0.2e-3, 3.2e-3); // seconds
+        CGameLine line;
         std::string buffer;
-        CTtyrecRecord::Time time{seconds(1'796'670'000)};
         const CTerminalScreen blank;
         CTtyrecRecord::Encode(time, CScreenCommands::Of(blank), buffer);
-        std::uint64_t at = 0;
         bool marked = false;
+        double owed = 0; // bytes the line has sent since the last read
         for (std::uint64_t sent = 0; sent < total;) {
+            const double wait = readEvery(rng);
+            owed += wait * kBytesPerSecond;
+            time += microseconds(static_cast<long>(wait * 1e6));
+            if (owed < 1)
+                continue;
             std::string chunk;
             // At a sequence's start, so the marker is not taken into one.
-            if (!marked && sent >= total / 4 * 3 && sample[at] == '\x1b') {
+            if (!marked && sent >= total / 4 * 3 && line.AtSequence()) {
                 chunk = std::string("\x1b"
                                     "a40R10C") +
                         kMarker;
                 marked = true;
             } else {
-                const std::size_t n = 1 + rng() % 128;
-                for (std::size_t i = 0; i < n; ++i, at = (at + 1) % sample.size())
-                    chunk += sample[at];
+                for (; owed >= 1; owed -= 1)
+                    chunk += line.Next();
             }
-            time += microseconds(static_cast<long>(chunk.size() * 1e6 / kBytesPerSecond));
             CTtyrecRecord::Encode(time, chunk, buffer);
             sent += chunk.size();
             if (buffer.size() > (1u << 20)) {
@@ -83,7 +111,22 @@ private:
             }
         }
         out.write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        m_bytes = static_cast<std::uint64_t>(out.tellp());
+        return static_cast<std::uint64_t>(out.tellp());
+    }
+
+    // The file a restart begins: the screen, then a few seconds of the line.
+    static void WriteNewFile(const fs::path& path, CTtyrecRecord::Time time) {
+        std::string buffer;
+        const CTerminalScreen blank;
+        CTtyrecRecord::Encode(time, CScreenCommands::Of(blank), buffer);
+        CGameLine line;
+        for (int read = 1; read <= 1000; ++read) {
+            std::string chunk;
+            for (int i = 0; i < 20; ++i)
+                chunk += line.Next();
+            CTtyrecRecord::Encode(time + milliseconds(2 * read), chunk, buffer);
+        }
+        std::ofstream(path, std::ios::binary) << buffer;
     }
 
     fs::path m_folder;
@@ -104,9 +147,24 @@ const CJournalIndex& Index() {
     return index;
 }
 
-// The index over the whole journal and the screen of its last moment, from nothing.
-void BM_BuildIndex(benchmark::State& state) {
+// The index over the whole journal and the screen of its last moment as a start-up finds
+// them: the closed file's index kept beside it, the new file read.
+void BM_IndexReady(benchmark::State& state) {
     for (auto _ : state) {
+        CJournalIndex index(Journal().Folder(), kDayPrefix);
+        index.Update();
+        benchmark::DoNotOptimize(index.At(index.RecordCount() - 1));
+    }
+}
+BENCHMARK(BM_IndexReady)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// The same from nothing: every file read (and the closed file's index written again).
+void BM_BuildIndex(benchmark::State& state) {
+    const fs::path kept = CJournalIndexFile::PathOf(Journal().Folder() / kGameFile);
+    for (auto _ : state) {
+        state.PauseTiming();
+        fs::remove(kept);
+        state.ResumeTiming();
         CJournalIndex index(Journal().Folder(), kDayPrefix);
         index.Update();
         benchmark::DoNotOptimize(index.At(index.RecordCount() - 1));
@@ -141,9 +199,26 @@ void BM_SeekTime(benchmark::State& state) {
 }
 BENCHMARK(BM_SeekTime)->Unit(benchmark::kMillisecond);
 
+// The CPU seconds of all the process's threads per iteration, beside the benchmark's own
+// measures (the main thread's CPU, and the clock, which a loaded machine stretches).
+class CProcessCpu {
+public:
+    explicit CProcessCpu(benchmark::State& state)
+        : m_state(state), m_start(CBenchMeasure::CpuSeconds()) {}
+    ~CProcessCpu() {
+        m_state.counters["process_cpu_s"] =
+            (CBenchMeasure::CpuSeconds() - m_start) / static_cast<double>(m_state.iterations());
+    }
+
+private:
+    benchmark::State& m_state;
+    double m_start;
+};
+
 // Text that never appears: the whole journal is searched.
 void BM_FindMissing(benchmark::State& state) {
     const CJournalIndex& index = Index();
+    const CProcessCpu cpu(state);
     for (auto _ : state)
         if (index.Find("no such text anywhere", 0, true))
             state.SkipWithError("found text that is not there");
@@ -155,6 +230,7 @@ void BM_FindMarker(benchmark::State& state) {
     const CJournalIndex& index = Index();
     const bool forward = state.range(0) != 0;
     const std::uint64_t from = forward ? 0 : index.RecordCount();
+    const CProcessCpu cpu(state);
     for (auto _ : state)
         if (!index.Find("goal by number 99", from, forward))
             state.SkipWithError("the marker was not found");
@@ -211,6 +287,7 @@ int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
+    Journal(); // written before anything is timed
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

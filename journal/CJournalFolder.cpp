@@ -1,6 +1,7 @@
 #include "CJournalFolder.h"
 
 #include "CJournalIndex.h"
+#include "CJournalIndexFile.h"
 #include "CScreenCommands.h"
 #include "CTerminalScreen.h"
 #include "CTtyrecPlayer.h"
@@ -30,25 +31,49 @@ QString CJournalFolder::NewFile(const QDateTime& start) const {
     return path;
 }
 
+QString CJournalFolder::IndexOf(const QString& journalFile) {
+    return QString::fromStdString(
+        CJournalIndexFile::PathOf(QFile::encodeName(journalFile).toStdString()).string());
+}
+
+// A journal file goes with the index History keeps beside it.
+qint64 CJournalFolder::SizeWithIndex(const QString& journalFile) {
+    return QFileInfo(journalFile).size() + QFileInfo(IndexOf(journalFile)).size();
+}
+
+bool CJournalFolder::RemoveWithIndex(const QString& journalFile) {
+    QFile::remove(IndexOf(journalFile));
+    return QFile::remove(journalFile);
+}
+
 void CJournalFolder::Prune(int days, qint64 maxBytes, const QDateTime& now,
                            const QString& keep) const {
     const QDateTime oldest = now.addDays(-days);
-    QList<QFileInfo> files;
+    QStringList files;
     qint64 total = 0;
     for (const QString& path : Files()) {
-        const QFileInfo info(path);
-        if (path != keep && info.lastModified() < oldest) {
-            QFile::remove(path);
+        if (path != keep && QFileInfo(path).lastModified() < oldest) {
+            RemoveWithIndex(path);
             continue;
         }
-        files << info;
-        total += info.size();
+        files << path;
+        total += SizeWithIndex(path);
     }
-    for (const QFileInfo& info : files) {
+    for (const QString& path : files) {
         if (total <= maxBytes)
             break;
-        if (info.filePath() != keep && QFile::remove(info.filePath()))
-            total -= info.size();
+        const qint64 size = SizeWithIndex(path);
+        if (path != keep && RemoveWithIndex(path))
+            total -= size;
+    }
+    // An index whose journal file is gone (deleted by hand) goes too.
+    const QDir dir(m_path);
+    const auto suffixLength = static_cast<qsizetype>(CJournalIndexFile::kSuffix.size());
+    for (const QString& name : dir.entryList({QStringLiteral("*.ttyrec.index")}, QDir::Files)) {
+        const QString journalName = name.chopped(suffixLength);
+        if (CJournalIndex::IsJournalName(journalName.toStdString()) &&
+            !QFileInfo::exists(dir.filePath(journalName)))
+            QFile::remove(dir.filePath(name));
     }
 }
 

@@ -23,7 +23,8 @@ public:
     // A path for a file begun at `start` that no file has yet.
     QString NewFile(const QDateTime& start) const;
     // Deletes files, oldest first, that were last written more than `days` days before `now`
-    // or that bring the total beyond `maxBytes`; `keep` (the file being written) stays.
+    // or that bring the total beyond `maxBytes`; `keep` (the file being written) stays. The
+    // index History keeps beside a file goes with it.
     void Prune(int days, qint64 maxBytes, const QDateTime& now, const QString& keep = {}) const;
     // Plays the file with the newest last record into `screen` when that record is less than
     // `hours` before `now`; returns its time, or an invalid time when nothing was restored (no
@@ -34,5 +35,9 @@ public:
     static CTtyrecRecord::Time ToTime(const QDateTime& time);
 
 private:
+    static QString IndexOf(const QString& journalFile);
+    static qint64 SizeWithIndex(const QString& journalFile);
+    static bool RemoveWithIndex(const QString& journalFile);
+
     QString m_path;
 };

@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <bit>
+#include <cstring>
 #include <fstream>
 #include <regex>
 #include <thread>
@@ -39,25 +40,15 @@ std::string Fold(std::string_view text) {
     return folded;
 }
 
-bool RowHolds(std::string_view row, const std::string& folded) {
-    const std::string_view shown = CScreenText::UpToNul(row);
-    if (shown.size() < folded.size())
-        return false;
-    const auto same = [](char a, char b) { return kFold[static_cast<unsigned char>(a)] == b; };
-    for (std::size_t at = 0; at + folded.size() <= shown.size(); ++at) {
-        if (same(shown[at], folded[0]) &&
-            std::equal(folded.begin() + 1, folded.end(), shown.begin() + at + 1,
-                       [&](char b, char a) { return same(a, b); }))
-            return true;
-    }
-    return false;
+unsigned char Folded(char c) {
+    return static_cast<unsigned char>(kFold[static_cast<unsigned char>(c)]);
 }
 
 // Which rows of a screen hold the text, kept up to date from the rows that changed.
-class CRowsHolding {
+template <class Search> class CRowsHolding {
 public:
-    CRowsHolding(const CTerminalScreen& screen, const std::string& folded)
-        : m_screen(screen), m_folded(folded) {
+    CRowsHolding(const CTerminalScreen& screen, const Search& search)
+        : m_screen(screen), m_search(search) {
         Update(~std::uint64_t{0});
     }
 
@@ -66,7 +57,7 @@ public:
             const int row = std::countr_zero(changedRows);
             if (row >= CTerminalScreen::kRows)
                 break;
-            const bool holds = RowHolds(m_screen.Rows()[static_cast<std::size_t>(row)], m_folded);
+            const bool holds = m_search.In(m_screen.Rows()[static_cast<std::size_t>(row)]);
             m_count += static_cast<int>(holds) - static_cast<int>(m_holds[row]);
             m_holds[row] = holds;
         }
@@ -75,7 +66,7 @@ public:
 
 private:
     const CTerminalScreen& m_screen;
-    const std::string& m_folded;
+    const Search& m_search;
     std::array<bool, CTerminalScreen::kRows> m_holds{};
     int m_count = 0;
 };
@@ -96,22 +87,97 @@ private:
 
 } // namespace
 
+// Whether a shown row holds a text, ignoring case. Eight positions are tried at once: a byte
+// matches a folded letter only if the two agree but for the case bit (0x20), so one word
+// compare of the row's bytes under the text's first and under its last letter, with that bit
+// set, leaves only the positions worth comparing in full.
+class CJournalIndex::FoldedSearch {
+public:
+    explicit FoldedSearch(std::string folded) : m_text(std::move(folded)) {
+        const auto first = static_cast<unsigned char>(m_text.front());
+        const auto last = static_cast<unsigned char>(m_text.back());
+        m_wordWise =
+            std::endian::native == std::endian::little && ByCaseBit(first) && ByCaseBit(last);
+        m_first = kOnes * (first | kCaseBit);
+        m_last = kOnes * (last | kCaseBit);
+    }
+
+    bool In(std::string_view row) const {
+        const std::string_view shown = CScreenText::UpToNul(row);
+        const std::size_t n = m_text.size();
+        if (shown.size() < n)
+            return false;
+        const std::size_t positions = shown.size() - n + 1;
+        std::size_t at = 0;
+        for (; m_wordWise && at + 8 <= positions; at += 8) {
+            const std::uint64_t differ =
+                (Word(shown, at) ^ m_first) | (Word(shown, at + n - 1) ^ m_last);
+            // The high bit of each byte that is zero (and maybe of some above the first).
+            for (std::uint64_t candidates = (differ - kOnes) & ~differ & (kOnes << 7);
+                 candidates != 0; candidates &= candidates - 1)
+                if (MatchAt(shown, at + static_cast<std::size_t>(std::countr_zero(candidates)) / 8))
+                    return true;
+        }
+        for (; at < positions; ++at)
+            if (MatchAt(shown, at))
+                return true;
+        return false;
+    }
+
+private:
+    static constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    static constexpr unsigned kCaseBit = 0x20;
+
+    // Whether every byte that folds to `folded` differs from it at most in the case bit.
+    static bool ByCaseBit(unsigned char folded) {
+        for (int b = 0; b < 256; ++b)
+            if (Folded(static_cast<char>(b)) == folded && (b | kCaseBit) != (folded | kCaseBit))
+                return false;
+        return true;
+    }
+    // Eight bytes of the row from `at`, each with the case bit set.
+    static std::uint64_t Word(std::string_view row, std::size_t at) {
+        std::uint64_t word;
+        std::memcpy(&word, row.data() + at, 8);
+        return word | kOnes * kCaseBit;
+    }
+    bool MatchAt(std::string_view row, std::size_t at) const {
+        return std::equal(
+            m_text.begin(), m_text.end(), row.begin() + static_cast<std::ptrdiff_t>(at),
+            [](char t, char c) { return static_cast<unsigned char>(t) == Folded(c); });
+    }
+
+    std::string m_text;
+    bool m_wordWise = false;
+    std::uint64_t m_first = 0;
+    std::uint64_t m_last = 0;
+};
+
 // The records of one block read in order into the screen rebuilt from its checkpoint. Each
 // record is interpreted as it is read, straight from the record, so the screen stands as it did
 // just after it; a sequence left incomplete is carried over to the next record, as the
-// receive queue carries it over to the next drain.
+// receive queue carries it over to the next drain. The block's records, read whole when it was
+// indexed, come in one read: a serial reader's records are small and many.
 class CJournalIndex::Replay {
 public:
     Replay(const std::filesystem::path& path, const Block& block)
-        : m_file(path), m_reader(m_file.In()), m_screen(std::make_unique<CTerminalScreen>()) {
-        m_reader.Seek(block.m_offset);
+        : m_bytes(block.m_bytes + block.m_records * CTtyrecRecord::kHeaderSize, '\0'),
+          m_screen(std::make_unique<CTerminalScreen>()) {
+        std::ifstream in(path, std::ios::binary);
+        in.seekg(static_cast<std::streamoff>(block.m_offset));
+        in.read(m_bytes.data(), static_cast<std::streamsize>(m_bytes.size()));
+        m_bytes.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
         Interpret(block.m_checkpoint);
     }
 
     bool Next() {
-        if (!m_reader.Next(m_record))
-            return false;
-        Interpret(m_record.m_data);
+        constexpr std::size_t kHeader = CTtyrecRecord::kHeaderSize;
+        const std::string_view rest = std::string_view(m_bytes).substr(m_at);
+        if (rest.size() < kHeader || !m_record.DecodeHeader(rest.data()) ||
+            rest.size() - kHeader < m_record.m_length)
+            return false; // the file changed since it was indexed
+        Interpret(rest.substr(kHeader, m_record.m_length));
+        m_at += kHeader + m_record.m_length;
         return true;
     }
     CTerminalScreen& Screen() { return *m_screen; }
@@ -132,8 +198,8 @@ private:
         }
     }
 
-    CJournalStream m_file;
-    CTtyrecReader m_reader;
+    std::string m_bytes;
+    std::size_t m_at = 0;
     CTtyrecRecord m_record;
     std::unique_ptr<CTerminalScreen> m_screen;
     std::string m_carry;
@@ -146,10 +212,16 @@ CJournalIndex::CJournalIndex(std::filesystem::path folder, std::string dayPrefix
 bool CJournalIndex::Update() {
     const std::uint64_t before = m_recordCount;
     const bool reread = RereadIfEarlierFileGrew();
-    AddNewFiles();
+    const bool laterDay = AddNewFiles();
     for (; m_reading < m_files.size(); ++m_reading) {
-        ReadFile(m_reading);
-        if (m_reading + 1 == m_files.size())
+        const bool closed = laterDay || m_reading + 1 < m_files.size();
+        const bool unread = m_files[m_reading].m_end == 0;
+        if (!(closed && unread && LoadFile(m_reading))) {
+            ReadFile(m_reading);
+            if (closed)
+                SaveFile(m_reading);
+        }
+        if (!closed)
             break; // the newest file may still grow
         // A file on its own rebuilds its screen: the next one starts from a fresh screen.
         m_tail = std::make_unique<CTerminalScreen>();
@@ -169,8 +241,8 @@ bool CJournalIndex::RereadIfEarlierFileGrew() {
     std::vector<File> files;
     for (File& file : m_files)
         if (&file != &*grown)
-            files.push_back({std::move(file.m_path), 0, 0, {}});
-    files.push_back({std::move(grown->m_path), 0, 0, {}});
+            files.push_back(File{.m_path = std::move(file.m_path), .m_note = {}});
+    files.push_back(File{.m_path = std::move(grown->m_path), .m_note = {}});
     m_files = std::move(files);
     m_reading = 0;
     m_blocks.clear();
@@ -178,6 +250,56 @@ bool CJournalIndex::RereadIfEarlierFileGrew() {
     m_lastTime.reset();
     m_tail = std::make_unique<CTerminalScreen>();
     return true;
+}
+
+void CJournalIndex::Persist() const {
+    if (!m_files.empty())
+        SaveFile(m_files.size() - 1);
+}
+
+// Takes a closed file's blocks from its index file, when that matches the file.
+bool CJournalIndex::LoadFile(std::size_t index) {
+    File& file = m_files[index];
+    std::optional<CJournalIndexFile::Contents> contents = CJournalIndexFile::Load(file.m_path);
+    if (!contents)
+        return false;
+    file.m_firstRecord = m_recordCount;
+    file.m_firstBlock = m_blocks.size();
+    for (CJournalIndexFile::Block& saved : contents->m_blocks) {
+        Block& block = m_blocks.emplace_back();
+        static_cast<CJournalIndexFile::Block&>(block) = std::move(saved);
+        block.m_file = index;
+        block.m_firstRecord += m_recordCount;
+    }
+    m_recordCount += contents->m_records;
+    file.m_records = contents->m_records;
+    file.m_lastTime = contents->m_lastTime;
+    if (contents->m_records > 0)
+        m_lastTime = contents->m_lastTime;
+    file.m_end = contents->m_size;
+    file.m_size = contents->m_size;
+    file.m_note = std::move(contents->m_note);
+    return true;
+}
+
+void CJournalIndex::SaveFile(std::size_t index) const {
+    const File& file = m_files[index];
+    if (file.m_end == 0)
+        return;
+    CJournalIndexFile::Contents contents;
+    // A torn end is part of what was read: the index covers it too.
+    std::error_code error;
+    contents.m_size =
+        file.m_note.empty() ? file.m_end : std::filesystem::file_size(file.m_path, error);
+    contents.m_note = file.m_note;
+    for (std::size_t b = file.m_firstBlock; b < m_blocks.size() && m_blocks[b].m_file == index;
+         ++b) {
+        CJournalIndexFile::Block& block = contents.m_blocks.emplace_back(m_blocks[b]);
+        block.m_firstRecord -= file.m_firstRecord;
+    }
+    contents.m_records = file.m_records;
+    contents.m_lastTime = file.m_lastTime;
+    CJournalIndexFile::Save(file.m_path, contents);
 }
 
 std::vector<std::filesystem::path> CJournalIndex::JournalFiles(const std::filesystem::path& folder,
@@ -194,9 +316,19 @@ std::vector<std::filesystem::path> CJournalIndex::JournalFiles(const std::filesy
 }
 
 std::string CJournalIndex::NewestDay(const std::filesystem::path& folder) {
-    const std::vector<std::filesystem::path> files = JournalFiles(folder, "");
+    const std::vector<std::string> days = Days(folder);
+    return days.empty() ? std::string() : days.back();
+}
+
+std::vector<std::string> CJournalIndex::Days(const std::filesystem::path& folder) {
     constexpr std::size_t kDayLength = 10; // YYYY-MM-DD
-    return files.empty() ? std::string() : files.back().filename().string().substr(0, kDayLength);
+    std::vector<std::string> days;
+    for (const std::filesystem::path& file : JournalFiles(folder, "")) {
+        std::string day = file.filename().string().substr(0, kDayLength);
+        if (days.empty() || days.back() != day)
+            days.push_back(std::move(day));
+    }
+    return days;
 }
 
 bool CJournalIndex::IsJournalName(std::string_view name) {
@@ -214,20 +346,31 @@ std::optional<CJournalIndex::Time> CJournalIndex::FirstTime(const std::filesyste
 
 // Files not known yet go after the known ones, which are read already. A file without a record
 // is one just begun.
-void CJournalIndex::AddNewFiles() {
+bool CJournalIndex::AddNewFiles() {
     std::vector<std::pair<Time, std::filesystem::path>> added;
-    for (std::filesystem::path& path : JournalFiles(m_folder, m_dayPrefix)) {
+    bool laterDay = false;
+    for (std::filesystem::path& path : JournalFiles(m_folder, "")) {
+        const std::string name = path.filename().string();
+        if (!name.starts_with(m_dayPrefix)) {
+            laterDay = laterDay || name > m_dayPrefix;
+            continue;
+        }
         if (std::none_of(m_files.begin(), m_files.end(),
                          [&](const File& file) { return file.m_path == path; }))
             added.emplace_back(FirstTime(path).value_or(Time::max()), std::move(path));
     }
     std::sort(added.begin(), added.end());
     for (auto& [first, path] : added)
-        m_files.push_back({std::move(path), 0, 0, {}});
+        m_files.push_back(File{.m_path = std::move(path), .m_note = {}});
+    return laterDay;
 }
 
 void CJournalIndex::ReadFile(std::size_t index) {
     File& file = m_files[index];
+    if (file.m_end == 0) {
+        file.m_firstRecord = m_recordCount;
+        file.m_firstBlock = m_blocks.size();
+    }
     std::error_code error;
     file.m_size = std::filesystem::file_size(file.m_path, error);
     CJournalStream stream(file.m_path);
@@ -241,7 +384,8 @@ void CJournalIndex::ReadFile(std::size_t index) {
         ++block.m_records;
         block.m_bytes += record.m_length;
         ++m_recordCount;
-        m_lastTime = record.m_time;
+        ++file.m_records;
+        m_lastTime = file.m_lastTime = record.m_time;
         m_tail->ReceiveBytes(record.m_data);
         file.m_end = record.End();
     }
@@ -335,7 +479,7 @@ std::optional<std::uint64_t> CJournalIndex::Find(std::string_view text, std::uin
                                                  bool forward) const {
     if (text.empty() || (forward ? from + 1 >= m_recordCount : from == 0))
         return std::nullopt;
-    const std::string folded = Fold(text);
+    const FoldedSearch search(Fold(text));
     // The blocks to search, nearest first.
     std::vector<std::size_t> order;
     if (forward) {
@@ -352,7 +496,7 @@ std::optional<std::uint64_t> CJournalIndex::Find(std::string_view text, std::uin
     std::atomic<std::size_t> nearestHit{order.size()};
     const auto work = [&] {
         for (std::size_t i = next++; i < order.size() && i < nearestHit; i = next++) {
-            hits[i] = FindInBlock(order[i], folded, from, forward);
+            hits[i] = FindInBlock(order[i], search, from, forward);
             for (std::size_t seen = nearestHit; hits[i] && i < seen;)
                 nearestHit.compare_exchange_weak(seen, i);
         }
@@ -371,13 +515,13 @@ std::optional<std::uint64_t> CJournalIndex::Find(std::string_view text, std::uin
 }
 
 std::optional<std::uint64_t> CJournalIndex::FindInBlock(std::size_t index,
-                                                        const std::string& folded,
+                                                        const FoldedSearch& search,
                                                         std::uint64_t from, bool forward) const {
     const Block& block = m_blocks[index];
     Replay replay(m_files[block.m_file].m_path, block);
     CTerminalScreen& screen = replay.Screen();
     screen.TakeChangedRows();
-    CRowsHolding holding(screen, folded);
+    CRowsHolding<FoldedSearch> holding(screen, search);
     bool held = holding.Any();
     std::optional<std::uint64_t> found;
     const std::uint64_t end = block.m_firstRecord + block.m_records;

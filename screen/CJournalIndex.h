@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CJournalIndexFile.h"
 #include "CTerminalScreen.h"
 #include "CTtyrecRecord.h"
 
@@ -21,6 +22,8 @@
 // gained, and files begun since, so the timeline can follow a journal that is still being written.
 // The clock set back between two files puts the file being written before the other: once it
 // grows, the timeline is read again with it last.
+// A file no longer written (a later one exists) is indexed once: its index is kept beside it
+// (CJournalIndexFile) and taken from there while it matches the file.
 class CJournalIndex {
 public:
     using Time = CTtyrecRecord::Time;
@@ -35,6 +38,8 @@ public:
 
     // The day ("YYYY-MM-DD") of the newest journal file in `folder`; empty when there is none.
     static std::string NewestDay(const std::filesystem::path& folder);
+    // The days ("YYYY-MM-DD") of the journal files in `folder`, oldest first.
+    static std::vector<std::string> Days(const std::filesystem::path& folder);
     // Whether `name` is one the journal gives its files: YYYY-MM-DD_HH-MM-SS.ttyrec, with _N
     // before the suffix for another file begun within the same second.
     static bool IsJournalName(std::string_view name);
@@ -44,6 +49,9 @@ public:
 
     // Reads the records added since the last update; true when there were any.
     bool Update();
+    // Keeps the newest file's index beside it, for the next start, when that file is not
+    // growing (closed files keep theirs as soon as they are read).
+    void Persist() const;
 
     std::uint64_t RecordCount() const { return m_recordCount; }
     std::optional<Time> FirstTime() const;
@@ -70,18 +78,18 @@ private:
         std::uint64_t m_end = 0;  // offset after the last record read
         std::uint64_t m_size = 0; // the file's size when it was last read
         std::string m_note;       // a torn end
-    };
-    // A run of records of one file, with the screen as it stood before the first of them.
-    struct Block {
-        std::size_t m_file = 0;
-        std::uint64_t m_offset = 0;
         std::uint64_t m_firstRecord = 0;
+        std::size_t m_firstBlock = 0;
         std::uint64_t m_records = 0;
-        std::uint64_t m_bytes = 0; // line bytes in the records
-        Time m_firstTime{};
-        std::string m_checkpoint; // the screen as commands; empty for a fresh screen
+        Time m_lastTime{};
+    };
+    // A run of records of one file, with the screen as it stood before the first of them; its
+    // first record is counted across the files.
+    struct Block : CJournalIndexFile::Block {
+        std::size_t m_file = 0;
     };
     class Replay;
+    class FoldedSearch;
 
     // Named as the journal names them and starting with `prefix`, in name order.
     static std::vector<std::filesystem::path> JournalFiles(const std::filesystem::path& folder,
@@ -89,11 +97,14 @@ private:
     // The time of the first record; none for a file without one.
     static std::optional<Time> FirstTime(const std::filesystem::path& path);
     bool RereadIfEarlierFileGrew();
-    void AddNewFiles();
+    // Adds the files not known yet; true when a journal file of a later day exists.
+    bool AddNewFiles();
     void ReadFile(std::size_t file);
+    bool LoadFile(std::size_t file);
+    void SaveFile(std::size_t file) const;
     void StartBlock(std::size_t file, std::uint64_t offset, Time time);
     std::size_t BlockOf(std::uint64_t record) const;
-    std::optional<std::uint64_t> FindInBlock(std::size_t block, const std::string& folded,
+    std::optional<std::uint64_t> FindInBlock(std::size_t block, const FoldedSearch& search,
                                              std::uint64_t from, bool forward) const;
 
     std::filesystem::path m_folder;

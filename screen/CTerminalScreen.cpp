@@ -48,15 +48,6 @@ Search FindBeforeNul(std::string_view range, std::size_t limit, char letter) {
     return {std::string_view::npos, n == limit};
 }
 
-// Up to three decimal digits starting at `at`; returns how many there were.
-std::size_t ReadDigits(std::string_view text, std::size_t at, int& value) {
-    std::size_t n = 0;
-    value = 0;
-    for (; n < 3 && at + n < text.size() && text[at + n] >= '0' && text[at + n] <= '9'; ++n)
-        value = value * 10 + (text[at + n] - '0');
-    return n;
-}
-
 void LimitCapacity(std::string& buffer) {
     if (buffer.capacity() > CTerminalScreen::kKeptCapacity)
         buffer.shrink_to_fit();
@@ -110,45 +101,25 @@ void CTerminalScreen::WrapCursor() {
         m_row = 0;
 }
 
-// Stores bytes up to the wrap column in one copy: the same result as PutChar and WrapCursor
-// byte by byte, since nothing but the wrap can happen between two ordinary bytes.
-std::size_t CTerminalScreen::StoreRun(const char* bytes, std::size_t count) {
-    const int width = m_wide ? kCols : kNarrowWidth;
-    if (m_col >= width) {
-        PutChar(bytes[0]);
-        WrapCursor();
-        return 1;
-    }
-    const std::size_t n = std::min(count, static_cast<std::size_t>(width - m_col));
-    MarkRowChanged();
-    char* const to = m_screen[m_row].data() + m_col;
-    if (n <= 8) { // a field's few characters: cheaper than a library call
-        for (std::size_t i = 0; i < n; ++i)
-            to[i] = bytes[i];
-    } else {
-        std::memcpy(to, bytes, n);
-    }
-    m_col += static_cast<int>(n);
-    WrapCursor();
-    return n;
-}
-
 namespace {
 
-// Index of the next ESC at or after `from`, or the length. Fields between addresses are a
-// few bytes long, so the first bytes are tested eight at a time in a register before paying
-// for a library call.
-std::size_t NextEscape(std::string_view data, std::size_t from) {
+// Non-zero when `word` holds an ESC byte; its lowest set bit lies in the first one.
+std::uint64_t EscBytes(std::uint64_t word) {
     constexpr std::uint64_t kOnes = 0x0101010101010101u;
-    constexpr std::uint64_t kEscs = kOnes * CTerminalScreen::kEsc;
+    const std::uint64_t x = word ^ (kOnes * CTerminalScreen::kEsc); // an ESC byte becomes zero
+    return (x - kOnes) & ~x & (kOnes << 7);
+}
+
+// Index of the next ESC at or after `from`, or the length. Text runs are short, so the first
+// bytes are tested eight at a time in a register before paying for a library call.
+std::size_t NextEscape(std::string_view data, std::size_t from) {
     std::size_t i = from;
     if constexpr (std::endian::native == std::endian::little) {
         for (const std::size_t nearEnd = from + 32; i + 8 <= data.size() && i < nearEnd; i += 8) {
             std::uint64_t word;
             std::memcpy(&word, data.data() + i, 8);
-            const std::uint64_t x = word ^ kEscs; // an ESC byte becomes zero
-            if (const std::uint64_t zero = (x - kOnes) & ~x & (kOnes << 7))
-                return i + static_cast<std::size_t>(std::countr_zero(zero) / 8);
+            if (const std::uint64_t escs = EscBytes(word))
+                return i + static_cast<std::size_t>(std::countr_zero(escs) / 8);
         }
     }
     const void* esc = std::memchr(data.data() + i, CTerminalScreen::kEsc, data.size() - i);
@@ -156,31 +127,162 @@ std::size_t NextEscape(std::string_view data, std::size_t from) {
                : data.size();
 }
 
+// The screen state ParseBuffer changes on its fast paths, held in locals for the pass: a row
+// byte stored through a char pointer may alias any member, so members would be read again
+// after every store. Synced with the members around anything else.
+struct CPass {
+    std::string* rows;
+    int row;
+    int col;
+    int width;
+    std::uint64_t changed = 0;
+
+    void Wrap() {
+        if (col >= width) {
+            col = 0;
+            if (++row >= CTerminalScreen::kRows)
+                row = 0;
+        }
+    }
+    void Mark() { changed |= std::uint64_t{1} << row; }
+
+    // Stores the text from `pos` (not an ESC) up to the next ESC or the end; returns where it
+    // stopped. Nothing but the wrap happens between two ordinary bytes, so a run is copied up
+    // to the wrap column at once.
+    std::size_t StoreText(std::string_view data, std::size_t pos) {
+        if (const std::size_t n = StoreField(data, pos))
+            return pos + n;
+        const std::size_t end = NextEscape(data, pos);
+        while (pos < end) {
+            if (col >= width) { // a caller's PutChar without the wrap check
+                if (col < CTerminalScreen::kCols) {
+                    rows[row][static_cast<std::size_t>(col)] = data[pos];
+                    Mark();
+                }
+                ++col;
+                ++pos;
+            } else {
+                const std::size_t n = std::min(end - pos, static_cast<std::size_t>(width - col));
+                std::memcpy(rows[row].data() + col, data.data() + pos, n);
+                Mark();
+                col += static_cast<int>(n);
+                pos += n;
+            }
+            Wrap();
+        }
+        return pos;
+    }
+
+    // A field's value between two addresses is a few bytes long: when the next ESC lies within
+    // the next eight bytes and the text before it fits the row, it is merged into the row in
+    // one eight-byte write. Returns the bytes stored, 0 when this does not apply.
+    std::size_t StoreField(std::string_view data, std::size_t pos) {
+        if constexpr (std::endian::native != std::endian::little)
+            return 0;
+        if (pos + 8 > data.size() || col + 8 > CTerminalScreen::kCols)
+            return 0;
+        std::uint64_t word;
+        std::memcpy(&word, data.data() + pos, 8);
+        const std::uint64_t escs = EscBytes(word);
+        const int n = std::countr_zero(escs) / 8; // 1 to 7 when found: data[pos] is no ESC
+        if (escs == 0 || col + n > width)
+            return 0;
+        char* const to = rows[row].data() + col;
+        std::uint64_t old;
+        std::memcpy(&old, to, 8);
+        const std::uint64_t keep = ~std::uint64_t{0} << (8 * n);
+        const std::uint64_t merged = (word & ~keep) | (old & keep);
+        std::memcpy(to, &merged, 8);
+        Mark();
+        col += n;
+        Wrap();
+        return static_cast<std::size_t>(n);
+    }
+};
+
+// The line's bytes are value + 32; bytes from 0x80 up count as negative. Row and column are
+// each applied only when in range.
+void ApplyBinaryAddress(int& row, int& col, char rowByte, char colByte) {
+    if (const int r = static_cast<signed char>(rowByte) - 32; r >= 0 && r < CTerminalScreen::kRows)
+        row = r;
+    if (const int c = static_cast<signed char>(colByte) - 32; c >= 0 && c < CTerminalScreen::kCols)
+        col = c;
+}
+
+// 1-based values; each is applied only when in range.
+void ApplyDecimalAddress(int& row, int& col, int r, int c) {
+    if (r >= 1 && r <= CTerminalScreen::kRows)
+        row = r - 1;
+    if (c >= 1 && c <= CTerminalScreen::kCols)
+        col = c - 1;
+}
+
+// ESC a in the form the line nearly always sends, up to three digits R up to three digits C,
+// given `s`, the bytes after ESC a. Returns the bytes the sequence has after its ESC, or 0 when
+// `s` holds another form or too few bytes to tell at once (eight: the longest such form). The
+// digit counts of a screen's fields follow its layout, so these branches predict well.
+std::size_t ReadRegularAddress(std::string_view s, int& row, int& col) {
+    if (s.size() < 8)
+        return 0;
+    const auto* const b = reinterpret_cast<const unsigned char*>(s.data());
+    const auto digit = [b](unsigned at) { return b[at] - unsigned{'0'}; };
+    unsigned r = 0;
+    row = 0;
+    for (; r < 3 && digit(r) < 10; ++r)
+        row = row * 10 + static_cast<int>(digit(r));
+    if (b[r] != 'R')
+        return 0;
+    unsigned c = r + 1;
+    col = 0;
+    for (; c < r + 4 && digit(c) < 10; ++c)
+        col = col * 10 + static_cast<int>(digit(c));
+    return b[c] == 'C' ? c + 2 : 0;
+}
+
 } // namespace
 
 std::size_t CTerminalScreen::ParseBuffer(std::string_view data) {
     const char* const begin = data.data();
     const std::size_t len = data.size();
+    CPass pass{m_screen.data(), m_row, m_col, m_wide ? kCols : kNarrowWidth};
     std::size_t pos = 0;
     while (pos < len) {
-        const std::size_t runEnd = NextEscape(data, pos);
-        while (pos < runEnd)
-            pos += StoreRun(begin + pos, runEnd - pos);
-        if (pos + 1 >= len)
-            break; // all handled, or a lone ESC that waits for its next byte
-        if (begin[pos + 1] == kEsc) {
-            ++pos; // ESC ESC: the first one is dropped, the second starts a sequence
+        if (begin[pos] != kEsc) {
+            pos = pass.StoreText(data, pos);
             continue;
         }
-        // The binary address is the most frequent sequence on the line: no dispatch for it.
-        const std::size_t after = begin[pos + 1] == '=' && len - pos >= 4
-                                      ? (SetBinaryCursor(begin[pos + 2], begin[pos + 3]), 3)
-                                      : ParseEscape(data, pos);
+        if (pos + 1 >= len)
+            break; // a lone ESC waits for its next byte
+        // The two addresses are nearly all the line sends between fields: no dispatch for them.
+        const char second = begin[pos + 1];
+        std::size_t after = 0;
+        int row = 0;
+        int col = 0;
+        if (second == '=' && len - pos >= 4) {
+            ApplyBinaryAddress(pass.row, pass.col, begin[pos + 2], begin[pos + 3]);
+            after = 3;
+        } else if (second == 'a' &&
+                   (after = ReadRegularAddress(data.substr(pos + 2, 10), row, col)) != 0) {
+            ApplyDecimalAddress(pass.row, pass.col, row, col);
+        } else if (second == kEsc) {
+            ++pos; // ESC ESC: the first one is dropped, the second starts a sequence
+            continue;
+        } else {
+            m_row = pass.row;
+            m_col = pass.col;
+            after = ParseEscape(data, pos);
+            pass.row = m_row;
+            pass.col = m_col;
+            pass.width = m_wide ? kCols : kNarrowWidth;
+        }
         if (after == 0)
             break;
         pos += after + 1;
-        WrapCursor();
+        pass.Wrap();
     }
+    m_row = pass.row;
+    m_col = pass.col;
+    m_changedRows |= pass.changed;
     return pos;
 }
 
@@ -270,17 +372,11 @@ std::size_t CTerminalScreen::ParseMessageField(char letter, std::string_view dat
 // the 11 bytes from the ESC, which always decide it.
 std::size_t CTerminalScreen::ParseCursorAddress(std::string_view data, std::size_t pos) {
     const std::string_view s = data.substr(pos + 2, 10);
-    // The form the line nearly always sends, digits R digits C, decided in one pass; the
-    // general rules below give the same result for it.
     int row = 0;
     int col = 0;
-    const std::size_t r = ReadDigits(s, 0, row);
-    if (r < s.size() && s[r] == 'R') {
-        const std::size_t m = ReadDigits(s, r + 1, col);
-        if (r + 1 + m < s.size() && s[r + 1 + m] == 'C') {
-            SetDecimalCursor(row, col);
-            return r + m + 3;
-        }
+    if (const std::size_t after = ReadRegularAddress(s, row, col)) {
+        SetDecimalCursor(row, col);
+        return after;
     }
     return ParseIrregularAddress(s);
 }
@@ -308,21 +404,12 @@ std::size_t CTerminalScreen::ParseIrregularAddress(std::string_view s) {
     return r.index + m.index + 3;
 }
 
-// The line's bytes are value + 32; bytes from 0x80 up count as negative. Row and column are
-// each applied only when in range.
 void CTerminalScreen::SetBinaryCursor(char rowByte, char colByte) {
-    if (const int row = static_cast<signed char>(rowByte) - 32; row >= 0 && row < kRows)
-        m_row = row;
-    if (const int col = static_cast<signed char>(colByte) - 32; col >= 0 && col < kCols)
-        m_col = col;
+    ApplyBinaryAddress(m_row, m_col, rowByte, colByte);
 }
 
-// 1-based values; each is applied only when in range.
 void CTerminalScreen::SetDecimalCursor(int row, int col) {
-    if (row >= 1 && row <= kRows)
-        m_row = row - 1;
-    if (col >= 1 && col <= kCols)
-        m_col = col - 1;
+    ApplyDecimalAddress(m_row, m_col, row, col);
 }
 
 void CTerminalScreen::ReceiveByte(char ch) {

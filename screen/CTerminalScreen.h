@@ -63,7 +63,6 @@ public:
     std::uint64_t TakeChangedRows() { return std::exchange(m_changedRows, 0); }
 
 private:
-    std::size_t StoreRun(const char* bytes, std::size_t count);
     std::size_t ParseCursorAddress(std::string_view data, std::size_t pos);
     std::size_t ParseIrregularAddress(std::string_view s);
     void SetBinaryCursor(char rowByte, char colByte);

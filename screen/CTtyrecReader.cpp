@@ -2,15 +2,6 @@
 
 #include <array>
 
-namespace {
-
-std::uint32_t LittleEndian(const unsigned char* bytes) {
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-
-} // namespace
-
 CTtyrecReader::CTtyrecReader(std::istream& in, std::uint64_t offset) : m_in(in), m_offset(offset) {}
 
 void CTtyrecReader::Seek(std::uint64_t offset) {
@@ -23,21 +14,17 @@ void CTtyrecReader::Seek(std::uint64_t offset) {
 bool CTtyrecReader::Next(CTtyrecRecord& record, bool withData) {
     if (!m_note.empty())
         return false;
-    std::array<unsigned char, CTtyrecRecord::kHeaderSize> header{};
-    m_in.read(reinterpret_cast<char*>(header.data()), header.size());
+    std::array<char, CTtyrecRecord::kHeaderSize> header{};
+    m_in.read(header.data(), header.size());
     const auto got = static_cast<std::size_t>(m_in.gcount());
     if (got == 0)
         return false; // a clean end
     if (got < header.size())
         return Torn("a partial header");
-    const std::uint32_t micros = LittleEndian(header.data() + 4);
-    const std::uint32_t length = LittleEndian(header.data() + 8);
-    if (micros >= 1000000 || length > kMaxLength)
+    if (!record.DecodeHeader(header.data()) || record.m_length > kMaxLength)
         return Torn("an impossible header");
+    const std::uint32_t length = record.m_length;
     record.m_offset = m_offset;
-    record.m_length = length;
-    record.m_time = CTtyrecRecord::Time(std::chrono::seconds(LittleEndian(header.data())) +
-                                        std::chrono::microseconds(micros));
     record.m_data.clear();
     if (withData) {
         record.m_data.resize(length);

@@ -24,6 +24,9 @@ public:
     std::string m_data;         // empty when the reader was told to skip the bytes
     std::uint32_t m_length = 0; // byte count from the header, also when m_data was skipped
 
+    // Takes m_time and m_length from a header of kHeaderSize bytes; false when its time is
+    // impossible (a microsecond count of a second or more).
+    bool DecodeHeader(const char* header);
     // Appends the encoded record (header and bytes) to `out`.
     static void Encode(Time time, std::string_view bytes, std::string& out);
     // The offset of the record that follows this one.

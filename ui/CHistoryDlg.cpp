@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDateTime>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -45,11 +46,16 @@ CHistoryDlg::CHistoryDlg(const QString& journalFolder, const QString& settingsPa
     CreateControls();
     connect(&m_indexing, &QFutureWatcherBase::finished, this, &CHistoryDlg::OnIndexed);
     connect(&m_follow, &QTimer::timeout, this, &CHistoryDlg::Follow);
+    m_day = JournalDay(m_journalFolder);
+    FillDays();
     StartIndexing();
     UpdateButtons();
 }
 
-CHistoryDlg::~CHistoryDlg() = default;
+CHistoryDlg::~CHistoryDlg() {
+    if (m_index)
+        m_index->Persist();
+}
 
 QWidget* CHistoryDlg::Control(int id) const {
     return findChild<QWidget*>(QString::number(id));
@@ -84,6 +90,8 @@ void CHistoryDlg::CreateControls() {
     m_findText->setPlaceholderText(QStringLiteral("Find text"));
     m_note = new QLabel(this);
     m_note->setTextFormat(Qt::PlainText);
+    m_dayList = new QComboBox(this);
+    m_dayList->setToolTip(QStringLiteral("The day of the journal shown"));
     for (auto [widget, id] : {std::pair<QWidget*, int>{cursor, IDC_CURSOR},
                               {status, IDC_STATUS},
                               {label, IDC_LABEL},
@@ -92,6 +100,7 @@ void CHistoryDlg::CreateControls() {
                               {m_timeline, IDC_TIMELINE},
                               {m_time, IDC_TIME},
                               {m_findText, IDC_FIND_TEXT},
+                              {m_dayList, IDC_DAY},
                               {m_note, IDC_NOTE}})
         named(widget, id);
 
@@ -112,9 +121,9 @@ void CHistoryDlg::CreateControls() {
     top->addWidget(m_moment, 2);
     top->addWidget(status, 2);
     auto* navigation = new QHBoxLayout;
-    for (QWidget* widget : {static_cast<QWidget*>(previous), static_cast<QWidget*>(next),
-                            static_cast<QWidget*>(m_time), static_cast<QWidget*>(go),
-                            static_cast<QWidget*>(m_liveButton)})
+    for (QWidget* widget : {static_cast<QWidget*>(m_dayList), static_cast<QWidget*>(previous),
+                            static_cast<QWidget*>(next), static_cast<QWidget*>(m_time),
+                            static_cast<QWidget*>(go), static_cast<QWidget*>(m_liveButton)})
         navigation->addWidget(widget);
     navigation->addSpacing(20);
     navigation->addWidget(m_findText, 1);
@@ -144,6 +153,8 @@ void CHistoryDlg::CreateControls() {
     connect(findNext, &QPushButton::clicked, this, [this] { Find(true); });
     connect(m_findText, &QLineEdit::returnPressed, this, [this] { Find(true); });
     connect(m_timeline, &QSlider::actionTriggered, this, &CHistoryDlg::OnTimeline);
+    connect(m_dayList, &QComboBox::activated, this,
+            [this] { ShowDay(QDate::fromString(m_dayList->currentText(), Qt::ISODate)); });
     connect(copy, &QPushButton::clicked, this, [this] { CExportCommands::Copy(this, m_lines); });
     connect(print, &QPushButton::clicked, this,
             [this] { CExportCommands::Print(this, m_lines, m_settingsPath); });
@@ -161,8 +172,40 @@ void CHistoryDlg::Open() {
     activateWindow();
 }
 
+// The days the journal holds, newest first, with the day shown selected.
+void CHistoryDlg::FillDays() {
+    QStringList days;
+    for (const std::string& day : CJournalIndex::Days(m_journalFolder.toStdString()))
+        days.prepend(QString::fromStdString(day));
+    const QString shown = m_day.toString(Qt::ISODate);
+    if (!days.contains(shown))
+        days.prepend(shown); // today, before its first file
+    QStringList listed;
+    for (int i = 0; i < m_dayList->count(); ++i)
+        listed << m_dayList->itemText(i);
+    if (listed != days) {
+        m_dayList->clear();
+        m_dayList->addItems(days);
+    }
+    m_dayList->setCurrentText(shown);
+}
+
+void CHistoryDlg::ShowDay(const QDate& day) {
+    if (!day.isValid())
+        return;
+    m_follow.stop();
+    if (m_index)
+        m_index->Persist();
+    m_index.reset();
+    m_record.reset();
+    m_day = day;
+    m_newestDay = day == JournalDay(m_journalFolder);
+    FillDays();
+    StartIndexing();
+    UpdateButtons();
+}
+
 void CHistoryDlg::StartIndexing() {
-    m_day = JournalDay(m_journalFolder);
     const std::string folder = m_journalFolder.toStdString();
     const std::string prefix = m_day.toString(Qt::ISODate).toStdString() + '_';
     SetNote(QStringLiteral("Reading the journal..."));
@@ -183,14 +226,13 @@ void CHistoryDlg::OnIndexed() {
 }
 
 // The timer's work: the index takes in what the journal gained, and a new day starts a new
-// index.
+// index unless another day is shown.
 void CHistoryDlg::Follow() {
-    if (JournalDay(m_journalFolder) != m_day) {
-        m_follow.stop();
-        m_index.reset();
-        StartIndexing();
+    if (const QDate newest = JournalDay(m_journalFolder); m_newestDay && newest != m_day) {
+        ShowDay(newest);
         return;
     }
+    FillDays();
     if (m_index->Update() && m_live && isVisible())
         ShowRecord(m_index->RecordCount() - 1);
     UpdateTimeline();

@@ -13,14 +13,16 @@
 #include <vector>
 
 class CScreenView;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QSlider;
 
-// The History window: the screen as it stood at any moment of the day's journal, shown as the
-// main window shows it, with the moment's clock time. Steps to the previous or next change,
+// The History window: the screen as it stood at any moment of a day's journal (the newest day,
+// or any other the journal holds, chosen in its day list), shown as the main window shows it,
+// with the moment's clock time. Steps to the previous or next change,
 // jumps to a typed time, finds the next or previous moment a text appeared, follows the
 // journal's growing end ("Live"), and copies, prints or saves the moment's rows as the main
 // window does. The journal is indexed on a worker thread as soon as the window is made, so
@@ -49,6 +51,7 @@ public:
         IDC_PRINT,
         IDC_SAVE_FILE,
         IDC_CLOSE,
+        IDC_DAY,
     };
     static constexpr int kFollowMs = 1000;
 
@@ -56,6 +59,7 @@ public:
     // which Print writes its file. parent: the window this one belongs to, so that it stays
     // usable while that window runs modally.
     CHistoryDlg(const QString& journalFolder, const QString& settingsPath, QWidget* parent);
+    // Keeps the index of the newest file beside it, so the next start need not read it again.
     ~CHistoryDlg() override;
 
     // Shows the window in front.
@@ -69,6 +73,11 @@ public:
     const std::vector<std::string>& Lines() const { return m_lines; }
     std::optional<std::uint64_t> Record() const { return m_record; }
 
+    // The day whose journal the window shows.
+    QDate Day() const { return m_day; }
+    // Shows another day's journal, from its last moment; the newest day is followed as it grows.
+    void ShowDay(const QDate& day);
+
     void ShowRecord(std::uint64_t record);
     void StepBy(int changes);
     // "HH:MM:SS" on the journal's day; false (and a note) when the text is not such a time.
@@ -80,6 +89,7 @@ private:
     void CreateControls();
     QPushButton* AddButton(int id, const QString& text);
     void StartIndexing();
+    void FillDays();
     void OnIndexed();
     void Follow();
     void ShowMoment(CJournalIndex::Moment moment);
@@ -92,6 +102,7 @@ private:
     QString m_journalFolder;
     QString m_settingsPath;
     QDate m_day;                            // the day whose files the index covers
+    bool m_newestDay = true;                // a new day is shown once it begins
     std::shared_ptr<CJournalIndex> m_index; // shared with the worker only while it builds it
     QFutureWatcher<std::shared_ptr<CJournalIndex>> m_indexing;
     QTimer m_follow;
@@ -99,6 +110,7 @@ private:
     std::optional<std::uint64_t> m_record;
     std::vector<std::string> m_lines;
 
+    QComboBox* m_dayList = nullptr;
     QListWidget* m_list = nullptr;
     QLabel* m_moment = nullptr;
     QLabel* m_note = nullptr;

@@ -194,11 +194,19 @@ TEST_P(Retention, DeletesOldFilesAndTheOldestBeyondTheTotal) {
         ASSERT_TRUE(file.open(QIODevice::Append));
         ASSERT_TRUE(file.setFileTime(start.addSecs(3600), QFileDevice::FileModificationTime));
     }
+    // History's index beside each file, and one whose journal file was deleted by hand.
+    const auto indexOf = [](const QString& path) { return path + QStringLiteral(".index"); };
+    for (const QString& path : paths + QStringList{folder.NewFile(now.addDays(-1))})
+        WriteFile(indexOf(path), std::string(10, 'i'));
     folder.Prune(c.m_days, c.m_maxBytes, now, paths.constLast());
     QStringList kept;
     for (const int i : c.m_kept)
         kept << paths[i];
     EXPECT_EQ(folder.Files(), kept);
+    QStringList indexes = QDir(cwd.Path()).entryList({QStringLiteral("*.index")}, QDir::Files);
+    for (QString& name : indexes)
+        name = QDir(cwd.Path()).filePath(name.chopped(6));
+    EXPECT_EQ(indexes, kept);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,10 +1,12 @@
 #include "CJournalIndex.h"
 #include "CScreenCommands.h"
+#include "CTtyrecPlayer.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 
@@ -184,6 +186,62 @@ TEST_F(JournalIndexTest, FollowsTheFileWrittenAfterTheClockWentBack) {
     ASSERT_EQ(index.RecordCount(), 3u);
     EXPECT_EQ(index.At(2)->m_screen->Rows()[0].substr(0, 8), "live on ");
     EXPECT_EQ(index.LastTime(), At(601));
+}
+
+// A closed file's index is kept beside it and used only while it matches the file: an edit
+// (even one that keeps the size and time), a cut, a replacement or an index left half-written
+// makes the file be read again, so the timeline shows the file as it is.
+TEST_F(JournalIndexTest, KeptIndexIsUsedOnlyWhileItMatchesItsFile) {
+    const fs::path journal = m_folder / "2027-01-15_18-00-00.ttyrec";
+    const fs::path kept = CJournalIndexFile::PathOf(journal);
+    const auto keepingTime = [&](const std::function<void()>& change) {
+        const auto time = fs::last_write_time(journal);
+        change();
+        fs::last_write_time(journal, time);
+    };
+    const auto setLastByte = [&](char c) {
+        std::fstream file(journal, std::ios::binary | std::ios::in | std::ios::out);
+        file.seekp(-1, std::ios::end);
+        file.put(c);
+    };
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        bool used;
+    } cases[] = {
+        {"untouched", [] {}, true},
+        {"edited", [&] { keepingTime([&] { setLastByte('#'); }); }, false},
+        {"truncated", [&] { fs::resize_file(journal, fs::file_size(journal) - 1); }, false},
+        {"replaced",
+         [&] {
+             keepingTime([&] {
+                 fs::remove(journal);
+                 Append(journal.filename().string(), SampleChunks(30'000), 100);
+             });
+         },
+         false},
+        {"half-written", [&] { fs::resize_file(kept, fs::file_size(kept) - 1); }, false},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(m_folder);
+        fs::create_directories(m_folder);
+        Append(journal.filename().string(), SampleChunks(30'000), 0);
+        Append("2027-01-15_19-00-00.ttyrec", {"later"}, 9000);
+        CJournalIndex(m_folder, "2027-01-15_").Update();
+        ASSERT_TRUE(fs::exists(kept)) << c.what;
+        c.change();
+        EXPECT_EQ(CJournalIndexFile::Load(journal).has_value(), c.used) << c.what;
+
+        CJournalIndex index(m_folder, "2027-01-15_");
+        index.Update();
+        CTerminalScreen played;
+        std::ifstream in(journal, std::ios::binary);
+        const CTtyrecPlayer::Result result = CTtyrecPlayer::Play(in, played);
+        ASSERT_EQ(index.RecordCount(), result.m_records + 1) << c.what;
+        EXPECT_EQ(CScreenCommands::Of(*index.At(result.m_records - 1)->m_screen),
+                  CScreenCommands::Of(played))
+            << c.what;
+    }
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "UiTestSupport.h"
 
 #include <QClipboard>
+#include <QComboBox>
 #include <QDateTime>
 #include <QDir>
 #include <QGuiApplication>
@@ -169,6 +170,37 @@ TEST_F(HistoryDlgTest, LiveFollowsTheGrowingJournal) {
     Click(CHistoryDlg::IDC_LIVE);
     EXPECT_EQ(window.Record(), 7u);
     EXPECT_EQ(ShownRows(window), QStringList());
+}
+
+// A day before the newest opens from the day list, and find searches it.
+TEST_F(HistoryDlgTest, OpensAnEarlierDayAndFindsInIt) {
+    std::string record;
+    CTtyrecRecord::Encode(CJournalFolder::ToTime(QDateTime(kDay.addDays(1), QTime(9, 0))),
+                          "\x1b+\x1b"
+                          "a1R1Cnext day",
+                          record);
+    std::ofstream(m_dir.File(QStringLiteral("journal/2027-03-02_09-00-00.ttyrec")).toStdString(),
+                  std::ios::binary)
+        << record;
+    CHistoryDlg window(m_dir.File(QStringLiteral("journal")), QString(), nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.Indexed(); }, 5000));
+    EXPECT_EQ(ShownRows(window), QStringList({"next day"}));
+
+    auto* days = qobject_cast<QComboBox*>(window.Control(CHistoryDlg::IDC_DAY));
+    ASSERT_EQ(days->count(), 2);
+    QTest::keyClick(days, Qt::Key_Down);
+    EXPECT_EQ(window.Day(), kDay);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.Indexed(); }, 5000));
+    EXPECT_EQ(window.Record(), 5u) << "opens at the day's last change";
+    EXPECT_EQ(ShownRows(window), QStringList({"", "goal again"}));
+
+    auto* time = qobject_cast<QLineEdit*>(window.Control(CHistoryDlg::IDC_TIME));
+    QTest::keyClicks(time, QStringLiteral("19:00:01"));
+    QTest::keyClick(time, Qt::Key_Return);
+    auto* find = qobject_cast<QLineEdit*>(window.Control(CHistoryDlg::IDC_FIND_TEXT));
+    QTest::keyClicks(find, QStringLiteral("goal"));
+    QTest::keyClick(find, Qt::Key_Return);
+    EXPECT_EQ(window.Record(), 3u);
 }
 
 // Real key presses through the X server, which Qt's modality rules apply to.
