@@ -1,8 +1,11 @@
 #include "CTtyrecReader.h"
 
+#include <algorithm>
 #include <array>
 
 namespace {
+
+constexpr std::size_t kReadPiece = 64 * 1024;
 
 std::uint32_t LittleEndian(const unsigned char* bytes) {
     return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
@@ -40,10 +43,16 @@ bool CTtyrecReader::Next(CTtyrecRecord& record, bool withData) {
                                         std::chrono::microseconds(micros));
     record.m_data.clear();
     if (withData) {
-        record.m_data.resize(length);
-        m_in.read(record.m_data.data(), length);
-        if (static_cast<std::uint32_t>(m_in.gcount()) < length)
-            return Torn("a record shorter than its header says");
+        // In pieces, so a torn or foreign header's length is never taken in memory at once
+        // for bytes that are not there.
+        while (record.m_data.size() < length) {
+            const std::size_t at = record.m_data.size();
+            const std::size_t piece = std::min<std::size_t>(length - at, kReadPiece);
+            record.m_data.resize(at + piece);
+            m_in.read(record.m_data.data() + at, static_cast<std::streamsize>(piece));
+            if (static_cast<std::size_t>(m_in.gcount()) < piece)
+                return Torn("a record shorter than its header says");
+        }
     } else {
         // Seeking past the end succeeds silently: test that the last byte is there.
         if (length > 0) {
