@@ -1,6 +1,13 @@
 #include "CTtyrecReader.h"
 
+#include <algorithm>
 #include <array>
+
+namespace {
+
+constexpr std::size_t kReadPiece = 64 * 1024;
+
+} // namespace
 
 CTtyrecReader::CTtyrecReader(std::istream& in, std::uint64_t offset) : m_in(in), m_offset(offset) {}
 
@@ -27,10 +34,16 @@ bool CTtyrecReader::Next(CTtyrecRecord& record, bool withData) {
     record.m_offset = m_offset;
     record.m_data.clear();
     if (withData) {
-        record.m_data.resize(length);
-        m_in.read(record.m_data.data(), length);
-        if (static_cast<std::uint32_t>(m_in.gcount()) < length)
-            return Torn("a record shorter than its header says");
+        // In pieces, so a torn or foreign header's length is never taken in memory at once
+        // for bytes that are not there.
+        while (record.m_data.size() < length) {
+            const std::size_t at = record.m_data.size();
+            const std::size_t piece = std::min<std::size_t>(length - at, kReadPiece);
+            record.m_data.resize(at + piece);
+            m_in.read(record.m_data.data() + at, static_cast<std::streamsize>(piece));
+            if (static_cast<std::size_t>(m_in.gcount()) < piece)
+                return Torn("a record shorter than its header says");
+        }
     } else {
         // Seeking past the end succeeds silently: test that the last byte is there.
         if (length > 0) {
