@@ -6,6 +6,7 @@
 #include "CHeadlessBrowser.h"
 #include "CMosquitto.h"
 #include "CMqttClient.h"
+#include "CRelayProcess.h"
 #include "PortTestSupport.h"
 #include "PtyPair.h"
 
@@ -82,33 +83,17 @@ QJsonObject Parsed(const QByteArray& json) {
 // tallyview-relay on a pseudo-terminal, sharing on loopback, its fields from a file.
 class CFieldsRelay {
 public:
-    explicit CFieldsRelay(const QByteArray& definitions, const QStringList& options = {}) {
-        m_fieldsFile = m_dir.filePath(QStringLiteral("fields.json"));
-        QFile file(m_fieldsFile);
-        if (file.open(QIODevice::WriteOnly))
-            file.write(definitions);
-        m_process.setWorkingDirectory(m_dir.path());
-        m_process.start(QStringLiteral(TALLYVIEW_RELAY),
-                        QStringList{"--device", QString::fromStdString(m_pty.SlavePath()),
-                                    "--no-journal", "--share", QString::number(m_port),
-                                    "--share-code", kCode, "--fields", m_fieldsFile} +
-                            options);
-    }
-    ~CFieldsRelay() {
-        m_process.terminate();
-        m_process.waitForFinished(10000);
-    }
+    explicit CFieldsRelay(const QByteArray& definitions, const QStringList& options = {})
+        : m_fieldsFile(Written(m_dir.filePath(QStringLiteral("fields.json")), definitions)),
+          m_relay(QStringLiteral(TALLYVIEW_RELAY),
+                  QStringList{"--device", QString::fromStdString(m_pty.SlavePath()), "--no-journal",
+                              "--share", QString::number(m_port), "--share-code", kCode, "--fields",
+                              m_fieldsFile} +
+                      options,
+                  m_dir.path()) {}
 
     bool WaitOpen() { return WaitLogged(": open"); }
-    bool WaitLogged(const QByteArray& text) {
-        return WaitUntil(
-                   [&] {
-                       m_log += m_process.readAllStandardError();
-                       return m_log.contains(text) || m_process.state() == QProcess::NotRunning;
-                   },
-                   20000) &&
-               m_log.contains(text);
-    }
+    bool WaitLogged(const QByteArray& text) { return m_relay.Logged(text); }
     QString Url(const QString& path) const {
         return QStringLiteral("http://127.0.0.1:%1%2?code=%3").arg(m_port).arg(path, kCode);
     }
@@ -121,16 +106,22 @@ public:
     void Write(const std::string& bytes) { m_pty.Write(bytes); }
     QString Path(const QString& name) const { return m_dir.filePath(name); }
     const QString& FieldsFile() const { return m_fieldsFile; }
-    const QByteArray& Log() const { return m_log; }
+    const QByteArray& Log() const { return m_relay.Log(); }
     quint16 Port() const { return m_port; }
 
 private:
+    static QString Written(const QString& path, const QByteArray& bytes) {
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(bytes);
+        return path;
+    }
+
     QTemporaryDir m_dir;
     PtyPair m_pty;
     quint16 m_port = FreeTcpPort();
     QString m_fieldsFile;
-    QProcess m_process;
-    QByteArray m_log;
+    CRelayProcess m_relay;
 };
 
 // The event stream as a graphics page's EventSource reads it.

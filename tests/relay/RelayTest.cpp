@@ -1,5 +1,6 @@
 #include "CJournalFolder.h"
 #include "CMosquitto.h"
+#include "CRelayProcess.h"
 #include "PortTestSupport.h"
 #include "PtyPair.h"
 
@@ -14,6 +15,7 @@
 namespace {
 
 const QString kCode = QStringLiteral("ready23456");
+const QString kRelay = QStringLiteral(TALLYVIEW_RELAY);
 // Every family of the line's commands, and a stray byte of each high value.
 std::string Stream() {
     std::string out = "\x1b"
@@ -25,38 +27,6 @@ std::string Stream() {
     return out;
 }
 
-// The relay as a real process; what it logs to standard error is collected as it comes.
-class CRelayProcess {
-public:
-    explicit CRelayProcess(const QStringList& arguments) {
-        m_process.start(QStringLiteral(TALLYVIEW_RELAY), arguments);
-    }
-    // Waits until the log holds text, or the relay ended.
-    bool Logged(const char* text) {
-        return WaitUntil(
-                   [&] {
-                       m_log += m_process.readAllStandardError();
-                       return m_log.contains(text) || m_process.state() == QProcess::NotRunning;
-                   },
-                   20000) &&
-               m_log.contains(text);
-    }
-    // Sends the signal and returns the exit code of a normal exit, -1 otherwise.
-    int Stop(int signal) {
-        ::kill(static_cast<pid_t>(m_process.processId()), signal);
-        if (!m_process.waitForFinished(20000) || m_process.exitStatus() != QProcess::NormalExit)
-            return -1;
-        m_log += m_process.readAllStandardError();
-        return m_process.exitCode();
-    }
-    QProcess& Process() { return m_process; }
-    const QByteArray& Log() const { return m_log; }
-
-private:
-    QProcess m_process;
-    QByteArray m_log;
-};
-
 // The relay as a real process: a line on a pseudo-terminal, journalled, shared and published;
 // a mirror on the broker and the journal both end in the line's exact screen, and SIGTERM
 // stops it cleanly, its last word on the broker "offline".
@@ -67,7 +37,8 @@ TEST(Relay, JournalsSharesAndPublishesTheLineAndStopsOnSigterm) {
     QTemporaryDir dir;
     const QString journal = dir.filePath(QStringLiteral("journal"));
     const quint16 sharePort = FreeTcpPort();
-    CRelayProcess relay({QStringLiteral("--device"), QString::fromStdString(pty.SlavePath()),
+    CRelayProcess relay(kRelay,
+                        {QStringLiteral("--device"), QString::fromStdString(pty.SlavePath()),
                          QStringLiteral("--journal"), journal, QStringLiteral("--share"),
                          QString::number(sharePort), QStringLiteral("--share-code"), kCode,
                          QStringLiteral("--publish"), broker.Url(QStringLiteral("hall"))});
@@ -134,9 +105,9 @@ TEST(Relay, ReadsTheSettingsFileNeverWritesItAndStopsOnSigint) {
     ASSERT_TRUE(file.setFileTime(old, QFileDevice::FileModificationTime));
     file.close();
 
-    CRelayProcess relay({QStringLiteral("--settings"), settings, QStringLiteral("--baud"),
-                         QStringLiteral("9600"), QStringLiteral("--no-journal"),
-                         QStringLiteral("--share"), QString::number(FreeTcpPort())});
+    CRelayProcess relay(kRelay, {QStringLiteral("--settings"), settings, QStringLiteral("--baud"),
+                                 QStringLiteral("9600"), QStringLiteral("--no-journal"),
+                                 QStringLiteral("--share"), QString::number(FreeTcpPort())});
     ASSERT_TRUE(relay.Logged(": open")) << relay.Log().toStdString();
     EXPECT_TRUE(Stty(pty.SlavePath()).contains(QLatin1String("speed 9600 baud")));
     ASSERT_TRUE(relay.Logged("Sharing the screen at ")) << relay.Log().toStdString();
@@ -162,7 +133,8 @@ TEST(Relay, KilledPublisherGoesOfflineByItsLastWill) {
     CMosquitto broker;
     ASSERT_TRUE(broker.Start());
     PtyPair pty;
-    CRelayProcess relay({QStringLiteral("--device"), QString::fromStdString(pty.SlavePath()),
+    CRelayProcess relay(kRelay,
+                        {QStringLiteral("--device"), QString::fromStdString(pty.SlavePath()),
                          QStringLiteral("--no-journal"), QStringLiteral("--publish"),
                          broker.Url(QStringLiteral("hall"))});
     ASSERT_TRUE(relay.Logged(": open")) << relay.Log().toStdString();
