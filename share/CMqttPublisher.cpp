@@ -18,11 +18,6 @@ const QByteArray kOffline = QByteArrayLiteral("offline");
 // By CMqttPublisher::Kind.
 constexpr const char* kTopics[] = {"line", "keyframe", "screen", "fields"};
 
-CTtyrecRecord::Time Now() {
-    return CTtyrecRecord::Time(
-        std::chrono::microseconds(QDateTime::currentMSecsSinceEpoch() * 1000));
-}
-
 } // namespace
 
 // Numbers start at the time in microseconds, so a publisher started again
@@ -30,7 +25,7 @@ CTtyrecRecord::Time Now() {
 // after its "online" in any case, as its clock may have been put back.
 CMqttPublisher::CMqttPublisher(const CMqttAddress& address, const CTerminalScreen& screen,
                                qsizetype maxBacklog)
-    : CLineFollower({QStringLiteral("publisher"), kMaxIncoming, kTakeEvery}, screen),
+    : CLineFollower({QStringLiteral("publisher"), kMaxIncoming, kTakeEvery, {}}, screen),
       m_address(address), m_maxBacklog(maxBacklog),
       m_sequence(quint64(QDateTime::currentMSecsSinceEpoch()) * 1000) {
     Start();
