@@ -402,7 +402,6 @@ void CJournalIndex::FilterChanges(CTrigramFilter& filter) {
         if (row >= rows.size())
             break;
         filter.AddChanged(m_shownRows[row], rows[row]);
-        m_shownRows[row] = rows[row];
     }
 }
 

@@ -51,44 +51,45 @@ void CTrigramFilter::Add(std::string_view row) {
         Set(row, at);
 }
 
-void CTrigramFilter::AddChanged(std::string_view before, std::string_view after) {
-    const std::size_t n = after.size();
-    if (before.size() != n) {
-        Add(after);
+void CTrigramFilter::AddChanged(std::string& shown, std::string_view now) {
+    const std::size_t n = now.size();
+    if (shown.size() != n || n < kRun) {
+        shown.assign(now);
+        Add(now);
         return;
     }
     std::size_t next = 0; // runs starting below this are added already
-    const auto addAround = [&](std::size_t cell) {
-        const std::size_t first = std::max(next, cell >= kRun - 1 ? cell - (kRun - 1) : 0);
-        const std::size_t last = std::min(cell + 1, n - kRun + 1);
-        for (std::size_t start = first; start < last; ++start)
-            Set(after, start);
-        next = std::max(next, last);
+    const auto addChangedCells = [&](std::size_t from, std::size_t to) {
+        for (std::size_t cell = from; cell < to; ++cell) {
+            if (shown[cell] == now[cell])
+                continue;
+            const std::size_t first = std::max(next, cell >= kRun - 1 ? cell - (kRun - 1) : 0);
+            const std::size_t last = std::min(cell + 1, n - kRun + 1);
+            for (std::size_t start = first; start < last; ++start)
+                Set(now, start);
+            next = std::max(next, last);
+        }
     };
-    if (n < kRun)
-        return;
     // Eight cells at a time, the differing words found first: most of a changed row is as it
     // was.
-    constexpr std::size_t kWordsInRow = 32;
-    const std::size_t words = std::min(n / 8, kWordsInRow);
+    constexpr std::size_t kWords = 16; // a fixed count, which the compiler unrolls
+    const std::size_t words = n >= kWords * 8 ? kWords : 0;
     std::uint32_t differing = 0;
-    for (std::size_t w = 0; w < words; ++w) {
+    for (std::size_t w = 0; w < kWords && words != 0; ++w) {
         std::uint64_t was;
         std::uint64_t is;
-        std::memcpy(&was, before.data() + w * 8, 8);
-        std::memcpy(&is, after.data() + w * 8, 8);
+        std::memcpy(&was, shown.data() + w * 8, 8);
+        std::memcpy(&is, now.data() + w * 8, 8);
         differing |= static_cast<std::uint32_t>(was != is) << w;
     }
-    const auto addFrom = [&](std::size_t from, std::size_t to) {
-        for (std::size_t cell = from; cell < to; ++cell)
-            if (before[cell] != after[cell])
-                addAround(cell);
-    };
     for (; differing != 0; differing &= differing - 1) {
         const std::size_t at = static_cast<std::size_t>(std::countr_zero(differing)) * 8;
-        addFrom(at, at + 8);
+        addChangedCells(at, at + 8);
+        std::memcpy(shown.data() + at, now.data() + at, 8);
     }
-    addFrom(words * 8, n);
+    addChangedCells(words * 8, n);
+    std::copy(now.begin() + static_cast<std::ptrdiff_t>(words * 8), now.end(),
+              shown.begin() + static_cast<std::ptrdiff_t>(words * 8));
 }
 
 bool CTrigramFilter::MayHold(std::string_view folded) const {

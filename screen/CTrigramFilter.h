@@ -22,8 +22,8 @@ public:
     static std::string Fold(std::string_view text);
 
     void Add(std::string_view row);
-    // `after` is a row as it is now, `before` as it was when last added.
-    void AddChanged(std::string_view before, std::string_view after);
+    // Adds what a row shows `now` that it did not when it was `shown`, and makes `shown` now.
+    void AddChanged(std::string& shown, std::string_view now);
     // Whether `folded` (as Fold gives it) may have been on a row; always for under three letters.
     bool MayHold(std::string_view folded) const;
 
