@@ -15,35 +15,6 @@
 
 namespace {
 
-// Case folding of the bytes the line sends: ASCII and the Windows-1252 letters above it.
-constexpr std::array<char, 256> MakeFoldTable() {
-    std::array<char, 256> table{};
-    for (int b = 0; b < 256; ++b) {
-        int folded = b;
-        if ((b >= 'A' && b <= 'Z') || (b >= 0xC0 && b <= 0xDE && b != 0xD7))
-            folded = b + 0x20;
-        else if (b == 0x8A || b == 0x8C || b == 0x8E)
-            folded = b + 0x10; // Š Œ Ž
-        else if (b == 0x9F)
-            folded = 0xFF; // Ÿ
-        table[b] = static_cast<char>(folded);
-    }
-    return table;
-}
-
-constexpr std::array<char, 256> kFold = MakeFoldTable();
-
-std::string Fold(std::string_view text) {
-    std::string folded(text.size(), ' ');
-    std::transform(text.begin(), text.end(), folded.begin(),
-                   [](char c) { return kFold[static_cast<unsigned char>(c)]; });
-    return folded;
-}
-
-unsigned char Folded(char c) {
-    return static_cast<unsigned char>(kFold[static_cast<unsigned char>(c)]);
-}
-
 // Which rows of a screen hold the text, kept up to date from the rows that changed.
 template <class Search> class CRowsHolding {
 public:
@@ -70,6 +41,17 @@ private:
     std::array<bool, CTerminalScreen::kRows> m_holds{};
     int m_count = 0;
 };
+
+// Interprets one record's bytes straight away; a sequence left incomplete is carried over to
+// the next record, as the receive queue carries it over to the next drain.
+void InterpretRecord(CTerminalScreen& screen, std::string& carry, std::string_view bytes) {
+    if (carry.empty()) {
+        carry.assign(bytes.substr(screen.ParseBuffer(bytes)));
+    } else {
+        carry += bytes;
+        carry.erase(0, screen.ParseBuffer(carry));
+    }
+}
 
 // A journal file read in large pieces: its records are small.
 class CJournalStream {
@@ -131,7 +113,8 @@ private:
     // Whether every byte that folds to `folded` differs from it at most in the case bit.
     static bool ByCaseBit(unsigned char folded) {
         for (int b = 0; b < 256; ++b)
-            if (Folded(static_cast<char>(b)) == folded && (b | kCaseBit) != (folded | kCaseBit))
+            if (CTrigramFilter::Folded(static_cast<char>(b)) == folded &&
+                (b | kCaseBit) != (folded | kCaseBit))
                 return false;
         return true;
     }
@@ -142,9 +125,10 @@ private:
         return word | kOnes * kCaseBit;
     }
     bool MatchAt(std::string_view row, std::size_t at) const {
-        return std::equal(
-            m_text.begin(), m_text.end(), row.begin() + static_cast<std::ptrdiff_t>(at),
-            [](char t, char c) { return static_cast<unsigned char>(t) == Folded(c); });
+        return std::equal(m_text.begin(), m_text.end(),
+                          row.begin() + static_cast<std::ptrdiff_t>(at), [](char t, char c) {
+                              return static_cast<unsigned char>(t) == CTrigramFilter::Folded(c);
+                          });
     }
 
     std::string m_text;
@@ -189,14 +173,7 @@ public:
     Time LastTime() const { return m_record.m_time; }
 
 private:
-    void Interpret(std::string_view bytes) {
-        if (m_carry.empty()) {
-            m_carry.assign(bytes.substr(m_screen->ParseBuffer(bytes)));
-        } else {
-            m_carry += bytes;
-            m_carry.erase(0, m_screen->ParseBuffer(m_carry));
-        }
-    }
+    void Interpret(std::string_view bytes) { InterpretRecord(*m_screen, m_carry, bytes); }
 
     std::string m_bytes;
     std::size_t m_at = 0;
@@ -224,7 +201,7 @@ bool CJournalIndex::Update() {
         if (!closed)
             break; // the newest file may still grow
         // A file on its own rebuilds its screen: the next one starts from a fresh screen.
-        m_tail = std::make_unique<CTerminalScreen>();
+        ResetTail();
     }
     return reread || m_recordCount != before;
 }
@@ -248,8 +225,13 @@ bool CJournalIndex::RereadIfEarlierFileGrew() {
     m_blocks.clear();
     m_recordCount = 0;
     m_lastTime.reset();
-    m_tail = std::make_unique<CTerminalScreen>();
+    ResetTail();
     return true;
+}
+
+void CJournalIndex::ResetTail() {
+    m_tail = std::make_unique<CTerminalScreen>();
+    m_tailCarry.clear();
 }
 
 void CJournalIndex::Persist() const {
@@ -386,10 +368,11 @@ void CJournalIndex::ReadFile(std::size_t index) {
         ++m_recordCount;
         ++file.m_records;
         m_lastTime = file.m_lastTime = record.m_time;
-        m_tail->ReceiveBytes(record.m_data);
+        // Each record on its own, so the filter sees every moment's rows.
+        InterpretRecord(*m_tail, m_tailCarry, record.m_data);
+        FilterChanges(block.m_filter);
         file.m_end = record.End();
     }
-    m_tail->ProcessReceived();
     // A torn end of the newest file may be a record still being written: read again next time.
     file.m_note = reader.Note().empty() ? std::string()
                                         : file.m_path.filename().string() + ": " + reader.Note();
@@ -402,10 +385,24 @@ void CJournalIndex::StartBlock(std::size_t file, std::uint64_t offset, Time time
     block.m_firstRecord = m_recordCount;
     block.m_firstTime = time;
     if (!m_blocks.empty() && m_blocks.back().m_file == file) {
-        m_tail->ProcessReceived();
-        block.m_checkpoint = CScreenCommands::Of(*m_tail);
+        block.m_checkpoint = CScreenCommands::Of(*m_tail) + m_tailCarry;
     }
+    m_tail->TakeChangedRows();
+    m_shownRows = m_tail->Rows();
+    for (const std::string& row : m_shownRows)
+        block.m_filter.Add(row);
     m_blocks.push_back(std::move(block));
+}
+
+// Adds to a block's filter what the last record changed on the rows.
+void CJournalIndex::FilterChanges(CTrigramFilter& filter) {
+    const std::vector<std::string>& rows = m_tail->Rows();
+    for (std::uint64_t changed = m_tail->TakeChangedRows(); changed != 0; changed &= changed - 1) {
+        const auto row = static_cast<std::size_t>(std::countr_zero(changed));
+        if (row >= rows.size())
+            break;
+        filter.AddChanged(m_shownRows[row], rows[row]);
+    }
 }
 
 std::vector<std::string> CJournalIndex::Notes() const {
@@ -479,15 +476,20 @@ std::optional<std::uint64_t> CJournalIndex::Find(std::string_view text, std::uin
                                                  bool forward) const {
     if (text.empty() || (forward ? from + 1 >= m_recordCount : from == 0))
         return std::nullopt;
-    const FoldedSearch search(Fold(text));
-    // The blocks to search, nearest first.
+    const std::string folded = CTrigramFilter::Fold(text);
+    const FoldedSearch search(folded);
+    // The blocks to search, nearest first; a block whose rows never showed the text is not.
     std::vector<std::size_t> order;
+    const auto consider = [&](std::size_t b) {
+        if (m_blocks[b].m_filter.MayHold(folded))
+            order.push_back(b);
+    };
     if (forward) {
         for (std::size_t b = BlockOf(from + 1); b < m_blocks.size(); ++b)
-            order.push_back(b);
+            consider(b);
     } else {
         for (std::size_t b = BlockOf(std::min(from, m_recordCount) - 1) + 1; b-- > 0;)
-            order.push_back(b);
+            consider(b);
     }
     // Every block replays from its own checkpoint, so the cores share the blocks out; a block
     // beyond the nearest one with a hit is not searched.

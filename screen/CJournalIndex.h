@@ -103,6 +103,8 @@ private:
     bool LoadFile(std::size_t file);
     void SaveFile(std::size_t file) const;
     void StartBlock(std::size_t file, std::uint64_t offset, Time time);
+    void FilterChanges(CTrigramFilter& filter);
+    void ResetTail();
     std::size_t BlockOf(std::uint64_t record) const;
     std::optional<std::uint64_t> FindInBlock(std::size_t block, const FoldedSearch& search,
                                              std::uint64_t from, bool forward) const;
@@ -114,6 +116,10 @@ private:
     std::vector<Block> m_blocks;
     std::uint64_t m_recordCount = 0;
     std::optional<Time> m_lastTime;
-    // The screen after the last record read, from which the next checkpoint is taken.
+    // The screen after the last record read, from which the next checkpoint is taken, and the
+    // incomplete sequence it waits to finish.
     std::unique_ptr<CTerminalScreen> m_tail;
+    std::string m_tailCarry;
+    // Its rows as its block's filter last took them.
+    std::vector<std::string> m_shownRows;
 };

@@ -8,7 +8,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kMagic = "TVINDEX1";
+constexpr std::string_view kMagic = "TVINDEX2";
 // Bytes hashed at each end of the journal file: an edit there, or another file of the same
 // size and time, shows.
 constexpr std::uint64_t kHashedBytes = 64 * 1024;
@@ -136,6 +136,8 @@ bool CJournalIndexFile::Save(const fs::path& journal, const Contents& contents) 
             out.Number(number);
         out.Time(block.m_firstTime);
         out.Text(block.m_checkpoint);
+        for (const std::uint64_t word : block.m_filter.Bits())
+            out.Number(word);
     }
     out.Number(Hash(out.Bytes()));
 
@@ -182,6 +184,8 @@ std::optional<CJournalIndexFile::Contents> CJournalIndexFile::Load(const fs::pat
         block.m_bytes = in.Number();
         block.m_firstTime = in.Time();
         block.m_checkpoint = in.Text();
+        for (std::uint64_t& word : block.m_filter.Bits())
+            word = in.Number();
     }
     if (in.Failed() || !in.AtEnd())
         return std::nullopt;

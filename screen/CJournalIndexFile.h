@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CTrigramFilter.h"
 #include "CTtyrecRecord.h"
 
 #include <cstdint>
@@ -15,12 +16,13 @@
 // half-written, are all rejected and the file is read again.
 //
 // Layout, all numbers unsigned 64-bit little-endian, times in microseconds since 1970:
-//   "TVINDEX1"                        the format
+//   "TVINDEX2"                        the format
 //   size, time, head hash, tail hash  of the journal file (time: its last write, as the
 //                                     file system keeps it)
 //   records, last record time, note   the note as length and bytes (a torn end)
 //   block count, then per block:      a run of records with a screen checkpoint
-//     offset, first record, records, line bytes, first time, checkpoint (length and bytes)
+//     offset, first record, records, line bytes, first time, checkpoint (length and bytes),
+//     the trigram filter's bits (CTrigramFilter::kWords numbers)
 //   hash of everything before it
 class CJournalIndexFile {
 public:
@@ -35,6 +37,7 @@ public:
         std::uint64_t m_bytes = 0;
         Time m_firstTime{};
         std::string m_checkpoint;
+        CTrigramFilter m_filter; // of what the rows showed from the checkpoint on
     };
     struct Contents {
         std::uint64_t m_size = 0; // the bytes of the journal file the index covers

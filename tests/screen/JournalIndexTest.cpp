@@ -1,6 +1,9 @@
 #include "CJournalIndex.h"
 #include "CScreenCommands.h"
+#include "CScreenText.h"
+#include "CTrigramFilter.h"
 #include "CTtyrecPlayer.h"
+#include "CTtyrecReader.h"
 
 #include <gtest/gtest.h>
 
@@ -111,16 +114,24 @@ TEST_F(JournalIndexTest, FindsWhereTheTextAppears) {
         "\x1b"
         "a9R1Cthe Goal!", // 5: appears, in other case
     };
-    // Filler on another row, past a checkpoint, while the text stays.
-    for (int i = 0; i < 300; ++i)
-        chunks.push_back("\x1b"
-                         "a1R1C" +
-                         std::string(1000, static_cast<char>('a' + i % 5)));
+    // Filler on another row, past a checkpoint, while the screen otherwise stays.
+    const auto fill = [&] {
+        for (int i = 0; i < 300; ++i)
+            chunks.push_back("\x1b"
+                             "a1R1C" +
+                             std::string(1000, static_cast<char>('a' + i % 5)));
+    };
+    fill();
     chunks.push_back("\x1b"
                      "a9R5CX"); // 306: gone
     chunks.push_back("\x1b"
                      "a20R1CGO\x1b"
                      "a20R3CAL"); // 307: appears within one record
+    chunks.push_back("\x1b"
+                     "a20R1CX"); // 308: gone
+    fill();
+    chunks.push_back("\x1b"
+                     "a9R5CG"); // 609: appears by a letter beside ones written blocks before
     CJournalIndex index(m_folder, "2027-01-15_");
     Append("2027-01-15_18-00-00.ttyrec", chunks, 0);
     index.Update();
@@ -130,13 +141,98 @@ TEST_F(JournalIndexTest, FindsWhereTheTextAppears) {
         bool forward;
         std::optional<std::uint64_t> found;
     } cases[] = {
-        {0, true, 2},    {2, true, 5},    {5, true, 307}, {307, true, std::nullopt},
-        {307, false, 5}, {100, false, 5}, {5, false, 2},  {2, false, std::nullopt},
+        {0, true, 2},
+        {2, true, 5},
+        {5, true, 307},
+        {307, true, 609},
+        {609, true, std::nullopt},
+        {609, false, 307},
+        {307, false, 5},
+        {100, false, 5},
+        {5, false, 2},
+        {2, false, std::nullopt},
     };
     for (const auto& c : cases)
         EXPECT_EQ(index.Find("goal", c.from, c.forward), c.found)
             << c.from << (c.forward ? " forward" : " backward");
     EXPECT_EQ(index.Find("no such", 0, true), std::nullopt);
+}
+
+// Find passes over the blocks whose rows never showed the text, and over no other: texts taken
+// from the rows at random moments are found, both ways, where a plain replay of every record
+// sees them appear. The closed file's blocks come from its kept index.
+TEST_F(JournalIndexTest, FindsWhatAPlainReplayFinds) {
+    const fs::path journal = m_folder / "2027-01-15_18-00-00.ttyrec";
+    Append(journal.filename().string(), SampleChunks(2 * CJournalIndex::kCheckpointBytes + 9999),
+           0);
+    Append("2027-01-15_19-00-00.ttyrec", {"later"}, 90000);
+    CJournalIndex(m_folder, "2027-01-15_").Update();
+    ASSERT_TRUE(CJournalIndexFile::Load(journal));
+    CJournalIndex index(m_folder, "2027-01-15_");
+    index.Update();
+
+    const auto replay = [&](const std::function<void(std::uint64_t, CTerminalScreen&)>& moment) {
+        std::ifstream in(journal, std::ios::binary);
+        CTtyrecReader reader(in);
+        CTerminalScreen screen;
+        std::uint64_t record = 0;
+        for (CTtyrecRecord r; reader.Next(r); ++record) {
+            screen.ReceiveBytes(r.m_data);
+            screen.ProcessReceived();
+            moment(record, screen);
+        }
+    };
+    std::mt19937 rng(11);
+    struct Text {
+        std::uint64_t moment;
+        std::string folded;
+        std::vector<std::uint64_t> appears; // where the plain replay sees it appear
+    };
+    std::vector<Text> texts;
+    for (int i = 0; i < 30; ++i)
+        texts.push_back({rng() % (index.RecordCount() - 1), {}, {}});
+    replay([&](std::uint64_t record, CTerminalScreen& screen) {
+        for (Text& text : texts) {
+            for (int tries = 0; text.moment == record && text.folded.empty() && tries < 100;
+                 ++tries) {
+                const std::string_view row =
+                    CScreenText::UpToNul(screen.Rows()[rng() % CTerminalScreen::kRows]);
+                const std::size_t length = 3 + rng() % 8;
+                if (row.size() < length)
+                    continue;
+                const std::string candidate =
+                    CTrigramFilter::Fold(row.substr(rng() % (row.size() - length + 1), length));
+                if (candidate.find_first_not_of(' ') != std::string::npos)
+                    text.folded = candidate;
+            }
+        }
+    });
+    std::erase_if(texts, [](const Text& text) { return text.folded.empty(); });
+    ASSERT_GE(texts.size(), 20u);
+    std::vector<bool> held(texts.size());
+    replay([&](std::uint64_t record, CTerminalScreen& screen) {
+        std::string rows; // folded, each up to its NUL and ended by one
+        for (const std::string& row : screen.Rows())
+            rows += CTrigramFilter::Fold(CScreenText::UpToNul(row)) + '\0';
+        for (std::size_t t = 0; t < texts.size(); ++t) {
+            const bool holds = rows.find(texts[t].folded) != std::string::npos;
+            if (holds && !held[t])
+                texts[t].appears.push_back(record);
+            held[t] = holds;
+        }
+    });
+
+    for (const Text& text : texts) {
+        const std::vector<std::uint64_t>& at = text.appears;
+        const std::uint64_t from = rng() % (text.moment + 1);
+        const auto next = std::upper_bound(at.begin(), at.end(), from);
+        const auto last = std::upper_bound(at.begin(), at.end(), text.moment);
+        ASSERT_NE(last, at.begin()) << text.folded;
+        EXPECT_EQ(index.Find(text.folded, from, true),
+                  next == at.end() ? std::nullopt : std::optional(*next))
+            << text.folded;
+        EXPECT_EQ(index.Find(text.folded, text.moment + 1, false), *(last - 1)) << text.folded;
+    }
 }
 
 // The index follows a journal being written: a record not yet complete is read once it is, a
