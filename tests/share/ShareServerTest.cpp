@@ -86,6 +86,19 @@ CShareConfig AnyPort() {
     return config;
 }
 
+// A stalled client that reads again gets the newest at last.
+bool ReadsAgainUpTo(QTcpSocket& stalled, const QByteArray& newest) {
+    stalled.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 1 << 20);
+    stalled.setReadBufferSize(0);
+    QByteArray seen;
+    return QTest::qWaitFor(
+        [&] {
+            seen += stalled.readAll();
+            return seen.contains(newest);
+        },
+        5000);
+}
+
 class ShareServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -331,16 +344,7 @@ TEST_F(ShareServerTest, StalledViewerHoldsUpNoOneAndCatchesUpWithTheNewest) {
     }
     EXPECT_GT(most, CShareViewers::kSkipBytes); // it did stall
     EXPECT_LT(most, 2 * CShareViewers::kSkipBytes);
-    stalled.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 1 << 20);
-    stalled.setReadBufferSize(0);
-    QByteArray seen;
-    const QByteArray newest = "frame " + QByteArray::number(kFrames - 1) + ' ';
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] {
-            seen += stalled.readAll();
-            return seen.contains(newest);
-        },
-        5000));
+    EXPECT_TRUE(ReadsAgainUpTo(stalled, "frame " + QByteArray::number(kFrames - 1) + ' '));
 }
 
 // The same for the fields' event stream: a client that stops reading holds up no one, what
@@ -380,16 +384,7 @@ TEST_F(ShareServerTest, StalledFieldsStreamHoldsUpNoOneAndCatchesUpWithTheNewest
     }
     EXPECT_GT(most, CFieldsEvents::kSkipBytes); // it did stall
     EXPECT_LT(most, 2 * CFieldsEvents::kSkipBytes);
-    stalled.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 1 << 20);
-    stalled.setReadBufferSize(0);
-    QByteArray seen;
-    const QByteArray newest = "frame " + QByteArray::number(kFrames - 1) + ' ';
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] {
-            seen += stalled.readAll();
-            return seen.contains(newest);
-        },
-        5000));
+    EXPECT_TRUE(ReadsAgainUpTo(stalled, "frame " + QByteArray::number(kFrames - 1) + ' '));
 }
 
 // A viewer beyond the bound is refused with 503; those watching keep watching, and when one
