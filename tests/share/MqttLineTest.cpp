@@ -173,7 +173,9 @@ TEST_F(MqttLine, MirrorOnABridgedBrokerShowsThePublishersScreen) {
     ExpectSameScreen(mirror, line.Port());
     // Every record came through in order: the mirror's line is the publisher's, byte for byte,
     // after the keyframe it started from.
-    EXPECT_TRUE(mirror.Seen().ends_with(line.Port().Seen()));
+    EXPECT_TRUE(mirror.Seen().ends_with(line.Port().Seen()))
+        << "mirror: " << mirror.LastError().toStdString()
+        << "; publisher: " << line.State().toStdString();
 
     // Viewers have the whole screen as the web view would send it, one that subscribes now
     // too, and never more than ten screens a second.
