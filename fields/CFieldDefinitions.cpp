@@ -1,6 +1,7 @@
 #include "CFieldDefinitions.h"
 
 #include "CSettingsFile.h"
+#include "CTerminalScreen.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,8 +14,8 @@
 
 namespace {
 
-constexpr int kRows = 42;
-constexpr int kColumns = 132;
+constexpr int kRows = CTerminalScreen::kRows;
+constexpr int kColumns = CTerminalScreen::kCols;
 constexpr int kVersion = 1;
 
 // A problem found while reading: the entry it is in and what is wrong.

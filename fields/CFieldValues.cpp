@@ -8,12 +8,17 @@
 
 namespace {
 
-// The cells column..column+width-1 (1-based) of a row as the window shows them: the row cut at
-// its first NUL reads as spaces from there, with the spaces around the text removed.
-QString Cells(const std::string& row, int column, int width) {
+// The cells column..column+width-1 (1-based) of a row as far as the window shows them: the
+// row is cut at its first NUL, and the cells past it read as spaces.
+std::string_view Shown(const std::string& row, int column, std::size_t width) {
     const std::string_view shown = CScreenText::UpToNul(row);
     const std::size_t first = std::size_t(column - 1);
-    const std::string_view part = first < shown.size() ? shown.substr(first, width) : "";
+    return first < shown.size() ? shown.substr(first, width) : std::string_view();
+}
+
+// Those cells with the spaces around the text removed.
+QString Cells(const std::string& row, int column, int width) {
+    const std::string_view part = Shown(row, column, std::size_t(width));
     const std::size_t begin = part.find_first_not_of(' ');
     if (begin == std::string_view::npos)
         return {};
@@ -24,12 +29,9 @@ QString Cells(const std::string& row, int column, int width) {
 bool Holds(const std::optional<CFieldDefinitions::When>& when, const CTerminalScreen& screen) {
     if (!when)
         return true;
-    const std::string& row = screen.Rows()[std::size_t(when->m_row - 1)];
-    const std::string_view shown = CScreenText::UpToNul(row);
-    const std::size_t first = std::size_t(when->m_column - 1);
     const std::size_t size = std::size_t(when->m_text.size());
-    std::string_view part = first < shown.size() ? shown.substr(first, size) : "";
-    // Past the NUL the cells read as spaces.
+    const std::string_view part =
+        Shown(screen.Rows()[std::size_t(when->m_row - 1)], when->m_column, size);
     const QString text = QString::fromStdU16String(CDisplayChars::Text(part)) +
                          QString(qsizetype(size - part.size()), QLatin1Char(' '));
     return text == when->m_text;
