@@ -79,7 +79,8 @@ void CStation::StartFieldsFolder() {
     m_fieldsFolder.reset();
     const QString folder = m_port->Option(Key(CSettingsKeys::kFieldsFolder));
     if (!folder.isEmpty() && !m_fields->Definitions().m_fields.empty())
-        m_fieldsFolder = std::make_unique<CFieldsFolder>(folder, *m_fields);
+        m_fieldsFolder = std::make_unique<CFieldsFolder>(
+            folder, *m_fields, [](const QString& message) { CTerminalPort::ShowMessage(message); });
 }
 
 // Empty definitions are published too, so the broker does not keep old ones.
