@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The main job, live: tallyview-feed plays the bundled sample game on a pseudo-terminal and
-# Tallyview shows it, and shares it as a web view for this computer (the URL is printed).
+# Tallyview shows it, and shares it as a web view for this computer (the URL is printed), with
+# the sample game's board as fields (tools/samples/sample-game.fields.json): the page's cards and
+# /fields.json.
 #   bash tools/demo.sh BUILDDIR
 # Everything happens in BUILDDIR/demo, with a "Tallyview.cfg" of its own there; no other
 # settings file is touched. With a display the window opens there until it is closed; without
@@ -12,6 +14,7 @@ BUILD=$(cd "${1:?usage: bash tools/demo.sh BUILDDIR}" && pwd)
 APP=$BUILD/ui/tallyview
 FEED=$BUILD/tools/tallyview-feed
 SAMPLE=$ROOT/tools/samples/sample-game.cap
+FIELDS=$ROOT/tools/samples/sample-game.fields.json
 WORK=$BUILD/demo
 LINK=$WORK/ttyTallyview
 SHOT=$WORK/tallyview-demo.png
@@ -65,8 +68,10 @@ share=on
 share_address=local
 share_port=$SHARE_PORT
 share_code=$SHARE_CODE
+fields_file=$FIELDS
 CFG
 echo "Web view of the screen (this computer only): $SHARE_URL"
+echo "The sample game's fields: http://127.0.0.1:$SHARE_PORT/fields.json?code=$SHARE_CODE"
 
 if [ -n "${DISPLAY:-}" ]; then
     echo "Tallyview is showing the sample game; close its window to end the demo."
