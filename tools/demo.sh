@@ -81,6 +81,8 @@ fi
 
 # No display: a virtual one, the window on it, and a picture of the window.
 command -v Xvfb >/dev/null || { echo "demo: no DISPLAY and no Xvfb" >&2; exit 1; }
+# A file left by an earlier demo would be read before this Xvfb has emptied it.
+rm -f "$WORK/xvfb-display"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/xvfb-display" 2>"$WORK/xvfb.log" &
 PIDS+=($!)
 wait_for 10 test -s "$WORK/xvfb-display" || { echo "demo: Xvfb did not start" >&2; exit 1; }
