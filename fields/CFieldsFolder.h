@@ -23,6 +23,7 @@ public:
     CFieldsFolder(const QString& folder, CFieldsFeed& feed, Say say);
     ~CFieldsFolder() override;
 
+    const QString& Folder() const { return m_folder; }
     // The last write that failed ("cannot write PATH: why"); empty while all went well.
     const QString& Problem() const { return m_problem; }
 

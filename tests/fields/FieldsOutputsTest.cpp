@@ -4,9 +4,11 @@
 #include "CFieldsFeed.h"
 #include "CFieldsFolder.h"
 #include "CHeadlessBrowser.h"
+#include "CModalAnswerer.h"
 #include "CMosquitto.h"
 #include "CMqttClient.h"
 #include "CRelayProcess.h"
+#include "CStation.h"
 #include "PortTestSupport.h"
 #include "PtyPair.h"
 
@@ -448,6 +450,27 @@ TEST(FieldsFolder, LeavesWhatItDidNotWriteAndSaysSoOnce) {
         EXPECT_EQ(FileText(outside), "keep");
         EXPECT_TRUE(folder.Problem().isEmpty()) << folder.Problem().toStdString();
     }
+}
+
+// A change of the definitions (the Fields window, a hand edit) goes on with what the folder knows:
+// what stands at a name is said once, not again at every change, and a new field is written.
+TEST(FieldsFolder, SaysWhatStandsAtANameOnceAcrossChangesOfTheDefinitions) {
+    QTemporaryDir dir;
+    const QDir folder(dir.filePath(QStringLiteral("graphics")));
+    ASSERT_TRUE(QDir().mkpath(folder.path()));
+    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("elsewhere")),
+                            folder.filePath(QStringLiteral("score.txt"))));
+    CModalAnswerer answerer({}, CModalAnswerer::Ok);
+    CStation station(dir.filePath(QStringLiteral("Tallyview.cfg")));
+    station.Port().SetOption(QStringLiteral("fields_folder"), folder.path());
+    CFieldDefinitions definitions;
+    definitions.m_fields.push_back({"score", 1, 1, 3, 1, {}});
+    station.SetFieldDefinitions(definitions);
+    definitions.m_fields.push_back({"clock", 2, 1, 5, 1, {}});
+    station.SetFieldDefinitions(definitions);
+    EXPECT_TRUE(WaitUntil([&] { return folder.exists(QStringLiteral("clock.txt")); }));
+    ASSERT_EQ(answerer.Messages().size(), 1) << answerer.Texts().join(u'\n').toStdString();
+    EXPECT_TRUE(answerer.Messages().front().m_text.contains(QLatin1String("a symbolic link")));
 }
 
 } // namespace
