@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The main job, live: tallyview-feed plays the bundled sample game on a pseudo-terminal and
 # Tallyview shows it, and shares it as a web view for this computer (the URL is printed), with
-# the sample game's board as fields (tools/samples/sample-game.fields.json): the page's cards and
-# /fields.json.
+# the sample game's board as fields (tools/samples/sample-game.fields.json): the page's cards,
+# /fields.json and a text file per field in BUILDDIR/demo/fields.
 #   bash tools/demo.sh BUILDDIR
 # Everything happens in BUILDDIR/demo, with a "Tallyview.cfg" of its own there; no other
 # settings file is touched. With a display the window opens there until it is closed; without
@@ -69,9 +69,11 @@ share_address=local
 share_port=$SHARE_PORT
 share_code=$SHARE_CODE
 fields_file=$FIELDS
+fields_folder=$WORK/fields
 CFG
 echo "Web view of the screen (this computer only): $SHARE_URL"
 echo "The sample game's fields: http://127.0.0.1:$SHARE_PORT/fields.json?code=$SHARE_CODE"
+echo "and as text files (an OBS text source reads from file): $WORK/fields/NAME.txt"
 
 if [ -n "${DISPLAY:-}" ]; then
     echo "Tallyview is showing the sample game; close its window to end the demo."
