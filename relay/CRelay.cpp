@@ -1,6 +1,8 @@
 #include "CRelay.h"
 
+#include "CKeptShareCode.h"
 #include "CRelayOptions.h"
+#include "CSettingsKeys.h"
 #include "CShareConfig.h"
 #include "CShareServer.h"
 #include "CStation.h"
@@ -70,6 +72,7 @@ bool CRelay::Configure(const CRelayOptions& options) {
 }
 
 bool CRelay::StartSharing() {
+    KeepShareCode();
     CShareServer& share = m_station->Share();
     if (!m_station->StartSharing()) {
         Log(QStringLiteral("The screen cannot be shared: %1").arg(share.LastError()));
@@ -79,6 +82,18 @@ bool CRelay::StartSharing() {
         Log(QStringLiteral("Sharing the screen at %1")
                 .arg(CShareConfig::Load(m_station->Port()).Url(share.ServingPort())));
     return true;
+}
+
+// The relay never writes its settings, so a code it made would be lost at every restart, and
+// with it every address given out: one made for want of a code is kept in a file of its own.
+void CRelay::KeepShareCode() {
+    CTerminalPort& port = m_station->Port();
+    const QString key = QLatin1String(CSettingsKeys::kShareCode);
+    if (!CShareConfig::Load(port).m_on || !port.Option(key).isEmpty())
+        return;
+    QString said;
+    port.SetOption(key, CKeptShareCode(CKeptShareCode::DefaultPath()).Take(said));
+    Log(said);
 }
 
 // The screen is drained as often as the window would, so its buffer stays small while nobody

@@ -24,6 +24,7 @@ public:
 private:
     bool Configure(const CRelayOptions& options);
     bool StartSharing();
+    void KeepShareCode();
     void Tick();
 
     std::unique_ptr<CStation> m_station;

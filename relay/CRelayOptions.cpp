@@ -26,7 +26,9 @@ constexpr Option kOptions[] = {
     {"share", "[all:]PORT",
      "Serve the web view on PORT, to this computer only, or with \"all:\" "
      "to every network."},
-    {"share-code", "CODE", "The web view's access code (default: the settings' or a new one)."},
+    {"share-code", "CODE",
+     "The web view's access code (default: the settings', or one made once and kept in the "
+     "state folder)."},
     {"publish", "URL",
      "Publish the line to mqtt://[USER[:PASSWORD]@]HOST[:PORT]/TOPIC (mqtts:// "
      "with TLS)."},

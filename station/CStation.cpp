@@ -75,11 +75,15 @@ QString CStation::FieldsFile() const {
     return QFileInfo(m_port->SettingsPath()).dir().filePath(QStringLiteral("fields.json"));
 }
 
+// The folder goes on across changes of the definitions with what it knows of its files: what it
+// wrote there, and what it has already said of what it found.
 void CStation::StartFieldsFolder() {
-    m_fieldsFolder.reset();
     const QString folder = m_port->Option(Key(CSettingsKeys::kFieldsFolder));
-    if (!folder.isEmpty() && !m_fields->Definitions().m_fields.empty())
-        m_fieldsFolder = std::make_unique<CFieldsFolder>(folder, *m_fields);
+    if (folder.isEmpty() || m_fields->Definitions().m_fields.empty())
+        m_fieldsFolder.reset();
+    else if (!m_fieldsFolder || m_fieldsFolder->Folder() != folder)
+        m_fieldsFolder = std::make_unique<CFieldsFolder>(
+            folder, *m_fields, [](const QString& message) { CTerminalPort::ShowMessage(message); });
 }
 
 // Empty definitions are published too, so the broker does not keep old ones.

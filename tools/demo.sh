@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The main job, live: tallyview-feed plays the bundled sample game on a pseudo-terminal and
-# Tallyview shows it, and shares it as a web view for this computer (the URL is printed).
+# Tallyview shows it, and shares it as a web view for this computer (the URL is printed), with
+# the sample game's board as fields (tools/samples/sample-game.fields.json): the page's cards,
+# /fields.json and a text file per field in BUILDDIR/demo/fields.
 #   bash tools/demo.sh BUILDDIR
 # Everything happens in BUILDDIR/demo, with a "Tallyview.cfg" of its own there; no other
 # settings file is touched. With a display the window opens there until it is closed; without
@@ -12,6 +14,7 @@ BUILD=$(cd "${1:?usage: bash tools/demo.sh BUILDDIR}" && pwd)
 APP=$BUILD/ui/tallyview
 FEED=$BUILD/tools/tallyview-feed
 SAMPLE=$ROOT/tools/samples/sample-game.cap
+FIELDS=$ROOT/tools/samples/sample-game.fields.json
 WORK=$BUILD/demo
 LINK=$WORK/ttyTallyview
 SHOT=$WORK/tallyview-demo.png
@@ -65,8 +68,12 @@ share=on
 share_address=local
 share_port=$SHARE_PORT
 share_code=$SHARE_CODE
+fields_file=$FIELDS
+fields_folder=$WORK/fields
 CFG
 echo "Web view of the screen (this computer only): $SHARE_URL"
+echo "The sample game's fields: http://127.0.0.1:$SHARE_PORT/fields.json?code=$SHARE_CODE"
+echo "and as text files (an OBS text source reads from file): $WORK/fields/NAME.txt"
 
 if [ -n "${DISPLAY:-}" ]; then
     echo "Tallyview is showing the sample game; close its window to end the demo."
@@ -76,6 +83,8 @@ fi
 
 # No display: a virtual one, the window on it, and a picture of the window.
 command -v Xvfb >/dev/null || { echo "demo: no DISPLAY and no Xvfb" >&2; exit 1; }
+# A file left by an earlier demo would be read before this Xvfb has emptied it.
+rm -f "$WORK/xvfb-display"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/xvfb-display" 2>"$WORK/xvfb.log" &
 PIDS+=($!)
 wait_for 10 test -s "$WORK/xvfb-display" || { echo "demo: Xvfb did not start" >&2; exit 1; }

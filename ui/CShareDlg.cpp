@@ -49,6 +49,7 @@ CShareDlg::CShareDlg(CStation& station, QWidget* parent)
     m_qr.setObjectName(QStringLiteral("qr"));
     m_qr.setFixedSize(kQrPixels, kQrPixels);
     m_qr.setAlignment(Qt::AlignCenter);
+    m_qr.setWordWrap(true);
     m_publish.setObjectName(QStringLiteral("publish"));
     const QString publish = m_port.Option(QLatin1String(CSettingsKeys::kPublish)).trimmed();
     m_publish.setText(publish == QLatin1String("off") ? QString() : publish);
@@ -140,10 +141,25 @@ void CShareDlg::ShowState() {
     } else {
         m_state.setText(QStringLiteral("Not sharing."));
     }
-    if (url == m_url.text())
-        return;
     m_url.setText(url);
-    const QImage qr = url.isEmpty() ? QImage() : CQrCode::Image(url);
+    ShowCode(url, config.m_allNetworks);
+}
+
+// No phone can open this computer's own address: instead of a code for it, what phones need.
+void CShareDlg::ShowCode(const QString& url, bool allNetworks) {
+    const QString hint = url.isEmpty() || allNetworks
+                             ? QString()
+                             : QStringLiteral("Phones need \"All networks\": this address opens "
+                                              "on this computer only.");
+    const QString coded = hint.isEmpty() ? url : QString();
+    if (coded == m_coded && hint == m_qr.text())
+        return;
+    m_coded = coded;
+    if (!hint.isEmpty()) {
+        m_qr.setText(hint);
+        return;
+    }
+    const QImage qr = coded.isEmpty() ? QImage() : CQrCode::Image(coded);
     m_qr.setPixmap(qr.isNull()
                        ? QPixmap()
                        : QPixmap::fromImage(qr.scaled(kQrPixels, kQrPixels, Qt::KeepAspectRatio,

@@ -32,6 +32,7 @@ private:
     void Apply();
     void OnNewCode();
     void ShowState();
+    void ShowCode(const QString& url, bool allNetworks);
     CShareConfig Edited() const;
     void ApplyPublish();
     void ShowPublishing();
@@ -49,6 +50,7 @@ private:
     QLabel m_state;
     QLabel m_url;
     QLabel m_qr;
+    QString m_coded; // the address the QR code shows; empty: none
     QLineEdit m_publish;
     QLabel m_publishState;
     QString m_publishProblem; // why the address last entered was refused

@@ -4,9 +4,11 @@
 #include "CFieldsFeed.h"
 #include "CFieldsFolder.h"
 #include "CHeadlessBrowser.h"
+#include "CModalAnswerer.h"
 #include "CMosquitto.h"
 #include "CMqttClient.h"
 #include "CRelayProcess.h"
+#include "CStation.h"
 #include "PortTestSupport.h"
 #include "PtyPair.h"
 
@@ -344,7 +346,8 @@ TEST(FieldsFolder, ReplacesEachFileWholeAndOnlyOnAChange) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("page.txt"));
     const QString title = dir.filePath(QStringLiteral("title.txt"));
-    CFieldsFolder folder(dir.path(), feed);
+    CFieldsFolder folder(dir.path(), feed,
+                         [](const QString& message) { ADD_FAILURE() << message.toStdString(); });
     const ino_t titleInode = Inode(title);
     std::set<std::string> values{page('a')};
     for (char c = 'b'; c <= 'z'; ++c)
@@ -372,6 +375,102 @@ TEST(FieldsFolder, ReplacesEachFileWholeAndOnlyOnAChange) {
     EXPECT_EQ(FileText(title), "Final");
     EXPECT_EQ(Inode(title), titleInode);
     EXPECT_TRUE(folder.Problem().isEmpty()) << folder.Problem().toStdString();
+}
+
+// What stands at a field's name in a shared folder and is not a file this program wrote.
+struct Squatter {
+    const char* m_what;
+    bool m_beforeStart; // there when the folder starts, or put there after its first write
+    std::function<bool(const QString& path, const QString& outside)> m_place;
+};
+
+// Whatever else stands at a field's name is left as it is, said once, and that field's file is
+// skipped while the others are written: nothing is written through a link to a file outside,
+// nothing read from a pipe (start-up would wait for a writer) or a device (/dev/zero has no
+// end), and a file another program wrote since is not overwritten.
+TEST(FieldsFolder, LeavesWhatItDidNotWriteAndSaysSoOnce) {
+    const auto link = [](const QString& path, const QString& outside) {
+        return QFile::link(outside, path);
+    };
+    const Squatter squatters[] = {
+        {"a symbolic link", true, link},
+        {"a named pipe", true,
+         [](const QString& path, const QString&) {
+             return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+         }},
+        {"a symbolic link", true,
+         [=](const QString& path, const QString&) { return link(path, "/dev/zero"); }},
+        {"a symbolic link", false, link},
+        {"a file changed by another program", false,
+         [](const QString& path, const QString&) {
+             QFile file(path);
+             return file.open(QIODevice::WriteOnly) && file.write("999") == 3;
+         }},
+    };
+    for (const Squatter& squatter : squatters) {
+        SCOPED_TRACE(squatter.m_what);
+        QTemporaryDir dir;
+        QTemporaryDir elsewhere;
+        const QString path = dir.filePath(QStringLiteral("score.txt"));
+        const QString clock = dir.filePath(QStringLiteral("clock.txt"));
+        const QString outside = elsewhere.filePath(QStringLiteral("secret"));
+        QFile secret(outside);
+        ASSERT_TRUE(secret.open(QIODevice::WriteOnly) && secret.write("keep") == 4);
+        secret.close();
+        if (squatter.m_beforeStart) {
+            ASSERT_TRUE(squatter.m_place(path, outside));
+        }
+
+        CFieldDefinitions definitions;
+        definitions.m_fields.push_back({"score", 1, 1, 3, 1, {}});
+        definitions.m_fields.push_back({"clock", 2, 1, 5, 1, {}});
+        CTerminalScreen screen;
+        CFieldsFeed feed(screen, [] { return true; });
+        feed.SetDefinitions(definitions);
+        screen.ReceiveBytes(At(1, 1) + "12" + At(2, 1) + "19:59");
+        QStringList said;
+        CFieldsFolder folder(dir.path(), feed, [&](const QString& message) { said << message; });
+        EXPECT_EQ(FileText(clock), "19:59");
+        if (!squatter.m_beforeStart) {
+            EXPECT_EQ(FileText(path), "12");
+            ASSERT_TRUE(QFile::remove(path) && squatter.m_place(path, outside));
+        }
+        const QFileInfo before(path);
+        for (const auto& [score, time] : {std::pair{"13", "19:58"}, std::pair{"14", "19:57"}}) {
+            screen.ReceiveBytes(At(1, 1) + score + At(2, 1) + time);
+            EXPECT_TRUE(WaitUntil([&] { return FileText(clock) == QLatin1String(time); }));
+        }
+        ASSERT_EQ(said.size(), 1) << said.join(u'\n').toStdString();
+        EXPECT_TRUE(said[0].contains(squatter.m_what)) << said[0].toStdString();
+        EXPECT_TRUE(said[0].contains(path)) << said[0].toStdString();
+        const QFileInfo after(path);
+        EXPECT_EQ(after.isSymLink(), before.isSymLink());
+        EXPECT_EQ(after.lastModified(), before.lastModified());
+        EXPECT_EQ(after.size(), before.size());
+        EXPECT_EQ(FileText(outside), "keep");
+        EXPECT_TRUE(folder.Problem().isEmpty()) << folder.Problem().toStdString();
+    }
+}
+
+// A change of the definitions (the Fields window, a hand edit) goes on with what the folder knows:
+// what stands at a name is said once, not again at every change, and a new field is written.
+TEST(FieldsFolder, SaysWhatStandsAtANameOnceAcrossChangesOfTheDefinitions) {
+    QTemporaryDir dir;
+    const QDir folder(dir.filePath(QStringLiteral("graphics")));
+    ASSERT_TRUE(QDir().mkpath(folder.path()));
+    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("elsewhere")),
+                            folder.filePath(QStringLiteral("score.txt"))));
+    CModalAnswerer answerer({}, CModalAnswerer::Ok);
+    CStation station(dir.filePath(QStringLiteral("Tallyview.cfg")));
+    station.Port().SetOption(QStringLiteral("fields_folder"), folder.path());
+    CFieldDefinitions definitions;
+    definitions.m_fields.push_back({"score", 1, 1, 3, 1, {}});
+    station.SetFieldDefinitions(definitions);
+    definitions.m_fields.push_back({"clock", 2, 1, 5, 1, {}});
+    station.SetFieldDefinitions(definitions);
+    EXPECT_TRUE(WaitUntil([&] { return folder.exists(QStringLiteral("clock.txt")); }));
+    ASSERT_EQ(answerer.Messages().size(), 1) << answerer.Texts().join(u'\n').toStdString();
+    EXPECT_TRUE(answerer.Messages().front().m_text.contains(QLatin1String("a symbolic link")));
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -66,6 +67,79 @@ TEST(Relay, JournalsSharesAndPublishesTheLineAndStopsOnSigterm) {
     EXPECT_EQ(StateOf(restored), FeedWhole(bytes));
 }
 
+// The address the relay says it serves.
+QString LoggedUrl(const QByteArray& log) {
+    const qsizetype at = log.indexOf("http://");
+    return at < 0 ? QString()
+                  : QString::fromLatin1(log.mid(at, log.indexOf('\n', at) - at)).trimmed();
+}
+
+// The environment of a relay keeping its state in `folder` by `variable`, and no other.
+QProcessEnvironment StateIn(const char* variable, const QString& folder) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("STATE_DIRECTORY"));
+    environment.remove(QStringLiteral("XDG_STATE_HOME"));
+    environment.insert(QLatin1String(variable), folder);
+    return environment;
+}
+
+// The code of the address the relay says it serves.
+QString LoggedCode(const QByteArray& log) {
+    const QString url = LoggedUrl(log);
+    return url.contains(QLatin1String("?code=")) ? url.section(QLatin1Char('='), -1) : QString();
+}
+
+// A relay sharing a line with no code given; its log once it serves, or once it ended.
+QByteArray SharedWithoutCode(const QProcessEnvironment& environment) {
+    PtyPair pty;
+    CRelayProcess relay(kRelay,
+                        {QStringLiteral("--device"), QString::fromStdString(pty.SlavePath()),
+                         QStringLiteral("--no-journal"), QStringLiteral("--share"),
+                         QString::number(FreeTcpPort())},
+                        {}, environment);
+    relay.Logged("Sharing the screen at ");
+    EXPECT_EQ(HttpStatus(LoggedUrl(relay.Log())), 200) << relay.Log().toStdString();
+    return relay.Log();
+}
+
+// Without a code in its settings or options, the relay serves the one it made at its first
+// start at every later one: under systemd from its state directory, otherwise from the user's
+// state folder, private to the user. A file there holding no code gets a new one, said.
+TEST(Relay, KeepsTheCodeItMadeAcrossStarts) {
+    struct Place {
+        const char* m_variable;
+        const char* m_file; // under the folder the variable names
+    };
+    const Place places[] = {{"STATE_DIRECTORY", "share_code"},
+                            {"XDG_STATE_HOME", "tallyview/share_code"},
+                            {"HOME", ".local/state/tallyview/share_code"}};
+    for (const Place& place : places) {
+        QTemporaryDir state;
+        const QProcessEnvironment environment = StateIn(place.m_variable, state.path());
+        const QString file = state.filePath(QLatin1String(place.m_file));
+        const QByteArray first = SharedWithoutCode(environment);
+        const QString code = LoggedCode(first);
+        ASSERT_FALSE(code.isEmpty()) << first.toStdString();
+        EXPECT_TRUE(first.contains(QStringLiteral("kept in %1").arg(file).toUtf8()))
+            << first.toStdString();
+        EXPECT_EQ(LoggedCode(SharedWithoutCode(environment)), code) << place.m_variable;
+        struct stat status {};
+        ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, 0600u);
+
+        QFile spoilt(file);
+        ASSERT_TRUE(spoilt.open(QIODevice::WriteOnly));
+        spoilt.write(code.toLatin1() + "\ntrailing");
+        spoilt.close();
+        const QByteArray remade = SharedWithoutCode(environment);
+        EXPECT_TRUE(remade.contains("held no usable share code")) << remade.toStdString();
+        const QString made = LoggedCode(remade);
+        EXPECT_NE(made, code);
+        ASSERT_TRUE(spoilt.open(QIODevice::ReadOnly));
+        EXPECT_EQ(spoilt.readAll(), made.toLatin1() + '\n');
+    }
+}
+
 struct Refusal {
     QStringList m_arguments;
     const char* m_named; // what the complaint names
@@ -105,15 +179,16 @@ TEST(Relay, ReadsTheSettingsFileNeverWritesItAndStopsOnSigint) {
     ASSERT_TRUE(file.setFileTime(old, QFileDevice::FileModificationTime));
     file.close();
 
-    CRelayProcess relay(kRelay, {QStringLiteral("--settings"), settings, QStringLiteral("--baud"),
-                                 QStringLiteral("9600"), QStringLiteral("--no-journal"),
-                                 QStringLiteral("--share"), QString::number(FreeTcpPort())});
+    QTemporaryDir state;
+    CRelayProcess relay(kRelay,
+                        {QStringLiteral("--settings"), settings, QStringLiteral("--baud"),
+                         QStringLiteral("9600"), QStringLiteral("--no-journal"),
+                         QStringLiteral("--share"), QString::number(FreeTcpPort())},
+                        {}, StateIn("XDG_STATE_HOME", state.path()));
     ASSERT_TRUE(relay.Logged(": open")) << relay.Log().toStdString();
     EXPECT_TRUE(Stty(pty.SlavePath()).contains(QLatin1String("speed 9600 baud")));
     ASSERT_TRUE(relay.Logged("Sharing the screen at ")) << relay.Log().toStdString();
-    const QByteArray log = relay.Log();
-    const qsizetype at = log.indexOf("http://");
-    const QString url = QString::fromLatin1(log.mid(at, log.indexOf('\n', at) - at)).trimmed();
+    const QString url = LoggedUrl(relay.Log());
     EXPECT_EQ(HttpStatus(url), 200) << url.toStdString();
     pty.Write("\x1b+HOME 3");
     EXPECT_TRUE(WaitUntil([&] { return pty.Unread() == 0; }));

@@ -5,8 +5,10 @@
 #include <csignal>
 
 CRelayProcess::CRelayProcess(const QString& program, const QStringList& arguments,
-                             const QString& workingDirectory) {
+                             const QString& workingDirectory,
+                             const QProcessEnvironment& environment) {
     m_process.setWorkingDirectory(workingDirectory);
+    m_process.setProcessEnvironment(environment);
     m_process.start(program, arguments);
 }
 

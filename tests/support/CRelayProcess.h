@@ -9,8 +9,9 @@
 // as it comes.
 class CRelayProcess {
 public:
-    CRelayProcess(const QString& program, const QStringList& arguments,
-                  const QString& workingDirectory = {});
+    CRelayProcess(
+        const QString& program, const QStringList& arguments, const QString& workingDirectory = {},
+        const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
     // Ends it with SIGTERM if it still runs.
     ~CRelayProcess();
     CRelayProcess(const CRelayProcess&) = delete;
