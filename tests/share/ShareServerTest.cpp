@@ -4,6 +4,7 @@
 #include "CShareViewers.h"
 #include "CTerminalScreen.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSslSocket>
@@ -15,6 +16,8 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <random>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -467,6 +470,31 @@ TEST_F(ShareServerTest, StreamsFromOneAddressLeaveRoomForOthers) {
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return flood.front()->state() == QAbstractSocket::UnconnectedState; }, 5000));
     EXPECT_EQ(flood.back()->state(), QAbstractSocket::ConnectedState);
+}
+
+// Out of descriptors for a moment, the server takes connections again once there are some.
+TEST_F(ShareServerTest, AcceptsAgainAfterRunningOutOfDescriptors) {
+    QTcpSocket waiting;
+    waiting.connectToHost(QHostAddress::LocalHost, m_server.ServingPort());
+    ASSERT_TRUE(waiting.waitForConnected(5000)); // in the listener's queue, not yet accepted
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    // The limit just above the highest descriptor open, every one below it taken: the event
+    // loop still polls what it has, and nothing new can open.
+    int highest = 0;
+    for (const QString& name : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files))
+        highest = std::max(highest, name.toInt());
+    rlimit low = saved;
+    low.rlim_cur = highest + 1;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> holes;
+    for (int fd = dup(0); fd >= 0; fd = dup(0))
+        holes.push_back(fd);
+    QTest::qWait(200); // the listener tries to accept it, and cannot
+    for (const int fd : holes)
+        close(fd);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_TRUE(Answer(waiting, Get("/?code=" + kCode.toLatin1())).startsWith("HTTP/1.1 200 OK"));
 }
 
 // Random and mutated requests and WebSocket frames, many at once: the server stays up and a
