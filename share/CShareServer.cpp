@@ -210,6 +210,10 @@ void CShareServer::OnRequest(CHttpConnection* connection, const CHttpRequest& re
         QTcpSocket* socket = connection->HandOver();
         socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption,
                                 CShareViewers::kSocketBufferBytes);
+        // Those whose handshake failed are gone.
+        std::erase_if(m_upgrading, [](const auto& c) {
+            return c.isNull() || c->state() == QAbstractSocket::UnconnectedState;
+        });
         m_upgrading.emplace_back(socket);
         return m_upgrader.handleConnection(socket);
     }
@@ -248,9 +252,8 @@ void CShareServer::OnUpgraded() {
 }
 
 QTcpSocket* CShareServer::TakeUpgraded(const QWebSocket& socket) {
-    std::erase_if(m_upgrading, [](const auto& c) { return c.isNull(); }); // handshake failed
     const auto it = std::find_if(m_upgrading.begin(), m_upgrading.end(), [&](const auto& c) {
-        return c->peerPort() == socket.peerPort() && c->peerAddress() == socket.peerAddress();
+        return c && c->peerPort() == socket.peerPort() && c->peerAddress() == socket.peerAddress();
     });
     if (it == m_upgrading.end())
         return nullptr;
