@@ -1,3 +1,4 @@
+#include "CDescriptorLimit.h"
 #include "CRelay.h"
 #include "CRelayOptions.h"
 #include "CStopSignals.h"
@@ -26,6 +27,7 @@ int main(int argc, char** argv) {
         break;
     }
 
+    CDescriptorLimit::Raise();
     CStopSignals stop;
     CRelay relay;
     QObject::connect(&stop, &CStopSignals::Stop, &app, [](int number) {

@@ -1,9 +1,11 @@
 #include "CFieldsEvents.h"
 
+#include "CFairShare.h"
 #include "CFieldsFeed.h"
 #include "CShareViewers.h"
+#include "CSocketBacklog.h"
 
-#include <QTcpSocket>
+#include <QSslSocket>
 #include <algorithm>
 
 namespace {
@@ -41,19 +43,36 @@ void CFieldsEvents::Add(QTcpSocket* socket) {
         socket, &QTcpSocket::disconnected, this, [this, socket] { Remove(socket); },
         Qt::QueuedConnection);
     connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] { CatchUp(socket); });
+    if (auto* tls = qobject_cast<QSslSocket*>(socket))
+        connect(tls, &QSslSocket::encryptedBytesWritten, this, [this, socket] { CatchUp(socket); });
     if (m_clients.empty()) {
         m_feed.Take(this);
         m_heartbeat.start();
     }
-    m_clients.push_back({socket, true});
+    m_clients.push_back({socket, CFairShare::ClientOf(socket->peerAddress()), true});
     socket->write(kHead + Event());
 }
 
 qint64 CFieldsEvents::UnsentBytes() const {
     qint64 bytes = 0;
     for (const Client& client : m_clients)
-        bytes += client.m_socket->bytesToWrite();
+        bytes += CSocketBacklog::Of(client.m_socket);
     return bytes;
+}
+
+bool CFieldsEvents::MakeRoom() {
+    if (!IsFull())
+        return true;
+    const auto oldest = CFairShare::GivingWay(
+        m_clients.begin(), m_clients.end(), [](const Client& c) { return c.m_client; },
+        [](const Client&) { return true; });
+    if (oldest == m_clients.end())
+        return false;
+    QTcpSocket* socket = oldest->m_socket;
+    socket->disconnect(this);
+    socket->abort();
+    Remove(socket);
+    return true;
 }
 
 void CFieldsEvents::Remove(QTcpSocket* socket) {
@@ -95,7 +114,7 @@ void CFieldsEvents::Heartbeat() {
 }
 
 void CFieldsEvents::Send(Client& client, const QByteArray& data) {
-    client.m_current = client.m_socket->bytesToWrite() <= kSkipBytes;
+    client.m_current = CSocketBacklog::Of(client.m_socket) <= kSkipBytes;
     if (client.m_current)
         client.m_socket->write(data);
 }
@@ -103,7 +122,7 @@ void CFieldsEvents::Send(Client& client, const QByteArray& data) {
 void CFieldsEvents::CatchUp(QTcpSocket* socket) {
     const auto it = std::find_if(m_clients.begin(), m_clients.end(),
                                  [socket](const Client& c) { return c.m_socket == socket; });
-    if (it != m_clients.end() && !it->m_current && socket->bytesToWrite() < kResumeBytes) {
+    if (it != m_clients.end() && !it->m_current && CSocketBacklog::Of(socket) < kResumeBytes) {
         it->m_current = true;
         socket->write(Event());
     }

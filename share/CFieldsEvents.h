@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <QObject>
 #include <QTimer>
 #include <vector>
@@ -12,7 +13,9 @@ class QTcpSocket;
 // gets everything at once, then an event on every change the feed announces (at most one a
 // tick). Every event holds every value, so a client whose unsent bytes pile up is simply
 // skipped, and given the newest event once it has caught up: a slow client never holds up the
-// others or grows the program's memory. What clients send is never read.
+// others or grows the program's memory. What clients send is never read. Once the bound is
+// reached a newcomer takes the place of the oldest stream of the client holding the most
+// (CFairShare), so one client cannot keep the graphics of everyone else off the air.
 class CFieldsEvents : public QObject {
     Q_OBJECT
 public:
@@ -26,6 +29,9 @@ public:
 
     void SetLimit(int limit) { m_limit = limit; }
     bool IsFull() const { return Count() >= m_limit; }
+    // Ends a stream when the bound is reached, to make room for a newcomer; false when there is
+    // no room to make (a bound of none).
+    bool MakeRoom();
     int Count() const { return static_cast<int>(m_clients.size()); }
     // What waits to go out to all of them, in bytes.
     qint64 UnsentBytes() const;
@@ -37,6 +43,7 @@ public:
 private:
     struct Client {
         QTcpSocket* m_socket;
+        QHostAddress m_client;
         bool m_current; // has the newest event
     };
 

@@ -1,18 +1,21 @@
 #include "CShareServer.h"
 
+#include "CDescriptorLimit.h"
+#include "CFairShare.h"
 #include "CFieldsFeed.h"
 #include "CFieldsFormats.h"
 #include "CHttpConnection.h"
 #include "CSharePage.h"
 #include "CTlsListener.h"
 
+#include <QDebug>
 #include <QFile>
-#include <QHash>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
 #include <QSslSocket>
 #include <QTcpServer>
+#include <QTimer>
 #include <QWebSocket>
 #include <algorithm>
 
@@ -77,17 +80,6 @@ std::unique_ptr<QTcpServer> SecureListener(const CShareConfig& config, QString& 
     return std::make_unique<CTlsListener>(tls);
 }
 
-// Who a connection counts against: its address, or for IPv6 its /64 prefix, since a host there
-// is commonly given the whole prefix to choose addresses from.
-QHostAddress ClientOf(const QHostAddress& peer) {
-    bool isIPv4 = false;
-    if (const quint32 address = peer.toIPv4Address(&isIPv4); isIPv4)
-        return QHostAddress(address);
-    Q_IPV6ADDR address = peer.toIPv6Address();
-    std::fill(std::begin(address.c) + 8, std::end(address.c), 0);
-    return QHostAddress(address);
-}
-
 // Constant time, so the code cannot be guessed a letter at a time from answer times.
 bool SameCode(const QString& given, const QString& code) {
     if (given.size() != code.size())
@@ -123,17 +115,41 @@ bool CShareServer::Start(const CShareConfig& config) {
     }
     connect(listener.get(), &QTcpServer::pendingConnectionAvailable, this,
             &CShareServer::OnNewConnection);
+    // Out of descriptors, the listener stops accepting for good; some will be free again soon.
+    QTcpServer* accepting = listener.get();
+    connect(accepting, &QTcpServer::acceptError, accepting, [accepting] {
+        QTimer::singleShot(kAcceptPauseMs, accepting, &QTcpServer::resumeAccepting);
+    });
     m_listener = std::move(listener);
     m_code = config.m_code;
-    m_viewers.SetLimit(config.m_maxViewers);
-    m_fieldsEvents.SetLimit(config.m_maxViewers);
+    const int limit = CDescriptorLimit::Current();
+    const Bounds bounds = Fit(config.m_maxViewers, limit);
+    if (bounds != Bounds{config.m_maxViewers, kMaxRequests})
+        qInfo().noquote() << QStringLiteral("With at most %1 open files, the web view takes at "
+                                            "most %2 viewers, %2 fields streams and %3 requests.")
+                                 .arg(limit)
+                                 .arg(bounds.m_viewers)
+                                 .arg(bounds.m_requests);
+    m_viewers.SetLimit(bounds.m_viewers);
+    m_fieldsEvents.SetLimit(bounds.m_viewers);
+    m_maxRequests = bounds.m_requests;
     m_lastError.clear();
     return true;
+}
+
+CShareServer::Bounds CShareServer::Fit(int maxViewers, int descriptorLimit) {
+    const Bounds asked{maxViewers, kMaxRequests};
+    const qint64 room = qint64(descriptorLimit) - kKeptDescriptors;
+    if (descriptorLimit < 0 || 2 * qint64(maxViewers) + kMaxRequests <= room)
+        return asked;
+    const int requests = std::clamp(static_cast<int>(room / 4), 1, kMaxRequests);
+    return {std::min(std::max(static_cast<int>((room - requests) / 2), 1), maxViewers), requests};
 }
 
 void CShareServer::Stop() {
     m_listener.reset();
     qDeleteAll(findChildren<CHttpConnection*>(Qt::FindDirectChildrenOnly));
+    m_upgrading.clear();
     m_viewers.Clear();
     m_fieldsEvents.Clear();
 }
@@ -159,7 +175,7 @@ void CShareServer::OnNewConnection() {
             continue;
         }
         auto* connection = new CHttpConnection(socket, this);
-        m_requests.push_back({connection, ClientOf(socket->peerAddress())});
+        m_requests.push_back({connection, CFairShare::ClientOf(socket->peerAddress())});
         connect(connection, &QObject::destroyed, this, [this, connection] {
             std::erase_if(m_requests,
                           [connection](const Request& r) { return r.m_connection == connection; });
@@ -170,18 +186,13 @@ void CShareServer::OnNewConnection() {
 
 // False when every request is being answered, so none can give way.
 bool CShareServer::MakeRoom() {
-    if (std::ssize(m_requests) < kMaxRequests)
+    if (std::ssize(m_requests) < m_maxRequests)
         return true;
-    QHash<QHostAddress, int> held;
-    for (const Request& request : m_requests)
-        if (!request.m_connection->IsAnswered())
-            ++held[request.m_client];
-    if (held.isEmpty())
+    const auto oldest = CFairShare::GivingWay(
+        m_requests.begin(), m_requests.end(), [](const Request& r) { return r.m_client; },
+        [](const Request& r) { return !r.m_connection->IsAnswered(); });
+    if (oldest == m_requests.end())
         return false;
-    const int most = *std::max_element(held.cbegin(), held.cend());
-    const auto oldest = std::find_if(m_requests.begin(), m_requests.end(), [&](const Request& r) {
-        return !r.m_connection->IsAnswered() && held.value(r.m_client) == most;
-    });
     delete oldest->m_connection; // and with it its entry
     return true;
 }
@@ -199,6 +210,11 @@ void CShareServer::OnRequest(CHttpConnection* connection, const CHttpRequest& re
         QTcpSocket* socket = connection->HandOver();
         socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption,
                                 CShareViewers::kSocketBufferBytes);
+        // Those whose handshake failed are gone.
+        std::erase_if(m_upgrading, [](const auto& c) {
+            return c.isNull() || c->state() == QAbstractSocket::UnconnectedState;
+        });
+        m_upgrading.emplace_back(socket);
         return m_upgrader.handleConnection(socket);
     }
     if (AnswerFields(connection, request.Path()))
@@ -211,7 +227,7 @@ void CShareServer::OnRequest(CHttpConnection* connection, const CHttpRequest& re
 
 bool CShareServer::AnswerFields(CHttpConnection* connection, const QByteArray& path) {
     if (path == kFieldsEventsPath) {
-        if (m_fieldsEvents.IsFull())
+        if (!m_fieldsEvents.MakeRoom())
             connection->Respond(503);
         else
             m_fieldsEvents.Add(connection->HandOver());
@@ -225,11 +241,23 @@ bool CShareServer::AnswerFields(CHttpConnection* connection, const QByteArray& p
 
 void CShareServer::OnUpgraded() {
     while (QWebSocket* socket = m_upgrader.nextPendingConnection()) {
-        if (m_viewers.IsFull() || !m_listener) {
+        QTcpSocket* connection = TakeUpgraded(*socket);
+        if (m_viewers.IsFull() || !m_listener || !connection) {
             socket->abort();
             socket->deleteLater();
             continue;
         }
-        m_viewers.Add(socket);
+        m_viewers.Add(socket, connection);
     }
+}
+
+QTcpSocket* CShareServer::TakeUpgraded(const QWebSocket& socket) {
+    const auto it = std::find_if(m_upgrading.begin(), m_upgrading.end(), [&](const auto& c) {
+        return c && c->peerPort() == socket.peerPort() && c->peerAddress() == socket.peerAddress();
+    });
+    if (it == m_upgrading.end())
+        return nullptr;
+    QTcpSocket* connection = *it;
+    m_upgrading.erase(it);
+    return connection;
 }

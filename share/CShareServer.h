@@ -6,6 +6,7 @@
 
 #include <QHostAddress>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QWebSocketServer>
 #include <functional>
@@ -17,6 +18,7 @@ class CHttpConnection;
 class CHttpRequest;
 class CTerminalScreen;
 class QTcpServer;
+class QTcpSocket;
 
 // Serves the live screen read-only to browsers: the page (entirely from the program) at
 // "/?code=CODE" and its updates over a WebSocket at "/ws?code=CODE". A small GET-only responder
@@ -30,9 +32,24 @@ class CShareServer : public QObject {
 public:
     // Connections still sending their request (or in their TLS handshake). When they are all
     // taken, a new one takes the place of the oldest incomplete one of the client holding the
-    // most: however many one client opens and renews, it then only gives up its own, and
-    // everyone else still gets in; a crowd behind one router may use them all while alone.
+    // most (CFairShare).
     static constexpr int kMaxRequests = 128;
+    // Descriptors kept for all but the web view: the line, the broker, the journal, the fields
+    // files, the standard streams and the toolkit's own.
+    static constexpr int kKeptDescriptors = 64;
+    // How long the server waits to accept again when the descriptors ran out all the same.
+    static constexpr int kAcceptPauseMs = 500;
+
+    // The bounds on viewers (and as many fields streams) and on requests, lowered where they
+    // would not fit, with the descriptors kept, in the process's limit on open files: a flood
+    // then meets the bounds, which make room for everyone else, and never the limit, which
+    // would shut everyone out, the line's reconnection too.
+    struct Bounds {
+        int m_viewers;
+        int m_requests;
+        bool operator==(const Bounds&) const = default;
+    };
+    static Bounds Fit(int maxViewers, int descriptorLimit);
 
     CShareServer(CTerminalScreen& screen, std::function<bool()> mayDrain, CFieldsFeed& fields,
                  QObject* parent = nullptr);
@@ -68,6 +85,8 @@ private:
     // True when the request was for the fields, and answered.
     bool AnswerFields(CHttpConnection* connection, const QByteArray& path);
     void OnUpgraded();
+    // The connection the WebSocket took over, or nullptr.
+    QTcpSocket* TakeUpgraded(const QWebSocket& socket);
 
     std::unique_ptr<QTcpServer> m_listener;
     QWebSocketServer m_upgrader;
@@ -77,4 +96,7 @@ private:
     QString m_code;
     QString m_lastError;
     std::vector<Request> m_requests; // oldest first
+    int m_maxRequests = kMaxRequests;
+    // Connections handed to the upgrader, until their WebSocket comes out of it.
+    std::vector<QPointer<QTcpSocket>> m_upgrading;
 };

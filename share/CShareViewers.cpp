@@ -1,5 +1,6 @@
 #include "CShareViewers.h"
 
+#include "CSocketBacklog.h"
 #include "CTerminalScreen.h"
 
 #include <QWebSocket>
@@ -28,7 +29,7 @@ const QString& CShareViewers::WholeScreen() {
     return m_lastWhole;
 }
 
-void CShareViewers::Add(QWebSocket* socket) {
+void CShareViewers::Add(QWebSocket* socket, QTcpSocket* connection) {
     socket->setParent(this);
     socket->setMaxAllowedIncomingFrameSize(kMaxIncoming);
     socket->setMaxAllowedIncomingMessageSize(kMaxIncoming);
@@ -41,7 +42,7 @@ void CShareViewers::Add(QWebSocket* socket) {
         m_sinceSent.start();
         m_tick.start();
     }
-    m_viewers.push_back({socket, true});
+    m_viewers.push_back({socket, connection, true});
     socket->sendTextMessage(WholeScreen());
     emit CountChanged(Count());
 }
@@ -49,7 +50,7 @@ void CShareViewers::Add(QWebSocket* socket) {
 qint64 CShareViewers::UnsentBytes() const {
     qint64 bytes = 0;
     for (const Viewer& viewer : m_viewers)
-        bytes += viewer.m_socket->bytesToWrite();
+        bytes += CSocketBacklog::Of(viewer.m_connection);
     return bytes;
 }
 
@@ -92,7 +93,7 @@ void CShareViewers::Tick() {
 }
 
 void CShareViewers::Send(Viewer& viewer, const QString& update) {
-    const qint64 unsent = viewer.m_socket->bytesToWrite();
+    const qint64 unsent = CSocketBacklog::Of(viewer.m_connection);
     if (!viewer.m_current) {
         if (unsent > kDropBytes) {
             viewer.m_socket->abort();

@@ -4,6 +4,8 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
+#include <QTcpSocket>
 #include <QTimer>
 #include <functional>
 #include <vector>
@@ -44,8 +46,9 @@ public:
     int Count() const { return static_cast<int>(m_viewers.size()); }
     // What waits to go out to all of them, in bytes.
     qint64 UnsentBytes() const;
-    // Takes the new viewer over and sends it the whole screen.
-    void Add(QWebSocket* socket);
+    // Takes the new viewer over and sends it the whole screen; connection is the one the
+    // WebSocket took over, whose backlog tells how far behind the viewer is.
+    void Add(QWebSocket* socket, QTcpSocket* connection);
     // Disconnects everyone.
     void Clear();
 
@@ -55,6 +58,7 @@ signals:
 private:
     struct Viewer {
         QWebSocket* m_socket;
+        QPointer<QTcpSocket> m_connection;
         bool m_current; // has every update so far
     };
 

@@ -1,3 +1,4 @@
+#include "CDescriptorLimit.h"
 #include "CInfoOptions.h"
 #include "CTerminalApp.h"
 
@@ -6,6 +7,7 @@
 int main(int argc, char** argv) {
     if (CInfoOptions::Answer(argc, argv, std::cout))
         return std::cout.flush() ? 0 : 1;
+    CDescriptorLimit::Raise();
     CTerminalApp app(argc, argv);
     return app.Run();
 }

@@ -1,6 +1,8 @@
 #include "CJournalFolder.h"
 #include "CMosquitto.h"
 #include "CRelayProcess.h"
+#include "CShareConfig.h"
+#include "CShareServer.h"
 #include "PortTestSupport.h"
 #include "PtyPair.h"
 
@@ -8,10 +10,15 @@
 #include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <memory>
 #include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -227,6 +234,76 @@ TEST(Relay, KilledPublisherGoesOfflineByItsLastWill) {
     EXPECT_TRUE(
         WaitUntil([&] { return mirror.LastError().contains(QLatin1String("offline")); }, 20000))
         << mirror.LastError().toStdString();
+}
+
+// Under a low limit on open files, a flood from one address (fields streams, viewers and
+// half-sent requests, more than the limit lets the relay hold) meets the relay's own bounds,
+// which it fits in the limit: another address still gets the page and a stream, and a line
+// that drops meanwhile connects again.
+TEST(Relay, FloodUnderALowFileLimitShutsNoOneElseOut) {
+    const QString prlimit = QStandardPaths::findExecutable(QStringLiteral("prlimit"));
+    if (prlimit.isEmpty())
+        GTEST_SKIP() << "prlimit is not installed (Debian package util-linux)";
+    constexpr int kLimit = 256;
+    QTcpServer line;
+    ASSERT_TRUE(line.listen(QHostAddress::LocalHost));
+    const quint16 sharePort = FreeTcpPort();
+    CRelayProcess relay(prlimit,
+                        {QStringLiteral("--nofile=%1:%1").arg(kLimit), QStringLiteral("--"), kRelay,
+                         QStringLiteral("--device"),
+                         QStringLiteral("tcp://127.0.0.1:%1").arg(line.serverPort()),
+                         QStringLiteral("--no-journal"), QStringLiteral("--share"),
+                         QString::number(sharePort), QStringLiteral("--share-code"), kCode});
+    ASSERT_TRUE(line.waitForNewConnection(20000)) << relay.Log().toStdString();
+    std::unique_ptr<QTcpSocket> fed(line.nextPendingConnection());
+    ASSERT_TRUE(relay.Logged("Sharing the screen at ")) << relay.Log().toStdString();
+
+    const QByteArray code = kCode.toLatin1();
+    const QByteArray stream = "GET /fields/events?code=" + code + " HTTP/1.1\r\n\r\n";
+    const QByteArray viewer = "GET /ws?code=" + code +
+                              " HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\n"
+                              "Connection: Upgrade\r\n"
+                              "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                              "Sec-WebSocket-Version: 13\r\n\r\n";
+    const QByteArray halfSent = "GET /?code=" + code + " HTTP/1.1\r\n";
+    // In rounds the relay answers before the next: a burst would only renew the requests.
+    std::vector<std::unique_ptr<QTcpSocket>> flood;
+    for (const QByteArray& request : {stream, viewer, halfSent})
+        for (int round = 0; round < kLimit / 2 / 16; ++round) {
+            const auto first = std::ssize(flood);
+            for (int i = 0; i < 16; ++i) {
+                auto& socket = flood.emplace_back(std::make_unique<QTcpSocket>());
+                socket->setReadBufferSize(1024);
+                socket->bind(QHostAddress(QStringLiteral("127.0.0.2")));
+                socket->connectToHost(QHostAddress::LocalHost, sharePort);
+                socket->write(request);
+            }
+            ASSERT_TRUE(request == halfSent || WaitUntil([&] {
+                            return std::all_of(
+                                flood.begin() + first, flood.end(), [](const auto& socket) {
+                                    return socket->bytesAvailable() > 0 ||
+                                           socket->state() == QAbstractSocket::UnconnectedState;
+                                });
+                        }))
+                << relay.Log().toStdString();
+        }
+    const CShareServer::Bounds bounds = CShareServer::Fit(CShareConfig::kDefaultMaxViewers, kLimit);
+    EXPECT_TRUE(relay.Logged(
+        QStringLiteral("Web viewers: %1, fields streams: %1").arg(bounds.m_viewers).toLatin1()))
+        << relay.Log().toStdString();
+
+    fed.reset();
+    EXPECT_TRUE(line.waitForNewConnection(20000)) << relay.Log().toStdString();
+    EXPECT_EQ(HttpStatus(QStringLiteral("http://127.0.0.1:%1/?code=%2").arg(sharePort).arg(kCode)),
+              200);
+    QTcpSocket graphics;
+    graphics.connectToHost(QHostAddress::LocalHost, sharePort);
+    graphics.write(stream);
+    QByteArray head;
+    EXPECT_TRUE(WaitUntil([&] {
+        head += graphics.readAll();
+        return head.contains("data: ");
+    })) << head.toStdString();
 }
 
 // The systemd unit passes systemd's own check, with the relay where the unit expects it.

@@ -4,6 +4,7 @@
 #include "CShareViewers.h"
 #include "CTerminalScreen.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSslSocket>
@@ -15,6 +16,8 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <random>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -140,6 +143,30 @@ protected:
         socket.setSslConfiguration(trusting);
         socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), m_server.ServingPort());
         return Answer(socket, Get(target));
+    }
+
+    // A connection, over TLS when trusting holds the server's certificate.
+    std::unique_ptr<QTcpSocket> Connected(const QSslConfiguration& trusting) {
+        if (trusting.caCertificates().isEmpty()) {
+            auto socket = std::make_unique<QTcpSocket>();
+            socket->connectToHost(QHostAddress::LocalHost, m_server.ServingPort());
+            return socket;
+        }
+        auto socket = std::make_unique<QSslSocket>();
+        socket->setSslConfiguration(trusting);
+        socket->connectToHostEncrypted(QStringLiteral("127.0.0.1"), m_server.ServingPort());
+        return socket;
+    }
+
+    // A client that sends its request and then reads no more than a few kilobytes.
+    std::unique_ptr<QTcpSocket> Stalled(const QSslConfiguration& trusting,
+                                        const QByteArray& request) {
+        std::unique_ptr<QTcpSocket> socket = Connected(trusting);
+        socket->setReadBufferSize(4096);
+        EXPECT_TRUE(socket->waitForConnected(5000));
+        socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+        socket->write(request);
+        return socket;
     }
 
     QUrl ViewerUrl(const QString& scheme = QStringLiteral("ws")) const {
@@ -319,32 +346,35 @@ TEST_F(ShareServerTest, HalfSentRequestsShutNoOneOut) {
 }
 
 // A viewer that stops reading holds up no one: the other one gets every update, what waits for
-// the stalled one stays bounded, and once it reads again it is sent the newest screen.
+// the stalled one stays bounded, and once it reads again it is sent the newest screen. Over TLS
+// too, where what waits is encrypted.
 TEST_F(ShareServerTest, StalledViewerHoldsUpNoOneAndCatchesUpWithTheNewest) {
-    QTcpSocket stalled;
-    stalled.setReadBufferSize(4096);
-    stalled.connectToHost(QHostAddress::LocalHost, m_server.ServingPort());
-    ASSERT_TRUE(stalled.waitForConnected(5000));
-    stalled.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
-    stalled.write(Get("/ws?code=" + kCode.toLatin1(), kUpgradeHeaders));
-    Watcher viewer;
-    viewer.open(ViewerUrl());
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return m_server.ViewerCount() == 2 && !viewer.m_last.isEmpty(); }, 5000));
+    QTemporaryDir dir;
+    for (const bool secure : {false, true}) {
+        SCOPED_TRACE(secure ? "TLS" : "plain");
+        const QSslConfiguration trusting = secure ? StartSecure(dir) : QSslConfiguration();
+        const std::unique_ptr<QTcpSocket> stalled =
+            Stalled(trusting, Get("/ws?code=" + kCode.toLatin1(), kUpgradeHeaders));
+        Watcher viewer;
+        viewer.setSslConfiguration(trusting);
+        viewer.open(ViewerUrl(secure ? QStringLiteral("wss") : QStringLiteral("ws")));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return m_server.ViewerCount() == 2 && !viewer.m_last.isEmpty(); }, 5000));
 
-    constexpr int kFrames = 30;
-    qint64 most = 0;
-    for (int frame = 0; frame < kFrames; ++frame) {
-        const std::string mark = "frame " + std::to_string(frame) + ' ';
-        for (int row = 0; row < CTerminalScreen::kRows; ++row)
-            Feed("\x1b=" + std::string{static_cast<char>(32 + row), ' '} + mark +
-                 std::string(110, static_cast<char>('A' + (frame + row) % 26)));
-        ASSERT_TRUE(viewer.Sees(QString::fromStdString(mark), 2000)) << frame;
-        most = std::max(most, m_server.UnsentBytes());
+        constexpr int kFrames = 30;
+        qint64 most = 0;
+        for (int frame = 0; frame < kFrames; ++frame) {
+            const std::string mark = "frame " + std::to_string(frame) + ' ';
+            for (int row = 0; row < CTerminalScreen::kRows; ++row)
+                Feed("\x1b=" + std::string{static_cast<char>(32 + row), ' '} + mark +
+                     std::string(110, static_cast<char>('A' + (frame + row) % 26)));
+            ASSERT_TRUE(viewer.Sees(QString::fromStdString(mark), 2000)) << frame;
+            most = std::max(most, m_server.UnsentBytes());
+        }
+        EXPECT_GT(most, CShareViewers::kSkipBytes); // it did stall
+        EXPECT_LT(most, 2 * CShareViewers::kSkipBytes);
+        EXPECT_TRUE(ReadsAgainUpTo(*stalled, "frame " + QByteArray::number(kFrames - 1) + ' '));
     }
-    EXPECT_GT(most, CShareViewers::kSkipBytes); // it did stall
-    EXPECT_LT(most, 2 * CShareViewers::kSkipBytes);
-    EXPECT_TRUE(ReadsAgainUpTo(stalled, "frame " + QByteArray::number(kFrames - 1) + ' '));
 }
 
 // The same for the fields' event stream: a client that stops reading holds up no one, what
@@ -354,37 +384,37 @@ TEST_F(ShareServerTest, StalledFieldsStreamHoldsUpNoOneAndCatchesUpWithTheNewest
     definitions.m_fields.push_back({QStringLiteral("page"), 1, 1, 132, 42, std::nullopt});
     m_fields.SetDefinitions(definitions);
     const QByteArray request = Get("/fields/events?code=" + kCode.toLatin1());
-    QTcpSocket stalled;
-    stalled.setReadBufferSize(4096);
-    stalled.connectToHost(QHostAddress::LocalHost, m_server.ServingPort());
-    ASSERT_TRUE(stalled.waitForConnected(5000));
-    stalled.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
-    stalled.write(request);
-    QTcpSocket reader;
-    reader.connectToHost(QHostAddress::LocalHost, m_server.ServingPort());
-    reader.write(request);
-    QByteArray read;
-    const auto reads = [&](const QByteArray& text) {
-        return QTest::qWaitFor(
-            [&] {
-                read += reader.readAll();
-                return read.contains(text);
-            },
-            5000);
-    };
+    QTemporaryDir dir;
+    for (const bool secure : {false, true}) {
+        SCOPED_TRACE(secure ? "TLS" : "plain");
+        const QSslConfiguration trusting = secure ? StartSecure(dir) : QSslConfiguration();
+        const std::unique_ptr<QTcpSocket> stalled = Stalled(trusting, request);
+        const std::unique_ptr<QTcpSocket> reader = Connected(trusting);
+        reader->write(request);
+        QByteArray read;
+        const auto reads = [&](const QByteArray& text) {
+            return QTest::qWaitFor(
+                [&] {
+                    read += reader->readAll();
+                    return read.contains(text);
+                },
+                5000);
+        };
 
-    constexpr int kFrames = 40;
-    qint64 most = 0;
-    for (int frame = 0; frame < kFrames; ++frame) {
-        const std::string mark = "frame " + std::to_string(frame) + ' ';
-        Feed("\x1b`;\x1b=  " + mark + std::string(42 * 132 - 1 - mark.size(), 'A' + frame % 26));
-        ASSERT_TRUE(reads(QByteArray::fromStdString(mark))) << frame;
-        read.clear();
-        most = std::max(most, m_server.UnsentBytes());
+        constexpr int kFrames = 40;
+        qint64 most = 0;
+        for (int frame = 0; frame < kFrames; ++frame) {
+            const std::string mark = "frame " + std::to_string(frame) + ' ';
+            Feed("\x1b`;\x1b=  " + mark +
+                 std::string(42 * 132 - 1 - mark.size(), 'A' + frame % 26));
+            ASSERT_TRUE(reads(QByteArray::fromStdString(mark))) << frame;
+            read.clear();
+            most = std::max(most, m_server.UnsentBytes());
+        }
+        EXPECT_GT(most, CFieldsEvents::kSkipBytes); // it did stall
+        EXPECT_LT(most, 2 * CFieldsEvents::kSkipBytes);
+        EXPECT_TRUE(ReadsAgainUpTo(*stalled, "frame " + QByteArray::number(kFrames - 1) + ' '));
     }
-    EXPECT_GT(most, CFieldsEvents::kSkipBytes); // it did stall
-    EXPECT_LT(most, 2 * CFieldsEvents::kSkipBytes);
-    EXPECT_TRUE(ReadsAgainUpTo(stalled, "frame " + QByteArray::number(kFrames - 1) + ' '));
 }
 
 // A viewer beyond the bound is refused with 503; those watching keep watching, and when one
@@ -408,6 +438,63 @@ TEST_F(ShareServerTest, ViewerBeyondTheBoundIsRefused) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return m_server.ViewerCount() == 2; }, 5000));
     viewers[3].open(ViewerUrl());
     EXPECT_TRUE(viewers[3].Sees("still watching"));
+}
+
+// Fields streams from one address beyond the bound take the places of that address's own
+// oldest: each is served, and a stream from another address still gets in.
+TEST_F(ShareServerTest, StreamsFromOneAddressLeaveRoomForOthers) {
+    CShareConfig config = AnyPort();
+    config.m_maxViewers = 4;
+    ASSERT_TRUE(m_server.Start(config));
+    const auto stream = [&](quint32 from) {
+        auto socket = std::make_unique<QTcpSocket>();
+        socket->bind(QHostAddress(from));
+        socket->connectToHost(QHostAddress::LocalHost, m_server.ServingPort());
+        socket->write(Get("/fields/events?code=" + kCode.toLatin1()));
+        QByteArray head;
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                head += socket->readAll();
+                return head.contains("data: ") ||
+                       socket->state() == QAbstractSocket::UnconnectedState;
+            },
+            5000));
+        EXPECT_TRUE(head.startsWith("HTTP/1.1 200 OK\r\n")) << head.left(40).toStdString();
+        return socket;
+    };
+    std::vector<std::unique_ptr<QTcpSocket>> flood;
+    for (int i = 0; i < 2 * config.m_maxViewers; ++i)
+        flood.push_back(stream(0x7F000002));
+    const std::unique_ptr<QTcpSocket> other = stream(0x7F000003);
+    EXPECT_EQ(m_server.FieldsStreamCount(), config.m_maxViewers);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return flood.front()->state() == QAbstractSocket::UnconnectedState; }, 5000));
+    EXPECT_EQ(flood.back()->state(), QAbstractSocket::ConnectedState);
+}
+
+// Out of descriptors for a moment, the server takes connections again once there are some.
+TEST_F(ShareServerTest, AcceptsAgainAfterRunningOutOfDescriptors) {
+    QTcpSocket waiting;
+    waiting.connectToHost(QHostAddress::LocalHost, m_server.ServingPort());
+    ASSERT_TRUE(waiting.waitForConnected(5000)); // in the listener's queue, not yet accepted
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    // The limit just above the highest descriptor open, every one below it taken: the event
+    // loop still polls what it has, and nothing new can open.
+    int highest = 0;
+    for (const QString& name : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files))
+        highest = std::max(highest, name.toInt());
+    rlimit low = saved;
+    low.rlim_cur = highest + 1;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> holes;
+    for (int fd = dup(0); fd >= 0; fd = dup(0))
+        holes.push_back(fd);
+    QTest::qWait(200); // the listener tries to accept it, and cannot
+    for (const int fd : holes)
+        close(fd);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_TRUE(Answer(waiting, Get("/?code=" + kCode.toLatin1())).startsWith("HTTP/1.1 200 OK"));
 }
 
 // Random and mutated requests and WebSocket frames, many at once: the server stays up and a
