@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -152,6 +153,61 @@ TEST(Relay, KilledPublisherGoesOfflineByItsLastWill) {
     EXPECT_TRUE(
         WaitUntil([&] { return mirror.LastError().contains(QLatin1String("offline")); }, 20000))
         << mirror.LastError().toStdString();
+}
+
+// Every row filled with `letter` but its last two cells, so nothing scrolls.
+std::string FilledRows(char letter) {
+    std::string out;
+    for (int row = 1; row <= 42; ++row)
+        out += "\x1b"
+               "a" +
+               std::to_string(row) + "R1C" + std::string(130, letter);
+    return out;
+}
+
+// A fields message over the broker's packet limit (420 fields of whole rows, about 57 KB, to a
+// broker taking 32 KB) is dropped and said once: the publisher stays connected and its records
+// keep the mirror exact.
+TEST(Relay, FieldsMessageOverTheBrokersPacketLimitIsDroppedAndSaidOnce) {
+    CMosquitto broker;
+    broker.SetMaxPacketSize(32768);
+    ASSERT_TRUE(broker.Start());
+    QTemporaryDir dir;
+    const QString fields = dir.filePath(QStringLiteral("fields.json"));
+    QStringList definitions;
+    for (int i = 0; i < 420; ++i)
+        definitions << QStringLiteral(R"({"name": "f%1", "row": %2, "column": 1, "width": 132})")
+                           .arg(i)
+                           .arg(1 + i % 42);
+    QFile file(fields);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral(R"({"version": 1, "fields": [%1]})")
+                   .arg(definitions.join(QLatin1Char(',')))
+                   .toUtf8());
+    file.close();
+    PtyPair pty;
+    const QString url = broker.Url(QStringLiteral("hall"));
+    CRelayProcess relay(kRelay,
+                        {QStringLiteral("--device"), QString::fromStdString(pty.SlavePath()),
+                         QStringLiteral("--no-journal"), QStringLiteral("--publish"), url,
+                         QStringLiteral("--fields"), fields});
+    ASSERT_TRUE(relay.Logged(": open")) << relay.Log().toStdString();
+    CRecordingPort mirror;
+    ASSERT_TRUE(mirror.OpenOn(url));
+    std::string sent;
+    for (const char letter : {'A', 'B', 'C'}) {
+        sent += FilledRows(letter);
+        pty.Write(FilledRows(letter));
+        EXPECT_TRUE(WaitUntil(
+            [&] {
+                mirror.ProcessReceived();
+                return StateOf(mirror) == FeedWhole(sent);
+            },
+            20000))
+            << letter << ": " << mirror.LastError().toStdString();
+    }
+    EXPECT_EQ(broker.Connections(), 2) << "the publisher and the mirror, once each";
+    EXPECT_EQ(relay.Log().count("a message to hall/fields of"), 1) << relay.Log().toStdString();
 }
 
 // The systemd unit passes systemd's own check, with the relay where the unit expects it.
