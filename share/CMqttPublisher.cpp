@@ -288,7 +288,7 @@ void CMqttPublisher::UpdateState() {
         if (const TooLarge& said = m_tooLarge[kind]; said.m_size > 0)
             state += QStringLiteral("\nPublishing to %1: a message to %2 of %3 bytes was "
                                     "dropped: the broker takes packets of at most %4 bytes")
-                         .arg(m_address.Shown(), QString::fromUtf8(Topic(Kind(kind))))
+                         .arg(m_address.Shown(), QString::fromUtf8(Topic(static_cast<Kind>(kind))))
                          .arg(said.m_size)
                          .arg(said.m_limit);
     const QMutexLocker lock(&m_stateMutex);
