@@ -64,6 +64,9 @@ constexpr int kStalled = 20; // half of them over TLS
 // as long.
 constexpr int kChurnMs = 3000;
 constexpr int kChurnStay = 4;
+// Memory is held to be flat, within kFlatPercent, from this minute on.
+constexpr int kSettledMinute = 5;
+constexpr double kFlatPercent = 5;
 constexpr int kAnswerMs = 20000;
 constexpr int kStartMs = 20000;
 const QString kCode = QStringLiteral("venue23456");
@@ -74,6 +77,8 @@ struct CMeasured {
     QString m_name;
     qint64 m_pid = 0;
     double m_cpuBefore = 0;
+    double m_settledMb = 0; // at kSettledMinute, or the last minute of a shorter run
+    double m_lastMb = 0;
 
     QString StatPath() const { return QStringLiteral("/proc/%1/stat").arg(m_pid); }
     // Resident memory in megabytes, from the kernel's VmRSS line.
@@ -315,6 +320,7 @@ private:
     void Report(int minute);
     QJsonObject ServedFields(const QString& scheme, quint16 port) const;
     bool FieldsMatch();
+    void PrintGrowth() const;
     int Finish();
 
     const int m_minutes;
@@ -484,13 +490,17 @@ QList<QByteArray> CSoak::AskConsumers(const QByteArray& question) {
 
 void CSoak::Report(int minute) {
     QString line = QStringLiteral("minute %1").arg(minute, 3);
-    for (CMeasured& measured : m_measured)
+    for (CMeasured& measured : m_measured) {
+        measured.m_lastMb = measured.ResidentMb();
+        if (minute == std::min(kSettledMinute, m_minutes))
+            measured.m_settledMb = measured.m_lastMb;
         line += measured.ResidentMb() == 0 ? QStringLiteral("  %1 ended").arg(measured.m_name)
                                            : QStringLiteral("  %1 %2 MB %3 s %4 fd")
                                                  .arg(measured.m_name)
                                                  .arg(measured.ResidentMb(), 0, 'f', 1)
                                                  .arg(measured.CpuSinceLast(), 0, 'f', 2)
                                                  .arg(measured.Descriptors());
+    }
     line += QStringLiteral("  viewer updates %1 (over TLS %2)  viewers come and gone %3 (taken "
                            "%4)  journal records %5")
                 .arg(std::exchange(m_updates, 0))
@@ -556,6 +566,26 @@ bool CSoak::FieldsMatch() {
     return match;
 }
 
+// Each process's resident memory from the settled minute to the last, against kFlatPercent.
+void CSoak::PrintGrowth() const {
+    QString line = QStringLiteral("resident memory from minute %1 to minute %2:")
+                       .arg(std::min(kSettledMinute, m_minutes))
+                       .arg(m_minutes);
+    for (const CMeasured& measured : m_measured) {
+        if (measured.m_settledMb == 0 || measured.m_lastMb == 0)
+            continue;
+        const double percent = 100 * (measured.m_lastMb / measured.m_settledMb - 1);
+        line += QStringLiteral("  %1 %2 to %3 MB (%4%5%)%6")
+                    .arg(measured.m_name)
+                    .arg(measured.m_settledMb, 0, 'f', 1)
+                    .arg(measured.m_lastMb, 0, 'f', 1)
+                    .arg(percent < 0 ? QString() : QStringLiteral("+"))
+                    .arg(percent, 0, 'f', 1)
+                    .arg(percent > kFlatPercent ? QStringLiteral(" NOT FLAT") : QString());
+    }
+    std::printf("%s\n", qPrintable(line));
+}
+
 int CSoak::Finish() {
     // The feed ends once the relay has read its last byte.
     const bool played =
@@ -590,6 +620,7 @@ int CSoak::Finish() {
                 QJsonDocument(m_served[QStringLiteral("fields")].toObject())
                     .toJson(QJsonDocument::Compact)
                     .constData());
+    PrintGrowth();
     return played && journalled && same && mirrorFields && fields ? 0 : 1;
 }
 
