@@ -167,12 +167,18 @@ std::string FilledRows(char letter) {
     return out;
 }
 
+struct PacketLimit {
+    int m_broker;            // what the broker takes and says; 0: anything, and it says nothing
+    QStringList m_arguments; // the relay's own
+};
+
 // A fields message over the broker's packet limit (420 fields of whole rows, about 57 KB, to a
-// broker taking 32 KB) is dropped and said once, however many follow: the publisher stays
-// connected, its records keep the mirror exact, and the next message that fits goes out.
-TEST(Relay, FieldsMessageOverTheBrokersPacketLimitIsDroppedAndSaidOnce) {
+// broker taking 32 KB, as it says or as the settings say) is dropped and said once, however many
+// follow: the publisher stays connected, its records keep the mirror exact, and the next message
+// that fits goes out.
+void ExpectFieldsDroppedAndSaidOnce(const PacketLimit& limit) {
     CMosquitto broker;
-    broker.SetMaxPacketSize(32768);
+    broker.SetMaxPacketSize(limit.m_broker);
     ASSERT_TRUE(broker.Start());
     QTemporaryDir dir;
     const QString fields = dir.filePath(QStringLiteral("fields.json"));
@@ -189,10 +195,11 @@ TEST(Relay, FieldsMessageOverTheBrokersPacketLimitIsDroppedAndSaidOnce) {
     file.close();
     PtyPair pty;
     const QString url = broker.Url(QStringLiteral("hall"));
-    CRelayProcess relay(kRelay,
-                        {QStringLiteral("--device"), QString::fromStdString(pty.SlavePath()),
-                         QStringLiteral("--no-journal"), QStringLiteral("--publish"), url,
-                         QStringLiteral("--fields"), fields});
+    CRelayProcess relay(
+        kRelay, QStringList{QStringLiteral("--device"), QString::fromStdString(pty.SlavePath()),
+                            QStringLiteral("--no-journal"), QStringLiteral("--publish"), url,
+                            QStringLiteral("--fields"), fields} +
+                    limit.m_arguments);
     ASSERT_TRUE(relay.Logged(": open")) << relay.Log().toStdString();
     CRecordingPort mirror;
     ASSERT_TRUE(mirror.OpenOn(url));
@@ -215,7 +222,7 @@ TEST(Relay, FieldsMessageOverTheBrokersPacketLimitIsDroppedAndSaidOnce) {
     };
     std::string sent = FilledRows('A');
     pty.Write(sent);
-    EXPECT_TRUE(relay.Logged("a message to hall/fields of")) << relay.Log().toStdString();
+    EXPECT_TRUE(relay.Logged("at most 32768 bytes")) << relay.Log().toStdString();
     // Changes whose messages stay as large.
     for (const char letter : {'B', 'C', 'D'}) {
         sent += FilledRows(letter);
@@ -231,6 +238,15 @@ TEST(Relay, FieldsMessageOverTheBrokersPacketLimitIsDroppedAndSaidOnce) {
     EXPECT_EQ(broker.Connections(), 3) << "the publisher, the mirror and the subscriber, once each";
     relay.Logged(": open"); // takes in what it has logged since
     EXPECT_EQ(relay.Log().count("a message to hall/fields of"), 1) << relay.Log().toStdString();
+}
+
+TEST(Relay, FieldsMessageOverTheBrokersPacketLimitIsDroppedAndSaidOnce) {
+    for (const PacketLimit& limit :
+         {PacketLimit{32768, {}},
+          PacketLimit{0, {QStringLiteral("--publish-max-packet"), QStringLiteral("32768")}}}) {
+        SCOPED_TRACE(limit.m_broker);
+        ExpectFieldsDroppedAndSaidOnce(limit);
+    }
 }
 
 // The systemd unit passes systemd's own check, with the relay where the unit expects it.
