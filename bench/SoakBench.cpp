@@ -1,14 +1,18 @@
 // The relay over a long run, as a venue runs it: tallyview-relay reads the sample game, played
 // over and over by tallyview-feed on a pseudo-terminal at eight times 115200 baud, journals it,
 // serves it to 50 web viewers and publishes it to a local mosquitto broker, from which a second
-// relay mirrors it into a journal of its own, and 10 fields consumers (this program started again
-// with --fields-consumer) read the relay's fields as graphics templates do, from its event stream,
-// the fields being bench/soak-fields.json over the sample game's board. Every minute it prints each
-// process's resident memory and the CPU seconds it used in that minute, with the viewers' updates
-// and the records the relay's journal took in it (one for each chunk the relay read) and the events
-// each consumer took in it; at the end the bytes fed against the bytes in the relay's journal, the
-// mirror's screen against the relay's (each as its journal restores it), and each consumer's last
-// event against the fields the relay serves and those its journal's screen gives.
+// relay mirrors it into a journal of its own and serves it over HTTPS to 20 viewers; 10 fields
+// consumers of the relay and 5 of the mirror over TLS (this program started again with
+// --fields-consumer) read the fields as graphics templates do, from the event stream, the fields
+// being bench/soak-fields.json over the sample game's board. 20 clients stop reading once they
+// have asked (an event stream or a viewer's upgrade; 10 of the relay, 10 of the mirror over TLS),
+// and a viewer comes and another leaves every few seconds, on either. Every minute it prints each
+// process's resident memory, the CPU seconds it used in that minute and its open descriptors,
+// with the viewers' updates and the records the relay's journal took in it (one for each chunk
+// the relay read) and the events each consumer took in it; at the end the bytes fed against the
+// bytes in the relay's journal, the mirror's screen against the relay's (each as its journal
+// restores it), the mirror's fields against the relay's, and each consumer's last event against
+// the fields the relay serves and those its journal's screen gives.
 //
 //     soak_bench [--minutes N] [--relay PATH]   (default 60, the relay built beside it)
 #include "CBenchMeasure.h"
@@ -18,6 +22,7 @@
 #include "CScreenCommands.h"
 #include "CTerminalScreen.h"
 #include "CTtyrecReader.h"
+#include "PortTestSupport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -31,11 +36,15 @@
 #include <QNetworkReply>
 #include <QProcess>
 #include <QSocketNotifier>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWebSocket>
 #include <cstdio>
+#include <deque>
 #include <fstream>
 #include <memory>
 #include <unistd.h>
@@ -47,7 +56,17 @@ namespace {
 constexpr int kBaud = 8 * 115200;
 constexpr qint64 kBytesPerSecond = kBaud / 10; // 8N1: ten bit times a byte
 constexpr int kViewers = 50;
+constexpr int kSecureViewers = 20;
 constexpr int kConsumers = 10;
+constexpr int kSecureConsumers = 5;
+constexpr int kStalled = 20; // half of them over TLS
+// A viewer comes this often, on the relay and the mirror in turn, and each stays kChurnStay times
+// as long.
+constexpr int kChurnMs = 3000;
+constexpr int kChurnStay = 4;
+// Memory is held to be flat, within kFlatPercent, from this minute on.
+constexpr int kSettledMinute = 5;
+constexpr double kFlatPercent = 5;
 constexpr int kAnswerMs = 20000;
 constexpr int kStartMs = 20000;
 const QString kCode = QStringLiteral("venue23456");
@@ -58,6 +77,8 @@ struct CMeasured {
     QString m_name;
     qint64 m_pid = 0;
     double m_cpuBefore = 0;
+    double m_settledMb = 0; // at kSettledMinute, or the last minute of a shorter run
+    double m_lastMb = 0;
 
     QString StatPath() const { return QStringLiteral("/proc/%1/stat").arg(m_pid); }
     // Resident memory in megabytes, from the kernel's VmRSS line.
@@ -69,6 +90,11 @@ struct CMeasured {
             if (line.startsWith("VmRSS:"))
                 return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
         return 0;
+    }
+    int Descriptors() const {
+        return int(QDir(QStringLiteral("/proc/%1/fd").arg(m_pid))
+                       .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)
+                       .size());
     }
     // CPU seconds since the last call.
     double CpuSinceLast() {
@@ -164,8 +190,8 @@ quint16 FreePort() {
 // HTML graphics template is. Each line on its standard input asks for the events it took since
 // the last answer ("N", "N closed" once the stream ended), "last" for the last event's data; it
 // ends with its input.
-int RunConsumer(quint16 port) {
-    QTcpSocket stream;
+int RunConsumer(quint16 port, bool secure) {
+    QSslSocket stream;
     QByteArray buffer;
     QByteArray last;
     qint64 events = 0;
@@ -185,7 +211,10 @@ int RunConsumer(quint16 port) {
                 ++events;
             }
     });
-    stream.connectToHost(QStringLiteral("127.0.0.1"), port);
+    if (secure)
+        stream.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+    else
+        stream.connectToHost(QStringLiteral("127.0.0.1"), port);
     stream.write(QStringLiteral("GET /fields/events?code=%1 HTTP/1.1\r\nHost: soak\r\n\r\n")
                      .arg(kCode)
                      .toLatin1());
@@ -212,14 +241,50 @@ int RunConsumer(quint16 port) {
     return QCoreApplication::exec();
 }
 
-// The body of GET path from the relay's web view; empty when it does not answer.
-QByteArray Get(quint16 port, const QString& path) {
+// The body of GET path from a relay's web view; empty when it does not answer.
+QByteArray Get(const QString& scheme, quint16 port, const QString& path) {
     QNetworkAccessManager manager;
-    std::unique_ptr<QNetworkReply> reply(manager.get(QNetworkRequest(
-        QUrl(QStringLiteral("http://127.0.0.1:%1%2?code=%3").arg(port).arg(path, kCode)))));
+    std::unique_ptr<QNetworkReply> reply(manager.get(QNetworkRequest(QUrl(
+        QStringLiteral("%1://127.0.0.1:%2%3?code=%4").arg(scheme).arg(port).arg(path, kCode)))));
     CBenchMeasure::Wait(kAnswerMs, [&] { return reply->isFinished(); });
     return reply->isFinished() && reply->error() == QNetworkReply::NoError ? reply->readAll()
                                                                            : QByteArray();
+}
+
+// A self-signed certificate for 127.0.0.1 (dir/soak.pem) and its key (dir/soak.key), which this
+// process and its consumers trust.
+bool MakeCertificate(const QTemporaryDir& dir) {
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                   "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1", "-addext",
+                   "subjectAltName=IP:127.0.0.1", "-keyout", dir.filePath("soak.key"), "-out",
+                   dir.filePath("soak.pem")});
+    return openssl.waitForFinished(20000) && openssl.exitCode() == 0;
+}
+
+void Trust(const QString& certificate) {
+    QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
+    trusting.setCaCertificates(QSslCertificate::fromPath(certificate));
+    QSslConfiguration::setDefaultConfiguration(trusting);
+}
+
+// A client that asks and then never reads: its socket takes a few kilobytes and no more, so
+// the server's writes back up behind it as behind a phone gone to sleep.
+std::unique_ptr<QSslSocket> StalledClient(quint16 port, bool secure, bool viewer) {
+    auto socket = std::make_unique<QSslSocket>();
+    socket->setReadBufferSize(4096);
+    if (secure)
+        socket->connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+    else
+        socket->connectToHost(QStringLiteral("127.0.0.1"), port);
+    const QString request =
+        viewer ? QStringLiteral("GET /ws?code=%1 HTTP/1.1\r\nHost: soak\r\nUpgrade: websocket\r\n"
+                                "Connection: Upgrade\r\nSec-WebSocket-Key: "
+                                "dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n")
+               : QStringLiteral("GET /fields/events?code=%1 HTTP/1.1\r\nHost: soak\r\n\r\n");
+    socket->write(request.arg(kCode).toLatin1());
+    return socket;
 }
 
 void Stop(QProcess& process) {
@@ -245,12 +310,17 @@ public:
 
 private:
     bool StartProcesses();
+    QUrl ViewerUrl(bool secure) const;
     void StartViewers();
+    void StartStalled();
+    void Churn();
     bool StartConsumers();
+    bool StartConsumer(const QString& name, quint16 port, bool secure);
     QList<QByteArray> AskConsumers(const QByteArray& question);
     void Report(int minute);
-    QJsonObject ServedFields() const;
+    QJsonObject ServedFields(const QString& scheme, quint16 port) const;
     bool FieldsMatch();
+    void PrintGrowth() const;
     int Finish();
 
     const int m_minutes;
@@ -264,8 +334,15 @@ private:
     QByteArray m_relayLog;
     QByteArray m_mirrorLog;
     quint16 m_sharePort = 0;
+    quint16 m_securePort = 0; // the mirror's, over HTTPS
     std::vector<std::unique_ptr<QWebSocket>> m_viewers;
     qint64 m_updates = 0;
+    qint64 m_secureUpdates = 0;
+    std::vector<std::unique_ptr<QSslSocket>> m_stalled;
+    std::deque<std::unique_ptr<QWebSocket>> m_churning; // oldest first
+    QTimer m_churn;
+    qint64 m_churned = 0;   // viewers come and gone in the minute
+    qint64 m_churnOpen = 0; // of those, how many the server took
     CJournalRecords m_records{m_dir.filePath(QStringLiteral("journal"))};
     std::vector<CMeasured> m_measured;
     std::vector<std::unique_ptr<QProcess>> m_consumers;
@@ -288,9 +365,21 @@ bool CSoak::StartProcesses() {
         std::fprintf(stderr, "the feed made no line\n");
         return false;
     }
+    const QString mirrorSettings = m_dir.filePath(QStringLiteral("mirror.cfg"));
+    if (!MakeCertificate(m_dir) ||
+        !WriteSettingsFile(mirrorSettings, m_broker.Url(kTopic),
+                           {{QStringLiteral("share_certificate"), m_dir.filePath("soak.pem")},
+                            {QStringLiteral("share_key"), m_dir.filePath("soak.key")}})) {
+        std::fprintf(stderr, "no certificate or settings for the mirror\n");
+        return false;
+    }
+    Trust(m_dir.filePath(QStringLiteral("soak.pem")));
+    m_securePort = FreePort();
     m_mirror.start(m_program,
-                   {QStringLiteral("--device"), m_broker.Url(kTopic), QStringLiteral("--journal"),
-                    m_dir.filePath(QStringLiteral("mirror"))});
+                   {QStringLiteral("--settings"), mirrorSettings, QStringLiteral("--journal"),
+                    m_dir.filePath(QStringLiteral("mirror")), QStringLiteral("--share"),
+                    QString::number(m_securePort), QStringLiteral("--share-code"), kCode,
+                    QStringLiteral("--fields"), QStringLiteral(TALLYVIEW_SOAK_FIELDS)});
     m_sharePort = FreePort();
     m_relay.start(m_program, {QStringLiteral("--device"), link, QStringLiteral("--baud"),
                               QString::number(kBaud), QStringLiteral("--journal"),
@@ -300,7 +389,8 @@ bool CSoak::StartProcesses() {
                               QStringLiteral("--fields"), QStringLiteral(TALLYVIEW_SOAK_FIELDS)});
     if (!WaitLogged(m_relay, m_relayLog, "Sharing the screen") ||
         !WaitLogged(m_relay, m_relayLog, "Fields from") ||
-        !WaitLogged(m_mirror, m_mirrorLog, "Journal: writing")) {
+        !WaitLogged(m_mirror, m_mirrorLog, "Journal: writing") ||
+        !WaitLogged(m_mirror, m_mirrorLog, "Sharing the screen at https")) {
         std::fprintf(stderr, "the relays did not start:\n%s\n%s\n", m_relayLog.constData(),
                      m_mirrorLog.constData());
         return false;
@@ -316,31 +406,70 @@ bool CSoak::StartProcesses() {
     return true;
 }
 
+QUrl CSoak::ViewerUrl(bool secure) const {
+    return QUrl(QStringLiteral("%1://127.0.0.1:%2/ws?code=%3")
+                    .arg(secure ? QStringLiteral("wss") : QStringLiteral("ws"))
+                    .arg(secure ? m_securePort : m_sharePort)
+                    .arg(kCode));
+}
+
 void CSoak::StartViewers() {
-    const QUrl url(QStringLiteral("ws://127.0.0.1:%1/ws?code=%2").arg(m_sharePort).arg(kCode));
-    for (int i = 0; i < kViewers; ++i) {
+    for (int i = 0; i < kViewers + kSecureViewers; ++i) {
+        const bool secure = i >= kViewers;
         auto viewer = std::make_unique<QWebSocket>();
-        QObject::connect(viewer.get(), &QWebSocket::textMessageReceived,
-                         [this](const QString&) { ++m_updates; });
-        viewer->open(url);
+        QObject::connect(
+            viewer.get(), &QWebSocket::textMessageReceived,
+            [this, secure](const QString&) { ++(secure ? m_secureUpdates : m_updates); });
+        viewer->open(ViewerUrl(secure));
         m_viewers.push_back(std::move(viewer));
     }
 }
 
-bool CSoak::StartConsumers() {
-    for (int i = 1; i <= kConsumers; ++i) {
-        auto consumer = std::make_unique<QProcess>();
-        consumer->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        consumer->start(QCoreApplication::applicationFilePath(),
-                        {QStringLiteral("--fields-consumer"), QString::number(m_sharePort)});
-        if (!consumer->waitForStarted(kStartMs)) {
-            std::fprintf(stderr, "fields consumer %d did not start\n", i);
-            return false;
-        }
-        m_consumersMeasured.push_back({QStringLiteral("fields%1").arg(i), consumer->processId()});
-        m_consumersMeasured.back().CpuSinceLast();
-        m_consumers.push_back(std::move(consumer));
+void CSoak::StartStalled() {
+    for (int i = 0; i < kStalled; ++i) {
+        const bool secure = i >= kStalled / 2;
+        m_stalled.push_back(StalledClient(secure ? m_securePort : m_sharePort, secure, i % 2 == 1));
     }
+}
+
+// A viewer comes, on the relay and the mirror in turn, and the oldest of those that came leaves.
+void CSoak::Churn() {
+    auto viewer = std::make_unique<QWebSocket>();
+    QObject::connect(viewer.get(), &QWebSocket::connected, [this] { ++m_churnOpen; });
+    viewer->open(ViewerUrl(m_churned++ % 2 == 1));
+    m_churning.push_back(std::move(viewer));
+    if (int(m_churning.size()) > kChurnStay) {
+        m_churning.front()->close();
+        m_churning.front().release()->deleteLater();
+        m_churning.pop_front();
+    }
+}
+
+bool CSoak::StartConsumers() {
+    for (int i = 1; i <= kConsumers + kSecureConsumers; ++i) {
+        const bool secure = i > kConsumers;
+        const QString name = secure ? QStringLiteral("tls%1").arg(i - kConsumers)
+                                    : QStringLiteral("fields%1").arg(i);
+        if (!StartConsumer(name, secure ? m_securePort : m_sharePort, secure))
+            return false;
+    }
+    return true;
+}
+
+bool CSoak::StartConsumer(const QString& name, quint16 port, bool secure) {
+    auto consumer = std::make_unique<QProcess>();
+    consumer->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QStringList arguments{QStringLiteral("--fields-consumer"), QString::number(port)};
+    if (secure)
+        arguments << QStringLiteral("--trust") << m_dir.filePath(QStringLiteral("soak.pem"));
+    consumer->start(QCoreApplication::applicationFilePath(), arguments);
+    if (!consumer->waitForStarted(kStartMs)) {
+        std::fprintf(stderr, "fields consumer %s did not start\n", qPrintable(name));
+        return false;
+    }
+    m_consumersMeasured.push_back({name, consumer->processId()});
+    m_consumersMeasured.back().CpuSinceLast();
+    m_consumers.push_back(std::move(consumer));
     return true;
 }
 
@@ -361,19 +490,29 @@ QList<QByteArray> CSoak::AskConsumers(const QByteArray& question) {
 
 void CSoak::Report(int minute) {
     QString line = QStringLiteral("minute %1").arg(minute, 3);
-    for (CMeasured& measured : m_measured)
+    for (CMeasured& measured : m_measured) {
+        measured.m_lastMb = measured.ResidentMb();
+        if (minute == std::min(kSettledMinute, m_minutes))
+            measured.m_settledMb = measured.m_lastMb;
         line += measured.ResidentMb() == 0 ? QStringLiteral("  %1 ended").arg(measured.m_name)
-                                           : QStringLiteral("  %1 %2 MB %3 s")
+                                           : QStringLiteral("  %1 %2 MB %3 s %4 fd")
                                                  .arg(measured.m_name)
                                                  .arg(measured.ResidentMb(), 0, 'f', 1)
-                                                 .arg(measured.CpuSinceLast(), 0, 'f', 2);
-    line += QStringLiteral("  viewer updates %1  journal records %2")
+                                                 .arg(measured.CpuSinceLast(), 0, 'f', 2)
+                                                 .arg(measured.Descriptors());
+    }
+    line += QStringLiteral("  viewer updates %1 (over TLS %2)  viewers come and gone %3 (taken "
+                           "%4)  journal records %5")
                 .arg(std::exchange(m_updates, 0))
+                .arg(std::exchange(m_secureUpdates, 0))
+                .arg(std::exchange(m_churned, 0))
+                .arg(std::exchange(m_churnOpen, 0))
                 .arg(m_records.SinceLast());
     QString consumers = QStringLiteral("    fields consumers (MB, CPU s, events):");
     const QList<QByteArray> events = AskConsumers({});
     for (std::size_t i = 0; i < m_consumersMeasured.size(); ++i)
-        consumers += QStringLiteral("  %1 %2 %3")
+        consumers += QStringLiteral("  %1 %2 %3 %4")
+                         .arg(m_consumersMeasured[i].m_name)
                          .arg(m_consumersMeasured[i].ResidentMb(), 0, 'f', 1)
                          .arg(m_consumersMeasured[i].CpuSinceLast(), 0, 'f', 2)
                          .arg(QString::fromLatin1(events[qsizetype(i)]));
@@ -383,7 +522,7 @@ void CSoak::Report(int minute) {
 
 // {"fields": {...}, "tables": {...}} as the relay serves them now, from /fields.json and each
 // table's /tables/NAME.json.
-QJsonObject CSoak::ServedFields() const {
+QJsonObject CSoak::ServedFields(const QString& scheme, quint16 port) const {
     QString problem;
     const auto definitions =
         CFieldDefinitions::Load(QStringLiteral(TALLYVIEW_SOAK_FIELDS), &problem);
@@ -391,10 +530,10 @@ QJsonObject CSoak::ServedFields() const {
     for (const CFieldDefinitions::Table& table : definitions.value_or(CFieldDefinitions()).m_tables)
         tables[table.m_name] =
             QJsonDocument::fromJson(
-                Get(m_sharePort, QStringLiteral("/tables/%1.json").arg(table.m_name)))
+                Get(scheme, port, QStringLiteral("/tables/%1.json").arg(table.m_name)))
                 .array();
     const QJsonArray fields =
-        QJsonDocument::fromJson(Get(m_sharePort, QStringLiteral("/fields.json"))).array();
+        QJsonDocument::fromJson(Get(scheme, port, QStringLiteral("/fields.json"))).array();
     return {{QStringLiteral("fields"), fields.isEmpty() ? QJsonValue() : fields.first()},
             {QStringLiteral("tables"), tables}};
 }
@@ -402,7 +541,7 @@ QJsonObject CSoak::ServedFields() const {
 // Whether every consumer's last event holds the values the relay serves, and those current in
 // it equal what the relay's journal's screen gives.
 bool CSoak::FieldsMatch() {
-    const QJsonObject served = ServedFields();
+    const QJsonObject served = ServedFields(QStringLiteral("http"), m_sharePort);
     QString problem;
     CFieldValues onScreen(
         CFieldDefinitions::Load(QStringLiteral(TALLYVIEW_SOAK_FIELDS), &problem).value());
@@ -427,6 +566,26 @@ bool CSoak::FieldsMatch() {
     return match;
 }
 
+// Each process's resident memory from the settled minute to the last, against kFlatPercent.
+void CSoak::PrintGrowth() const {
+    QString line = QStringLiteral("resident memory from minute %1 to minute %2:")
+                       .arg(std::min(kSettledMinute, m_minutes))
+                       .arg(m_minutes);
+    for (const CMeasured& measured : m_measured) {
+        if (measured.m_settledMb == 0 || measured.m_lastMb == 0)
+            continue;
+        const double percent = 100 * (measured.m_lastMb / measured.m_settledMb - 1);
+        line += QStringLiteral("  %1 %2 to %3 MB (%4%5%)%6")
+                    .arg(measured.m_name)
+                    .arg(measured.m_settledMb, 0, 'f', 1)
+                    .arg(measured.m_lastMb, 0, 'f', 1)
+                    .arg(percent < 0 ? QString() : QStringLiteral("+"))
+                    .arg(percent, 0, 'f', 1)
+                    .arg(percent > kFlatPercent ? QStringLiteral(" NOT FLAT") : QString());
+    }
+    std::printf("%s\n", qPrintable(line));
+}
+
 int CSoak::Finish() {
     // The feed ends once the relay has read its last byte.
     const bool played =
@@ -441,6 +600,7 @@ int CSoak::Finish() {
     });
     // The last change reaches the consumers a tick after the relay has it.
     const bool fields = CBenchMeasure::Wait(30000, [&] { return FieldsMatch(); });
+    const bool mirrorFields = ServedFields(QStringLiteral("https"), m_securePort) == m_served;
     for (auto& consumer : m_consumers)
         consumer->closeWriteChannel();
     Stop(m_relay);
@@ -448,30 +608,38 @@ int CSoak::Finish() {
     const bool same =
         JournalScreen(m_dir.filePath(QStringLiteral("mirror"))) == JournalScreen(journal);
     std::printf("feed %s; bytes fed %lld, in the relay's journal %lld%s; the mirror's screen %s "
-                "the relay's; the fields consumers' last events %s the relay's fields\n",
+                "the relay's; the mirror's fields over HTTPS %s the relay's; the fields "
+                "consumers' last events %s the relay's fields\n",
                 played ? "played to its end" : "did NOT finish", static_cast<long long>(m_fed),
                 static_cast<long long>(JournalBytes(journal)), journalled ? "" : " (short)",
-                same ? "equals" : "DIFFERS from", fields ? "equal" : "DIFFER from");
+                same ? "equals" : "DIFFERS from", mirrorFields ? "equal" : "DIFFER from",
+                fields ? "equal" : "DIFFER from");
     std::printf("the relay's fields at the end (%d current entries in the consumers' last events "
                 "checked against its journal's screen): %s\n",
                 m_currentChecked,
                 QJsonDocument(m_served[QStringLiteral("fields")].toObject())
                     .toJson(QJsonDocument::Compact)
                     .constData());
-    return played && journalled && same && fields ? 0 : 1;
+    PrintGrowth();
+    return played && journalled && same && mirrorFields && fields ? 0 : 1;
 }
 
 int CSoak::Run() {
     if (!StartProcesses())
         return 1;
     StartViewers();
+    StartStalled();
     if (!StartConsumers())
         return 1;
-    std::printf("relay pid %lld, mirror pid %lld; %d minutes at %d baud, %d viewers, %d fields "
-                "consumers\n",
+    QObject::connect(&m_churn, &QTimer::timeout, [this] { Churn(); });
+    m_churn.start(kChurnMs);
+    std::printf("relay pid %lld, mirror pid %lld; %d minutes at %d baud, %d viewers and %d fields "
+                "consumers of the relay, %d viewers and %d fields consumers of the mirror over "
+                "HTTPS, %d clients that stop reading (half over TLS), a viewer coming and one "
+                "going every %d ms\n",
                 static_cast<long long>(m_relay.processId()),
                 static_cast<long long>(m_mirror.processId()), m_minutes, kBaud, kViewers,
-                kConsumers);
+                kConsumers, kSecureViewers, kSecureConsumers, kStalled, kChurnMs);
     std::fflush(stdout);
     for (int minute = 1; minute <= m_minutes; ++minute) {
         CBenchMeasure::Wait(60000);
@@ -494,11 +662,17 @@ int main(int argc, char** argv) {
     const QCommandLineOption consumer(
         QStringLiteral("fields-consumer"),
         QStringLiteral("Run as one fields consumer of the relay on PORT."), QStringLiteral("PORT"));
-    parser.addOptions({minutes, relay, consumer});
+    const QCommandLineOption trust(
+        QStringLiteral("trust"),
+        QStringLiteral("As a fields consumer, over TLS, trusting the certificate in FILE."),
+        QStringLiteral("FILE"));
+    parser.addOptions({minutes, relay, consumer, trust});
     parser.addHelpOption();
     parser.process(app);
+    if (parser.isSet(trust))
+        Trust(parser.value(trust));
     if (parser.isSet(consumer))
-        return RunConsumer(parser.value(consumer).toUShort());
+        return RunConsumer(parser.value(consumer).toUShort(), parser.isSet(trust));
     bool ok = false;
     const int count = parser.value(minutes).toInt(&ok);
     if (!ok || count < 1) {

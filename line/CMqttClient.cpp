@@ -1,9 +1,11 @@
 #include "CMqttClient.h"
 
 #include <QSocketNotifier>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 #include <utility>
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -26,6 +28,14 @@ QString Words(int code) {
     return QString::fromUtf8(mosquitto_strerror(code));
 }
 
+// The bytes of a number in a packet's remaining length.
+qsizetype VarintSize(qsizetype value) {
+    qsizetype size = 1;
+    for (; value >= 128; value /= 128)
+        ++size;
+    return size;
+}
+
 void ReturnFreedMemory() {
 #ifdef __GLIBC__
     malloc_trim(0);
@@ -35,7 +45,7 @@ void ReturnFreedMemory() {
 } // namespace
 
 CMqttClient::CMqttClient(const CMqttAddress& address, QObject* parent)
-    : QObject(parent), m_address(address), m_tick(this) {
+    : QObject(parent), m_address(address), m_tick(this), m_protocol(MQTT_PROTOCOL_V5) {
     InitLibrary();
     m_tick.setInterval(kRetryMs);
     connect(&m_tick, &QTimer::timeout, this, &CMqttClient::OnTick);
@@ -89,6 +99,23 @@ int CMqttClient::Publish(const QByteArray& topic, QByteArrayView payload, bool r
     return id;
 }
 
+qsizetype CMqttClient::MaxPacket() const {
+    if (m_brokerMaxPacket == 0 || m_configuredMaxPacket == 0)
+        return std::max(m_brokerMaxPacket, m_configuredMaxPacket);
+    return std::min(m_brokerMaxPacket, m_configuredMaxPacket);
+}
+
+// A QoS 1 publication: its type, its remaining length, the topic with its length, the message
+// id, in MQTT 5 the length of no properties, and the payload.
+bool CMqttClient::Fits(const QByteArray& topic, qsizetype payload) const {
+    const qsizetype limit = MaxPacket();
+    if (limit == 0)
+        return true;
+    const qsizetype remaining =
+        2 + topic.size() + 2 + (m_protocol == MQTT_PROTOCOL_V5 ? 1 : 0) + payload;
+    return 1 + VarintSize(remaining) + remaining <= limit;
+}
+
 // Every attempt is a new session of the library, so nothing of a lost connection lingers in it.
 void CMqttClient::Connect() {
     EndSession();
@@ -99,10 +126,10 @@ void CMqttClient::Connect() {
         m_lastError = QStringLiteral("out of memory");
         return;
     }
-    mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, m_protocol);
     mosquitto_int_option(m_mosq, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_max_inflight_messages_set(m_mosq, 0); // the caller bounds what it hands over
-    mosquitto_connect_callback_set(m_mosq, &CMqttClient::OnConnect);
+    mosquitto_connect_v5_callback_set(m_mosq, &CMqttClient::OnConnect);
     mosquitto_message_callback_set(m_mosq, &CMqttClient::OnMessage);
     mosquitto_publish_callback_set(m_mosq, &CMqttClient::OnPublish);
     const QByteArray user = m_address.m_user.toUtf8();
@@ -184,13 +211,25 @@ void CMqttClient::OnTick() {
     Check(mosquitto_loop_misc(m_mosq));
 }
 
-void CMqttClient::OnConnect(mosquitto* mosq, void* self, int code) {
+void CMqttClient::OnConnect(mosquitto* mosq, void* self, int code, int,
+                            const mqtt5__property* properties) {
     auto* client = static_cast<CMqttClient*>(self);
     if (code != 0) {
-        // Refused (bad user or password, not authorised): the next attempt comes from the tick.
-        client->m_refusal = QString::fromUtf8(mosquitto_connack_string(code));
+        // Refused (bad user or password, not authorised): the next attempt comes from the tick,
+        // in 3.1.1 when it was the version.
+        const bool v5 = client->m_protocol == MQTT_PROTOCOL_V5;
+        if (v5 && (code == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION ||
+                   code == CONNACK_REFUSED_PROTOCOL_VERSION))
+            client->m_protocol = MQTT_PROTOCOL_V311;
+        client->m_refusal =
+            v5 ? QStringLiteral("Connection Refused: %1.").arg(mosquitto_reason_string(code))
+               : QString::fromUtf8(mosquitto_connack_string(code));
         return;
     }
+    // Kept until the next connect says otherwise, so what is made meanwhile fits it.
+    uint32_t maxPacket = 0;
+    mosquitto_property_read_int32(properties, MQTT_PROP_MAXIMUM_PACKET_SIZE, &maxPacket, false);
+    client->m_brokerMaxPacket = qsizetype(maxPacket);
     client->m_connected = true;
     client->m_lastError.clear();
     if (!client->m_subscriptions.isEmpty()) {

@@ -14,6 +14,7 @@
 
 struct mosquitto;
 struct mosquitto_message;
+struct mqtt5__property;
 class QSocketNotifier;
 
 // A session with an MQTT broker through libmosquitto, run by the event loop of the thread the
@@ -21,7 +22,8 @@ class QSocketNotifier;
 // of the library's own and every signal comes on this thread. A connection that is refused,
 // lost or not answered within kConnectMs is tried again about once a second until Stop, each
 // time as a new clean session: what was in flight when a connection went away is the caller's
-// to send again (see Acknowledged), and subscriptions are made again at every connect.
+// to send again (see Acknowledged), and subscriptions are made again at every connect. It speaks
+// MQTT 5, whose broker states the largest packet it takes, and 3.1.1 to a broker that refuses 5.
 class CMqttClient : public QObject {
     Q_OBJECT
 public:
@@ -39,6 +41,9 @@ public:
     // Before Start: messages with a longer payload are reported by Oversized instead of
     // Received, without a copy of them.
     void SetMaxPayload(qsizetype bytes) { m_maxPayload = bytes; }
+    // Before Start: the largest packet the broker takes, for one that does not say so (0: any);
+    // of this and what a broker says at connect, the smaller holds.
+    void SetMaxPacket(qsizetype bytes) { m_configuredMaxPacket = bytes; }
     void Start();
     // Publishes `farewell` (retained, on the will's topic) when connected, then disconnects.
     void Stop(const QByteArray& farewell = {});
@@ -48,6 +53,11 @@ public:
     // message; 0 without a connection (then nothing is kept).
     int Publish(const QByteArray& topic, QByteArrayView payload, bool retain);
     QString LastError() const { return m_lastError; }
+    // The largest packet the broker takes, as far as known; 0: no limit known.
+    qsizetype MaxPacket() const;
+    // Whether Publish can hand `payload` on `topic` to the broker: a broker closes the
+    // connection of a client that sends it more.
+    bool Fits(const QByteArray& topic, qsizetype payload) const;
 
 signals:
     void Connected();
@@ -57,7 +67,8 @@ signals:
     void Acknowledged(int id);
 
 private:
-    static void OnConnect(mosquitto* mosq, void* self, int code);
+    static void OnConnect(mosquitto* mosq, void* self, int code, int flags,
+                          const mqtt5__property* properties);
     static void OnMessage(mosquitto* mosq, void* self, const mosquitto_message* message);
     static void OnPublish(mosquitto* mosq, void* self, int mid);
 
@@ -84,6 +95,9 @@ private:
     bool m_largeRead = false; // a large message came in the read under way
     bool m_running = false;
     bool m_connected = false;
+    int m_protocol;                      // the version spoken from the next attempt on
+    qsizetype m_configuredMaxPacket = 0; // 0: none
+    qsizetype m_brokerMaxPacket = 0;     // as the broker said at connect; 0: it did not
     QString m_lastError;
     QString m_refusal; // why the broker refused this attempt
 };

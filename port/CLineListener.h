@@ -10,6 +10,7 @@ class CLineListener {
 public:
     virtual ~CLineListener() = default;
     virtual void Feed(QByteArrayView chunk) = 0;
-    // One line for the monitor on what the listener is doing, from any thread.
+    // A line for the monitor on what the listener is doing (more, separated by newlines, for
+    // states that last on their own), from any thread.
     virtual QString StateLine() const = 0;
 };

@@ -77,6 +77,6 @@ QStringList CTnCommPortEx::StateLines() const {
     QStringList lines = m_notes;
     for (const std::unique_ptr<CLineListener>& listener : m_listeners)
         if (const QString line = listener->StateLine(); !line.isEmpty())
-            lines.append(line);
+            lines.append(line.split(QLatin1Char('\n')));
     return lines;
 }

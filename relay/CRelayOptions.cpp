@@ -32,6 +32,8 @@ constexpr Option kOptions[] = {
     {"publish", "URL",
      "Publish the line to mqtt://[USER[:PASSWORD]@]HOST[:PORT]/TOPIC (mqtts:// "
      "with TLS)."},
+    {"publish-max-packet", "BYTES",
+     "The largest packet the broker takes, for one that does not say so (MQTT 5 brokers do)."},
     {"fields", "FILE", "Read the fields from FILE (default: fields.json beside the settings)."},
     {"fields-folder", "FOLDER", "Keep one NAME.txt per field in FOLDER."},
 };
@@ -44,6 +46,7 @@ struct KeyOption {
 constexpr KeyOption kKeyOptions[] = {
     {"journal", CSettingsKeys::kJournalFolder},
     {"publish", CSettingsKeys::kPublish},
+    {"publish-max-packet", CSettingsKeys::kPublishMaxPacket},
     {"fields", CSettingsKeys::kFieldsFile},
     {"fields-folder", CSettingsKeys::kFieldsFolder},
 };

@@ -29,6 +29,8 @@ constexpr CSettingsKeys::Key kKeys[] = {
     {CSettingsKeys::kShareViewers, "500", Rule::Count, "the most viewers at once"},
     {CSettingsKeys::kPublish, "off", Rule::Text,
      "`mqtt://[USER[:PASSWORD]@]HOST:PORT/TOPIC` (or `mqtts://`) to publish the line to"},
+    {CSettingsKeys::kPublishMaxPacket, "", Rule::Count,
+     "the largest MQTT packet, in bytes, the broker takes, for one that does not say so"},
     {CSettingsKeys::kFieldsFile, "", Rule::Text,
      "the fields file (default: `fields.json` beside the settings file)"},
     {CSettingsKeys::kFieldsFolder, "", Rule::Text,

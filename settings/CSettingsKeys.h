@@ -38,6 +38,7 @@ public:
     static constexpr const char* kShareKey = "share_key";
     static constexpr const char* kShareViewers = "share_viewers";
     static constexpr const char* kPublish = "publish";
+    static constexpr const char* kPublishMaxPacket = "publish_max_packet";
     static constexpr const char* kFieldsFile = "fields_file";
     static constexpr const char* kFieldsFolder = "fields_folder";
     static constexpr const char* kTextSize = "textsize";

@@ -24,9 +24,9 @@ constexpr const char* kTopics[] = {"line", "keyframe", "screen", "fields"};
 // mostly continues above the numbers it used before; mirrors take the keyframe
 // after its "online" in any case, as its clock may have been put back.
 CMqttPublisher::CMqttPublisher(const CMqttAddress& address, const CTerminalScreen& screen,
-                               qsizetype maxBacklog)
+                               qsizetype maxBacklog, qsizetype maxPacket)
     : CLineFollower({QStringLiteral("publisher"), kMaxIncoming, kTakeEvery, {}}, screen),
-      m_address(address), m_maxBacklog(maxBacklog),
+      m_address(address), m_maxBacklog(maxBacklog), m_maxPacket(maxPacket),
       m_sequence(quint64(QDateTime::currentMSecsSinceEpoch()) * 1000) {
     Start();
 }
@@ -50,6 +50,7 @@ void CMqttPublisher::Begin() {
     QObject* const context = Context();
     m_client = new CMqttClient(m_address, context);
     m_client->SetWill(m_address.Topic("state"), kOffline);
+    m_client->SetMaxPacket(m_maxPacket);
     QObject::connect(m_client, &CMqttClient::Connected, context, [this] { OnConnected(); });
     QObject::connect(m_client, &CMqttClient::Disconnected, context, [this] { OnDisconnected(); });
     QObject::connect(m_client, &CMqttClient::Acknowledged, context,
@@ -87,14 +88,30 @@ void CMqttPublisher::Follow(const Chunk& chunk) {
     if (m_pending.isEmpty())
         m_pendingTime = chunk.m_time;
     m_pending += chunk.m_bytes;
-    if (m_pending.size() >= kRecordBytes)
+    if (m_pending.size() >= RecordBytes())
         TakePending();
 }
 
 void CMqttPublisher::TakePending() {
-    if (!m_pending.isEmpty())
+    const qsizetype most = RecordBytes();
+    for (qsizetype at = 0; at < m_pending.size(); at += most)
         m_taken.push_back(
-            CMqttRecord{++m_sequence, m_pendingTime, std::exchange(m_pending, {})}.Encode());
+            CMqttRecord{++m_sequence, m_pendingTime, m_pending.mid(at, most)}.Encode());
+    m_pending.clear();
+}
+
+// Room for the packet's own header (at most 10 bytes), the topic and the record's header.
+qsizetype CMqttPublisher::RecordBytes() const {
+    const qsizetype limit = m_client->MaxPacket();
+    if (limit == 0)
+        return kRecordBytes;
+    const qsizetype overhead = 10 + Topic(Kind::Line).size() + CMqttRecord::kSequenceSize +
+                               qsizetype(CTtyrecRecord::kHeaderSize);
+    return std::clamp(limit - overhead, qsizetype(1), kRecordBytes);
+}
+
+QByteArray CMqttPublisher::Topic(Kind kind) const {
+    return m_address.Topic(kTopics[static_cast<int>(kind)]);
 }
 
 // Once the screen holds every chunk taken, so that a keyframe made on an overflow holds every
@@ -193,13 +210,33 @@ void CMqttPublisher::Pump() {
     while (m_client->IsConnected() && m_handed < kWindow &&
            m_handed < static_cast<int>(m_backlog.size())) {
         Outgoing& next = m_backlog[static_cast<std::size_t>(m_handed)];
-        next.m_id = m_client->Publish(m_address.Topic(kTopics[static_cast<int>(next.m_kind)]),
-                                      next.m_payload, next.m_kind != Kind::Line);
+        if (!m_client->Fits(Topic(next.m_kind), next.m_payload.size())) {
+            DropTooLarge();
+            continue;
+        }
+        next.m_id =
+            m_client->Publish(Topic(next.m_kind), next.m_payload, next.m_kind != Kind::Line);
         if (next.m_id == 0)
             break;
+        m_tooLarge[static_cast<std::size_t>(next.m_kind)] = {};
         ++m_handed;
     }
     UpdateState();
+}
+
+// A record cut before the limit was known: the records not sent give way to a keyframe, as on
+// an overflow. A keyframe that does not fit leaves mirrors to follow the records they have.
+void CMqttPublisher::DropTooLarge() {
+    const auto next = m_backlog.begin() + m_handed;
+    TooLarge& said = m_tooLarge[static_cast<std::size_t>(next->m_kind)];
+    if (said.m_size == 0)
+        said = {next->m_payload.size(), m_client->MaxPacket()};
+    if (next->m_kind == Kind::Line) {
+        Overflow();
+        return;
+    }
+    m_backlogBytes -= next->m_payload.size();
+    m_backlog.erase(next);
 }
 
 void CMqttPublisher::OnConnected() {
@@ -247,6 +284,13 @@ void CMqttPublisher::UpdateState() {
     state += QStringLiteral(", %1 waiting").arg(m_backlog.size());
     if (m_dropped > 0)
         state += QStringLiteral(", %1 records dropped for keyframes").arg(m_dropped);
+    for (std::size_t kind = 0; kind < m_tooLarge.size(); ++kind)
+        if (const TooLarge& said = m_tooLarge[kind]; said.m_size > 0)
+            state += QStringLiteral("\nPublishing to %1: a message to %2 of %3 bytes was "
+                                    "dropped: the broker takes packets of at most %4 bytes")
+                         .arg(m_address.Shown(), QString::fromUtf8(Topic(static_cast<Kind>(kind))))
+                         .arg(said.m_size)
+                         .arg(said.m_limit);
     const QMutexLocker lock(&m_stateMutex);
     m_state = state;
 }

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QMutex>
+#include <array>
 #include <deque>
 #include <vector>
 
@@ -28,7 +29,9 @@ class QTimer;
 // the broker has not acknowledged waits in a bounded backlog and is sent again after a
 // reconnect; when the backlog is full its unsent records are dropped and a fresh
 // keyframe takes their place, from which mirrors resynchronise. A newer keyframe or screen
-// takes the place of one not yet sent, so those never pile up.
+// takes the place of one not yet sent, so those never pile up. Records are cut to the largest
+// packet the broker takes; any other message larger than that is dropped rather than sent (the
+// broker would close the connection, again and again), and the state says so.
 class CMqttPublisher : public CLineFollower {
 public:
     static constexpr int kKeyframeDelayMs = 1000;
@@ -52,17 +55,19 @@ public:
     // Starts publishing at once; the first keyframe holds `screen` as it is now with the bytes
     // pending for it, so no chunk may be on its way to it meanwhile and its window may not be
     // drawing it (create it before the port opens, or through the port's AddListener).
+    // `maxPacket`: the largest packet the broker takes when it does not say so (0: any).
     CMqttPublisher(const CMqttAddress& address, const CTerminalScreen& screen,
-                   qsizetype maxBacklog = kMaxBacklog);
+                   qsizetype maxBacklog = kMaxBacklog, qsizetype maxPacket = 0);
     // Says "offline" and disconnects.
     ~CMqttPublisher() override;
 
+    // A line on the connection, and one for each kind of message dropped as too large.
     QString StateLine() const override;
     // The fields' values to publish from now on (and again after every connect); from any thread.
     void PublishFields(const QByteArray& json);
 
 private:
-    enum class Kind { Line, Keyframe, Screen, Fields };
+    enum class Kind { Line, Keyframe, Screen, Fields, Count };
     struct Outgoing {
         Kind m_kind;
         QByteArray m_payload;
@@ -75,8 +80,11 @@ private:
     void Follow(const Chunk& chunk) override;
     void Followed() override;
     void Dropped(quint64 bytes) override;
-    // The chunks followed since the last record, as the next record.
+    // The chunks followed since the last record, as the next records.
     void TakePending();
+    // The most bytes of the line in a record that the broker takes.
+    qsizetype RecordBytes() const;
+    QByteArray Topic(Kind kind) const;
     // False when a record did not fit: the backlog overflowed into a keyframe.
     bool Enqueue(Kind kind, QByteArray payload);
     // Enqueues `payload` instead of the one of its kind not yet handed over, if any.
@@ -87,6 +95,8 @@ private:
     void EnqueueScreen(bool always);
     void Overflow();
     void Pump();
+    // Drops the next message to hand over, which the broker would not take.
+    void DropTooLarge();
     void OnConnected();
     void OnDisconnected();
     void OnAcknowledged(int id);
@@ -94,6 +104,7 @@ private:
 
     const CMqttAddress m_address;
     const qsizetype m_maxBacklog;
+    const qsizetype m_maxPacket;
 
     mutable QMutex m_stateMutex; // the window's thread reads the state
     QString m_state;
@@ -116,4 +127,11 @@ private:
     int m_handed = 0;
     qsizetype m_backlogBytes = 0;
     quint64 m_dropped = 0;
+    // By kind, the first message dropped as too large since one of its kind last went out, and
+    // the limit it met: said once however many follow.
+    struct TooLarge {
+        qsizetype m_size = 0; // 0: none
+        qsizetype m_limit = 0;
+    };
+    std::array<TooLarge, static_cast<std::size_t>(Kind::Count)> m_tooLarge{};
 };

@@ -134,8 +134,12 @@ QString CStation::Publish() {
     }
     QString problem;
     const CMqttAddress address = CMqttAddress::Parse(setting, problem);
+    const int maxPacket = Number(CSettingsKeys::kPublishMaxPacket);
     if (problem.isEmpty())
-        m_port->AddListener([&] { return std::make_unique<CMqttPublisher>(address, *m_port); });
+        m_port->AddListener([&] {
+            return std::make_unique<CMqttPublisher>(address, *m_port, CMqttPublisher::kMaxBacklog,
+                                                    maxPacket);
+        });
     FeedPublisher();
     return problem;
 }

@@ -16,14 +16,13 @@ CFeedPlayer::CFeedPlayer(CFeedLine& line, unsigned baud, const volatile std::sig
     : m_line(line), m_stop(stop), m_byteTime(static_cast<double>(kBitsPerByte) / baud),
       m_batch(std::max<std::uint64_t>(1, baud / kBitsPerByte / 1000)) {}
 
-bool CFeedPlayer::Play(std::string_view data, bool loop) {
+bool CFeedPlayer::Play(const std::function<std::string_view()>& next) {
     if (!m_line.WaitForReader(m_stop))
         return false;
     Restart();
-    do {
-        if (!PlayOnce(data))
+    for (std::string_view block = next(); !block.empty(); block = next())
+        if (!PlayOnce(block))
             return false;
-    } while (loop);
     std::this_thread::sleep_until(Deadline(m_sent));
     return !m_stop;
 }

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -16,9 +17,9 @@ class CFeedPlayer {
 public:
     CFeedPlayer(CFeedLine& line, unsigned baud, const volatile std::sig_atomic_t& stop);
 
-    // Plays data once, or over and over with loop, then lets the last byte's line time pass.
-    // False when stopped by a signal or a device server's client left.
-    bool Play(std::string_view data, bool loop);
+    // Plays the blocks `next` gives until it gives an empty one, then lets the last byte's line
+    // time pass. False when stopped by a signal or a device server's client left.
+    bool Play(const std::function<std::string_view()>& next);
     // Plays journal records in the rhythm they were recorded in, `speed` times faster: each
     // record's bytes at once when its time has come. A pause of the reader moves the rest
     // later. False when stopped by a signal or the client left.

@@ -1,6 +1,7 @@
 // tallyview-feed: plays a capture into a serial line at the real line rate, standing in for
 // the statistics computer at rehearsals, demos and tests; or serves it as a device server.
 #include "CCaptureFile.h"
+#include "CCaptureStream.h"
 #include "CCommandLine.h"
 #include "CFeedLine.h"
 #include "CFeedOptions.h"
@@ -87,13 +88,15 @@ std::vector<CTtyrecRecord> ReadRecords(const std::string& capture, const std::st
     return records;
 }
 
-int Play(CFeedLine& line, const CFeedOptions& options, const std::string& capture,
+// The records with --timing recorded, otherwise the capture from its beginning.
+int Play(CFeedLine& line, const CFeedOptions& options, CCaptureStream* capture,
          const std::vector<CTtyrecRecord>& records) {
     try {
         CFeedPlayer player(line, options.m_baud, g_stop);
-        const bool played = options.m_recorded
-                                ? player.PlayRecorded(records, options.m_speed, options.m_loop)
-                                : player.Play(capture, options.m_loop);
+        if (capture)
+            capture->Rewind();
+        const bool played = capture ? player.Play([capture] { return capture->Next(); })
+                                    : player.PlayRecorded(records, options.m_speed, options.m_loop);
         if (played)
             line.Finish(g_stop);
     } catch (const std::exception& e) {
@@ -103,7 +106,7 @@ int Play(CFeedLine& line, const CFeedOptions& options, const std::string& captur
 }
 
 // A device server: one client at a time, each given the whole capture.
-int Serve(CFeedLine& line, const CFeedOptions& options, const std::string& capture,
+int Serve(CFeedLine& line, const CFeedOptions& options, CCaptureStream* capture,
           const std::vector<CTtyrecRecord>& records) {
     while (line.Accept(g_stop))
         if (const int status = Play(line, options, capture, records); status != 0)
@@ -117,7 +120,7 @@ int main(int argc, char** argv) {
     CatchStopSignals();
     const std::vector<std::string_view> args(argv + 1, argv + argc);
     CFeedOptions options;
-    std::string capture;
+    std::unique_ptr<CCaptureStream> capture;
     std::vector<CTtyrecRecord> records;
     std::unique_ptr<CFeedLine> line;
     try {
@@ -130,10 +133,12 @@ int main(int argc, char** argv) {
             std::cout << CCommandLine::VersionLine("tallyview-feed");
             return 0;
         }
-        capture = CCaptureFile::ReadAll(options.m_capture);
+        // Played as it is read: a capture of hours takes no more memory than a short one.
         if (options.m_recorded)
-            records = ReadRecords(capture, options.m_capture);
-        if (capture.empty() && options.m_loop)
+            records = ReadRecords(CCaptureFile::ReadAll(options.m_capture), options.m_capture);
+        else
+            capture = std::make_unique<CCaptureStream>(options.m_capture, options.m_loop);
+        if (capture && options.m_loop && capture->Next().empty())
             throw std::runtime_error(CCaptureFile::DisplayName(options.m_capture) +
                                      ": empty, nothing to loop");
         line = std::make_unique<CFeedLine>(options);
@@ -144,8 +149,8 @@ int main(int argc, char** argv) {
         std::cout << options.m_link << std::endl;
     if (options.m_listen)
         std::cout << line->ListenPort() << std::endl;
-    const int status = options.m_listen ? Serve(*line, options, capture, records)
-                                        : Play(*line, options, capture, records);
+    const int status = options.m_listen ? Serve(*line, options, capture.get(), records)
+                                        : Play(*line, options, capture.get(), records);
     line.reset();
     if (g_stop != 0) {
         std::signal(g_stop, SIG_DFL);

@@ -1,5 +1,7 @@
 #include "CJournalFolder.h"
 #include "CMosquitto.h"
+#include "CMqttAddress.h"
+#include "CMqttClient.h"
 #include "CRelayProcess.h"
 #include "CShareConfig.h"
 #include "CShareServer.h"
@@ -8,6 +10,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -304,6 +307,98 @@ TEST(Relay, FloodUnderALowFileLimitShutsNoOneElseOut) {
         head += graphics.readAll();
         return head.contains("data: ");
     })) << head.toStdString();
+}
+
+// Every row filled with `letter` but its last two cells, so nothing scrolls.
+std::string FilledRows(char letter) {
+    std::string out;
+    for (int row = 1; row <= 42; ++row)
+        out += "\x1b"
+               "a" +
+               std::to_string(row) + "R1C" + std::string(130, letter);
+    return out;
+}
+
+struct PacketLimit {
+    int m_broker;            // what the broker takes and says; 0: anything, and it says nothing
+    QStringList m_arguments; // the relay's own
+};
+
+// A fields message over the broker's packet limit (420 fields of whole rows, about 57 KB, to a
+// broker taking 32 KB, as it says or as the settings say) is dropped and said once, however many
+// follow: the publisher stays connected, its records keep the mirror exact, and the next message
+// that fits goes out.
+void ExpectFieldsDroppedAndSaidOnce(const PacketLimit& limit) {
+    CMosquitto broker;
+    broker.SetMaxPacketSize(limit.m_broker);
+    ASSERT_TRUE(broker.Start());
+    QTemporaryDir dir;
+    const QString fields = dir.filePath(QStringLiteral("fields.json"));
+    QStringList definitions;
+    for (int i = 0; i < 420; ++i)
+        definitions << QStringLiteral(R"({"name": "f%1", "row": %2, "column": 1, "width": 132})")
+                           .arg(i)
+                           .arg(1 + i % 42);
+    QFile file(fields);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral(R"({"version": 1, "fields": [%1]})")
+                   .arg(definitions.join(QLatin1Char(',')))
+                   .toUtf8());
+    file.close();
+    PtyPair pty;
+    const QString url = broker.Url(QStringLiteral("hall"));
+    CRelayProcess relay(
+        kRelay, QStringList{QStringLiteral("--device"), QString::fromStdString(pty.SlavePath()),
+                            QStringLiteral("--no-journal"), QStringLiteral("--publish"), url,
+                            QStringLiteral("--fields"), fields} +
+                    limit.m_arguments);
+    ASSERT_TRUE(relay.Logged(": open")) << relay.Log().toStdString();
+    CRecordingPort mirror;
+    ASSERT_TRUE(mirror.OpenOn(url));
+    QString problem;
+    const CMqttAddress address = CMqttAddress::Parse(url, problem);
+    CMqttClient subscriber(address);
+    subscriber.SetSubscriptions({address.Topic("fields")});
+    QByteArray published;
+    QObject::connect(&subscriber, &CMqttClient::Received,
+                     [&](const QByteArray&, const QByteArray& payload) { published = payload; });
+    subscriber.Start();
+
+    const auto mirrored = [&](const std::string& sent) {
+        return WaitUntil(
+            [&] {
+                mirror.ProcessReceived();
+                return StateOf(mirror) == FeedWhole(sent);
+            },
+            20000);
+    };
+    std::string sent = FilledRows('A');
+    pty.Write(sent);
+    EXPECT_TRUE(relay.Logged("at most 32768 bytes")) << relay.Log().toStdString();
+    // Changes whose messages stay as large.
+    for (const char letter : {'B', 'C', 'D'}) {
+        sent += FilledRows(letter);
+        pty.Write(FilledRows(letter));
+        EXPECT_TRUE(mirrored(sent)) << letter << ": " << mirror.LastError().toStdString();
+    }
+    const std::string small = "\x1b+DONE";
+    sent += small;
+    pty.Write(small);
+    EXPECT_TRUE(mirrored(sent)) << mirror.LastError().toStdString();
+    EXPECT_TRUE(WaitUntil([&] { return published.contains("DONE"); }, 20000))
+        << published.left(200).toStdString();
+    EXPECT_EQ(broker.Connections(), 3) << "the publisher, the mirror and the subscriber, once each";
+    relay.Logged(": open"); // takes in what it has logged since
+    EXPECT_EQ(relay.Log().count("a message to hall/fields of"), 1) << relay.Log().toStdString();
+}
+
+TEST(Relay, FieldsMessageOverTheBrokersPacketLimitIsDroppedAndSaidOnce) {
+    for (const PacketLimit& limit :
+         {PacketLimit{32768, {}},
+          PacketLimit{0, {QStringLiteral("--publish-max-packet"), QStringLiteral("32768")}}}) {
+        SCOPED_TRACE(limit.m_broker);
+        ExpectFieldsDroppedAndSaidOnce(limit);
+    }
 }
 
 // The systemd unit passes systemd's own check, with the relay where the unit expects it.

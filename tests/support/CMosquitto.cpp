@@ -30,9 +30,12 @@ bool CMosquitto::Start() {
     // Run as root, it would become user mosquitto, who cannot read the password file here.
     const passwd* self = getpwuid(geteuid());
     QString config = QStringLiteral("listener %1 127.0.0.1\npersistence false\n"
-                                    "max_queued_messages 100000\nuser %2\n")
+                                    "max_queued_messages 100000\nuser %2\nlog_dest file %3\n")
                          .arg(m_port)
-                         .arg(QString::fromLocal8Bit(self ? self->pw_name : "root"));
+                         .arg(QString::fromLocal8Bit(self ? self->pw_name : "root"))
+                         .arg(m_dir.filePath(QStringLiteral("mosquitto.log")));
+    if (m_maxPacketSize > 0)
+        config += QStringLiteral("max_packet_size %1\n").arg(m_maxPacketSize);
     config += m_login.isEmpty() ? QStringLiteral("allow_anonymous true\n")
                                 : QStringLiteral("allow_anonymous false\npassword_file %1\n")
                                       .arg(m_dir.filePath(QStringLiteral("passwd")));
@@ -69,6 +72,13 @@ void CMosquitto::Stop() {
 
 QString CMosquitto::Url(const QString& topic) const {
     return QStringLiteral("mqtt://127.0.0.1:%1/%2").arg(m_port).arg(topic);
+}
+
+int CMosquitto::Connections() const {
+    QFile log(m_dir.filePath(QStringLiteral("mosquitto.log")));
+    if (!log.open(QIODevice::ReadOnly))
+        return 0;
+    return int(log.readAll().count("New client connected"));
 }
 
 bool CMosquitto::Publish(const QString& topic, const QByteArray& payload) {

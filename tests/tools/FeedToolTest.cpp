@@ -13,6 +13,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
+#include <random>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -169,6 +170,24 @@ TEST_F(FeedTool, RemovesTheLinkWhenStopped) {
         if (fd >= 0)
             ::close(fd);
     }
+}
+
+// The capture is read as it is played: looped, one longer than a read still comes whole and in
+// order, pass after pass.
+TEST_F(FeedTool, LoopsACaptureLongerThanOneReadWithoutLosingAByte) {
+    std::mt19937 random(28);
+    std::string bytes(150001, '\0');
+    for (char& byte : bytes)
+        byte = static_cast<char>(random());
+    auto feed = StartPty(m_dir.Write("game.cap", bytes), true, 4000000);
+    const int fd = OpenRaw(m_link);
+    ASSERT_GE(fd, 0);
+    const std::string expected = bytes + bytes + bytes.substr(0, 5000);
+    const Received received = ReadFrom(fd, expected.size(), 20s);
+    ::close(fd);
+    EXPECT_TRUE(received.bytes == expected) << "got " << received.bytes.size() << " bytes";
+    feed->Signal(SIGTERM);
+    feed->Wait(3s);
 }
 
 TEST_F(FeedTool, WritesToASerialDevice) {
