@@ -1,4 +1,6 @@
 // The traffic monitor and the tap it reads the line through.
+#include "CCaptureRecorder.h"
+#include "CModalAnswerer.h"
 #include "CPortWindows.h"
 #include "CTempCwd.h"
 #include "CTnCommMonitor.h"
@@ -7,7 +9,9 @@
 #include "PtyPair.h"
 
 #include <QFile>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -73,6 +77,45 @@ TEST(TrafficMonitor, ShowsTheLiveLineAndRecordsItRaw) {
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_TRUE(file.readAll() == QByteArray::fromStdString(recorded));
     EXPECT_EQ(port.PendingSize(), 25 + recorded.size()); // the monitor takes nothing away
+}
+
+// A capture target that stops taking bytes: a pipe whose reader never reads.
+TEST(TrafficMonitor, ACaptureThatStopsTakingBytesHoldsUpNeitherTheLineNorTheWindow) {
+    CTempCwd cwd;
+    PtyPair pty;
+    CRecordingPort port;
+    ASSERT_TRUE(port.OpenOn(QString::fromStdString(pty.SlavePath())));
+    ASSERT_TRUE(port.ViewMonitor(1));
+    CTnCommMonitor& monitor = *CPortWindows::Instance().Monitor(port);
+    const QString capture = cwd.File(QStringLiteral("stalled.cap"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(capture).constData(), 0600), 0);
+    QFile stalled; // gone before the port, so a line held up by it would be let go
+    ASSERT_TRUE(stalled.open(::open(QFile::encodeName(capture).constData(), O_RDONLY | O_NONBLOCK),
+                             QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+    ASSERT_TRUE(monitor.StartRecording(capture));
+
+    // Several times what the pipe and the recorder hold, in steps the line must each deliver.
+    const std::string step(64 * 1024, 'x');
+    std::size_t sent = 0;
+    while (sent < 3 * std::size_t(CCaptureRecorder::kMaxBacklog)) {
+        pty.Write(step);
+        sent += step.size();
+        ASSERT_TRUE(WaitUntil([&] { return port.Seen().size() == sent; })) << sent;
+    }
+    const QString received = QStringLiteral("Received: %1 bytes").arg(sent);
+    EXPECT_TRUE(WaitUntil([&] {
+        return monitor.CountText().contains(received) &&
+               monitor.StateText().contains(QLatin1String("Recording: ")) &&
+               monitor.StateText().contains(QLatin1String(" bytes left out"));
+    })) << monitor.CountText().toStdString()
+        << monitor.StateText().toStdString();
+
+    CModalAnswerer answers(CModalAnswerer::Ok);
+    monitor.StopRecording();
+    EXPECT_TRUE(answers.Done());
+    EXPECT_TRUE(answers.Texts().join(QString()).contains(
+        QStringLiteral("The capture %1 is incomplete: ").arg(capture)))
+        << answers.Texts().join(QString()).toStdString();
 }
 
 } // namespace
