@@ -48,6 +48,7 @@ public:
 
     // Reader's thread.
     void Feed(QByteArrayView chunk) final;
+    // Before the first chunk.
     void Joined(BetweenChunks betweenChunks) final;
     // Blocks until every chunk handed over before the call has been followed.
     void WaitFollowed();
@@ -92,7 +93,8 @@ private:
     const Options m_options;
     const CTerminalScreen* m_screen = nullptr; // the live screen, when there is a shadow
     BetweenChunks m_betweenChunks;
-    // Lives on the window's thread, which drains the live screen.
+    // Lives on the window's thread (the application's), which drains the live screen; a
+    // follower with a screen ends there too, so no copy is asked for once it is gone.
     std::unique_ptr<QObject> m_window;
     QThread m_thread;
     QObject* m_context = nullptr;

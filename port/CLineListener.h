@@ -14,7 +14,7 @@ public:
 
     virtual ~CLineListener() = default;
     virtual void Feed(QByteArrayView chunk) = 0;
-    // The port hands this over as the listener joins the line.
+    // The port's way there, handed over as the listener joins the line.
     virtual void Joined(BetweenChunks /*betweenChunks*/) {}
     // One line for the monitor on what the listener is doing, from any thread.
     virtual QString StateLine() const = 0;
