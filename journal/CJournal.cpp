@@ -31,8 +31,9 @@ bool SyncData(int handle) {
 } // namespace
 
 CJournal::CJournal(Settings settings, const CTerminalScreen& screen)
-    : CLineFollower({QStringLiteral("journal"), kMaxQueued, kWriteInterval, settings.m_clock},
-                    screen),
+    : CLineFollower(
+          {QStringLiteral("journal"), settings.m_maxQueued, kWriteInterval, settings.m_clock},
+          screen),
       m_settings(std::move(settings)), m_folder(m_settings.m_folder) {
     Start();
 }
@@ -83,7 +84,8 @@ void CJournal::Followed() {
     const Time now = Now();
     if (now >= m_rotateAt)
         Rotate(now);
-    if (!m_file.isOpen() && Steady::now() >= m_retryAt)
+    // A file begins with the screen, so not before the follower's is the line's again.
+    if (!m_file.isOpen() && Steady::now() >= m_retryAt && ShadowCurrent())
         BeginFile(now);
     WriteOut();
     SyncIfDue(false);

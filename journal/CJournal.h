@@ -17,7 +17,8 @@
 // Written bytes reach the file at least every kWriteInterval, so a killed program loses at
 // most that much; they are synced to the disk at most once a second. A file that cannot be
 // created or written stops the journal with a reason; it tries again in
-// a new file (every m_retry), while the live screen goes on untouched.
+// a new file (every m_retry), while the live screen goes on untouched. After chunks were left
+// out, the next file begins with the live screen once the journal takes chunks again.
 class CJournal : public CLineFollower {
 public:
     static constexpr std::chrono::milliseconds kWriteInterval{200};
@@ -34,6 +35,7 @@ public:
         qint64 m_maxBytes = 2048LL * 1024 * 1024;
         Clock m_clock; // the time of day; the system clock when empty
         std::chrono::milliseconds m_retry{5000};
+        qsizetype m_maxQueued = kMaxQueued;
     };
 
     struct Status {

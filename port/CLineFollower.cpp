@@ -2,13 +2,22 @@
 
 #include "CScreenCommands.h"
 
+#include <QCoreApplication>
 #include <QMutexLocker>
 #include <utility>
 
 CLineFollower::CLineFollower(Options options, const CTerminalScreen& screen)
-    : m_options(std::move(options)) {
-    m_shadow.ReceiveBytes(CScreenCommands::Of(screen));
-    m_shadow.ProcessReceived();
+    : CLineFollower(std::move(options)) {
+    m_screen = &screen;
+    m_shadow.emplace();
+    m_shadow->ReceiveBytes(CScreenCommands::Of(screen));
+    m_shadow->ProcessReceived();
+}
+
+CLineFollower::CLineFollower(Options options)
+    : m_options(std::move(options)), m_window(std::make_unique<QObject>()) {
+    if (const QCoreApplication* app = QCoreApplication::instance())
+        m_window->moveToThread(app->thread());
 }
 
 CLineFollower::~CLineFollower() {
@@ -34,6 +43,8 @@ void CLineFollower::Start() {
 }
 
 void CLineFollower::Finish() {
+    if (!m_context)
+        return;
     QMetaObject::invokeMethod(
         m_context,
         [this] {
@@ -54,10 +65,16 @@ CLineFollower::Time CLineFollower::Now() const {
         std::chrono::system_clock::now());
 }
 
+void CLineFollower::Joined(BetweenChunks betweenChunks) {
+    m_betweenChunks = std::move(betweenChunks);
+}
+
 void CLineFollower::Feed(QByteArrayView chunk) {
     Chunk taken{Now(), chunk.toByteArray()};
     const QMutexLocker lock(&m_mutex);
-    if (m_inboxBytes + chunk.size() > m_options.m_maxInbox) {
+    if (m_inflow == Inflow::Taking && m_inboxBytes + chunk.size() > m_options.m_maxInbox)
+        m_inflow = Inflow::Dropping;
+    if (m_inflow != Inflow::Taking) {
         m_dropped += quint64(chunk.size());
         return;
     }
@@ -74,22 +91,57 @@ void CLineFollower::WaitFollowed() {
         m_context, [this] { Take(); }, Qt::BlockingQueuedConnection);
 }
 
+// A copy of the live screen is asked for only once the follower takes chunks again: the inbox
+// then stays empty until the copy is in, so the copy comes before every chunk in the inbox.
 void CLineFollower::Take() {
     std::vector<Chunk> chunks;
     quint64 dropped = 0;
+    std::optional<std::string> seed;
+    bool reseed = false;
     {
         const QMutexLocker lock(&m_mutex);
         chunks.swap(m_inbox);
         m_inboxBytes = 0;
         dropped = std::exchange(m_dropped, 0);
+        seed.swap(m_seed);
+        if (m_inflow == Inflow::Dropping) {
+            // Without the line's port there is no copy to take: the screen follows on as it is.
+            reseed = m_shadow && m_betweenChunks;
+            m_inflow = reseed ? Inflow::Reseeding : Inflow::Taking;
+        }
+    }
+    if (seed) {
+        m_shadow.emplace();
+        m_shadow->ReceiveBytes(*seed);
+        m_shadow->ProcessReceived();
+        m_shadowStale = false;
+    }
+    if (reseed) {
+        m_shadowStale = true;
+        QMetaObject::invokeMethod(
+            m_window.get(), [this] { Reseed(); }, Qt::QueuedConnection);
     }
     if (dropped > 0)
         Dropped(dropped);
     for (const Chunk& chunk : chunks) {
         Follow(chunk);
-        m_shadow.ReceiveBytes(std::string_view(chunk.m_bytes.constData(),
-                                               static_cast<std::size_t>(chunk.m_bytes.size())));
+        if (m_shadow)
+            m_shadow->ReceiveBytes(std::string_view(
+                chunk.m_bytes.constData(), static_cast<std::size_t>(chunk.m_bytes.size())));
     }
-    m_shadow.ProcessReceived();
+    if (m_shadow)
+        m_shadow->ProcessReceived();
     Followed();
+}
+
+void CLineFollower::Reseed() {
+    m_betweenChunks([this] {
+        std::string seed = CScreenCommands::Of(*m_screen);
+        const QMutexLocker lock(&m_mutex);
+        m_seed = std::move(seed);
+        m_inflow = Inflow::Taking;
+    });
+    if (m_options.m_takeEvery.count() == 0)
+        QMetaObject::invokeMethod(
+            m_context, [this] { Take(); }, Qt::QueuedConnection);
 }

@@ -11,13 +11,19 @@
 #include <QTimer>
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 // A listener that follows the line on a thread of its own, for outputs that must never hold up
-// the line (the journal, the publisher). The reader's thread only stamps each chunk with the
-// clock and appends it to a bounded inbox. The follower's thread takes the chunks in order and
-// keeps a screen of its own fed with them, seeded from the live screen and the bytes pending
-// for it, so that at every chunk it is exactly the screen the line has made so far.
+// the line (the journal, the publisher, the capture). The reader's thread only stamps each chunk
+// with the clock and appends it to a bounded inbox. The follower's thread takes the chunks in
+// order and, for a follower that needs one, keeps a screen of its own fed with them, seeded from
+// the live screen and the bytes pending for it, so that at every chunk it is exactly the screen
+// the line has made so far. When the inbox overflowed, that screen has missed bytes: the
+// follower then takes no more chunks until the window's thread has given it a copy of the live
+// screen at a point between two chunks, and follows on from there.
 class CLineFollower : public CLineListener {
 public:
     using Time = CTtyrecRecord::Time;
@@ -42,17 +48,21 @@ public:
 
     // Reader's thread.
     void Feed(QByteArrayView chunk) final;
+    // Before the first chunk.
+    void Joined(BetweenChunks betweenChunks) final;
     // Blocks until every chunk handed over before the call has been followed.
     void WaitFollowed();
 
 protected:
     // The screen must hold still meanwhile: no chunk on its way to it, no window drawing it.
     CLineFollower(Options options, const CTerminalScreen& screen);
+    // A follower that keeps no screen.
+    explicit CLineFollower(Options options);
 
     // Starts the thread and runs Begin() there; the last step of a subclass's constructor.
     void Start();
     // Follows what is left, runs End() on the thread and stops it; the first step of a
-    // subclass's destructor.
+    // subclass's destructor. Once only: later calls do nothing.
     void Finish();
 
     // Follower's thread.
@@ -64,15 +74,28 @@ protected:
     virtual void Followed() {}
     // Bytes left out of the inbox since the last take; the screen no longer is the line's.
     virtual void Dropped(quint64 bytes) = 0;
-    const CTerminalScreen& Shadow() const { return m_shadow; }
+    // False from a drop until the screen is the line's again.
+    bool ShadowCurrent() const { return !m_shadowStale; }
+    // Only for a follower made with a screen.
+    const CTerminalScreen& Shadow() const { return *m_shadow; }
     // Lives on the follower's thread: the parent for its timers and clients.
     QObject* Context() const { return m_context; }
     Time Now() const;
 
 private:
+    // Whether chunks go into the inbox.
+    enum class Inflow { Taking, Dropping, Reseeding };
+
     void Take();
+    // Window's thread: the live screen, between two chunks, becomes the next seed.
+    void Reseed();
 
     const Options m_options;
+    const CTerminalScreen* m_screen = nullptr; // the live screen, when there is a shadow
+    BetweenChunks m_betweenChunks;
+    // Lives on the window's thread (the application's), which drains the live screen; a
+    // follower with a screen ends there too, so no copy is asked for once it is gone.
+    std::unique_ptr<QObject> m_window;
     QThread m_thread;
     QObject* m_context = nullptr;
     QTimer* m_takeTimer = nullptr;
@@ -82,7 +105,10 @@ private:
     std::vector<Chunk> m_inbox;
     qsizetype m_inboxBytes = 0;
     quint64 m_dropped = 0;
+    Inflow m_inflow = Inflow::Taking;
+    std::optional<std::string> m_seed; // for the shadow, before the chunks in the inbox
 
     // Follower's thread alone.
-    CTerminalScreen m_shadow;
+    std::optional<CTerminalScreen> m_shadow;
+    bool m_shadowStale = false;
 };

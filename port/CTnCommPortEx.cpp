@@ -48,14 +48,19 @@ void CTnCommPortEx::HandleReceived(QByteArrayView chunk) {
 }
 
 void CTnCommPortEx::AttachListener(std::unique_ptr<CLineListener> listener) {
-    m_listeners.push_back(std::move(listener));
+    Join(std::move(listener));
 }
 
 void CTnCommPortEx::AddListener(const std::function<std::unique_ptr<CLineListener>()>& make) {
     BetweenChunks([&] {
         if (std::unique_ptr<CLineListener> listener = make())
-            m_listeners.push_back(std::move(listener));
+            Join(std::move(listener));
     });
+}
+
+void CTnCommPortEx::Join(std::unique_ptr<CLineListener> listener) {
+    listener->Joined([this](const std::function<void()>& action) { BetweenChunks(action); });
+    m_listeners.push_back(std::move(listener));
 }
 
 std::vector<std::unique_ptr<CLineListener>>

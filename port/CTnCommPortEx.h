@@ -57,6 +57,8 @@ protected:
     void HandleReceived(QByteArrayView chunk) override;
 
 private:
+    void Join(std::unique_ptr<CLineListener> listener);
+
     std::atomic<int> m_protocol{0};
     std::vector<std::unique_ptr<CLineListener>> m_listeners; // the tap first
     CTrafficTap* m_tap;

@@ -6,12 +6,8 @@
 void CTrafficTap::Feed(QByteArrayView chunk) {
     const QMutexLocker lock(&m_mutex);
     m_total += chunk.size();
-    if (m_capture) {
-        if (m_capture->write(chunk.data(), chunk.size()) == chunk.size())
-            m_recorded += chunk.size();
-        else
-            EndRecording();
-    }
+    if (m_recorder)
+        m_recorder->Feed(chunk);
     if (!m_watching)
         return;
     m_pending.append(chunk);
@@ -42,44 +38,38 @@ quint64 CTrafficTap::Total() const {
     return m_total;
 }
 
-bool CTrafficTap::StartRecording(const QString& path, QString& error) {
-    auto file = std::make_unique<QFile>(path);
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        error = file->errorString();
-        return false;
-    }
+QString CTrafficTap::StateLine() const {
     const QMutexLocker lock(&m_mutex);
-    EndRecording();
-    m_capture = std::move(file);
-    m_recorded = 0;
-    m_recordError.clear();
+    return m_recorder ? m_recorder->StateLine() : QString();
+}
+
+bool CTrafficTap::StartRecording(const QString& path, QString& error) {
+    std::unique_ptr<CCaptureRecorder> recorder = CCaptureRecorder::Open(path, error);
+    if (!recorder)
+        return false;
+    {
+        const QMutexLocker lock(&m_mutex);
+        m_recorder.swap(recorder);
+    } // the one before ends outside the lock, without holding up the line
     return true;
 }
 
 bool CTrafficTap::StopRecording(QString& error) {
-    const QMutexLocker lock(&m_mutex);
-    if (m_capture)
-        EndRecording();
-    error = m_recordError;
+    std::unique_ptr<CCaptureRecorder> recorder;
+    {
+        const QMutexLocker lock(&m_mutex);
+        recorder = std::move(m_recorder);
+    }
+    error = recorder ? recorder->Close() : QString();
     return error.isEmpty();
-}
-
-void CTrafficTap::EndRecording() {
-    if (!m_capture)
-        return;
-    // A failed write or flush is what the operator has to hear about at Stop.
-    if (m_capture->error() != QFileDevice::NoError || !m_capture->flush())
-        m_recordError = m_capture->errorString();
-    m_capture->close();
-    m_capture.reset();
 }
 
 bool CTrafficTap::IsRecording() const {
     const QMutexLocker lock(&m_mutex);
-    return m_capture != nullptr;
+    return m_recorder && !m_recorder->Failed();
 }
 
 quint64 CTrafficTap::Recorded() const {
     const QMutexLocker lock(&m_mutex);
-    return m_recorded;
+    return m_recorder ? m_recorder->Written() : 0;
 }

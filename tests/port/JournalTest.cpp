@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QThread>
+#include <condition_variable>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
@@ -36,18 +37,52 @@ std::vector<CTtyrecRecord> Records(const QString& path, std::string* note = null
 }
 
 // Local noon of a fixed day plus the time the test has run, plus what the test adds: a day
-// goes by without waiting for midnight.
+// goes by without waiting for midnight. While held, the journal's thread waits in its next look
+// at the clock, as on a disk that hangs; the reader's thread never waits.
 class CTestClock {
 public:
+    class CHold {
+    public:
+        explicit CHold(CTestClock& clock) : m_clock(clock) { m_clock.SetHeld(true); }
+        ~CHold() { m_clock.SetHeld(false); }
+        CHold(const CHold&) = delete;
+        CHold& operator=(const CHold&) = delete;
+
+    private:
+        CTestClock& m_clock;
+    };
+
     Time operator()() const {
+        if (QThread::currentThread()->objectName() == QLatin1String("journal")) {
+            std::unique_lock lock(m_holdMutex);
+            m_waiting = m_held;
+            m_released.wait(lock, [this] { return !m_held; });
+            m_waiting = false;
+        }
         return CJournalFolder::ToTime(QDateTime(QDate(2026, 3, 10), QTime(12, 0))) +
                std::chrono::duration_cast<std::chrono::microseconds>(
                    std::chrono::steady_clock::now() - m_start) +
                std::chrono::microseconds(m_added.load());
     }
     void Add(std::chrono::microseconds amount) { m_added += amount.count(); }
+    bool JournalWaits() const {
+        const std::lock_guard lock(m_holdMutex);
+        return m_waiting;
+    }
 
 private:
+    void SetHeld(bool held) {
+        {
+            const std::lock_guard lock(m_holdMutex);
+            m_held = held;
+        }
+        m_released.notify_all();
+    }
+
+    mutable std::mutex m_holdMutex;
+    mutable std::condition_variable m_released;
+    bool m_held = false;
+    mutable bool m_waiting = false;
     std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
     std::atomic<std::int64_t> m_added{0};
 };
@@ -55,11 +90,13 @@ private:
 // A real port on a pseudo-terminal with a journal in the temporary folder.
 class Journal : public ::testing::Test {
 protected:
-    void StartJournal(std::chrono::milliseconds retry = 5000ms) {
+    void StartJournal(std::chrono::milliseconds retry = 5000ms,
+                      qsizetype maxQueued = CJournal::kMaxQueued) {
         CJournal::Settings settings;
         settings.m_folder = Folder();
         settings.m_clock = [this] { return m_clock(); };
         settings.m_retry = retry;
+        settings.m_maxQueued = maxQueued;
         m_port.AttachListener(std::make_unique<CJournal>(settings, m_port));
         // From its first moment it is writing or says why not: the relay logs it at once.
         EXPECT_NE(Status().m_file.isEmpty(), Status().m_reason.isEmpty())
@@ -145,6 +182,38 @@ TEST_F(Journal, AChunkLargerThanAReaderTakesIsWrittenAsSeveralRecords) {
         journaled += records[i].m_data;
     EXPECT_EQ(note, "");
     EXPECT_TRUE(journaled == huge);
+}
+
+// The bytes left out while the journal's thread hung are in no file, yet the file begun after
+// them rebuilds the live screen on its own, and holds every byte from its screen on.
+TEST_F(Journal, AfterItsInboxOverflowedTheNextFileAloneGivesTheLiveScreen) {
+    constexpr qsizetype kInbox = 16 * 1024;
+    StartJournal(100ms, kInbox);
+    Send(Esc("F") + "before\r" + Esc("=") + "! kept");
+    {
+        const CTestClock::CHold hold(m_clock);
+        ASSERT_TRUE(WaitUntil([&] { return m_clock.JournalWaits(); }));
+        std::string missed;
+        for (int row = 2; missed.size() <= 3 * std::size_t(kInbox); ++row)
+            missed += At(row % 42, 0) + std::string(400, char('a' + row % 26));
+        missed += Esc("F") + "missed\r" + Esc("f") + "half a label";
+        m_sent += missed;
+        m_pty.Write(missed);
+        ASSERT_TRUE(WaitUntil([&] { return m_port.Seen().size() == m_sent.size(); }));
+    }
+    ASSERT_TRUE(WaitUntil([&] { return Status().m_problems == 1 && !Status().m_file.isEmpty(); }))
+        << Written().StateLine().toStdString();
+    const std::string after = " and after\r" + Esc("=") + "# after";
+    Send(after);
+    const QStringList files = CJournalFolder(Folder()).Files();
+    ASSERT_EQ(files.size(), 2);
+    EXPECT_EQ(ReplayAlone(files[1]), Live());
+    const auto records = Records(files[1]);
+    std::string journaled;
+    for (std::size_t i = 1; i < records.size(); ++i)
+        journaled += records[i].m_data;
+    EXPECT_TRUE(journaled == after);
+    EXPECT_EQ(Status().m_problems, 1u);
 }
 
 TEST_F(Journal, TtytimeReadsTheFileAndAgreesOnItsDuration) {

@@ -1,4 +1,6 @@
 // The traffic monitor and the tap it reads the line through.
+#include "CCaptureRecorder.h"
+#include "CModalAnswerer.h"
 #include "CPortWindows.h"
 #include "CTempCwd.h"
 #include "CTnCommMonitor.h"
@@ -7,7 +9,10 @@
 #include "PtyPair.h"
 
 #include <QFile>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -73,6 +78,60 @@ TEST(TrafficMonitor, ShowsTheLiveLineAndRecordsItRaw) {
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_TRUE(file.readAll() == QByteArray::fromStdString(recorded));
     EXPECT_EQ(port.PendingSize(), 25 + recorded.size()); // the monitor takes nothing away
+}
+
+// A capture target that stops taking bytes: a pipe whose reader never reads.
+TEST(TrafficMonitor, ACaptureThatStopsTakingBytesHoldsUpNeitherTheLineNorTheWindow) {
+    CTempCwd cwd;
+    PtyPair pty;
+    CRecordingPort port;
+    ASSERT_TRUE(port.OpenOn(QString::fromStdString(pty.SlavePath())));
+    ASSERT_TRUE(port.ViewMonitor(1));
+    CTnCommMonitor& monitor = *CPortWindows::Instance().Monitor(port);
+    const QString capture = cwd.File(QStringLiteral("stalled.cap"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(capture).constData(), 0600), 0);
+    QFile stalled; // gone before the port, so a line held up by it would be let go
+    ASSERT_TRUE(stalled.open(::open(QFile::encodeName(capture).constData(), O_RDONLY | O_NONBLOCK),
+                             QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+    ASSERT_TRUE(monitor.StartRecording(capture));
+
+    // Several times what the pipe and the recorder hold, in steps the line must each deliver.
+    const std::string step(64 * 1024, 'x');
+    std::size_t sent = 0;
+    while (sent < 3 * std::size_t(CCaptureRecorder::kMaxBacklog)) {
+        pty.Write(step);
+        sent += step.size();
+        ASSERT_TRUE(WaitUntil([&] { return port.Seen().size() == sent; })) << sent;
+    }
+    const QString received = QStringLiteral("Received: %1 bytes").arg(sent);
+    EXPECT_TRUE(WaitUntil([&] {
+        return monitor.CountText().contains(received) &&
+               monitor.StateText().contains(QLatin1String("Recording: ")) &&
+               monitor.StateText().contains(QLatin1String(" bytes left out"));
+    })) << monitor.CountText().toStdString()
+        << monitor.StateText().toStdString();
+
+    CModalAnswerer answers({CModalAnswerer::Ok, CModalAnswerer::Ok});
+    monitor.StopRecording();
+    // Every byte is either in the pipe or counted as left out.
+    int inPipe = 0;
+    ASSERT_EQ(ioctl(stalled.handle(), FIONREAD, &inPipe), 0);
+    EXPECT_EQ(answers.Texts().value(0),
+              QStringLiteral("The capture %1 is incomplete: %2 bytes left out: the file did not "
+                             "take them in time")
+                  .arg(capture)
+                  .arg(sent - std::size_t(inPipe)));
+
+    // A pipe whose reader goes away ends the recording, not the program, and says so.
+    ASSERT_TRUE(monitor.StartRecording(capture));
+    stalled.close();
+    pty.Write(step);
+    sent += step.size();
+    ASSERT_TRUE(WaitUntil([&] { return answers.Done(); }));
+    EXPECT_TRUE(answers.Texts()[1].startsWith(
+        QStringLiteral("The capture %1 is incomplete: ").arg(capture)))
+        << answers.Texts()[1].toStdString();
+    EXPECT_TRUE(WaitUntil([&] { return port.Seen().size() == sent; }));
 }
 
 } // namespace
