@@ -75,9 +75,19 @@ QString CStation::FieldsFile() const {
     return QFileInfo(m_port->SettingsPath()).dir().filePath(QStringLiteral("fields.json"));
 }
 
+QString CStation::FieldsFolder() const {
+    return m_port->Option(Key(CSettingsKeys::kFieldsFolder));
+}
+
+QString CStation::ChangeFieldsFolder(const QString& folder) {
+    m_port->SetOption(Key(CSettingsKeys::kFieldsFolder), folder);
+    StartFieldsFolder();
+    return m_fieldsFolder ? m_fieldsFolder->Problem() : QString();
+}
+
 void CStation::StartFieldsFolder() {
     m_fieldsFolder.reset();
-    const QString folder = m_port->Option(Key(CSettingsKeys::kFieldsFolder));
+    const QString folder = FieldsFolder();
     if (!folder.isEmpty() && !m_fields->Definitions().m_fields.empty())
         m_fieldsFolder = std::make_unique<CFieldsFolder>(folder, *m_fields);
 }
