@@ -44,6 +44,10 @@ void CFieldOverlay::SetMarked(std::optional<Shape> marked) {
     update();
 }
 
+void CFieldOverlay::SetMoving(bool moving) {
+    m_moving = moving;
+}
+
 // Cells start where the list's delegate starts a row's text: the item's left edge plus the
 // style's text margin, so they line up with the characters the list draws.
 CFieldOverlay::Grid CFieldOverlay::CurrentGrid() const {
@@ -101,7 +105,7 @@ bool CFieldOverlay::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool CFieldOverlay::MovingSelected() const {
-    return m_pressed && m_selected >= 0 &&
+    return m_moving && m_pressed && m_selected >= 0 &&
            m_shapes[static_cast<std::size_t>(m_selected)].m_cells.contains(*m_pressed);
 }
 

@@ -30,6 +30,8 @@ public:
     void SetShapes(std::vector<Shape> shapes, int selected);
     // The rectangle marked and not yet made anything, with the breaks clicked in it.
     void SetMarked(std::optional<Shape> marked);
+    // Whether a drag from inside the selected shape moves it; otherwise it marks, as elsewhere.
+    void SetMoving(bool moving);
 
     // The cell under a point of this widget, kept within the screen.
     QPoint CellAt(QPoint at) const;
@@ -66,6 +68,7 @@ private:
     QListWidget* m_list;
     std::vector<Shape> m_shapes;
     int m_selected = -1;
+    bool m_moving = true;
     std::optional<Shape> m_marked;
     std::optional<QPoint> m_pressed; // the cell a drag started on
     QPoint m_current;                // the cell under the mouse during it
