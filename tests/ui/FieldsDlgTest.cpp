@@ -228,8 +228,8 @@ TEST_F(FieldsDlgTest, AFailedStoreChangesNothing) {
 // dragged over on the screen (spaces around it left out); the list follows the page shown.
 TEST_F(FieldsDlgTest, BindsAFieldToTheTextThatNamesItsPage) {
     WriteSettings();
-    Send("\x1b+\x1b`;" + At(1, 3) + "SHOTS" + At(2, 1) + "HOME 12   AWAY 7" + At(3, 5) +
-         "PERIOD 2");
+    Send("\x1b+\x1b`;" + At(1, 3) + "SHOTS" + At(1, 20) + "1ST" + At(2, 1) + "HOME 12   AWAY 7" +
+         At(3, 5) + "PERIOD 2");
     RunModally([&] {
         ASSERT_TRUE(OpenFromMenu());
         const auto when = [&] {
