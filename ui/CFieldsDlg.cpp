@@ -580,13 +580,16 @@ void CFieldsDlg::Offer(const QString& name, const QRect& cells) {
     m_offer->show();
 }
 
+// A loose drag over a heading may start on the blank row above it.
 CFieldsDlg::When CFieldsDlg::TextAt(const QRect& cells) const {
-    qsizetype begin = 0;
-    const QString text = Trimmed(
-        CFieldValues::ShownText(m_port, cells.top() + 1, cells.left() + 1, cells.width()), &begin);
-    if (text.isEmpty())
-        return std::nullopt;
-    return CFieldDefinitions::When{cells.top() + 1, cells.left() + 1 + int(begin), text};
+    for (int row = cells.top() + 1; row <= cells.bottom() + 1; ++row) {
+        qsizetype begin = 0;
+        const QString text =
+            Trimmed(CFieldValues::ShownText(m_port, row, cells.left() + 1, cells.width()), &begin);
+        if (!text.isEmpty())
+            return CFieldDefinitions::When{row, cells.left() + 1 + int(begin), text};
+    }
+    return std::nullopt;
 }
 
 CFieldsDlg::When CFieldsDlg::Heading(const QRect& made) const {

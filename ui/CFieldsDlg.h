@@ -91,7 +91,8 @@ private:
     bool SetWhen(const QString& name, const When& when);
     // After name was made over cells: its page's heading offered as its page, in one click.
     void Offer(const QString& name, const QRect& cells);
-    // The text on the top row of cells without the spaces around it, where it stands.
+    // The text on the first row of cells that is not blank, without the spaces around it, and
+    // where it stands.
     When TextAt(const QRect& cells) const;
     // What names the page shown: the first run of text (words a single space apart) on its
     // first row that is not blank; none when that is blank or lies in `made`.

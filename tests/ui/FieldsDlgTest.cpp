@@ -229,7 +229,7 @@ TEST_F(FieldsDlgTest, AFailedStoreChangesNothing) {
 TEST_F(FieldsDlgTest, BindsAFieldToTheTextThatNamesItsPage) {
     WriteSettings();
     Send("\x1b+\x1b`;" + At(1, 3) + "SHOTS" + At(1, 20) + "1ST" + At(2, 1) + "HOME 12   AWAY 7" +
-         At(3, 5) + "PERIOD 2");
+         At(4, 5) + "PERIOD 2");
     RunModally([&] {
         ASSERT_TRUE(OpenFromMenu());
         const auto when = [&] {
@@ -253,19 +253,19 @@ TEST_F(FieldsDlgTest, BindsAFieldToTheTextThatNamesItsPage) {
         EXPECT_TRUE(WaitFor([&] { return !when(); })) << Message().toStdString();
         EXPECT_TRUE(WaitFor([&] { return page() == QLatin1String("every page"); }));
 
-        // Dragged from before the text to past it.
+        // Dragged loosely: from the blank row above and before the text to past it.
         ASSERT_TRUE(Click("pickPage"));
-        ASSERT_TRUE(CXdoTool::Drag(*m_overlay, Cell(1, 2), Cell(14, 2)));
+        ASSERT_TRUE(CXdoTool::Drag(*m_overlay, Cell(1, 2), Cell(14, 3)));
         EXPECT_TRUE(WaitFor([&] { return when().has_value(); })) << Message().toStdString();
-        EXPECT_EQ(when(), (CFieldDefinitions::When{3, 5, QStringLiteral("PERIOD 2")}));
+        EXPECT_EQ(when(), (CFieldDefinitions::When{4, 5, QStringLiteral("PERIOD 2")}));
         EXPECT_TRUE(WaitFor([&] {
-            return page() == QLatin1String(R"("PERIOD 2" at 003-005, shown now)");
+            return page() == QLatin1String(R"("PERIOD 2" at 004-005, shown now)");
         })) << page().toStdString();
 
         // Another page: the value read on its own page stays, marked not shown.
         Send("\x1b+" + At(1, 3) + "GOALS" + At(2, 1) + "HOME 15");
         EXPECT_TRUE(WaitFor([&] {
-            return page() == QLatin1String(R"("PERIOD 2" at 003-005, not shown)");
+            return page() == QLatin1String(R"("PERIOD 2" at 004-005, not shown)");
         })) << page().toStdString();
         EXPECT_EQ(Value(QStringLiteral("home")), QStringLiteral("12"));
         // Moving still works once the page is set.
