@@ -263,7 +263,7 @@ TEST_F(FieldsDlgTest, BindsAFieldToTheTextThatNamesItsPage) {
         })) << page().toStdString();
 
         // Another page: the value read on its own page stays, marked not shown.
-        Send("\x1b+" + At(1, 3) + "GOALS" + At(2, 1) + "HOME 15");
+        m_pty.Write("\x1b+" + At(1, 3) + "GOALS" + At(2, 1) + "HOME 15");
         EXPECT_TRUE(WaitFor([&] {
             return page() == QLatin1String(R"("PERIOD 2" at 004-005, not shown)");
         })) << page().toStdString();
