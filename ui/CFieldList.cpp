@@ -25,11 +25,14 @@ QString TablePlace(const CFieldDefinitions::Table& table) {
         .arg(table.m_columns.size());
 }
 
-QString Condition(const CFieldDefinitions::When& when) {
-    return QStringLiteral("\"%1\" at %2-%3")
-        .arg(when.m_text)
-        .arg(when.m_row, 3, 10, QLatin1Char('0'))
-        .arg(when.m_column, 3, 10, QLatin1Char('0'));
+// Where the page's text must stand, for the tooltip: the column is narrow.
+QString PageTip(const std::optional<CFieldDefinitions::When>& when) {
+    if (!when)
+        return QStringLiteral("Read on every page");
+    return QStringLiteral("Read only while \"%1\" shows at %2-%3")
+        .arg(when->m_text)
+        .arg(when->m_row, 3, 10, QLatin1Char('0'))
+        .arg(when->m_column, 3, 10, QLatin1Char('0'));
 }
 
 } // namespace
@@ -80,15 +83,16 @@ void CFieldList::ShowValue(QTreeWidgetItem* item, const QString& value, bool cur
 }
 
 // Whether the page shows changes with the screen, so it is written with the values.
-void CFieldList::ShowPage(QTreeWidgetItem* item, const std::optional<CFieldDefinitions::When>& when,
+bool CFieldList::ShowPage(QTreeWidgetItem* item, const std::optional<CFieldDefinitions::When>& when,
                           bool current) {
-    const QString page =
-        !when
-            ? QStringLiteral("every page")
-            : QStringLiteral("%1, %2").arg(Condition(*when), current ? QStringLiteral("shown now")
-                                                                     : QStringLiteral("not shown"));
-    if (item->text(kPage) != page)
-        item->setText(kPage, page);
+    const QString page = !when     ? QStringLiteral("every page")
+                         : current ? QStringLiteral("\"%1\": shown").arg(when->m_text)
+                                   : QStringLiteral("\"%1\": not shown").arg(when->m_text);
+    if (item->text(kPage) == page)
+        return false;
+    item->setText(kPage, page);
+    item->setToolTip(kPage, PageTip(when));
+    return true;
 }
 
 // The items stand in the order of the definitions, fields first: read by place, not by name.
@@ -97,20 +101,21 @@ void CFieldList::ShowValues(const CFieldValues& values) {
     const std::size_t fields = definitions.m_fields.size();
     if (static_cast<std::size_t>(topLevelItemCount()) != fields + definitions.m_tables.size())
         return;
+    bool pages = false;
     for (std::size_t i = 0; i < fields; ++i) {
         const CFieldDefinitions::Field& field = definitions.m_fields[i];
         QTreeWidgetItem* item = topLevelItem(static_cast<int>(i));
         const bool current = values.IsCurrent(field.m_name);
         ShowValue(item, QString(values.Field(field.m_name)).replace(QLatin1Char('\n'), kRowBreak),
                   current);
-        ShowPage(item, field.m_when, current);
+        pages |= ShowPage(item, field.m_when, current);
     }
     for (std::size_t t = 0; t < definitions.m_tables.size(); ++t) {
         const CFieldDefinitions::Table& table = definitions.m_tables[t];
         QTreeWidgetItem* item = topLevelItem(static_cast<int>(fields + t));
         const std::vector<CFieldValues::Row> rows = values.Table(table.m_name);
         const bool current = values.IsCurrent(table.m_name);
-        ShowPage(item, table.m_when, current);
+        pages |= ShowPage(item, table.m_when, current);
         for (int i = 0; i < item->childCount() && i < static_cast<int>(rows.size()); ++i) {
             const CFieldValues::Row& row = rows[static_cast<std::size_t>(i)];
             QStringList cells;
@@ -121,6 +126,9 @@ void CFieldList::ShowValues(const CFieldValues& values) {
             ShowValue(item->child(i), cells.join(QStringLiteral(" | ")), current);
         }
     }
+    // Only when a page came or went, which is seldom, unlike a value.
+    if (pages)
+        resizeColumnToContents(kPage);
 }
 
 QString CFieldList::SelectedName() const {

@@ -31,6 +31,7 @@ public:
 
 private:
     static void ShowValue(QTreeWidgetItem* item, const QString& value, bool current);
-    static void ShowPage(QTreeWidgetItem* item, const std::optional<CFieldDefinitions::When>& when,
+    // True when the item's page text changed.
+    static bool ShowPage(QTreeWidgetItem* item, const std::optional<CFieldDefinitions::When>& when,
                          bool current);
 };

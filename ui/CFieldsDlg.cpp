@@ -625,6 +625,7 @@ void CFieldsDlg::OnFolderOff() {
 void CFieldsDlg::ChangeFolder(const QString& folder) {
     const QString problem = m_station.ChangeFieldsFolder(folder);
     ShowFolder();
+    m_addresses->ShowNow();
     if (!problem.isEmpty())
         SetMessage(QStringLiteral("Text files: %1").arg(problem));
     else if (folder.isEmpty())
