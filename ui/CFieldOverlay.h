@@ -21,6 +21,7 @@ public:
         QRect m_cells;
         std::vector<int> m_breaks; // columns where a table's next column starts
         QString m_name;
+        std::optional<QRect> m_page; // where the text of its page stands, outlined when selected
     };
 
     // Covers the list's viewport and follows its size and scrolling.

@@ -46,12 +46,18 @@ QRect TableCells(const CFieldDefinitions::Table& table) {
             table.m_lastRow - table.m_firstRow + 1};
 }
 
+std::optional<QRect> PageCells(const std::optional<CFieldDefinitions::When>& when) {
+    if (!when)
+        return std::nullopt;
+    return QRect(when->m_column - 1, when->m_row - 1, int(when->m_text.size()), 1);
+}
+
 std::vector<CFieldOverlay::Shape> Shapes(const CFieldDefinitions& definitions) {
     std::vector<CFieldOverlay::Shape> shapes;
     for (const CFieldDefinitions::Field& field : definitions.m_fields)
-        shapes.push_back({FieldCells(field), {}, field.m_name});
+        shapes.push_back({FieldCells(field), {}, field.m_name, PageCells(field.m_when)});
     for (const CFieldDefinitions::Table& table : definitions.m_tables) {
-        CFieldOverlay::Shape shape{TableCells(table), {}, table.m_name};
+        CFieldOverlay::Shape shape{TableCells(table), {}, table.m_name, PageCells(table.m_when)};
         for (const CFieldDefinitions::Column& column : table.m_columns)
             if (column.m_column - 1 > shape.m_cells.left())
                 shape.m_breaks.push_back(column.m_column - 1);
@@ -347,7 +353,10 @@ void CFieldsDlg::OnMarked(const QRect& cells) {
 // at the block's edge); elsewhere it selects what is under it, or marks the one cell.
 void CFieldsDlg::OnClicked(const QPoint& cell) {
     if (m_picking) {
-        OnMarked(QRect(cell, QSize(1, 1)));
+        if (const When when = RunAt(cell))
+            SetWhen(m_fields->SelectedName(), when);
+        else
+            OnMarked(QRect(cell, QSize(1, 1))); // says nothing shows there
         return;
     }
     if (m_marked && m_marked->contains(cell) && m_makeTable->isChecked()) {
@@ -382,7 +391,7 @@ void CFieldsDlg::SetBreaks(std::vector<int> breaks) {
         m_columns->setText(names.join(QStringLiteral(", ")));
     std::optional<CFieldOverlay::Shape> shape;
     if (m_marked)
-        shape = CFieldOverlay::Shape{*m_marked, m_breaks, {}};
+        shape = CFieldOverlay::Shape{*m_marked, m_breaks, {}, {}};
     m_overlay->SetMarked(shape);
 }
 
@@ -529,8 +538,8 @@ void CFieldsDlg::OnPickPage() {
     m_marked.reset();
     m_overlay->SetMarked(std::nullopt);
     m_overlay->SetMoving(false);
-    SetMessage(QStringLiteral("Drag over the text that names the page %1 is on (a heading); Esc "
-                              "leaves its page as it is.")
+    SetMessage(QStringLiteral("Drag over (or click) the text that names the page %1 is on (a "
+                              "heading); Esc leaves its page as it is.")
                    .arg(name));
 }
 
@@ -592,17 +601,35 @@ CFieldsDlg::When CFieldsDlg::TextAt(const QRect& cells) const {
     return std::nullopt;
 }
 
+// A click picks a whole run of text, as a heading reads.
+CFieldsDlg::When CFieldsDlg::RunAt(const QPoint& cell) const {
+    const QString row = CFieldValues::ShownText(m_port, cell.y() + 1, 1, CTerminalScreen::kCols);
+    const auto inRun = [&](qsizetype at) {
+        return row[at] != QLatin1Char(' ') ||
+               (at > 0 && at + 1 < row.size() && row[at - 1] != QLatin1Char(' ') &&
+                row[at + 1] != QLatin1Char(' '));
+    };
+    if (!inRun(cell.x()))
+        return std::nullopt;
+    qsizetype begin = cell.x();
+    while (begin > 0 && inRun(begin - 1))
+        --begin;
+    qsizetype end = cell.x() + 1;
+    while (end < row.size() && inRun(end))
+        ++end;
+    return CFieldDefinitions::When{cell.y() + 1, int(begin) + 1, row.mid(begin, end - begin)};
+}
+
 CFieldsDlg::When CFieldsDlg::Heading(const QRect& made) const {
     for (int row = 1; row <= CTerminalScreen::kRows; ++row) {
         qsizetype begin = 0;
-        const QString text =
-            Trimmed(CFieldValues::ShownText(m_port, row, 1, CTerminalScreen::kCols), &begin);
-        if (text.isEmpty())
+        if (Trimmed(CFieldValues::ShownText(m_port, row, 1, CTerminalScreen::kCols), &begin)
+                .isEmpty())
             continue;
-        const QString heading = text.left(text.indexOf(QLatin1String("  ")));
-        if (made.intersects(QRect(int(begin), row - 1, int(heading.size()), 1)))
+        When heading = RunAt(QPoint(int(begin), row - 1));
+        if (made.intersects(QRect(int(begin), row - 1, int(heading->m_text.size()), 1)))
             return std::nullopt;
-        return CFieldDefinitions::When{row, int(begin) + 1, heading};
+        return heading;
     }
     return std::nullopt;
 }

@@ -94,6 +94,9 @@ private:
     // The text on the first row of cells that is not blank, without the spaces around it, and
     // where it stands.
     When TextAt(const QRect& cells) const;
+    // The run of text (words a single space apart) over the cell, where it stands; none over
+    // a gap.
+    When RunAt(const QPoint& cell) const;
     // What names the page shown: the first run of text (words a single space apart) on its
     // first row that is not blank; none when that is blank or lies in `made`.
     When Heading(const QRect& made) const;
