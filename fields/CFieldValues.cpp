@@ -27,14 +27,8 @@ QString Cells(const std::string& row, int column, int width) {
 }
 
 bool Holds(const std::optional<CFieldDefinitions::When>& when, const CTerminalScreen& screen) {
-    if (!when)
-        return true;
-    const std::size_t size = std::size_t(when->m_text.size());
-    const std::string_view part =
-        Shown(screen.Rows()[std::size_t(when->m_row - 1)], when->m_column, size);
-    const QString text = QString::fromStdU16String(CDisplayChars::Text(part)) +
-                         QString(qsizetype(size - part.size()), QLatin1Char(' '));
-    return text == when->m_text;
+    return !when || CFieldValues::ShownText(screen, when->m_row, when->m_column,
+                                            int(when->m_text.size())) == when->m_text;
 }
 
 QJsonArray RowsJson(const std::vector<CFieldValues::Row>& rows) {
@@ -49,6 +43,13 @@ QJsonArray RowsJson(const std::vector<CFieldValues::Row>& rows) {
 }
 
 } // namespace
+
+QString CFieldValues::ShownText(const CTerminalScreen& screen, int row, int column, int width) {
+    const std::string_view part =
+        Shown(screen.Rows()[std::size_t(row - 1)], column, std::size_t(width));
+    return QString::fromStdU16String(CDisplayChars::Text(part)) +
+           QString(qsizetype(std::size_t(width) - part.size()), QLatin1Char(' '));
+}
 
 CFieldValues::CFieldValues(CFieldDefinitions definitions) : m_definitions(std::move(definitions)) {
     for (const CFieldDefinitions::Table& table : m_definitions.m_tables) {

@@ -26,6 +26,9 @@ public:
     // The rows of the block (column name -> value); empty strings before the first read.
     std::vector<Row> Table(const QString& name) const;
     bool IsCurrent(const QString& name) const;
+    // The cells column..column+width-1 of a row (1-based) as a `when` compares them: as the
+    // window shows them, padded with spaces to width.
+    static QString ShownText(const CTerminalScreen& screen, int row, int column, int width);
     // {"fields": {NAME: VALUE}, "tables": {NAME: [ROW...]}, "current": {NAME: bool}}
     QJsonObject ToJson() const;
 

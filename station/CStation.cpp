@@ -75,10 +75,20 @@ QString CStation::FieldsFile() const {
     return QFileInfo(m_port->SettingsPath()).dir().filePath(QStringLiteral("fields.json"));
 }
 
+QString CStation::FieldsFolder() const {
+    return m_port->Option(Key(CSettingsKeys::kFieldsFolder));
+}
+
+QString CStation::ChangeFieldsFolder(const QString& folder) {
+    m_port->SetOption(Key(CSettingsKeys::kFieldsFolder), folder);
+    StartFieldsFolder();
+    return m_fieldsFolder ? m_fieldsFolder->Problem() : QString();
+}
+
 // The folder goes on across changes of the definitions with what it knows of its files: what it
 // wrote there, and what it has already said of what it found.
 void CStation::StartFieldsFolder() {
-    const QString folder = m_port->Option(Key(CSettingsKeys::kFieldsFolder));
+    const QString folder = FieldsFolder();
     if (folder.isEmpty() || m_fields->Definitions().m_fields.empty())
         m_fieldsFolder.reset();
     else if (!m_fieldsFolder || m_fieldsFolder->Folder() != folder)

@@ -59,6 +59,12 @@ public:
     // The "fields_file" setting, or fields.json beside the settings file.
     QString FieldsFile() const;
 
+    // The "fields_folder" setting: the folder of text files, empty while they are off.
+    QString FieldsFolder() const;
+    // Stores folder as the "fields_folder" setting (empty: off) and writes its files from now
+    // on, in the place of the old folder's. Empty, or why a file could not be written there.
+    QString ChangeFieldsFolder(const QString& folder);
+
     // The "journal_folder" setting, or the folder beside the settings file.
     QString JournalFolder() const;
     // The time of the journal record the screen was restored from; invalid when it was not.

@@ -55,8 +55,10 @@ void CFieldAddresses::ShowNow() {
     const QString folder =
         m_station.Port().Option(QLatin1String(CSettingsKeys::kFieldsFolder)).trimmed();
     const QString text =
-        (Served() << (folder.isEmpty() ? QStringLiteral("No text files (fields_folder is not set).")
-                                       : QDir::toNativeSeparators(folder)))
+        (Served() << (folder.isEmpty()
+                          ? QStringLiteral(
+                                "No text files (\"Folder...\" below chooses their folder).")
+                          : QDir::toNativeSeparators(folder)))
             .join(QLatin1Char('\n'));
     // Set only on a change, so that text being selected to copy stays selected.
     if (toPlainText() != text)

@@ -25,11 +25,22 @@ QString TablePlace(const CFieldDefinitions::Table& table) {
         .arg(table.m_columns.size());
 }
 
+// Where the page's text must stand, for the tooltip: the column is narrow.
+QString PageTip(const std::optional<CFieldDefinitions::When>& when) {
+    if (!when)
+        return QStringLiteral("Read on every page");
+    return QStringLiteral("Read only while \"%1\" shows at %2-%3")
+        .arg(when->m_text)
+        .arg(when->m_row, 3, 10, QLatin1Char('0'))
+        .arg(when->m_column, 3, 10, QLatin1Char('0'));
+}
+
 } // namespace
 
 CFieldList::CFieldList(QWidget* parent) : QTreeWidget(parent) {
     setObjectName(QStringLiteral("fieldList"));
-    setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Place"), QStringLiteral("Value")});
+    setHeaderLabels({QStringLiteral("Name"), QStringLiteral("Place"), QStringLiteral("Page"),
+                     QStringLiteral("Value")});
     setSelectionMode(QAbstractItemView::SingleSelection);
     setRootIsDecorated(true);
     // Values are shown on one line each; heights need not be measured at every change.
@@ -56,7 +67,7 @@ void CFieldList::ShowDefinitions(const CFieldDefinitions& definitions) {
         item->setExpanded(true);
     }
     Select(selected);
-    for (int column : {kName, kPlace})
+    for (int column : {kName, kPlace, kPage})
         resizeColumnToContents(column);
 }
 
@@ -71,23 +82,40 @@ void CFieldList::ShowValue(QTreeWidgetItem* item, const QString& value, bool cur
                      current ? QString() : QStringLiteral("Not current: its page is not shown"));
 }
 
+// Whether the page shows changes with the screen, so it is written with the values.
+bool CFieldList::ShowPage(QTreeWidgetItem* item, const std::optional<CFieldDefinitions::When>& when,
+                          bool current) {
+    const QString page = !when     ? QStringLiteral("every page")
+                         : current ? QStringLiteral("\"%1\": shown").arg(when->m_text)
+                                   : QStringLiteral("\"%1\": not shown").arg(when->m_text);
+    if (item->text(kPage) == page)
+        return false;
+    item->setText(kPage, page);
+    item->setToolTip(kPage, PageTip(when));
+    return true;
+}
+
 // The items stand in the order of the definitions, fields first: read by place, not by name.
 void CFieldList::ShowValues(const CFieldValues& values) {
     const CFieldDefinitions& definitions = values.Definitions();
     const std::size_t fields = definitions.m_fields.size();
     if (static_cast<std::size_t>(topLevelItemCount()) != fields + definitions.m_tables.size())
         return;
+    bool pages = false;
     for (std::size_t i = 0; i < fields; ++i) {
-        const QString& name = definitions.m_fields[i].m_name;
-        ShowValue(topLevelItem(static_cast<int>(i)),
-                  QString(values.Field(name)).replace(QLatin1Char('\n'), kRowBreak),
-                  values.IsCurrent(name));
+        const CFieldDefinitions::Field& field = definitions.m_fields[i];
+        QTreeWidgetItem* item = topLevelItem(static_cast<int>(i));
+        const bool current = values.IsCurrent(field.m_name);
+        ShowValue(item, QString(values.Field(field.m_name)).replace(QLatin1Char('\n'), kRowBreak),
+                  current);
+        pages |= ShowPage(item, field.m_when, current);
     }
     for (std::size_t t = 0; t < definitions.m_tables.size(); ++t) {
         const CFieldDefinitions::Table& table = definitions.m_tables[t];
         QTreeWidgetItem* item = topLevelItem(static_cast<int>(fields + t));
         const std::vector<CFieldValues::Row> rows = values.Table(table.m_name);
         const bool current = values.IsCurrent(table.m_name);
+        pages |= ShowPage(item, table.m_when, current);
         for (int i = 0; i < item->childCount() && i < static_cast<int>(rows.size()); ++i) {
             const CFieldValues::Row& row = rows[static_cast<std::size_t>(i)];
             QStringList cells;
@@ -98,6 +126,9 @@ void CFieldList::ShowValues(const CFieldValues& values) {
             ShowValue(item->child(i), cells.join(QStringLiteral(" | ")), current);
         }
     }
+    // Only when a page came or went, which is seldom, unlike a value.
+    if (pages)
+        resizeColumnToContents(kPage);
 }
 
 QString CFieldList::SelectedName() const {

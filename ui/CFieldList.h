@@ -1,19 +1,22 @@
 #pragma once
 
+#include "CFieldDefinitions.h"
+
 #include <QString>
 #include <QTreeWidget>
+#include <optional>
 
-class CFieldDefinitions;
 class CFieldValues;
 
-// The defined fields and tables beside the screen, each with where it is and its value as it
-// stands; a table shows a line for each of its rows. Values are updated in place, so the
+// The defined fields and tables beside the screen, each with where it is, the page it is read
+// on (and whether that page shows now) and its value as it stands; a table shows a line for
+// each of its rows. Values are updated in place, so the
 // selection and the scroll position stay where the operator left them.
 class CFieldList : public QTreeWidget {
     Q_OBJECT
 
 public:
-    enum ColumnId { kName, kPlace, kValue };
+    enum ColumnId { kName, kPlace, kPage, kValue };
 
     explicit CFieldList(QWidget* parent);
 
@@ -28,4 +31,7 @@ public:
 
 private:
     static void ShowValue(QTreeWidgetItem* item, const QString& value, bool current);
+    // True when the item's page text changed.
+    static bool ShowPage(QTreeWidgetItem* item, const std::optional<CFieldDefinitions::When>& when,
+                         bool current);
 };

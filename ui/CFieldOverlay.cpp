@@ -44,6 +44,10 @@ void CFieldOverlay::SetMarked(std::optional<Shape> marked) {
     update();
 }
 
+void CFieldOverlay::SetMoving(bool moving) {
+    m_moving = moving;
+}
+
 // Cells start where the list's delegate starts a row's text: the item's left edge plus the
 // style's text margin, so they line up with the characters the list draws.
 CFieldOverlay::Grid CFieldOverlay::CurrentGrid() const {
@@ -101,7 +105,7 @@ bool CFieldOverlay::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool CFieldOverlay::MovingSelected() const {
-    return m_pressed && m_selected >= 0 &&
+    return m_moving && m_pressed && m_selected >= 0 &&
            m_shapes[static_cast<std::size_t>(m_selected)].m_cells.contains(*m_pressed);
 }
 
@@ -129,6 +133,11 @@ void CFieldOverlay::paintEvent(QPaintEvent*) {
     const QColor shapes = palette().color(QPalette::Highlight);
     for (std::size_t i = 0; i < m_shapes.size(); ++i)
         DrawShape(painter, grid, m_shapes[i], shapes, static_cast<int>(i) == m_selected);
+    if (m_selected >= 0)
+        if (const std::optional<QRect>& page = m_shapes[std::size_t(m_selected)].m_page) {
+            painter.setPen(QPen(shapes, kPenWidth, Qt::DashLine));
+            painter.drawRect(grid.Rect(*page));
+        }
     const QColor marking = palette().color(QPalette::Link);
     if (MovingSelected()) {
         Shape moved = m_shapes[static_cast<std::size_t>(m_selected)];
@@ -138,7 +147,7 @@ void CFieldOverlay::paintEvent(QPaintEvent*) {
             column += offset.x();
         DrawShape(painter, grid, moved, marking, false);
     } else if (m_pressed) {
-        DrawShape(painter, grid, {Spanned(*m_pressed, m_current), {}, {}}, marking, true);
+        DrawShape(painter, grid, {Spanned(*m_pressed, m_current), {}, {}, {}}, marking, true);
     } else if (m_marked) {
         DrawShape(painter, grid, *m_marked, marking, true);
     }

@@ -21,6 +21,7 @@ public:
         QRect m_cells;
         std::vector<int> m_breaks; // columns where a table's next column starts
         QString m_name;
+        std::optional<QRect> m_page; // where the text of its page stands, outlined when selected
     };
 
     // Covers the list's viewport and follows its size and scrolling.
@@ -30,6 +31,8 @@ public:
     void SetShapes(std::vector<Shape> shapes, int selected);
     // The rectangle marked and not yet made anything, with the breaks clicked in it.
     void SetMarked(std::optional<Shape> marked);
+    // Whether a drag from inside the selected shape moves it; otherwise it marks, as elsewhere.
+    void SetMoving(bool moving);
 
     // The cell under a point of this widget, kept within the screen.
     QPoint CellAt(QPoint at) const;
@@ -66,6 +69,7 @@ private:
     QListWidget* m_list;
     std::vector<Shape> m_shapes;
     int m_selected = -1;
+    bool m_moving = true;
     std::optional<Shape> m_marked;
     std::optional<QPoint> m_pressed; // the cell a drag started on
     QPoint m_current;                // the cell under the mouse during it

@@ -3,12 +3,14 @@
 #include "CFieldAddresses.h"
 #include "CFieldList.h"
 #include "CFieldOverlay.h"
+#include "CFieldValues.h"
 #include "CFieldsFeed.h"
 #include "CScreenView.h"
 #include "CStation.h"
 #include "CTerminalPort.h"
 
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -44,12 +46,18 @@ QRect TableCells(const CFieldDefinitions::Table& table) {
             table.m_lastRow - table.m_firstRow + 1};
 }
 
+std::optional<QRect> PageCells(const std::optional<CFieldDefinitions::When>& when) {
+    if (!when)
+        return std::nullopt;
+    return QRect(when->m_column - 1, when->m_row - 1, int(when->m_text.size()), 1);
+}
+
 std::vector<CFieldOverlay::Shape> Shapes(const CFieldDefinitions& definitions) {
     std::vector<CFieldOverlay::Shape> shapes;
     for (const CFieldDefinitions::Field& field : definitions.m_fields)
-        shapes.push_back({FieldCells(field), {}, field.m_name});
+        shapes.push_back({FieldCells(field), {}, field.m_name, PageCells(field.m_when)});
     for (const CFieldDefinitions::Table& table : definitions.m_tables) {
-        CFieldOverlay::Shape shape{TableCells(table), {}, table.m_name};
+        CFieldOverlay::Shape shape{TableCells(table), {}, table.m_name, PageCells(table.m_when)};
         for (const CFieldDefinitions::Column& column : table.m_columns)
             if (column.m_column - 1 > shape.m_cells.left())
                 shape.m_breaks.push_back(column.m_column - 1);
@@ -70,6 +78,18 @@ CFieldDefinitions::Table MakeTable(const QString& name, const QRect& cells,
             {names.value(static_cast<qsizetype>(i)), starts[i] + 1, end - starts[i]});
     }
     return table;
+}
+
+// The text between the first and the last cell that is not a space; *begin: where it starts.
+QString Trimmed(const QString& cells, qsizetype* begin) {
+    qsizetype first = 0;
+    while (first < cells.size() && cells[first] == QLatin1Char(' '))
+        ++first;
+    qsizetype last = cells.size();
+    while (last > first && cells[last - 1] == QLatin1Char(' '))
+        --last;
+    *begin = first;
+    return cells.mid(first, last - first);
 }
 
 template <class T> bool Erase(std::vector<T>& entries, const QString& name) {
@@ -136,14 +156,37 @@ QLayout* CFieldsDlg::CreateEditing() {
     editing->addWidget(m_makeTable);
     editing->addWidget(m_name, 1);
     editing->addWidget(m_columns, 2);
-    for (auto [text, name, handler] : {std::tuple{"&Add", "add", &CFieldsDlg::OnAdd},
-                                       {"&Rename", "rename", &CFieldsDlg::OnRename},
-                                       {"&Delete", "delete", &CFieldsDlg::OnDelete}}) {
-        QPushButton* button = AddButton(QLatin1String(text), QLatin1String(name));
-        connect(button, &QPushButton::clicked, this, handler);
-        editing->addWidget(button);
-    }
+    AddButtons(editing, {{"&Add", "add", &CFieldsDlg::OnAdd},
+                         {"&Rename", "rename", &CFieldsDlg::OnRename},
+                         {"&Delete", "delete", &CFieldsDlg::OnDelete}});
     return editing;
+}
+
+// The page the selected one is read on; and, after one is made, its page's heading offered.
+QLayout* CFieldsDlg::CreatePages() {
+    auto* pages = new QHBoxLayout;
+    pages->addWidget(new QLabel(QStringLiteral("Read it:"), this));
+    AddButtons(pages, {{"&Only while this shows...", "pickPage", &CFieldsDlg::OnPickPage},
+                       {"On &every page", "anyPage", &CFieldsDlg::OnAnyPage}});
+    m_offer = AddButton(QString(), QStringLiteral("offer"));
+    m_offer->hide();
+    connect(m_offer, &QPushButton::clicked, this, &CFieldsDlg::OnOffer);
+    pages->addWidget(m_offer);
+    pages->addStretch(1);
+    return pages;
+}
+
+QLayout* CFieldsDlg::CreateFolder() {
+    m_folder = new QLabel(this);
+    m_folder->setObjectName(QStringLiteral("folder"));
+    m_folder->setTextFormat(Qt::PlainText);
+    m_folder->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* folder = new QHBoxLayout;
+    folder->addWidget(m_folder, 1);
+    AddButtons(folder, {{"Fo&lder...", "chooseFolder", &CFieldsDlg::OnChooseFolder},
+                        {"Tur&n off", "folderOff", &CFieldsDlg::OnFolderOff}});
+    ShowFolder();
+    return folder;
 }
 
 QPushButton* CFieldsDlg::AddButton(const QString& text, const QString& name) {
@@ -151,6 +194,16 @@ QPushButton* CFieldsDlg::AddButton(const QString& text, const QString& name) {
     button->setObjectName(name);
     button->setAutoDefault(false);
     return button;
+}
+
+void CFieldsDlg::AddButtons(
+    QBoxLayout* layout,
+    std::initializer_list<std::tuple<const char*, const char*, Handler>> buttons) {
+    for (auto [text, name, handler] : buttons) {
+        QPushButton* button = AddButton(QLatin1String(text), QLatin1String(name));
+        connect(button, &QPushButton::clicked, this, handler);
+        layout->addWidget(button);
+    }
 }
 
 void CFieldsDlg::CreateControls() {
@@ -168,6 +221,7 @@ void CFieldsDlg::CreateControls() {
     m_addresses = new CFieldAddresses(m_station, this);
     auto* outputs = new QFormLayout;
     outputs->addRow(QStringLiteral("Served at:"), m_addresses);
+    outputs->addRow(QStringLiteral("Text files:"), CreateFolder());
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(new QLabel(QStringLiteral("File: ") + QDir::toNativeSeparators(m_path), this),
                       1);
@@ -177,6 +231,7 @@ void CFieldsDlg::CreateControls() {
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(splitter, 1);
     layout->addLayout(CreateEditing());
+    layout->addLayout(CreatePages());
     layout->addWidget(m_message);
     layout->addLayout(outputs);
     layout->addLayout(bottom);
@@ -199,6 +254,12 @@ void CFieldsDlg::CreateControls() {
     connect(m_name, &QLineEdit::returnPressed, this, &CFieldsDlg::OnEnter);
     connect(m_columns, &QLineEdit::returnPressed, this, &CFieldsDlg::OnEnter);
     new QShortcut(QKeySequence::Delete, m_fields, this, &CFieldsDlg::OnDelete, Qt::WidgetShortcut);
+    new QShortcut(QKeySequence::Cancel, this, this, [this] {
+        if (!m_picking)
+            return;
+        StopPicking();
+        SetMessage(QStringLiteral("Its page is left as it was."));
+    });
 }
 
 // The file as it is now is what the outputs take. One that cannot be used is left as it is
@@ -271,6 +332,14 @@ void CFieldsDlg::SetMessage(const QString& text) {
 }
 
 void CFieldsDlg::OnMarked(const QRect& cells) {
+    if (m_picking) {
+        if (const When when = TextAt(cells))
+            SetWhen(m_fields->SelectedName(), when);
+        else
+            SetMessage(QStringLiteral("Nothing shows there: drag over the text that names the "
+                                      "page, or press Esc."));
+        return;
+    }
     m_fields->clearSelection();
     m_marked = cells;
     // Something new: its name and its columns' names are typed anew.
@@ -283,6 +352,13 @@ void CFieldsDlg::OnMarked(const QRect& cells) {
 // In a marked block a click sets or takes away a column break (a table's first column starts
 // at the block's edge); elsewhere it selects what is under it, or marks the one cell.
 void CFieldsDlg::OnClicked(const QPoint& cell) {
+    if (m_picking) {
+        if (const When when = RunAt(cell))
+            SetWhen(m_fields->SelectedName(), when);
+        else
+            OnMarked(QRect(cell, QSize(1, 1))); // says nothing shows there
+        return;
+    }
     if (m_marked && m_marked->contains(cell) && m_makeTable->isChecked()) {
         if (cell.x() == m_marked->left())
             return;
@@ -315,7 +391,7 @@ void CFieldsDlg::SetBreaks(std::vector<int> breaks) {
         m_columns->setText(names.join(QStringLiteral(", ")));
     std::optional<CFieldOverlay::Shape> shape;
     if (m_marked)
-        shape = CFieldOverlay::Shape{*m_marked, m_breaks, {}};
+        shape = CFieldOverlay::Shape{*m_marked, m_breaks, {}, {}};
     m_overlay->SetMarked(shape);
 }
 
@@ -369,7 +445,7 @@ void CFieldsDlg::OnAdd() {
     }
     const QString name = m_name->text().trimmed();
     CFieldDefinitions candidate = Definitions();
-    const QRect& cells = *m_marked;
+    const QRect cells = *m_marked;
     if (m_makeTable->isChecked())
         candidate.m_tables.push_back(MakeTable(name, cells, m_breaks, ColumnNames()));
     else
@@ -381,6 +457,7 @@ void CFieldsDlg::OnAdd() {
     m_breaks.clear();
     m_overlay->SetMarked(std::nullopt);
     m_fields->Select(name);
+    Offer(name, cells);
 }
 
 void CFieldsDlg::OnRename() {
@@ -435,6 +512,7 @@ void CFieldsDlg::OnDelete() {
 }
 
 bool CFieldsDlg::Commit(const CFieldDefinitions& candidate, const QString& done) {
+    m_offer->hide();
     if (const QString problem = candidate.Problem(); !problem.isEmpty()) {
         SetMessage(QStringLiteral("Not changed: %1.").arg(problem));
         return false;
@@ -448,6 +526,149 @@ bool CFieldsDlg::Commit(const CFieldDefinitions& candidate, const QString& done)
     ShowDefinitions();
     SetMessage(QStringLiteral("%1 Stored in %2.").arg(done, QDir::toNativeSeparators(m_path)));
     return true;
+}
+
+void CFieldsDlg::OnPickPage() {
+    const QString name = m_fields->SelectedName();
+    if (name.isEmpty()) {
+        SetMessage(QStringLiteral("Select a field or table first."));
+        return;
+    }
+    m_picking = true;
+    m_marked.reset();
+    m_overlay->SetMarked(std::nullopt);
+    m_overlay->SetMoving(false);
+    SetMessage(QStringLiteral("Drag over (or click) the text that names the page %1 is on (a "
+                              "heading); Esc leaves its page as it is.")
+                   .arg(name));
+}
+
+void CFieldsDlg::StopPicking() {
+    m_picking = false;
+    m_overlay->SetMoving(true);
+}
+
+void CFieldsDlg::OnAnyPage() {
+    SetWhen(m_fields->SelectedName(), std::nullopt);
+}
+
+void CFieldsDlg::OnOffer() {
+    SetWhen(m_offeredFor, m_offered);
+}
+
+bool CFieldsDlg::SetWhen(const QString& name, const When& when) {
+    StopPicking();
+    CFieldDefinitions candidate = Definitions();
+    When* page = nullptr;
+    if (CFieldDefinitions::Field* field = Find(candidate.m_fields, name))
+        page = &field->m_when;
+    else if (CFieldDefinitions::Table* table = Find(candidate.m_tables, name))
+        page = &table->m_when;
+    if (!page) {
+        SetMessage(QStringLiteral("Select a field or table first."));
+        return false;
+    }
+    *page = when;
+    const QString done =
+        when ? QStringLiteral("%1 is read only while \"%2\" shows at row %3, column %4.")
+                   .arg(name, when->m_text)
+                   .arg(when->m_row)
+                   .arg(when->m_column)
+             : QStringLiteral("%1 is read on every page.").arg(name);
+    return Commit(candidate, done);
+}
+
+void CFieldsDlg::Offer(const QString& name, const QRect& cells) {
+    m_offeredFor = name;
+    m_offered = Heading(cells);
+    if (!m_offered)
+        return;
+    m_offer->setText(
+        QStringLiteral("%1 only while \"%2\" shows")
+            .arg(name, QString(m_offered->m_text).replace(QLatin1Char('&'), QStringLiteral("&&"))));
+    m_offer->show();
+}
+
+// A loose drag over a heading may start on the blank row above it.
+CFieldsDlg::When CFieldsDlg::TextAt(const QRect& cells) const {
+    for (int row = cells.top() + 1; row <= cells.bottom() + 1; ++row) {
+        qsizetype begin = 0;
+        const QString text =
+            Trimmed(CFieldValues::ShownText(m_port, row, cells.left() + 1, cells.width()), &begin);
+        if (!text.isEmpty())
+            return CFieldDefinitions::When{row, cells.left() + 1 + int(begin), text};
+    }
+    return std::nullopt;
+}
+
+// A click picks a whole run of text, as a heading reads.
+CFieldsDlg::When CFieldsDlg::RunAt(const QPoint& cell) const {
+    const QString row = CFieldValues::ShownText(m_port, cell.y() + 1, 1, CTerminalScreen::kCols);
+    const auto inRun = [&](qsizetype at) {
+        return row[at] != QLatin1Char(' ') ||
+               (at > 0 && at + 1 < row.size() && row[at - 1] != QLatin1Char(' ') &&
+                row[at + 1] != QLatin1Char(' '));
+    };
+    if (!inRun(cell.x()))
+        return std::nullopt;
+    qsizetype begin = cell.x();
+    while (begin > 0 && inRun(begin - 1))
+        --begin;
+    qsizetype end = cell.x() + 1;
+    while (end < row.size() && inRun(end))
+        ++end;
+    return CFieldDefinitions::When{cell.y() + 1, int(begin) + 1, row.mid(begin, end - begin)};
+}
+
+CFieldsDlg::When CFieldsDlg::Heading(const QRect& made) const {
+    for (int row = 1; row <= CTerminalScreen::kRows; ++row) {
+        qsizetype begin = 0;
+        if (Trimmed(CFieldValues::ShownText(m_port, row, 1, CTerminalScreen::kCols), &begin)
+                .isEmpty())
+            continue;
+        When heading = RunAt(QPoint(int(begin), row - 1));
+        if (made.intersects(QRect(int(begin), row - 1, int(heading->m_text.size()), 1)))
+            return std::nullopt;
+        return heading;
+    }
+    return std::nullopt;
+}
+
+void CFieldsDlg::OnChooseFolder() {
+    QFileDialog dialog(this, QStringLiteral("Folder for a text file per field"));
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    const QString folder = m_station.FieldsFolder();
+    dialog.setDirectory(folder.isEmpty() ? QFileInfo(m_path).absolutePath() : folder);
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+        ChangeFolder(dialog.selectedFiles().constFirst());
+}
+
+void CFieldsDlg::OnFolderOff() {
+    ChangeFolder(QString());
+}
+
+// Taken up at once; the settings file keeps it from when the main window closes.
+void CFieldsDlg::ChangeFolder(const QString& folder) {
+    const QString problem = m_station.ChangeFieldsFolder(folder);
+    ShowFolder();
+    m_addresses->ShowNow();
+    if (!problem.isEmpty())
+        SetMessage(QStringLiteral("Text files: %1").arg(problem));
+    else if (folder.isEmpty())
+        SetMessage(QStringLiteral("No text files are kept from now on. Tallyview.cfg keeps this "
+                                  "when the main window closes."));
+    else
+        SetMessage(QStringLiteral("Each field is kept in %1 as NAME.txt from now on. "
+                                  "Tallyview.cfg keeps this folder when the main window closes.")
+                       .arg(QDir::toNativeSeparators(folder)));
+}
+
+void CFieldsDlg::ShowFolder() {
+    const QString folder = m_station.FieldsFolder();
+    m_folder->setText(folder.isEmpty() ? QStringLiteral("off") : QDir::toNativeSeparators(folder));
+    if (QWidget* off = findChild<QWidget*>(QStringLiteral("folderOff")))
+        off->setEnabled(!folder.isEmpty());
 }
 
 const CFieldDefinitions& CFieldsDlg::Definitions() const {

@@ -6,8 +6,10 @@
 #include <QString>
 #include <QTimer>
 #include <QWidget>
+#include <initializer_list>
 #include <memory>
 #include <optional>
+#include <tuple>
 #include <vector>
 
 class CFieldAddresses;
@@ -17,6 +19,7 @@ class CFieldsFeed;
 class CScreenView;
 class CStation;
 class CTerminalPort;
+class QBoxLayout;
 class QLabel;
 class QLayout;
 class QLineEdit;
@@ -29,7 +32,9 @@ class QRadioButton;
 // drags a block of rows and clicks where its columns break to make a table; selects one (in the
 // list or on the screen) to rename it, drag it elsewhere or delete it. Every change is stored in
 // the definitions file at once and handed to the line's outputs; the list beside the screen
-// shows every value as it stands. Modeless, beside the main window.
+// shows every value as it stands. A field or table can be bound to its page: the text that
+// names the page, dragged over on the screen, must show for it to be read. The folder of text
+// files is chosen here too. Modeless, beside the main window.
 class CFieldsDlg : public QWidget {
     Q_OBJECT
 
@@ -56,7 +61,12 @@ private:
     void CreateControls();
     QWidget* CreateScreen();
     QLayout* CreateEditing();
+    QLayout* CreatePages();
+    QLayout* CreateFolder();
     QPushButton* AddButton(const QString& text, const QString& name);
+    using Handler = void (CFieldsDlg::*)();
+    void AddButtons(QBoxLayout* layout,
+                    std::initializer_list<std::tuple<const char*, const char*, Handler>> buttons);
     void Load();
     void ShowDefinitions();
     void DrawShapes();
@@ -72,6 +82,30 @@ private:
     void OnDelete();
     void SetBreaks(std::vector<int> breaks);
 
+    using When = std::optional<CFieldDefinitions::When>;
+    void OnPickPage();
+    void StopPicking();
+    void OnAnyPage();
+    void OnOffer();
+    // Binds the field or table to the page: it is read only while `when` shows (always: none).
+    bool SetWhen(const QString& name, const When& when);
+    // After name was made over cells: its page's heading offered as its page, in one click.
+    void Offer(const QString& name, const QRect& cells);
+    // The text on the first row of cells that is not blank, without the spaces around it, and
+    // where it stands.
+    When TextAt(const QRect& cells) const;
+    // The run of text (words a single space apart) over the cell, where it stands; none over
+    // a gap.
+    When RunAt(const QPoint& cell) const;
+    // What names the page shown: the first run of text (words a single space apart) on its
+    // first row that is not blank; none when that is blank or lies in `made`.
+    When Heading(const QRect& made) const;
+
+    void OnChooseFolder();
+    void OnFolderOff();
+    void ChangeFolder(const QString& folder);
+    void ShowFolder();
+
     // Stores candidate and makes it the definitions; false (and the reason shown) when it
     // breaks a rule or cannot be stored, which leaves everything as it was.
     bool Commit(const CFieldDefinitions& candidate, const QString& done);
@@ -85,6 +119,9 @@ private:
     QString m_path;
     std::optional<QRect> m_marked; // cells dragged and not yet made a field or table
     std::vector<int> m_breaks;     // columns clicked in the marked block
+    bool m_picking = false;        // the next drag reads the selected one's page text
+    QString m_offeredFor;          // the one just made, with its page's heading offered
+    When m_offered;
     QTimer m_refresh;
 
     QListWidget* m_list = nullptr;
@@ -96,5 +133,7 @@ private:
     QLineEdit* m_name = nullptr;
     QLineEdit* m_columns = nullptr;
     QLabel* m_message = nullptr;
+    QPushButton* m_offer = nullptr;
+    QLabel* m_folder = nullptr;
     CFieldAddresses* m_addresses = nullptr;
 };

@@ -12,11 +12,14 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTcpServer>
 #include <QTest>
 
@@ -219,6 +222,116 @@ TEST_F(FieldsDlgTest, AFailedStoreChangesNothing) {
         EXPECT_TRUE(Dialog().Station().Fields().Definitions().IsEmpty());
         Dialog().reject();
     });
+}
+
+// A field bound to its page: the heading offered when it is made, taken away, then the text
+// clicked or dragged over on the screen; the list follows the page shown.
+TEST_F(FieldsDlgTest, BindsAFieldToTheTextThatNamesItsPage) {
+    WriteSettings();
+    Send("\x1b+\x1b`;" + At(1, 3) + "SHOTS" + At(1, 20) + "1ST" + At(2, 1) + "HOME 12   AWAY 7" +
+         At(4, 5) + "PERIOD 2");
+    RunModally([&] {
+        ASSERT_TRUE(OpenFromMenu());
+        const auto when = [&] {
+            const CFieldDefinitions stored = Stored();
+            return stored.m_fields.empty() ? std::nullopt : stored.m_fields.front().m_when;
+        };
+        const auto page = [&] {
+            const QTreeWidgetItem* item = m_list->Item(QStringLiteral("home"));
+            return item ? item->text(CFieldList::kPage) : QString();
+        };
+        ASSERT_TRUE(Mark({5, 1}, {6, 1}, QStringLiteral("home")));
+        auto* offer = m_window->findChild<QPushButton*>(QStringLiteral("offer"));
+        ASSERT_TRUE(WaitFor([&] { return offer->isVisible(); })) << Message().toStdString();
+        EXPECT_EQ(offer->text(), QStringLiteral(R"(home only while "SHOTS" shows)"));
+        ASSERT_TRUE(CXdoTool::Click(*offer));
+        EXPECT_TRUE(WaitFor([&] { return when().has_value(); })) << Message().toStdString();
+        EXPECT_EQ(when(), (CFieldDefinitions::When{1, 3, QStringLiteral("SHOTS")}));
+        EXPECT_FALSE(offer->isVisible());
+
+        ASSERT_TRUE(Click("anyPage"));
+        EXPECT_TRUE(WaitFor([&] { return !when(); })) << Message().toStdString();
+        EXPECT_TRUE(WaitFor([&] { return page() == QLatin1String("every page"); }));
+
+        // A click takes the whole run of text under it.
+        ASSERT_TRUE(Click("pickPage"));
+        ASSERT_TRUE(CXdoTool::Click(*m_overlay, Cell(11, 1)));
+        const CFieldDefinitions::When away{2, 11, QStringLiteral("AWAY 7")};
+        EXPECT_TRUE(WaitFor([&] { return when() == away; })) << Message().toStdString();
+
+        // Dragged loosely: from the blank row above and before the text to past it.
+        ASSERT_TRUE(Click("pickPage"));
+        ASSERT_TRUE(CXdoTool::Drag(*m_overlay, Cell(1, 2), Cell(14, 3)));
+        const CFieldDefinitions::When period{4, 5, QStringLiteral("PERIOD 2")};
+        EXPECT_TRUE(WaitFor([&] { return when() == period; })) << Message().toStdString();
+        EXPECT_TRUE(WaitFor([&] { return page() == QLatin1String(R"("PERIOD 2": shown)"); }))
+            << page().toStdString();
+
+        // Another page: the value read on its own page stays, marked not shown.
+        m_pty.Write("\x1b+" + At(1, 3) + "GOALS" + At(2, 1) + "HOME 15");
+        EXPECT_TRUE(WaitFor([&] { return page() == QLatin1String(R"("PERIOD 2": not shown)"); }))
+            << page().toStdString();
+        EXPECT_EQ(Value(QStringLiteral("home")), QStringLiteral("12"));
+        // Moving still works once the page is set.
+        ASSERT_TRUE(CXdoTool::Drag(*m_overlay, Cell(5, 1), Cell(6, 1)));
+        EXPECT_TRUE(WaitFor([&] {
+            const CFieldDefinitions stored = Stored();
+            return !stored.m_fields.empty() && stored.m_fields.front().m_column == 7;
+        })) << Message().toStdString();
+        Dialog().reject();
+    });
+}
+
+// The folder chosen in the window is written at once, replaces the one before, and is what the
+// settings file keeps when the main window closes.
+TEST_F(FieldsDlgTest, ChoosesTheFieldsFolderAndKeepsItInTheSettings) {
+    const QByteArray fields =
+        R"({"version": 1, "fields": [{"name": "home", "row": 2, "column": 6, "width": 2}]})";
+    QFile file(m_dir.File(QStringLiteral("fields.json")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(fields) == fields.size());
+    file.close();
+    const QString first = m_dir.File(QStringLiteral("first"));
+    const QString second = m_dir.File(QStringLiteral("second"));
+    ASSERT_TRUE(QDir().mkpath(first) && QDir().mkpath(second));
+    const auto read = [](const QString& path) {
+        QFile text(path);
+        return text.open(QIODevice::ReadOnly) ? text.readAll() : QByteArray("(none)");
+    };
+    const auto choose = [&](const QString& folder) {
+        CModalAnswerer answer([&](QWidget& modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(&modal);
+            ASSERT_NE(dialog, nullptr);
+            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(folder);
+            static_cast<QDialog*>(dialog)->accept(); // what the Choose button does
+        });
+        EXPECT_TRUE(Click("chooseFolder"));
+        EXPECT_TRUE(WaitFor([&] { return answer.Done(); }));
+    };
+    const auto shown = [&] {
+        return m_window->findChild<QLabel*>(QStringLiteral("folder"))->text();
+    };
+    WriteSettings();
+    Send(kScreen);
+    RunModally([&] {
+        ASSERT_TRUE(OpenFromMenu());
+        EXPECT_EQ(shown(), QStringLiteral("off"));
+        choose(first);
+        EXPECT_TRUE(WaitFor([&] { return read(first + "/home.txt") == "12"; }))
+            << Message().toStdString();
+        EXPECT_EQ(shown(), QDir::toNativeSeparators(first));
+
+        ASSERT_TRUE(Click("folderOff"));
+        EXPECT_TRUE(WaitFor([&] { return shown() == QLatin1String("off"); }));
+        ASSERT_TRUE(QFile::remove(first + "/home.txt"));
+        choose(second);
+        m_pty.Write(At(2, 6) + "13");
+        EXPECT_TRUE(WaitFor([&] { return read(second + "/home.txt") == "13"; }))
+            << read(second + "/home.txt").toStdString();
+        EXPECT_FALSE(QFile::exists(first + "/home.txt"));
+        Dialog().close();
+    });
+    EXPECT_TRUE(SettingsText().contains("fields_folder=" + second.toUtf8() + "\n"))
+        << SettingsText().toStdString();
 }
 
 } // namespace
