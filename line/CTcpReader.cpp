@@ -72,10 +72,13 @@ QString AddressText(const QHostAddress& address) {
 } // namespace
 
 CTcpReader::CTcpReader(const CLineAddress& address, Sink sink)
-    : CLineReader(std::move(sink)), m_address(address), m_answerTimer(this) {
+    : CLineReader(std::move(sink)), m_address(address), m_answerTimer(this), m_openTimer(this) {
     m_answerTimer.setSingleShot(true);
     m_answerTimer.setInterval(kAnswerMs);
     connect(&m_answerTimer, &QTimer::timeout, this, &CTcpReader::OnAnswerTimeout);
+    m_openTimer.setSingleShot(true);
+    m_openTimer.setInterval(kConnectMs);
+    connect(&m_openTimer, &QTimer::timeout, this, &CTcpReader::OnOpenTimeout);
 }
 
 QString CTcpReader::ErrorWords(const QAbstractSocket& socket) {
@@ -93,13 +96,18 @@ QString CTcpReader::ErrorWords(const QAbstractSocket& socket) {
     }
 }
 
+// The outcome comes from the socket's signals or the timer (a silent host never refuses).
 CLineReader::State CTcpReader::OpenNow() {
+    m_openTimer.start();
     Connect();
-    if (m_socket->waitForConnected(kConnectMs))
-        return State::Open;
-    OnError();
-    CloseNow();
-    return State::Closed;
+    return State::Opening;
+}
+
+void CTcpReader::OnOpenTimeout() {
+    if (CurrentState() != State::Opening)
+        return;
+    SetError(QStringLiteral("%1: timed out").arg(Settings().m_device));
+    OpenDone(State::Closed);
 }
 
 void CTcpReader::Retry() {
@@ -151,8 +159,12 @@ void CTcpReader::OnConnected() {
         m_socket->write(m_telnet->Greeting());
         m_answerTimer.start();
     }
-    if (CurrentState() == State::Reconnecting)
+    if (CurrentState() == State::Opening) {
+        m_openTimer.stop();
+        OpenDone(State::Open);
+    } else if (CurrentState() == State::Reconnecting) {
         LineBack();
+    }
 }
 
 void CTcpReader::OnReadyRead() {
@@ -171,10 +183,14 @@ void CTcpReader::OnReadyRead() {
 
 void CTcpReader::OnError() {
     const QString reason = QStringLiteral("%1: %2").arg(Settings().m_device, ErrorWords(*m_socket));
-    if (CurrentState() == State::Open)
+    if (CurrentState() == State::Open) {
         Dropped(reason);
-    else
-        SetError(reason); // an attempt that failed; the retry timer goes on
+        return;
+    }
+    SetError(reason);
+    // While reconnecting, the retry timer goes on.
+    if (CurrentState() == State::Opening)
+        OpenDone(State::Closed);
 }
 
 void CTcpReader::OnAnswerTimeout() {
@@ -189,6 +205,7 @@ void CTcpReader::Dropped(const QString& reason) {
 }
 
 void CTcpReader::CloseNow() {
+    m_openTimer.stop();
     CloseSocket();
 }
 
