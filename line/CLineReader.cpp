@@ -20,7 +20,14 @@ QString CLineReader::StateWords(State state) {
     return QStringLiteral("closed");
 }
 
-CLineReader::CLineReader(Sink sink) : m_sink(std::move(sink)), m_retry(this) {
+CLineReader::CLineReader(Sink sink) : m_sink(std::move(sink)), m_openTimer(this), m_retry(this) {
+    m_openTimer.setSingleShot(true);
+    m_openTimer.setTimerType(Qt::PreciseTimer);
+    m_openTimer.setInterval(kOpenMs);
+    connect(&m_openTimer, &QTimer::timeout, this, [this] {
+        SetError(OpenTimedOut());
+        OpenDone(State::Closed);
+    });
     m_retry.setInterval(kRetryMs);
     connect(&m_retry, &QTimer::timeout, this, &CLineReader::Retry);
 }
@@ -37,16 +44,23 @@ CLineReader::State CLineReader::OpenLine(const CPortSettings& settings, Outcome 
     SetStatus(State::Opening, {});
     // An attempt may also end before OpenNow returns (a refusal the system knows at once); the
     // outcome is then the state returned, and `outcome` is not called.
-    if (const State state = OpenNow(); state != State::Opening)
+    if (const State state = OpenNow(); state != State::Opening) {
         OpenDone(state);
-    else if (CurrentState() == State::Opening)
+    } else if (CurrentState() == State::Opening) {
         m_outcome = std::move(outcome);
+        m_openTimer.start();
+    }
     return CurrentState();
+}
+
+QString CLineReader::OpenTimedOut() const {
+    return QStringLiteral("%1: timed out").arg(m_settings.m_device);
 }
 
 void CLineReader::OpenDone(State state) {
     if (CurrentState() != State::Opening)
         return;
+    m_openTimer.stop();
     if (state == State::Closed)
         CloseNow();
     SetStatus(state, state == State::Closed ? LastError() : QString());
@@ -56,6 +70,7 @@ void CLineReader::OpenDone(State state) {
 
 void CLineReader::CloseLine() {
     m_outcome = {};
+    m_openTimer.stop();
     m_retry.stop();
     CloseNow();
     SetStatus(State::Closed, LastError());

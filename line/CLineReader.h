@@ -24,6 +24,8 @@ public:
     // The outcome of an open that was still under way when OpenLine returned.
     using Outcome = std::function<void(bool opened)>;
     static constexpr int kRetryMs = 1000;
+    // How long a first connection may take before the open fails.
+    static constexpr int kOpenMs = 5000;
     // The largest piece of the line handed on at once.
     static constexpr qsizetype kMaxChunk = 64 * 1024;
 
@@ -48,8 +50,10 @@ protected:
     explicit CLineReader(Sink sink);
 
     // The first attempt: the state the line is then in, Closed (with SetError) when it failed,
-    // Opening when the attempt is under way and OpenDone follows.
+    // Opening when the attempt is under way and OpenDone follows (or kOpenMs pass).
     virtual State OpenNow() = 0;
+    // Why an open still under way after kOpenMs failed.
+    virtual QString OpenTimedOut() const;
     // One more attempt while reconnecting; success is reported through LineBack().
     virtual void Retry() = 0;
     virtual void CloseNow() = 0;
@@ -69,6 +73,7 @@ protected:
 private:
     Sink m_sink;
     Outcome m_outcome;
+    QTimer m_openTimer;
     QTimer m_retry;
     CPortSettings m_settings;
 

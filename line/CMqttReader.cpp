@@ -4,11 +4,7 @@
 #include "CMqttRecord.h"
 #include "CScreenCommands.h"
 
-CMqttReader::CMqttReader(Sink sink) : CLineReader(std::move(sink)), m_openTimer(this) {
-    m_openTimer.setSingleShot(true);
-    m_openTimer.setInterval(CMqttClient::kConnectMs);
-    connect(&m_openTimer, &QTimer::timeout, this, &CMqttReader::OnOpenTimeout);
-}
+CMqttReader::CMqttReader(Sink sink) : CLineReader(std::move(sink)) {}
 
 CMqttReader::~CMqttReader() = default;
 
@@ -35,20 +31,15 @@ CLineReader::State CMqttReader::OpenNow() {
     });
     m_client->Start();
     connect(m_client.get(), &CMqttClient::Connected, this, &CMqttReader::OnConnected);
-    if (!m_client->IsConnected()) {
-        m_openTimer.start();
+    if (!m_client->IsConnected())
         return State::Opening;
-    }
     SetError(QStringLiteral("waiting for the publisher's keyframe"));
     return State::Open;
 }
 
 // Like a device server, a broker that cannot be reached now makes the open fail.
-void CMqttReader::OnOpenTimeout() {
-    if (CurrentState() != State::Opening)
-        return;
-    SetError(QStringLiteral("%1: %2").arg(m_address.Shown(), m_client->LastError()));
-    OpenDone(State::Closed);
+QString CMqttReader::OpenTimedOut() const {
+    return QStringLiteral("%1: %2").arg(m_address.Shown(), m_client->LastError());
 }
 
 void CMqttReader::Retry() {
@@ -56,7 +47,6 @@ void CMqttReader::Retry() {
 }
 
 void CMqttReader::CloseNow() {
-    m_openTimer.stop();
     m_client.reset();
 }
 
@@ -64,7 +54,6 @@ void CMqttReader::CloseNow() {
 // again meanwhile, so the retained keyframe is the start, as at the open.
 void CMqttReader::OnConnected() {
     if (CurrentState() == State::Opening) {
-        m_openTimer.stop();
         OpenDone(State::Open);
         return;
     }

@@ -35,10 +35,10 @@ protected:
     State OpenNow() override;
     void Retry() override;
     void CloseNow() override;
+    QString OpenTimedOut() const override;
 
 private:
     void OnConnected();
-    void OnOpenTimeout();
     void OnReceived(const QByteArray& topic, const QByteArray& payload);
     void OnOversized(const QByteArray& topic, qsizetype size);
     void OnKeyframe(const CMqttRecord& keyframe);
@@ -47,7 +47,6 @@ private:
 
     CMqttAddress m_address;
     std::unique_ptr<CMqttClient> m_client;
-    QTimer m_openTimer; // the first connection's kConnectMs
     // The number of the last record the screen holds; none while waiting for a keyframe.
     std::optional<quint64> m_at;
     bool m_gap = false; // waiting for a keyframe because records were missed

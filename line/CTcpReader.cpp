@@ -72,13 +72,10 @@ QString AddressText(const QHostAddress& address) {
 } // namespace
 
 CTcpReader::CTcpReader(const CLineAddress& address, Sink sink)
-    : CLineReader(std::move(sink)), m_address(address), m_answerTimer(this), m_openTimer(this) {
+    : CLineReader(std::move(sink)), m_address(address), m_answerTimer(this) {
     m_answerTimer.setSingleShot(true);
     m_answerTimer.setInterval(kAnswerMs);
     connect(&m_answerTimer, &QTimer::timeout, this, &CTcpReader::OnAnswerTimeout);
-    m_openTimer.setSingleShot(true);
-    m_openTimer.setInterval(kConnectMs);
-    connect(&m_openTimer, &QTimer::timeout, this, &CTcpReader::OnOpenTimeout);
 }
 
 QString CTcpReader::ErrorWords(const QAbstractSocket& socket) {
@@ -96,18 +93,11 @@ QString CTcpReader::ErrorWords(const QAbstractSocket& socket) {
     }
 }
 
-// The outcome comes from the socket's signals or the timer (a silent host never refuses).
+// The outcome comes from the socket's signals, or from the open's time running out (a silent
+// host never refuses).
 CLineReader::State CTcpReader::OpenNow() {
-    m_openTimer.start();
     Connect();
     return State::Opening;
-}
-
-void CTcpReader::OnOpenTimeout() {
-    if (CurrentState() != State::Opening)
-        return;
-    SetError(QStringLiteral("%1: timed out").arg(Settings().m_device));
-    OpenDone(State::Closed);
 }
 
 void CTcpReader::Retry() {
@@ -159,12 +149,10 @@ void CTcpReader::OnConnected() {
         m_socket->write(m_telnet->Greeting());
         m_answerTimer.start();
     }
-    if (CurrentState() == State::Opening) {
-        m_openTimer.stop();
+    if (CurrentState() == State::Opening)
         OpenDone(State::Open);
-    } else if (CurrentState() == State::Reconnecting) {
+    else if (CurrentState() == State::Reconnecting)
         LineBack();
-    }
 }
 
 void CTcpReader::OnReadyRead() {
@@ -205,7 +193,6 @@ void CTcpReader::Dropped(const QString& reason) {
 }
 
 void CTcpReader::CloseNow() {
-    m_openTimer.stop();
     CloseSocket();
 }
 

@@ -46,12 +46,10 @@ private:
     void OnReadyRead();
     void OnError();
     void OnAnswerTimeout();
-    void OnOpenTimeout();
 
     CLineAddress m_address;
     std::unique_ptr<QTcpSocket> m_socket;
     QElapsedTimer m_attempt;
     std::optional<CRfc2217Session> m_telnet;
     QTimer m_answerTimer;
-    QTimer m_openTimer; // the first connection's kConnectMs
 };

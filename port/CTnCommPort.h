@@ -32,10 +32,10 @@ public:
     virtual bool IsOpen() const;
     // Opens like Open() without waiting on the network. A serial device, or a line that fails at
     // once (a wrong address), has its outcome before this returns; a network line is otherwise
-    // left opening (IsOpening(), IsOpen() still false) and its outcome comes later, from this
-    // thread's event loop. `done` gets the outcome either way, unless Close() comes first.
+    // left opening (DeviceState() Opening, IsOpen() still false) and its outcome comes later,
+    // from this thread's event loop. `done` gets the outcome either way, unless Close() comes
+    // first.
     void BeginOpen(const std::function<void(bool opened)>& done);
-    bool IsOpening() const { return m_opening; }
     // The per-character receive handler; runs on the reader's thread.
     virtual bool HandleTerminalData(char ch);
 
