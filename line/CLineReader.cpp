@@ -2,6 +2,7 @@
 
 #include <QMutexLocker>
 #include <exception>
+#include <utility>
 
 QString CLineReader::StateWords(State state) {
     switch (state) {
@@ -11,34 +12,65 @@ QString CLineReader::StateWords(State state) {
         return QStringLiteral("reconnecting (the line is away; retrying every second)");
     case State::Waiting:
         return QStringLiteral("waiting for the device server to connect");
+    case State::Opening:
+        return QStringLiteral("connecting");
     case State::Closed:
         break;
     }
     return QStringLiteral("closed");
 }
 
-CLineReader::CLineReader(Sink sink) : m_sink(std::move(sink)), m_retry(this) {
+CLineReader::CLineReader(Sink sink) : m_sink(std::move(sink)), m_openTimer(this), m_retry(this) {
+    m_openTimer.setSingleShot(true);
+    m_openTimer.setTimerType(Qt::PreciseTimer);
+    m_openTimer.setInterval(kOpenMs);
+    connect(&m_openTimer, &QTimer::timeout, this, [this] {
+        SetError(OpenTimedOut());
+        OpenDone(State::Closed);
+    });
     m_retry.setInterval(kRetryMs);
     connect(&m_retry, &QTimer::timeout, this, &CLineReader::Retry);
 }
 
-bool CLineReader::OpenLine(const CPortSettings& settings) {
+CLineReader::State CLineReader::OpenLine(const CPortSettings& settings, Outcome outcome) {
     CloseLine();
     m_settings = settings;
     SetStatus(State::Closed, {});
     SetNotice({});
     if (const QString problem = settings.Problem(); !problem.isEmpty()) {
         SetError(problem);
-        return false;
+        return State::Closed;
     }
-    const State state = OpenNow();
+    SetStatus(State::Opening, {});
+    // An attempt may also end before OpenNow returns (a refusal the system knows at once); the
+    // outcome is then the state returned, and `outcome` is not called.
+    if (const State state = OpenNow(); state != State::Opening) {
+        OpenDone(state);
+    } else if (CurrentState() == State::Opening) {
+        m_outcome = std::move(outcome);
+        m_openTimer.start();
+    }
+    return CurrentState();
+}
+
+QString CLineReader::OpenTimedOut() const {
+    return QStringLiteral("%1: timed out").arg(m_settings.m_device);
+}
+
+void CLineReader::OpenDone(State state) {
+    if (CurrentState() != State::Opening)
+        return;
+    m_openTimer.stop();
     if (state == State::Closed)
-        return false;
-    SetStatus(state, {});
-    return true;
+        CloseNow();
+    SetStatus(state, state == State::Closed ? LastError() : QString());
+    if (const Outcome outcome = std::exchange(m_outcome, {}))
+        outcome(state != State::Closed);
 }
 
 void CLineReader::CloseLine() {
+    m_outcome = {};
+    m_openTimer.stop();
     m_retry.stop();
     CloseNow();
     SetStatus(State::Closed, LastError());

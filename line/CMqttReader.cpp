@@ -4,8 +4,6 @@
 #include "CMqttRecord.h"
 #include "CScreenCommands.h"
 
-#include <QEventLoop>
-
 CMqttReader::CMqttReader(Sink sink) : CLineReader(std::move(sink)) {}
 
 CMqttReader::~CMqttReader() = default;
@@ -27,23 +25,21 @@ CLineReader::State CMqttReader::OpenNow() {
     m_client->SetMaxPayload(CMqttRecord::kMaxSize);
     connect(m_client.get(), &CMqttClient::Received, this, &CMqttReader::OnReceived);
     connect(m_client.get(), &CMqttClient::Oversized, this, &CMqttReader::OnOversized);
-    connect(m_client.get(), &CMqttClient::Disconnected, this,
-            [this](const QString& reason) { SetStatus(State::Reconnecting, reason); });
-    // Like a device server, a broker that cannot be reached now makes the open fail.
-    QEventLoop wait;
-    connect(m_client.get(), &CMqttClient::Connected, &wait, &QEventLoop::quit);
-    QTimer::singleShot(CMqttClient::kConnectMs, &wait, &QEventLoop::quit);
+    connect(m_client.get(), &CMqttClient::Disconnected, this, [this](const QString& reason) {
+        if (CurrentState() != State::Opening)
+            SetStatus(State::Reconnecting, reason);
+    });
     m_client->Start();
-    if (!m_client->IsConnected())
-        wait.exec();
-    if (!m_client->IsConnected()) {
-        SetError(QStringLiteral("%1: %2").arg(m_address.Shown(), m_client->LastError()));
-        m_client.reset();
-        return State::Closed;
-    }
     connect(m_client.get(), &CMqttClient::Connected, this, &CMqttReader::OnConnected);
+    if (!m_client->IsConnected())
+        return State::Opening;
     SetError(QStringLiteral("waiting for the publisher's keyframe"));
     return State::Open;
+}
+
+// Like a device server, a broker that cannot be reached now makes the open fail.
+QString CMqttReader::OpenTimedOut() const {
+    return QStringLiteral("%1: %2").arg(m_address.Shown(), m_client->LastError());
 }
 
 void CMqttReader::Retry() {
@@ -57,6 +53,10 @@ void CMqttReader::CloseNow() {
 // Back after a lost connection: records were missed, and the publisher may even have started
 // again meanwhile, so the retained keyframe is the start, as at the open.
 void CMqttReader::OnConnected() {
+    if (CurrentState() == State::Opening) {
+        OpenDone(State::Open);
+        return;
+    }
     if (m_at)
         m_gap = true;
     m_at.reset();

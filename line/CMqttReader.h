@@ -35,6 +35,7 @@ protected:
     State OpenNow() override;
     void Retry() override;
     void CloseNow() override;
+    QString OpenTimedOut() const override;
 
 private:
     void OnConnected();

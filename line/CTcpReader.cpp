@@ -93,13 +93,11 @@ QString CTcpReader::ErrorWords(const QAbstractSocket& socket) {
     }
 }
 
+// The outcome comes from the socket's signals, or from the open's time running out (a silent
+// host never refuses).
 CLineReader::State CTcpReader::OpenNow() {
     Connect();
-    if (m_socket->waitForConnected(kConnectMs))
-        return State::Open;
-    OnError();
-    CloseNow();
-    return State::Closed;
+    return State::Opening;
 }
 
 void CTcpReader::Retry() {
@@ -151,7 +149,9 @@ void CTcpReader::OnConnected() {
         m_socket->write(m_telnet->Greeting());
         m_answerTimer.start();
     }
-    if (CurrentState() == State::Reconnecting)
+    if (CurrentState() == State::Opening)
+        OpenDone(State::Open);
+    else if (CurrentState() == State::Reconnecting)
         LineBack();
 }
 
@@ -171,10 +171,14 @@ void CTcpReader::OnReadyRead() {
 
 void CTcpReader::OnError() {
     const QString reason = QStringLiteral("%1: %2").arg(Settings().m_device, ErrorWords(*m_socket));
-    if (CurrentState() == State::Open)
+    if (CurrentState() == State::Open) {
         Dropped(reason);
-    else
-        SetError(reason); // an attempt that failed; the retry timer goes on
+        return;
+    }
+    SetError(reason);
+    // While reconnecting, the retry timer goes on.
+    if (CurrentState() == State::Opening)
+        OpenDone(State::Closed);
 }
 
 void CTcpReader::OnAnswerTimeout() {

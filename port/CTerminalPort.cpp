@@ -42,12 +42,14 @@ void CTerminalPort::LoadSettings(const std::function<void()>& beforeOpen) {
         OpenReporting(QStringLiteral("Unable to OPEN the port previously configured!"));
 }
 
-bool CTerminalPort::OpenReporting(const QString& failure) {
+void CTerminalPort::OpenReporting(const QString& failure) {
     SetProtocol(kTerminalProtocol);
-    if (Open())
-        return true;
-    ShowMessage(failure, LastError());
-    return false;
+    BeginOpen([this, failure](bool opened) {
+        if (!opened)
+            ShowMessage(failure, LastError());
+        if (m_openFinished)
+            m_openFinished();
+    });
 }
 
 QString CTerminalPort::ReadSettings() {

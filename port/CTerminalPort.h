@@ -24,14 +24,19 @@ public:
 
     bool HandleTerminalData(char ch) override;
 
-    // Start-up: restores the settings and opens the port. A missing file leaves the port closed
+    // Start-up: restores the settings and opens the port (a network line may still be opening on
+    // return: see SetOpenFinished). A missing file leaves the port closed
     // silently; anything else that cannot be read or understood (not a regular file, no access,
     // bad contents) is reported and left as it is, and the port stays closed.
     // `beforeOpen` runs once the settings are read or found missing, before the port opens (to
     // start what takes from the line).
     void LoadSettings(const std::function<void()>& beforeOpen = {});
-    // "Config Port": runs the configuration dialog and reopens the port with accepted settings.
+    // "Config Port": runs the configuration dialog and reopens the port with accepted settings,
+    // as LoadSettings opens it.
     void Reconfigure();
+    // Runs whenever an open that LoadSettings or Reconfigure began has its outcome, once a
+    // failure has been reported: for whatever follows the open state (the window's buttons).
+    void SetOpenFinished(std::function<void()> handler) { m_openFinished = std::move(handler); }
     // Close: stores the settings while the port is open. False only when storing failed, which
     // has then been reported; the file is never left half-written.
     bool SaveSettings();
@@ -49,10 +54,12 @@ public:
 
 private:
     void ReplaceBadOptions();
-    // Selects the terminal protocol and opens the port; a failure is reported with `failure`.
-    bool OpenReporting(const QString& failure);
+    // Selects the terminal protocol and opens the port without waiting on the network; a
+    // failure is reported with `failure` when it is known.
+    void OpenReporting(const QString& failure);
     // Empty when stored, otherwise what went wrong.
     QString StoreSettings();
 
     QString m_settingsPath;
+    std::function<void()> m_openFinished;
 };

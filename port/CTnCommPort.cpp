@@ -3,6 +3,8 @@
 #include "CLineReaderFactory.h"
 #include "CSettingsArchive.h"
 
+#include <QSemaphore>
+
 namespace {
 
 // Settings-file keys.
@@ -103,13 +105,56 @@ void CTnCommPort::Serialize(CSettingsArchive& archive) {
 bool CTnCommPort::Open() {
     if (m_open)
         return true;
-    ReplaceReader();
+    // Waited for here rather than through this thread's events: the caller may run none.
+    QSemaphore finished;
     bool opened = false;
-    const CPortSettings settings = m_settings;
-    QMetaObject::invokeMethod(
-        m_reader, [&] { opened = m_reader->OpenLine(settings); }, Qt::BlockingQueuedConnection);
+    const CLineReader::State state = StartOpen([&](bool outcome) {
+        opened = outcome;
+        finished.release();
+    });
+    if (state == CLineReader::State::Opening)
+        finished.acquire();
+    else
+        opened = state != CLineReader::State::Closed;
     m_open = opened;
     return m_open;
+}
+
+void CTnCommPort::BeginOpen(const std::function<void(bool opened)>& done) {
+    if (m_open) {
+        done(true);
+        return;
+    }
+    const quint64 attempt = ++m_attempt;
+    const CLineReader::State state = StartOpen([this, attempt, done](bool opened) {
+        QMetaObject::invokeMethod(&m_owner,
+                                  [this, attempt, opened, done] { Opened(attempt, opened, done); });
+    });
+    m_opening = state == CLineReader::State::Opening;
+    if (m_opening)
+        return;
+    m_open = state != CLineReader::State::Closed;
+    done(m_open);
+}
+
+void CTnCommPort::Opened(quint64 attempt, bool opened, const std::function<void(bool)>& done) {
+    if (attempt != m_attempt || !m_opening)
+        return; // closed, or opened again, meanwhile
+    m_opening = false;
+    m_open = opened;
+    done(opened);
+}
+
+CLineReader::State CTnCommPort::StartOpen(CLineReader::Outcome outcome) {
+    if (m_opening)
+        Close();
+    ReplaceReader();
+    CLineReader::State state = CLineReader::State::Closed;
+    const CPortSettings settings = m_settings;
+    QMetaObject::invokeMethod(
+        m_reader, [&] { state = m_reader->OpenLine(settings, std::move(outcome)); },
+        Qt::BlockingQueuedConnection);
+    return state;
 }
 
 bool CTnCommPort::Close() {
@@ -117,6 +162,7 @@ bool CTnCommPort::Close() {
         QMetaObject::invokeMethod(
             m_reader, [this] { m_reader->CloseLine(); }, Qt::BlockingQueuedConnection);
     m_open = false;
+    m_opening = false;
     return true;
 }
 
@@ -154,7 +200,7 @@ QString CTnCommPort::LineLink() const {
 }
 
 void CTnCommPort::ReplaceReader() {
-    // The old reader is closed (Close or a failed Open), so it delivers nothing any more.
+    // The old reader is closed (Close, or an open that failed), so it delivers nothing any more.
     if (m_reader)
         m_reader->deleteLater();
     m_reader = CLineReaderFactory::Create(m_settings,

@@ -14,7 +14,8 @@ class CSettingsArchive;
 // A port: its settings and, once opened, the line (a serial device or a network connection,
 // chosen by the device setting at each Open), read on a thread of its own. From the program's
 // point of view the port is open from a successful Open() to Close(), even while the line
-// itself is away and being reopened.
+// itself is away and being reopened. A window opens it with BeginOpen, which never waits on the
+// network.
 class CTnCommPort {
 public:
     CTnCommPort();
@@ -25,9 +26,16 @@ public:
 
     // Reads or writes the settings; a problem is recorded in the archive.
     virtual void Serialize(CSettingsArchive& archive);
+    // Waits for the outcome, a network line's connection included.
     virtual bool Open();
     virtual bool Close();
     virtual bool IsOpen() const;
+    // Opens like Open() without waiting on the network. A serial device, or a line that fails at
+    // once (a wrong address), has its outcome before this returns; a network line is otherwise
+    // left opening (DeviceState() Opening, IsOpen() still false) and its outcome comes later,
+    // from this thread's event loop. `done` gets the outcome either way, unless Close() comes
+    // first.
+    void BeginOpen(const std::function<void(bool opened)>& done);
     // The per-character receive handler; runs on the reader's thread.
     virtual bool HandleTerminalData(char ch);
 
@@ -63,11 +71,17 @@ protected:
     void BetweenChunks(const std::function<void()>& action);
 
 private:
+    // A new reader, asked to open the line: the state it is then in.
+    CLineReader::State StartOpen(CLineReader::Outcome outcome);
     void ReplaceReader();
+    void Opened(quint64 attempt, bool opened, const std::function<void(bool)>& done);
 
     CPortSettings m_settings;
     QMap<QString, QString> m_options; // sorted, so the file is written in a stable order
     bool m_open = false;
+    bool m_opening = false;
+    quint64 m_attempt = 0; // BeginOpen's, so an outcome that comes too late is known
+    QObject m_owner;       // where BeginOpen's outcomes are delivered: the opening thread
     QThread m_thread;
     CLineReader* m_reader = nullptr; // lives on m_thread; a new one for every Open
 };

@@ -19,6 +19,11 @@
 #include <QWebSocket>
 #include <algorithm>
 
+#ifndef Q_OS_WIN
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 const QByteArray kUpgradePath = "/ws";
@@ -39,10 +44,12 @@ std::optional<QSslKey> ReadKey(const QString& path) {
 }
 
 // False when the key cannot serve with the certificate (it belongs to another one). TLS sets
-// up, and checks, its context as soon as a server-side socket starts, before any byte goes out;
-// a loopback connection of our own gives it one, so the operator hears at once, not when the
-// first viewer fails.
+// up, and checks, its context as soon as a server-side socket starts, before any byte goes out,
+// so the operator hears at once, not when the first viewer fails. The socket is one end of a
+// pair made here: the check never waits on a connection.
 bool KeyFits(const QSslConfiguration& tls) {
+#ifdef Q_OS_WIN
+    // No socket pairs: a loopback connection of our own.
     CTlsListener listener(tls);
     QTcpSocket client;
     if (!listener.listen(QHostAddress::LocalHost))
@@ -52,6 +59,24 @@ bool KeyFits(const QSslConfiguration& tls) {
         return true;
     const auto* probe = qobject_cast<QSslSocket*>(listener.nextPendingConnection());
     return !probe || probe->error() == QAbstractSocket::UnknownSocketError;
+#else
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+        return true;
+    const int peer = pair[1]; // never written to: closed unread
+    QSslSocket probe;
+    probe.setSslConfiguration(tls);
+    if (!probe.setSocketDescriptor(pair[0])) {
+        ::close(pair[0]);
+        ::close(peer);
+        return true;
+    }
+    probe.startServerEncryption();
+    const bool fits = probe.error() == QAbstractSocket::UnknownSocketError;
+    probe.abort();
+    ::close(peer);
+    return fits;
+#endif
 }
 
 // A listener for TLS with the operator's certificate and key, or why there is none.

@@ -116,6 +116,8 @@ CTerminalDlg::CTerminalDlg(QWidget* parent) : QDialog(parent, kWindowFlags) {
     m_comfort = new CComfort(*this, *m_systemMenu);
     setWindowIcon(CAppResources::Icon());
 
+    // A network line's open may end after the handler that began it.
+    m_port.SetOpenFinished([this] { UpdateButtons(); });
     if (const QString problem = m_station.Load(); !problem.isEmpty())
         QMessageBox::warning(this, windowTitle(),
                              QStringLiteral("The line is not published: %1.").arg(problem));

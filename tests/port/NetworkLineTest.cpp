@@ -1,5 +1,6 @@
 // The line over the network, against a real device server: ser2net serving one end of a
 // pseudo-terminal pair, the test playing the statistics computer on the other end.
+#include "CModalAnswerer.h"
 #include "CNetworkCable.h"
 #include "CPortWindows.h"
 #include "CTempCwd.h"
@@ -11,6 +12,7 @@
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -194,6 +196,87 @@ TEST(TcpLine, NoticesAPulledCableAndComesBackWhenItIsIn) {
     ASSERT_TRUE(WaitUntil([&] { return port.DeviceState() == State::Open; }));
     box->write("after");
     ASSERT_TRUE(WaitUntil([&] { return port.Seen() == "before|after"; }));
+}
+
+// A line whose far end is behind a pulled cable, restored from the settings file as the window
+// does at start; a timer on the same thread counts its ticks until the open has an outcome.
+class SilentFarEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (const QString why = CNetworkCable::Unavailable(); !why.isEmpty())
+            GTEST_SKIP() << why.toStdString();
+        if (!m_cable.Problem().isEmpty())
+            GTEST_SKIP() << "no network namespace here: " << m_cable.Problem().toStdString();
+        ASSERT_TRUE(m_cable.Pull()) << m_cable.Problem().toStdString();
+        m_ticker.callOnTimeout([this] { m_ticks += m_outcomes == 0 ? 1 : 0; });
+        m_port.SetOpenFinished([this] { ++m_outcomes; });
+    }
+
+    void LoadSettings(const QString& device) {
+        ASSERT_TRUE(WriteSettingsFile(m_port.SettingsPath(), device));
+        m_ticker.start(10);
+        m_port.LoadSettings();
+    }
+
+    CTempCwd m_cwd;
+    CNetworkCable m_cable;
+    CTerminalPort m_port;
+    QTimer m_ticker;
+    int m_ticks = 0;    // before the outcome
+    int m_outcomes = 0; // of the open
+};
+
+// The thread that opens goes on with its events for the whole attempt, and the failure is then
+// reported with the message and the reason it always had.
+TEST_F(SilentFarEnd, NeverAnsweringFailsTheOpenWithoutHoldingUpTheThread) {
+    const struct {
+        QString m_device; // @FAR@ for the far end's address
+        QString m_reason;
+    } cases[] = {
+        {QStringLiteral("tcp://@FAR@:4001"), QStringLiteral("tcp://@FAR@:4001: timed out")},
+        {QStringLiteral("mqtt://@FAR@:4001/hall"), QStringLiteral("mqtt://@FAR@:4001/hall: ")}};
+    for (const auto& c : cases) {
+        const QString device = QString(c.m_device).replace("@FAR@", m_cable.FarAddress());
+        SCOPED_TRACE(device.toStdString());
+        CModalAnswerer answerer({}, CModalAnswerer::Ok);
+        m_ticks = 0;
+        m_outcomes = 0;
+        LoadSettings(device);
+        ASSERT_TRUE(WaitUntil([&] { return !answerer.Messages().isEmpty(); }, 15000));
+        EXPECT_GE(m_ticks, 20);
+        EXPECT_EQ(m_outcomes, 1);
+        ASSERT_EQ(answerer.Messages().size(), 1);
+        EXPECT_EQ(answerer.Messages().front().m_text,
+                  QStringLiteral("Unable to OPEN the port previously configured!"));
+        const QString reason = answerer.Messages().front().m_detail;
+        EXPECT_TRUE(reason.startsWith(QString(c.m_reason).replace("@FAR@", m_cable.FarAddress())))
+            << reason.toStdString();
+        EXPECT_FALSE(m_port.IsOpen());
+        EXPECT_EQ(m_port.DeviceState(), State::Closed);
+        EXPECT_TRUE(m_port.LineStatus().contains(QStringLiteral("Last error: ") + reason));
+    }
+}
+
+// The cable goes in while the open is under way: the port opens, says so, and the line's bytes
+// arrive.
+TEST_F(SilentFarEnd, AnsweringLateOpensThePort) {
+    quint16 tcpPort = 0;
+    QTcpServer server;
+    ASSERT_TRUE(server.setSocketDescriptor(m_cable.ListenFar(tcpPort)));
+    CModalAnswerer answerer({}, CModalAnswerer::Ok);
+    LoadSettings(QStringLiteral("tcp://%1:%2").arg(m_cable.FarAddress()).arg(tcpPort));
+    ASSERT_TRUE(WaitUntil([&] { return m_ticks >= 5; }));
+    EXPECT_FALSE(m_port.IsOpen());
+    EXPECT_EQ(m_port.DeviceState(), State::Opening);
+    ASSERT_TRUE(m_cable.PlugIn()) << m_cable.Problem().toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return m_outcomes == 1; }, 10000))
+        << answerer.Texts().join(' ').toStdString();
+    EXPECT_TRUE(m_port.IsOpen());
+    EXPECT_TRUE(answerer.Messages().isEmpty());
+    ASSERT_TRUE(WaitUntil([&] { return server.hasPendingConnections(); }));
+    std::unique_ptr<QTcpSocket> box(server.nextPendingConnection());
+    box->write("late");
+    EXPECT_TRUE(WaitUntil([&] { return m_port.PendingSize() == 4; }));
 }
 
 // socat playing a device server that dials in and sends text.

@@ -1,5 +1,6 @@
 #include "CFieldsFeed.h"
 #include "CHttpConnection.h"
+#include "CNetworkCable.h"
 #include "CShareServer.h"
 #include "CShareViewers.h"
 #include "CTerminalScreen.h"
@@ -276,6 +277,26 @@ TEST_F(ShareServerTest, ServesOverTlsOnlyWithAUsableCertificateAndKey) {
     viewer.setSslConfiguration(trusting);
     viewer.open(ViewerUrl(QStringLiteral("wss")));
     EXPECT_TRUE(viewer.Sees("over TLS")) << viewer.errorString().toStdString();
+}
+
+// The key is checked without a connection: where the loopback carries none (here it is down), a
+// key of another certificate is still refused, at once.
+TEST_F(ShareServerTest, KeyOfAnotherCertificateIsRefusedWithoutTheLoopback) {
+    if (const QString why = CNetworkCable::Unavailable(); !why.isEmpty())
+        GTEST_SKIP() << why.toStdString();
+    CNetworkCable cable;
+    if (!cable.Problem().isEmpty())
+        GTEST_SKIP() << "no network namespace here: " << cable.Problem().toStdString();
+    QTemporaryDir dir;
+    ASSERT_TRUE(MakeCertificate(dir.path(), "a") && MakeCertificate(dir.path(), "b"));
+    CShareConfig config = AnyPort();
+    config.m_certificate = dir.filePath("a.pem");
+    config.m_key = dir.filePath("b.key");
+    bool started = true;
+    ASSERT_TRUE(cable.RunFar([&] { started = m_server.Start(config); }));
+    EXPECT_FALSE(started);
+    EXPECT_TRUE(m_server.LastError().contains(QStringLiteral("does not go with")))
+        << m_server.LastError().toStdString();
 }
 
 // Connections that never begin TLS, as many at once as there are requests in the making, then

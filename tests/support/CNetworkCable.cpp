@@ -125,6 +125,13 @@ int CNetworkCable::ListenFar(quint16& port) const {
     return fd;
 }
 
+bool CNetworkCable::RunFar(const std::function<void()>& action) const {
+    const CInNamespace inside(m_namespace);
+    if (inside.Entered())
+        action();
+    return inside.Entered();
+}
+
 bool CNetworkCable::Pull() {
     return Ip({QStringLiteral("netns"), QStringLiteral("exec"), m_namespace, QStringLiteral("nft"),
                QLatin1String(kCut)});

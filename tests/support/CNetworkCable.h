@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 // A device server's own network at the end of a cable that can be pulled: a network namespace
 // joined to ours by a veth pair. Pulling drops every packet on the far side (no FIN, no reset,
@@ -24,6 +25,9 @@ public:
     const QString& FarAddress() const { return m_farAddress; }
     // A listening TCP socket on the far side at a port the system chose; -1 on failure.
     int ListenFar(quint16& port) const;
+    // Runs `action` on the calling thread in the far side's network, whose loopback is down;
+    // sockets made there stay there. False when the far side could not be entered.
+    bool RunFar(const std::function<void()>& action) const;
     bool Pull();
     bool PlugIn();
 

@@ -3,7 +3,9 @@
 #include "UiTestSupport.h"
 
 #include "CModalAnswerer.h"
+#include "CNetworkCable.h"
 #include "CTnCommMonitor.h"
+#include "PortTestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +15,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTcpServer>
 #include <QTest>
 #include <map>
 #include <string>
@@ -75,6 +78,38 @@ TEST_F(DialogTest, WithSettingsThePortOpensAndEveryButtonWorks) {
     for (const auto& [id, enabled] : DataButtonStates(dialog))
         EXPECT_TRUE(enabled) << id;
     EXPECT_NE(dialog.TimerId(), 0);
+}
+
+// A device server that answers only after the window is up (its cable goes in then): the
+// window is usable meanwhile, and its data buttons follow once the port has opened.
+TEST_F(DialogTest, ANetworkLineOpeningLateEnablesTheDataButtons) {
+    if (const QString why = CNetworkCable::Unavailable(); !why.isEmpty())
+        GTEST_SKIP() << why.toStdString();
+    CNetworkCable cable;
+    if (!cable.Problem().isEmpty())
+        GTEST_SKIP() << "no network namespace here: " << cable.Problem().toStdString();
+    quint16 tcpPort = 0;
+    QTcpServer server;
+    ASSERT_TRUE(server.setSocketDescriptor(cable.ListenFar(tcpPort)));
+    ASSERT_TRUE(cable.Pull()) << cable.Problem().toStdString();
+    ASSERT_TRUE(WriteSettingsFile(
+        SettingsPath(), QStringLiteral("tcp://%1:%2").arg(cable.FarAddress()).arg(tcpPort)));
+    CModalAnswerer answerer({}, CModalAnswerer::Ok);
+    CTerminalDlg& dialog = Dialog();
+    dialog.show();
+    EXPECT_FALSE(dialog.Control(Id::IDC_COPY)->isEnabled());
+    int ticks = 0;
+    QTimer ticker;
+    ticker.callOnTimeout([&] { ++ticks; });
+    ticker.start(10);
+    ASSERT_TRUE(WaitUntil([&] { return ticks >= 5; }));
+    EXPECT_FALSE(dialog.Port().IsOpen());
+    ASSERT_TRUE(cable.PlugIn()) << cable.Problem().toStdString();
+    ASSERT_TRUE(WaitUntil([&] { return dialog.Port().IsOpen(); }, 10000))
+        << answerer.Texts().join(' ').toStdString();
+    for (const auto& [id, enabled] : DataButtonStates(dialog))
+        EXPECT_TRUE(enabled) << id;
+    EXPECT_TRUE(answerer.Messages().isEmpty());
 }
 
 TEST_F(DialogTest, ATimerTickShowsWhatArrived) {
