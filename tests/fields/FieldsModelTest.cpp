@@ -30,6 +30,16 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{
             R"({"version": 1, "fields": [{"name": "Score", "row": 1, "column": 1, "width": 1}]})",
             "field \"Score\": a name"},
+        // Good at the start, wrong further on: the whole name must follow the rule.
+        BadFile{R"({"version": 1, "fields": [{"name": "home score", "row": 1, "column": 1,
+                    "width": 1}]})",
+                "field \"home score\": a name"},
+        BadFile{R"({"version": 1, "fields": [{"name": "score\n", "row": 1, "column": 1,
+                    "width": 1}]})",
+                "field \"score"},
+        BadFile{R"({"version": 1, "tables": [{"name": "t", "first_row": 1, "last_row": 2,
+                    "columns": [{"name": "no</x>", "column": 1, "width": 1}]}]})",
+                "table \"t\" column \"no"},
         BadFile{R"({"version": 1, "fields": [{"name": "a", "row": 43, "column": 1, "width": 1}]})",
                 "field \"a\": \"row\" is not from 1 to 42"},
         BadFile{R"({"version": 1, "fields": [{"name": "a", "row": 41, "column": 1, "width": 1,
