@@ -359,7 +359,8 @@ QString ReadmeTemplate(const QString& url, const QString& name) {
 
 // A browser gives up on an event stream the program answered with anything but 200 (a relay
 // started meanwhile with another code answers 403, a full one 503): the page, and the README's
-// template for graphics, keep trying and show the values once they are let in again.
+// template for graphics, keep trying and show the values, and the page its screen, once they
+// are let in again.
 TEST(FieldsOutputs, PageAndTemplateKeepTryingAfterTheirStreamWasRefused) {
     if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
         GTEST_SKIP() << "chromium is not installed";
@@ -389,6 +390,8 @@ TEST(FieldsOutputs, PageAndTemplateKeepTryingAfterTheirStreamWasRefused) {
     relay.Write(Stream() + At(6, 1) + "15");
     EXPECT_TRUE(browser.WaitFor(shots.arg("15"), 90000)) << relay.Log().toStdString();
     EXPECT_TRUE(browser.WaitFor(fromTemplate.arg("15"), 60000));
+    EXPECT_TRUE(browser.WaitFor(
+        QStringLiteral("document.querySelector('[data-row=\"5\"]').textContent.startsWith('15')")));
 }
 
 struct BadFile {
