@@ -149,11 +149,16 @@ function makeTable(name) {
     return table;
 }
 
+// A long value wraps anywhere so that the table fits a phone; a short one (a number, a time)
+// is never broken, or the wrapping would take its columns down to a letter's width.
+const kWholeChars = 10;
+
 function cellRow(tag, texts) {
     const row = document.createElement("tr");
     for (const text of texts) {
         const cell = document.createElement(tag);
         cell.textContent = text;
+        cell.classList.toggle("whole", text.length <= kWholeChars);
         row.appendChild(cell);
     }
     return row;

@@ -269,7 +269,7 @@ TEST(FieldsOutputs, HoldTheScreenCellsEverywhereAndFollowTheirPage) {
 }
 
 // Each table as the page shows it, and whether it is laid out for a phone: inside the width,
-// no text under 14 px, under the cards and above the screen.
+// no text under 14 px, a short value on one line, under the cards and above the screen.
 const QString kTableOnPage = QStringLiteral(R"((() => {
     const table = document.querySelector('[data-table="lineup"]');
     const box = table.getBoundingClientRect();
@@ -280,6 +280,11 @@ const QString kTableOnPage = QStringLiteral(R"((() => {
             fits: box.left >= 0 && box.right <= innerWidth,
             smallest: Math.min(...[...table.querySelectorAll('caption, th, td')].map(
                 (e) => parseFloat(getComputedStyle(e).fontSize))),
+            shortBroken: [...table.querySelectorAll('th, td')].filter((e) => {
+                const lines = document.createRange();
+                lines.selectNodeContents(e);
+                return e.textContent.length <= 3 && lines.getClientRects().length > 1;
+            }).length,
             placed: document.querySelector('#fields').getBoundingClientRect().bottom <= box.top &&
                     box.bottom <= document.querySelector('#screen').getBoundingClientRect().top};
 })())");
@@ -329,6 +334,7 @@ TEST(FieldsOutputs, PageShowsEachValueOnALegibleCardOnAPhone) {
     EXPECT_EQ(table["rows"].toArray(), rows);
     EXPECT_TRUE(table["fits"].toBool());
     EXPECT_GE(table["smallest"].toDouble(), 14);
+    EXPECT_EQ(table["shortBroken"].toInt(), 0);
     EXPECT_TRUE(table["placed"].toBool());
     QFile shot(QDir(QStringLiteral(TALLYVIEW_TEST_OUTPUT)).filePath("fields-phone.png"));
     if (shot.open(QIODevice::WriteOnly))
