@@ -42,6 +42,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "table \"t\" column \"no"},
         BadFile{R"({"version": 1, "fields": [{"name": "a", "row": 43, "column": 1, "width": 1}]})",
                 "field \"a\": \"row\" is not from 1 to 42"},
+        BadFile{R"({"version": 1, "fields": [{"name": "a", "row": 0, "column": 1, "width": 1}]})",
+                "field \"a\": \"row\" is not from 1 to 42"},
         BadFile{R"({"version": 1, "fields": [{"name": "a", "row": 41, "column": 1, "width": 1,
                     "height": 3}]})",
                 "field \"a\": \"height\" 3 goes past row 42"},
