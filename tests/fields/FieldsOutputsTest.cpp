@@ -294,9 +294,15 @@ const QString kTableOnPage = QStringLiteral(R"((() => {
 TEST(FieldsOutputs, PageShowsEachValueOnALegibleCardOnAPhone) {
     if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
         GTEST_SKIP() << "chromium is not installed";
-    CFieldsRelay relay(kDefinitions);
+    CFieldsRelay relay(
+        QByteArray(kDefinitions)
+            .replace(R"("name": "shots",)", R"("name": "shots", "label": "Shots on goal",)")
+            .replace(R"("name": "lineup",)", R"("name": "lineup", "label": "Line-up",)"));
     ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
     relay.Write(Stream());
+    // Each name's label as the program gives it, or the name when it gives none.
+    const QJsonObject labels = CEventReader(relay).Next()["labels"].toObject();
+    const auto label = [&](const QString& name) { return labels[name].toString(name); };
     CHeadlessBrowser browser;
     ASSERT_TRUE(browser.Open(relay.Url("/"))) << browser.Error().toStdString();
     browser.SetViewport(390, 844);
@@ -308,6 +314,7 @@ TEST(FieldsOutputs, PageShowsEachValueOnALegibleCardOnAPhone) {
         browser
             .Evaluate("Object.fromEntries([...document.querySelectorAll('[data-field]')].map("
                       "e => [e.dataset.field, {text: e.textContent, "
+                      "label: e.parentElement.querySelector('.name').textContent, "
                       "height: e.getBoundingClientRect().height, "
                       "inside: e.getBoundingClientRect().right <= innerWidth}]))")
             .toObject();
@@ -315,6 +322,7 @@ TEST(FieldsOutputs, PageShowsEachValueOnALegibleCardOnAPhone) {
     for (const QString& name : kFields.keys()) {
         const QJsonObject card = cards[name].toObject();
         EXPECT_EQ(card["text"].toString(), kFields[name].toString()) << name.toStdString();
+        EXPECT_EQ(card["label"].toString(), label(name));
         EXPECT_GE(card["height"].toDouble(), 16) << name.toStdString();
         EXPECT_TRUE(card["inside"].toBool()) << name.toStdString();
     }
@@ -329,7 +337,7 @@ TEST(FieldsOutputs, PageShowsEachValueOnALegibleCardOnAPhone) {
     for (const QJsonValue& row : kLineup)
         rows.append(QJsonArray{row["no"], row["who"]});
     const QJsonObject table = browser.Evaluate(kTableOnPage).toObject();
-    EXPECT_EQ(table["caption"].toString(), "lineup");
+    EXPECT_EQ(table["caption"].toString(), label(QStringLiteral("lineup")));
     EXPECT_EQ(table["head"].toArray(), (QJsonArray{"no", "who"}));
     EXPECT_EQ(table["rows"].toArray(), rows);
     EXPECT_TRUE(table["fits"].toBool());
@@ -339,65 +347,6 @@ TEST(FieldsOutputs, PageShowsEachValueOnALegibleCardOnAPhone) {
     QFile shot(QDir(QStringLiteral(TALLYVIEW_TEST_OUTPUT)).filePath("fields-phone.png"));
     if (shot.open(QIODevice::WriteOnly))
         shot.write(browser.ScreenshotPng());
-}
-
-// The README's HTML template for graphics, made to run in the page at `url`: its element
-// added, its script in a scope of its own, showing the field `name`.
-QString ReadmeTemplate(const QString& url, const QString& name) {
-    QFile readme(QStringLiteral(TALLYVIEW_README));
-    if (!readme.open(QIODevice::ReadOnly))
-        return {};
-    static const QRegularExpression snippet(
-        QStringLiteral("\\*\\*HTML templates\\*\\*.*?```html\n(.*?)<script>(.*?)</script>"),
-        QRegularExpression::DotMatchesEverythingOption);
-    const QRegularExpressionMatch match = snippet.match(QString::fromUtf8(readme.readAll()));
-    QString script = match.captured(2);
-    script.replace(QStringLiteral("http://ADDRESS:8132/fields/events?code=CODE"), url)
-        .replace(QRegularExpression(QStringLiteral("data\\.fields\\.\\w+")),
-                 QStringLiteral("data.fields.") + name);
-    return QStringLiteral("document.body.insertAdjacentHTML('afterbegin', %1); (() => {%2})();")
-        .arg(QString::fromUtf8(QJsonDocument(QJsonArray{match.captured(1).trimmed()})
-                                   .toJson(QJsonDocument::Compact))
-                 .mid(1)
-                 .chopped(1),
-             script);
-}
-
-// A browser gives up on an event stream the program answered with anything but 200 (a relay
-// started meanwhile with another code answers 403, a full one 503): the page, and the README's
-// template for graphics, keep trying and show the values, and the page its screen, once they
-// are let in again.
-TEST(FieldsOutputs, PageAndTemplateKeepTryingAfterTheirStreamWasRefused) {
-    if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
-        GTEST_SKIP() << "chromium is not installed";
-    CFieldsRelay relay(kDefinitions);
-    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
-    relay.Write(Stream());
-    CHeadlessBrowser browser;
-    ASSERT_TRUE(browser.Open(relay.Url("/"))) << browser.Error().toStdString();
-    const QString shots = QStringLiteral("document.querySelector('[data-field=\"shots\"]')"
-                                         "?.textContent === '%1'");
-    const QString fromTemplate =
-        QStringLiteral("document.querySelector('#score')?.textContent === '%1'");
-    const QString script = ReadmeTemplate(relay.Url("/fields/events"), QStringLiteral("shots"));
-    ASSERT_TRUE(script.contains(QLatin1String("EventSource"))) << script.toStdString();
-    ASSERT_TRUE(browser.WaitFor(shots.arg("12"), 60000));
-    browser.Evaluate(script);
-    ASSERT_TRUE(browser.WaitFor(fromTemplate.arg("12"))) << script.toStdString();
-    browser.WatchResponses();
-
-    relay.Restart(QStringLiteral("feedscard3"));
-    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
-    ASSERT_TRUE(WaitUntil(
-        [&] { return browser.ResponseStatuses(QStringLiteral("/fields/events")).count(403) >= 2; },
-        60000));
-    relay.Restart(kCode);
-    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
-    relay.Write(Stream() + At(6, 1) + "15");
-    EXPECT_TRUE(browser.WaitFor(shots.arg("15"), 90000)) << relay.Log().toStdString();
-    EXPECT_TRUE(browser.WaitFor(fromTemplate.arg("15"), 60000));
-    EXPECT_TRUE(browser.WaitFor(
-        QStringLiteral("document.querySelector('[data-row=\"5\"]').textContent.startsWith('15')")));
 }
 
 struct BadFile {
@@ -486,6 +435,65 @@ TEST(FieldsFolder, ReplacesEachFileWholeAndOnlyOnAChange) {
     EXPECT_EQ(FileText(title), "Final");
     EXPECT_EQ(Inode(title), titleInode);
     EXPECT_TRUE(folder.Problem().isEmpty()) << folder.Problem().toStdString();
+}
+
+// The README's HTML template for graphics, made to run in the page at `url`: its element
+// added, its script in a scope of its own, showing the field `name`.
+QString ReadmeTemplate(const QString& url, const QString& name) {
+    QFile readme(QStringLiteral(TALLYVIEW_README));
+    if (!readme.open(QIODevice::ReadOnly))
+        return {};
+    static const QRegularExpression snippet(
+        QStringLiteral("\\*\\*HTML templates\\*\\*.*?```html\n(.*?)<script>(.*?)</script>"),
+        QRegularExpression::DotMatchesEverythingOption);
+    const QRegularExpressionMatch match = snippet.match(QString::fromUtf8(readme.readAll()));
+    QString script = match.captured(2);
+    script.replace(QStringLiteral("http://ADDRESS:8132/fields/events?code=CODE"), url)
+        .replace(QRegularExpression(QStringLiteral("data\\.fields\\.\\w+")),
+                 QStringLiteral("data.fields.") + name);
+    return QStringLiteral("document.body.insertAdjacentHTML('afterbegin', %1); (() => {%2})();")
+        .arg(QString::fromUtf8(QJsonDocument(QJsonArray{match.captured(1).trimmed()})
+                                   .toJson(QJsonDocument::Compact))
+                 .mid(1)
+                 .chopped(1),
+             script);
+}
+
+// A browser gives up on an event stream the program answered with anything but 200 (a relay
+// started meanwhile with another code answers 403, a full one 503): the page, and the README's
+// template for graphics, keep trying and show the values, and the page its screen, once they
+// are let in again.
+TEST(FieldsOutputs, PageAndTemplateKeepTryingAfterTheirStreamWasRefused) {
+    if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
+        GTEST_SKIP() << "chromium is not installed";
+    CFieldsRelay relay(kDefinitions);
+    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
+    relay.Write(Stream());
+    CHeadlessBrowser browser;
+    ASSERT_TRUE(browser.Open(relay.Url("/"))) << browser.Error().toStdString();
+    const QString shots = QStringLiteral("document.querySelector('[data-field=\"shots\"]')"
+                                         "?.textContent === '%1'");
+    const QString fromTemplate =
+        QStringLiteral("document.querySelector('#score')?.textContent === '%1'");
+    const QString script = ReadmeTemplate(relay.Url("/fields/events"), QStringLiteral("shots"));
+    ASSERT_TRUE(script.contains(QLatin1String("EventSource"))) << script.toStdString();
+    ASSERT_TRUE(browser.WaitFor(shots.arg("12"), 60000));
+    browser.Evaluate(script);
+    ASSERT_TRUE(browser.WaitFor(fromTemplate.arg("12"))) << script.toStdString();
+    browser.WatchResponses();
+
+    relay.Restart(QStringLiteral("feedscard3"));
+    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
+    ASSERT_TRUE(WaitUntil(
+        [&] { return browser.ResponseStatuses(QStringLiteral("/fields/events")).count(403) >= 2; },
+        60000));
+    relay.Restart(kCode);
+    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
+    relay.Write(Stream() + At(6, 1) + "15");
+    EXPECT_TRUE(browser.WaitFor(shots.arg("15"), 90000)) << relay.Log().toStdString();
+    EXPECT_TRUE(browser.WaitFor(fromTemplate.arg("15"), 60000));
+    EXPECT_TRUE(browser.WaitFor(
+        QStringLiteral("document.querySelector('[data-row=\"5\"]').textContent.startsWith('15')")));
 }
 
 } // namespace
