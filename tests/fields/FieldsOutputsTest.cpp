@@ -268,6 +268,65 @@ TEST(FieldsOutputs, HoldTheScreenCellsEverywhereAndFollowTheirPage) {
         WaitUntil([&] { return FileText(QDir(folder.path()).filePath("shots.txt")) == "15"; }));
 }
 
+// The README's HTML template for graphics, made to run in the page at `url`: its element
+// added, its script in a scope of its own, showing the field `name`.
+QString ReadmeTemplate(const QString& url, const QString& name) {
+    QFile readme(QStringLiteral(TALLYVIEW_README));
+    if (!readme.open(QIODevice::ReadOnly))
+        return {};
+    static const QRegularExpression snippet(
+        QStringLiteral("\\*\\*HTML templates\\*\\*.*?```html\n(.*?)<script>(.*?)</script>"),
+        QRegularExpression::DotMatchesEverythingOption);
+    const QRegularExpressionMatch match = snippet.match(QString::fromUtf8(readme.readAll()));
+    QString script = match.captured(2);
+    script.replace(QStringLiteral("http://ADDRESS:8132/fields/events?code=CODE"), url)
+        .replace(QRegularExpression(QStringLiteral("data\\.fields\\.\\w+")),
+                 QStringLiteral("data.fields.") + name);
+    return QStringLiteral("document.body.insertAdjacentHTML('afterbegin', %1); (() => {%2})();")
+        .arg(QString::fromUtf8(QJsonDocument(QJsonArray{match.captured(1).trimmed()})
+                                   .toJson(QJsonDocument::Compact))
+                 .mid(1)
+                 .chopped(1),
+             script);
+}
+
+// A browser gives up on an event stream the program answered with anything but 200 (a relay
+// started meanwhile with another code answers 403, a full one 503): the page, and the README's
+// template for graphics, keep trying and show the values, and the page its screen, once they
+// are let in again.
+TEST(FieldsOutputs, PageAndTemplateKeepTryingAfterTheirStreamWasRefused) {
+    if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
+        GTEST_SKIP() << "chromium is not installed";
+    CFieldsRelay relay(kDefinitions);
+    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
+    relay.Write(Stream());
+    CHeadlessBrowser browser;
+    ASSERT_TRUE(browser.Open(relay.Url("/"))) << browser.Error().toStdString();
+    const QString shots = QStringLiteral("document.querySelector('[data-field=\"shots\"]')"
+                                         "?.textContent === '%1'");
+    const QString fromTemplate =
+        QStringLiteral("document.querySelector('#score')?.textContent === '%1'");
+    const QString script = ReadmeTemplate(relay.Url("/fields/events"), QStringLiteral("shots"));
+    ASSERT_TRUE(script.contains(QLatin1String("EventSource"))) << script.toStdString();
+    ASSERT_TRUE(browser.WaitFor(shots.arg("12"), 60000));
+    browser.Evaluate(script);
+    ASSERT_TRUE(browser.WaitFor(fromTemplate.arg("12"))) << script.toStdString();
+    browser.WatchResponses();
+
+    relay.Restart(QStringLiteral("feedscard3"));
+    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
+    ASSERT_TRUE(WaitUntil(
+        [&] { return browser.ResponseStatuses(QStringLiteral("/fields/events")).count(403) >= 2; },
+        60000));
+    relay.Restart(kCode);
+    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
+    relay.Write(Stream() + At(6, 1) + "15");
+    EXPECT_TRUE(browser.WaitFor(shots.arg("15"), 90000)) << relay.Log().toStdString();
+    EXPECT_TRUE(browser.WaitFor(fromTemplate.arg("15"), 60000));
+    EXPECT_TRUE(browser.WaitFor(
+        QStringLiteral("document.querySelector('[data-row=\"5\"]').textContent.startsWith('15')")));
+}
+
 // Each table as the page shows it, and whether it is laid out for a phone: inside the width,
 // no text under 14 px, a short value on one line, under the cards and above the screen.
 const QString kTableOnPage = QStringLiteral(R"((() => {
@@ -435,65 +494,6 @@ TEST(FieldsFolder, ReplacesEachFileWholeAndOnlyOnAChange) {
     EXPECT_EQ(FileText(title), "Final");
     EXPECT_EQ(Inode(title), titleInode);
     EXPECT_TRUE(folder.Problem().isEmpty()) << folder.Problem().toStdString();
-}
-
-// The README's HTML template for graphics, made to run in the page at `url`: its element
-// added, its script in a scope of its own, showing the field `name`.
-QString ReadmeTemplate(const QString& url, const QString& name) {
-    QFile readme(QStringLiteral(TALLYVIEW_README));
-    if (!readme.open(QIODevice::ReadOnly))
-        return {};
-    static const QRegularExpression snippet(
-        QStringLiteral("\\*\\*HTML templates\\*\\*.*?```html\n(.*?)<script>(.*?)</script>"),
-        QRegularExpression::DotMatchesEverythingOption);
-    const QRegularExpressionMatch match = snippet.match(QString::fromUtf8(readme.readAll()));
-    QString script = match.captured(2);
-    script.replace(QStringLiteral("http://ADDRESS:8132/fields/events?code=CODE"), url)
-        .replace(QRegularExpression(QStringLiteral("data\\.fields\\.\\w+")),
-                 QStringLiteral("data.fields.") + name);
-    return QStringLiteral("document.body.insertAdjacentHTML('afterbegin', %1); (() => {%2})();")
-        .arg(QString::fromUtf8(QJsonDocument(QJsonArray{match.captured(1).trimmed()})
-                                   .toJson(QJsonDocument::Compact))
-                 .mid(1)
-                 .chopped(1),
-             script);
-}
-
-// A browser gives up on an event stream the program answered with anything but 200 (a relay
-// started meanwhile with another code answers 403, a full one 503): the page, and the README's
-// template for graphics, keep trying and show the values, and the page its screen, once they
-// are let in again.
-TEST(FieldsOutputs, PageAndTemplateKeepTryingAfterTheirStreamWasRefused) {
-    if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
-        GTEST_SKIP() << "chromium is not installed";
-    CFieldsRelay relay(kDefinitions);
-    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
-    relay.Write(Stream());
-    CHeadlessBrowser browser;
-    ASSERT_TRUE(browser.Open(relay.Url("/"))) << browser.Error().toStdString();
-    const QString shots = QStringLiteral("document.querySelector('[data-field=\"shots\"]')"
-                                         "?.textContent === '%1'");
-    const QString fromTemplate =
-        QStringLiteral("document.querySelector('#score')?.textContent === '%1'");
-    const QString script = ReadmeTemplate(relay.Url("/fields/events"), QStringLiteral("shots"));
-    ASSERT_TRUE(script.contains(QLatin1String("EventSource"))) << script.toStdString();
-    ASSERT_TRUE(browser.WaitFor(shots.arg("12"), 60000));
-    browser.Evaluate(script);
-    ASSERT_TRUE(browser.WaitFor(fromTemplate.arg("12"))) << script.toStdString();
-    browser.WatchResponses();
-
-    relay.Restart(QStringLiteral("feedscard3"));
-    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
-    ASSERT_TRUE(WaitUntil(
-        [&] { return browser.ResponseStatuses(QStringLiteral("/fields/events")).count(403) >= 2; },
-        60000));
-    relay.Restart(kCode);
-    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
-    relay.Write(Stream() + At(6, 1) + "15");
-    EXPECT_TRUE(browser.WaitFor(shots.arg("15"), 90000)) << relay.Log().toStdString();
-    EXPECT_TRUE(browser.WaitFor(fromTemplate.arg("15"), 60000));
-    EXPECT_TRUE(browser.WaitFor(
-        QStringLiteral("document.querySelector('[data-row=\"5\"]').textContent.startsWith('15')")));
 }
 
 } // namespace
