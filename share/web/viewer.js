@@ -6,7 +6,32 @@ const kRows = 42;
 const kColumns = 132;
 // The program says something at least every 5 s; silence for longer means the link is gone.
 const kSilenceMs = 15000;
-const kRetryMs = 2000;
+// A link the program refused or lost is tried again after 1 s, then twice as long each time up
+// to 30 s, and from 1 s again once the program sent something.
+const kFirstRetryMs = 1000;
+const kLastRetryMs = 30000;
+
+class Retry {
+    constructor(start) {
+        this.start = start;
+        this.delay = kFirstRetryMs;
+        this.timer = 0;
+    }
+
+    succeeded() {
+        this.delay = kFirstRetryMs;
+    }
+
+    schedule() {
+        if (this.timer)
+            return;
+        this.timer = setTimeout(() => {
+            this.timer = 0;
+            this.start();
+        }, this.delay);
+        this.delay = Math.min(2 * this.delay, kLastRetryMs);
+    }
+}
 
 const screen = document.getElementById("screen");
 const fields = {
@@ -56,10 +81,13 @@ function showConnection() {
     connection.textContent = live ? "Live" : `Reconnecting... (${age()})`;
 }
 
+const socketRetry = new Retry(connect);
+
 function connect() {
     const scheme = location.protocol === "https:" ? "wss:" : "ws:";
     socket = new WebSocket(`${scheme}//${location.host}/ws${location.search}`);
     socket.onmessage = (event) => {
+        socketRetry.succeeded();
         lastUpdate = Date.now();
         apply(JSON.parse(event.data));
         showConnection();
@@ -75,7 +103,7 @@ function reconnect() {
         socket = null;
     }
     showConnection();
-    setTimeout(connect, kRetryMs);
+    socketRetry.schedule();
 }
 
 setInterval(() => {
@@ -85,38 +113,102 @@ setInterval(() => {
 }, 1000);
 
 // The fields as cards above the screen, each value in an element [data-field="NAME"] whose text
-// is exactly the value; a value off its page is dimmed. No fields defined: no cards.
+// is exactly the value, under its label; then each table [data-table="NAME"] under its label,
+// sized for a phone rather than the screen's tiny font. Both in the order the program lists
+// them; a value off its page is dimmed. No fields defined: no cards.
 const cards = document.getElementById("fields");
+const tables = document.getElementById("tables");
+
+// The container's children, one per name in that order, each found by its data-KEY or made.
+function keepChildren(container, key, names, make) {
+    const had = new Map([...container.children].map((e) => [e.dataset[key], e]));
+    const children = names.map((name) => had.get(name) || make(name));
+    container.replaceChildren(...children);
+    container.hidden = children.length === 0;
+    return children;
+}
+
+function makeCard(name) {
+    const card = document.createElement("div");
+    card.className = "card";
+    card.dataset.card = name;
+    const label = document.createElement("div");
+    label.className = "name";
+    const value = document.createElement("div");
+    value.className = "value";
+    value.dataset.field = name;
+    card.append(label, value);
+    return card;
+}
+
+function makeTable(name) {
+    const table = document.createElement("table");
+    table.dataset.table = name;
+    table.append(document.createElement("caption"), document.createElement("thead"),
+                 document.createElement("tbody"));
+    return table;
+}
+
+// A long value wraps anywhere so that the table fits a phone; a short one (a number, a time)
+// is never broken, or the wrapping would take its columns down to a letter's width.
+const kWholeChars = 10;
+
+function cellRow(tag, texts) {
+    const row = document.createElement("tr");
+    for (const text of texts) {
+        const cell = document.createElement(tag);
+        cell.textContent = text;
+        cell.classList.toggle("whole", text.length <= kWholeChars);
+        row.appendChild(cell);
+    }
+    return row;
+}
+
+function fillTable(table, rows) {
+    const columns = rows.length ? Object.keys(rows[0]) : [];
+    table.tHead.replaceChildren(cellRow("th", columns));
+    table.tBodies[0].replaceChildren(
+        ...rows.map((row) => cellRow("td", columns.map((column) => String(row[column] ?? "")))));
+}
 
 function showFields(data) {
+    const labels = data.labels || {};
+    const current = data.current || {};
+    const labelOf = (name) => (typeof labels[name] === "string" ? labels[name] : name);
     const values = data.fields || {};
-    const names = Object.keys(values);
-    cards.hidden = names.length === 0;
-    for (const card of [...cards.children])
-        if (!(card.dataset.card in values))
-            card.remove();
-    for (const name of names) {
-        let card = cards.querySelector(`[data-card="${name}"]`);
-        if (!card) {
-            card = document.createElement("div");
-            card.className = "card";
-            card.dataset.card = name;
-            const label = document.createElement("div");
-            label.className = "name";
-            label.textContent = name;
-            const value = document.createElement("div");
-            value.className = "value";
-            value.dataset.field = name;
-            card.append(label, value);
-            cards.appendChild(card);
-        }
+    for (const card of keepChildren(cards, "card", Object.keys(values), makeCard)) {
+        const name = card.dataset.card;
+        card.querySelector(".name").textContent = labelOf(name);
         card.querySelector("[data-field]").textContent = values[name];
-        card.classList.toggle("stale", (data.current || {})[name] === false);
+        card.classList.toggle("stale", current[name] === false);
+    }
+    const rows = data.tables || {};
+    for (const table of keepChildren(tables, "table", Object.keys(rows), makeTable)) {
+        const name = table.dataset.table;
+        table.caption.textContent = labelOf(name);
+        fillTable(table, Array.isArray(rows[name]) ? rows[name] : []);
+        table.classList.toggle("stale", current[name] === false);
     }
 }
 
-new EventSource(`/fields/events${location.search}`).onmessage = (event) =>
-    showFields(JSON.parse(event.data));
+// A browser gives up for good on a stream the program refused (a 503 while it is full), and
+// retries a lost one at a pace of its own: both are taken over here. The values shown are dimmed
+// while they may be old.
+const streamRetry = new Retry(listen);
+
+function listen() {
+    const stream = new EventSource(`/fields/events${location.search}`);
+    stream.onmessage = (event) => {
+        streamRetry.succeeded();
+        document.body.classList.remove("fields-offline");
+        showFields(JSON.parse(event.data));
+    };
+    stream.onerror = () => {
+        stream.close();
+        document.body.classList.add("fields-offline");
+        streamRetry.schedule();
+    };
+}
 
 // The font size at which 132 columns fill the width of the window.
 function fitWidth() {
@@ -136,3 +228,4 @@ window.addEventListener("resize", fitWidth);
 document.fonts.ready.then(fitWidth);
 fitWidth();
 connect();
+listen();

@@ -19,6 +19,7 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -44,7 +45,8 @@ std::string At(int row, int column) {
 const std::string kWide = "\x1b`;";
 
 // Fields over Windows-1252 high bytes, control pictures, a NUL, the last column and row, one
-// field on a page of its own, and a table with a value CSV must quote and a blank row.
+// field on a page of its own, and a table with a value CSV must quote and markup must not
+// take, and a name too long for a phone's line.
 const QByteArray kDefinitions = R"({"version": 1, "fields": [
     {"name": "high", "row": 1, "column": 1, "width": 10},
     {"name": "control", "row": 2, "column": 1, "width": 10},
@@ -54,12 +56,15 @@ const QByteArray kDefinitions = R"({"version": 1, "fields": [
      "when": {"row": 5, "column": 1, "text": "SHOTS"}}],
   "tables": [{"name": "lineup", "first_row": 8, "last_row": 9,
               "columns": [{"name": "no", "column": 1, "width": 3},
-                          {"name": "who", "column": 5, "width": 6}]}]})";
+                          {"name": "who", "column": 5, "width": 61}]}]})";
+
+const char kLongName[] = "Wolfeschlegelsteinhausenbergerdorffvoralternwarengewissenhaft";
 
 std::string Stream() {
     return kWide + At(1, 1) + "\x80 caf\xe9 \x99" + At(2, 1) + "\x01\x1f\x7f" + At(3, 1) +
            std::string("ab\0cd", 5) + At(41, 130) + "x" + At(42, 128) + "y" + At(42, 132) + "z" +
-           At(5, 1) + "SHOTS" + At(6, 1) + "12" + At(8, 1) + "7" + At(8, 5) + "x,\"y";
+           At(5, 1) + "SHOTS" + At(6, 1) + "12" + At(8, 1) + "7" + At(8, 5) + "<b>x,\"y" +
+           At(9, 1) + "12" + At(9, 5) + kLongName;
 }
 
 const QJsonObject kFields{{"high", QStringLiteral("\u20ac caf\u00e9 \u2122")},
@@ -67,8 +72,8 @@ const QJsonObject kFields{{"high", QStringLiteral("\u20ac caf\u00e9 \u2122")},
                           {"nul", "ab"},
                           {"corner", "x\ny   z"},
                           {"shots", "12"}};
-const QJsonArray kLineup{QJsonObject{{"no", "7"}, {"who", "x,\"y"}},
-                         QJsonObject{{"no", ""}, {"who", ""}}};
+const QJsonArray kLineup{QJsonObject{{"no", "7"}, {"who", "<b>x,\"y"}},
+                         QJsonObject{{"no", "12"}, {"who", kLongName}}};
 
 QJsonObject Event(const QJsonObject& fields, bool shotsCurrent) {
     QJsonObject current;
@@ -87,15 +92,24 @@ class CFieldsRelay {
 public:
     explicit CFieldsRelay(const QByteArray& definitions, const QStringList& options = {})
         : m_fieldsFile(Written(m_dir.filePath(QStringLiteral("fields.json")), definitions)),
-          m_relay(QStringLiteral(TALLYVIEW_RELAY),
-                  QStringList{"--device", QString::fromStdString(m_pty.SlavePath()), "--no-journal",
-                              "--share", QString::number(m_port), "--share-code", kCode, "--fields",
-                              m_fieldsFile} +
-                      options,
-                  m_dir.path()) {}
+          m_options(options) {
+        Restart(kCode);
+    }
+
+    // Stops the relay and starts another on the same line, port and fields, with this code.
+    void Restart(const QString& code) {
+        m_relay.reset();
+        m_relay = std::make_unique<CRelayProcess>(
+            QStringLiteral(TALLYVIEW_RELAY),
+            QStringList{"--device", QString::fromStdString(m_pty.SlavePath()), "--no-journal",
+                        "--share", QString::number(m_port), "--share-code", code, "--fields",
+                        m_fieldsFile} +
+                m_options,
+            m_dir.path());
+    }
 
     bool WaitOpen() { return WaitLogged(": open"); }
-    bool WaitLogged(const QByteArray& text) { return m_relay.Logged(text); }
+    bool WaitLogged(const QByteArray& text) { return m_relay->Logged(text); }
     QString Url(const QString& path) const {
         return QStringLiteral("http://127.0.0.1:%1%2?code=%3").arg(m_port).arg(path, kCode);
     }
@@ -108,7 +122,7 @@ public:
     void Write(const std::string& bytes) { m_pty.Write(bytes); }
     QString Path(const QString& name) const { return m_dir.filePath(name); }
     const QString& FieldsFile() const { return m_fieldsFile; }
-    const QByteArray& Log() const { return m_relay.Log(); }
+    const QByteArray& Log() const { return m_relay->Log(); }
     quint16 Port() const { return m_port; }
 
 private:
@@ -123,7 +137,8 @@ private:
     PtyPair m_pty;
     quint16 m_port = FreeTcpPort();
     QString m_fieldsFile;
-    CRelayProcess m_relay;
+    QStringList m_options;
+    std::unique_ptr<CRelayProcess> m_relay;
 };
 
 // The event stream as a graphics page's EventSource reads it.
@@ -255,13 +270,100 @@ TEST(FieldsOutputs, HoldTheScreenCellsEverywhereAndFollowTheirPage) {
         WaitUntil([&] { return FileText(QDir(folder.path()).filePath("shots.txt")) == "15"; }));
 }
 
-// A phone in the press box: every value on a card of its own, legible.
-TEST(FieldsOutputs, PageShowsEachValueOnALegibleCardOnAPhone) {
+// The README's HTML template for graphics, made to run in the page at `url`: its element
+// added, its script in a scope of its own, showing the field `name`.
+QString ReadmeTemplate(const QString& url, const QString& name) {
+    QFile readme(QStringLiteral(TALLYVIEW_README));
+    if (!readme.open(QIODevice::ReadOnly))
+        return {};
+    static const QRegularExpression snippet(
+        QStringLiteral("\\*\\*HTML templates\\*\\*.*?```html\n(.*?)<script>(.*?)</script>"),
+        QRegularExpression::DotMatchesEverythingOption);
+    const QRegularExpressionMatch match = snippet.match(QString::fromUtf8(readme.readAll()));
+    QString script = match.captured(2);
+    script.replace(QStringLiteral("http://ADDRESS:8132/fields/events?code=CODE"), url)
+        .replace(QRegularExpression(QStringLiteral("data\\.fields\\.\\w+")),
+                 QStringLiteral("data.fields.") + name);
+    return QStringLiteral("document.body.insertAdjacentHTML('afterbegin', %1); (() => {%2})();")
+        .arg(QString::fromUtf8(QJsonDocument(QJsonArray{match.captured(1).trimmed()})
+                                   .toJson(QJsonDocument::Compact))
+                 .mid(1)
+                 .chopped(1),
+             script);
+}
+
+// A browser gives up on an event stream the program answered with anything but 200 (a relay
+// started meanwhile with another code answers 403, a full one 503): the page, and the README's
+// template for graphics, keep trying and show the values, and the page its screen, once they
+// are let in again.
+TEST(FieldsOutputs, PageAndTemplateKeepTryingAfterTheirStreamWasRefused) {
     if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
         GTEST_SKIP() << "chromium is not installed";
     CFieldsRelay relay(kDefinitions);
     ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
     relay.Write(Stream());
+    CHeadlessBrowser browser;
+    ASSERT_TRUE(browser.Open(relay.Url("/"))) << browser.Error().toStdString();
+    const QString shots = QStringLiteral("document.querySelector('[data-field=\"shots\"]')"
+                                         "?.textContent === '%1'");
+    const QString fromTemplate =
+        QStringLiteral("document.querySelector('#score')?.textContent === '%1'");
+    const QString script = ReadmeTemplate(relay.Url("/fields/events"), QStringLiteral("shots"));
+    ASSERT_TRUE(script.contains(QLatin1String("EventSource"))) << script.toStdString();
+    ASSERT_TRUE(browser.WaitFor(shots.arg("12"), 60000));
+    browser.Evaluate(script);
+    ASSERT_TRUE(browser.WaitFor(fromTemplate.arg("12"))) << script.toStdString();
+    browser.WatchResponses();
+
+    relay.Restart(QStringLiteral("feedscard3"));
+    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
+    ASSERT_TRUE(WaitUntil(
+        [&] { return browser.ResponseStatuses(QStringLiteral("/fields/events")).count(403) >= 2; },
+        60000));
+    relay.Restart(kCode);
+    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
+    relay.Write(Stream() + At(6, 1) + "15");
+    EXPECT_TRUE(browser.WaitFor(shots.arg("15"), 90000)) << relay.Log().toStdString();
+    EXPECT_TRUE(browser.WaitFor(fromTemplate.arg("15"), 60000));
+    EXPECT_TRUE(browser.WaitFor(
+        QStringLiteral("document.querySelector('[data-row=\"5\"]').textContent.startsWith('15')")));
+}
+
+// Each table as the page shows it, and whether it is laid out for a phone: inside the width,
+// no text under 14 px, a short value on one line, under the cards and above the screen.
+const QString kTableOnPage = QStringLiteral(R"((() => {
+    const table = document.querySelector('[data-table="lineup"]');
+    const box = table.getBoundingClientRect();
+    const texts = (cells) => [...cells].map((e) => e.textContent);
+    return {caption: table.caption.textContent,
+            head: texts(table.tHead.rows[0].cells),
+            rows: [...table.tBodies[0].rows].map((row) => texts(row.cells)),
+            fits: box.left >= 0 && box.right <= innerWidth,
+            smallest: Math.min(...[...table.querySelectorAll('caption, th, td')].map(
+                (e) => parseFloat(getComputedStyle(e).fontSize))),
+            shortBroken: [...table.querySelectorAll('th, td')].filter((e) => {
+                const lines = document.createRange();
+                lines.selectNodeContents(e);
+                return e.textContent.length <= 3 && lines.getClientRects().length > 1;
+            }).length,
+            placed: document.querySelector('#fields').getBoundingClientRect().bottom <= box.top &&
+                    box.bottom <= document.querySelector('#screen').getBoundingClientRect().top};
+})())");
+
+// A phone in the press box: every value on a card of its own, legible, in the order the program
+// lists them; each table below them, fitting the phone's width.
+TEST(FieldsOutputs, PageShowsEachValueOnALegibleCardOnAPhone) {
+    if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
+        GTEST_SKIP() << "chromium is not installed";
+    CFieldsRelay relay(
+        QByteArray(kDefinitions)
+            .replace(R"("name": "shots",)", R"("name": "shots", "label": "Shots on goal",)")
+            .replace(R"("name": "lineup",)", R"("name": "lineup", "label": "Line-up",)"));
+    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
+    relay.Write(Stream());
+    // Each name's label as the program gives it, or the name when it gives none.
+    const QJsonObject labels = CEventReader(relay).Next()["labels"].toObject();
+    const auto label = [&](const QString& name) { return labels[name].toString(name); };
     CHeadlessBrowser browser;
     ASSERT_TRUE(browser.Open(relay.Url("/"))) << browser.Error().toStdString();
     browser.SetViewport(390, 844);
@@ -273,6 +375,7 @@ TEST(FieldsOutputs, PageShowsEachValueOnALegibleCardOnAPhone) {
         browser
             .Evaluate("Object.fromEntries([...document.querySelectorAll('[data-field]')].map("
                       "e => [e.dataset.field, {text: e.textContent, "
+                      "label: e.parentElement.querySelector('.name').textContent, "
                       "height: e.getBoundingClientRect().height, "
                       "inside: e.getBoundingClientRect().right <= innerWidth}]))")
             .toObject();
@@ -280,9 +383,28 @@ TEST(FieldsOutputs, PageShowsEachValueOnALegibleCardOnAPhone) {
     for (const QString& name : kFields.keys()) {
         const QJsonObject card = cards[name].toObject();
         EXPECT_EQ(card["text"].toString(), kFields[name].toString()) << name.toStdString();
+        EXPECT_EQ(card["label"].toString(), label(name));
         EXPECT_GE(card["height"].toDouble(), 16) << name.toStdString();
         EXPECT_TRUE(card["inside"].toBool()) << name.toStdString();
     }
+    browser.Evaluate(QStringLiteral("fetch('/fields.json' + location.search).then((r) => r.json())"
+                                    ".then((a) => { window.listed = Object.keys(a[0]); })"));
+    ASSERT_TRUE(browser.WaitFor(QStringLiteral("window.listed !== undefined")));
+    EXPECT_EQ(browser.Evaluate(QStringLiteral("[...document.querySelectorAll('[data-field]')]"
+                                              ".map((e) => e.dataset.field)")),
+              browser.Evaluate(QStringLiteral("window.listed")));
+
+    QJsonArray rows;
+    for (const QJsonValue& row : kLineup)
+        rows.append(QJsonArray{row["no"], row["who"]});
+    const QJsonObject table = browser.Evaluate(kTableOnPage).toObject();
+    EXPECT_EQ(table["caption"].toString(), label(QStringLiteral("lineup")));
+    EXPECT_EQ(table["head"].toArray(), (QJsonArray{"no", "who"}));
+    EXPECT_EQ(table["rows"].toArray(), rows);
+    EXPECT_TRUE(table["fits"].toBool());
+    EXPECT_GE(table["smallest"].toDouble(), 14);
+    EXPECT_EQ(table["shortBroken"].toInt(), 0);
+    EXPECT_TRUE(table["placed"].toBool());
     QFile shot(QDir(QStringLiteral(TALLYVIEW_TEST_OUTPUT)).filePath("fields-phone.png"));
     if (shot.open(QIODevice::WriteOnly))
         shot.write(browser.ScreenshotPng());

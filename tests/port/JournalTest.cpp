@@ -18,6 +18,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -235,6 +236,40 @@ TEST_F(Journal, TtytimeReadsTheFileAndAgreesOnItsDuration) {
     ASSERT_FALSE(out.isEmpty());
     EXPECT_EQ(out.constFirst().toLongLong(), seconds(records.back()) - seconds(records.front()));
     EXPECT_GE(out.constFirst().toLongLong(), 3 * 3600 + 25);
+}
+
+// Each record holds the time its bytes came off the line, not the time the journal's thread
+// took them (it takes every 200 ms): bursts written at known times, each a step further into
+// that cycle, so that stamping at the take puts some of them over 150 ms late.
+TEST_F(Journal, RecordsHoldTheTimeTheirBytesArrived) {
+    StartJournal();
+    const std::chrono::milliseconds step = CJournal::kWriteInterval + 25ms;
+    std::vector<Time> writtenAt;
+    std::vector<std::size_t> endsAt; // where each burst ends in m_sent
+    for (int burst = 0; burst < 8; ++burst) {
+        const auto next = std::chrono::steady_clock::now() + step;
+        const std::string bytes = "burst " + std::to_string(burst) + "\r\n";
+        writtenAt.push_back(m_clock());
+        m_pty.Write(bytes);
+        m_sent += bytes;
+        endsAt.push_back(m_sent.size());
+        ASSERT_TRUE(WaitUntil([&] { return m_port.Seen().size() >= m_sent.size(); }));
+        std::this_thread::sleep_until(next);
+    }
+    Written().WaitWritten();
+    const auto records = Records(CJournalFolder(Folder()).Files().constLast());
+    std::size_t at = 0;
+    std::size_t burst = 0;
+    for (std::size_t i = 1; i < records.size(); ++i) {
+        while (burst < endsAt.size() && at >= endsAt[burst])
+            ++burst;
+        ASSERT_LT(burst, writtenAt.size());
+        const auto late = records[i].m_time - writtenAt[burst];
+        EXPECT_GE(late, 0us) << "burst " << burst;
+        EXPECT_LT(late, 150ms) << "burst " << burst << " is " << late.count() << " us late";
+        at += records[i].m_data.size();
+    }
+    EXPECT_EQ(at, m_sent.size());
 }
 
 TEST_F(Journal, UnwritableFolderStopsTheJournalNotTheScreenAndWritingResumes) {

@@ -160,6 +160,8 @@ TEST(Relay, RefusesOptionsItCannotUse) {
     const Refusal refusals[] = {{{"--baud", "fast"}, "--baud"},
                                 {{"--baud", "0"}, "--baud"},
                                 {{"--share", "70000"}, "--share"},
+                                {{"--share", "0"}, "--share takes a port from 1"},
+                                {{"--share", "all:0"}, "--share takes a port from 1"},
                                 {{"--share", "all:"}, "--share"},
                                 {{"--share-code", "ABC"}, "--share-code"},
                                 {{"--device", "/dev/null", "stray"}, "stray"},

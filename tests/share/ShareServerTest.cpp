@@ -192,6 +192,10 @@ TEST_F(ShareServerTest, AnswersByCodeMethodAndPath) {
         {Get("/"), forbidden},
         {Get("/?code=wrong"), forbidden},
         {Get("/?code=ABCDEFGHJK"), forbidden},
+        // Wrong only at the start, or only at the end, or one letter too many.
+        {Get("/?code=zbcdefghjk"), forbidden},
+        {Get("/?code=abcdefghjz"), forbidden},
+        {Get("/?code=abcdefghjkk"), forbidden},
         {Get("/viewer.js"), forbidden},
         {Get("/ws?code=abcdefghj", kUpgradeHeaders), forbidden},
         {"POST /?code=x HTTP/1.1\r\nContent-Length: 0\r\n\r\n", forbidden},

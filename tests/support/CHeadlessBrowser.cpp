@@ -104,3 +104,23 @@ void CHeadlessBrowser::SetViewport(int width, int height) {
     Call(QStringLiteral("Emulation.setDeviceMetricsOverride"),
          {{"width", width}, {"height", height}, {"deviceScaleFactor", 3}, {"mobile", true}});
 }
+
+void CHeadlessBrowser::WatchResponses() {
+    QObject::connect(&m_devtools, &QWebSocket::textMessageReceived, [this](const QString& text) {
+        const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
+        if (message.value("method").toString() != QLatin1String("Network.responseReceived"))
+            return;
+        const QJsonObject response =
+            message.value("params").toObject().value("response").toObject();
+        m_responses.append({response.value("url").toString(), response.value("status").toInt()});
+    });
+    Call(QStringLiteral("Network.enable"), {});
+}
+
+QList<int> CHeadlessBrowser::ResponseStatuses(const QString& urlPart) const {
+    QList<int> statuses;
+    for (const auto& [url, status] : m_responses)
+        if (url.contains(urlPart))
+            statuses.append(status);
+    return statuses;
+}

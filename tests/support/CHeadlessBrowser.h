@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QList>
+#include <QPair>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
@@ -27,6 +29,10 @@ public:
     QByteArray ScreenshotPng();
     // The page laid out as a phone of this size in CSS pixels shows it.
     void SetViewport(int width, int height);
+    // From now on the status of every response the page receives is kept, its refusals too.
+    void WatchResponses();
+    // The statuses kept so far of the responses for URLs holding this text, in order.
+    QList<int> ResponseStatuses(const QString& urlPart) const;
     const QString& Error() const { return m_error; }
 
 private:
@@ -38,4 +44,5 @@ private:
     QString m_session;
     QString m_error;
     int m_nextId = 1;
+    QList<QPair<QString, int>> m_responses; // URL, status
 };
