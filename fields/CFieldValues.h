@@ -2,7 +2,7 @@
 
 #include "CFieldDefinitions.h"
 
-#include <QJsonObject>
+#include <QByteArray>
 #include <QString>
 #include <map>
 #include <vector>
@@ -26,8 +26,9 @@ public:
     // The rows of the block (column name -> value); empty strings before the first read.
     std::vector<Row> Table(const QString& name) const;
     bool IsCurrent(const QString& name) const;
-    // {"fields": {NAME: VALUE}, "tables": {NAME: [ROW...]}, "current": {NAME: bool}}
-    QJsonObject ToJson() const;
+    // {"fields": {NAME: VALUE}, "tables": {NAME: [{COLUMN: VALUE}...]}, "current": {NAME: bool},
+    // "labels": {NAME: LABEL}}, compact UTF-8, every object in the definitions' order.
+    QByteArray ToJson() const;
 
 private:
     struct Entry {
