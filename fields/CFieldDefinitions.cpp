@@ -272,8 +272,7 @@ QJsonObject WithUnknown(QJsonObject unknown, const QJsonObject& known) {
 }
 
 // When and label, present only when set.
-template <typename Entry>
-QJsonObject WithOptional(QJsonObject object, const Entry& entry) {
+template <typename Entry> QJsonObject WithOptional(QJsonObject object, const Entry& entry) {
     if (entry.m_when)
         object.insert(QStringLiteral("when"), WhenJson(*entry.m_when));
     if (!entry.m_label.isEmpty())
@@ -325,10 +324,10 @@ QByteArray CFieldDefinitions::ToJson() const {
     for (const Table& table : m_tables) {
         QJsonArray columns;
         for (const Column& column : table.m_columns)
-            columns.append(WithUnknown(column.m_unknown,
-                                       {{QStringLiteral("name"), column.m_name},
-                                        {QStringLiteral("column"), column.m_column},
-                                        {QStringLiteral("width"), column.m_width}}));
+            columns.append(
+                WithUnknown(column.m_unknown, {{QStringLiteral("name"), column.m_name},
+                                               {QStringLiteral("column"), column.m_column},
+                                               {QStringLiteral("width"), column.m_width}}));
         tables.append(WithOptional(QJsonObject{{QStringLiteral("name"), table.m_name},
                                                {QStringLiteral("first_row"), table.m_firstRow},
                                                {QStringLiteral("last_row"), table.m_lastRow},

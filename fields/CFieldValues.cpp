@@ -5,7 +5,6 @@
 #include "CScreenText.h"
 #include "CTerminalScreen.h"
 
-
 namespace {
 
 // The cells column..column+width-1 (1-based) of a row as far as the window shows them: the

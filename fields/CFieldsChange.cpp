@@ -23,9 +23,9 @@ QString Apply(const std::vector<Entry>& base, const std::vector<Entry>& edited,
         const Entry* after = Find(edited, before.m_name);
         if (after && *after == before)
             continue;
-        const auto there =
-            std::find_if(current.begin(), current.end(),
-                         [&](const Entry& entry) { return entry.m_name == before.m_name; });
+        const auto there = std::find_if(current.begin(), current.end(), [&](const Entry& entry) {
+            return entry.m_name == before.m_name;
+        });
         if (there == current.end()) {
             if (after)
                 return conflict(before.m_name, "was deleted there");

@@ -78,9 +78,8 @@ void CFieldsFile::TakeUp(const QByteArray& bytes) {
     m_unsettled.clear();
 }
 
-std::optional<CFieldDefinitions> CFieldsFile::Store(const CFieldDefinitions& base,
-                                                    const CFieldDefinitions& edited,
-                                                    QString* error) {
+std::optional<CFieldDefinitions>
+CFieldsFile::Store(const CFieldDefinitions& base, const CFieldDefinitions& edited, QString* error) {
     QByteArray bytes;
     QString problem;
     const std::optional<CFieldDefinitions> current =
@@ -94,14 +93,16 @@ std::optional<CFieldDefinitions> CFieldsFile::Store(const CFieldDefinitions& bas
     if (current) {
         stored = CFieldsChange(base, edited).ApplyTo(*current, &problem);
         if (!stored) {
-            *error = QStringLiteral("%1 was changed meanwhile, and %2; it is shown as it stands now")
-                         .arg(Shown(), problem);
+            *error =
+                QStringLiteral("%1 was changed meanwhile, and %2; it is shown as it stands now")
+                    .arg(Shown(), problem);
             TakeUp(bytes);
             emit Changed(*current);
             return std::nullopt;
         }
         if (problem = stored->Problem(); !problem.isEmpty()) {
-            *error = QStringLiteral("with the changes made meanwhile in %1, %2").arg(Shown(), problem);
+            *error =
+                QStringLiteral("with the changes made meanwhile in %1, %2").arg(Shown(), problem);
             return std::nullopt;
         }
     }

@@ -40,7 +40,8 @@ QByteArray CJsonText::String(QStringView text) {
             continue;
         flush(i);
         plain = i + 1;
-        out += escape ? QByteArray(escape) : QByteArray("\\u") + QByteArray::number(c, 16).rightJustified(4, '0');
+        out += escape ? QByteArray(escape)
+                      : QByteArray("\\u") + QByteArray::number(c, 16).rightJustified(4, '0');
     }
     flush(text.size());
     return out + '"';

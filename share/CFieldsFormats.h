@@ -10,7 +10,8 @@ class CFieldValues;
 // file's order.
 //   /fields.json  [{"NAME": "VALUE", ...}]      /tables/NAME.json  [{"COLUMN": "VALUE"}, ...]
 //   /fields.xml   <fields><row><NAME>VALUE</NAME>...</row></fields>
-//   /tables/NAME.xml  <table name="NAME" label="LABEL"><row><COLUMN>VALUE</COLUMN>...</row>...</table>
+//   /tables/NAME.xml  <table name="NAME" label="LABEL"><row><COLUMN>VALUE</COLUMN>...</row>
+//                     ...</table>
 //   /fields.csv, /tables/NAME.csv  a line of names, then a line of values per row
 class CFieldsFormats {
 public:

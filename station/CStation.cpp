@@ -84,8 +84,8 @@ void CStation::SetFieldDefinitions(const CFieldDefinitions& definitions) {
     FeedPublisher();
 }
 
-bool CStation::StoreFieldDefinitions(const CFieldDefinitions& base,
-                                     const CFieldDefinitions& edited, QString* error) {
+bool CStation::StoreFieldDefinitions(const CFieldDefinitions& base, const CFieldDefinitions& edited,
+                                     QString* error) {
     if (!m_fieldsFile)
         LoadFields();
     const std::optional<CFieldDefinitions> stored = m_fieldsFile->Store(base, edited, error);

@@ -3,8 +3,8 @@
 #include "CFieldsChange.h"
 
 #include <QJsonDocument>
-#include <gtest/gtest.h>
 #include <functional>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -100,9 +100,9 @@ using Edit = std::function<void(CFieldDefinitions&)>;
 
 struct Merge {
     const char* m_case;
-    Edit m_there;         // what someone else did to the file meanwhile
-    Edit m_here;          // what the editor did
-    Edit m_result;        // both, made to the start; none: refused
+    Edit m_there;          // what someone else did to the file meanwhile
+    Edit m_here;           // what the editor did
+    Edit m_result;         // both, made to the start; none: refused
     const char* m_refusal; // its reason
 };
 
@@ -140,8 +140,8 @@ TEST_P(FieldsChangeMerge, KeepsWhatTheOtherDidOrRefuses) {
     CFieldDefinitions here = start;
     GetParam().m_here(here);
     QString conflict;
-    const std::optional<CFieldDefinitions> merged = CFieldsChange(start, here).ApplyTo(there,
-                                                                                       &conflict);
+    const std::optional<CFieldDefinitions> merged =
+        CFieldsChange(start, here).ApplyTo(there, &conflict);
     if (!GetParam().m_result) {
         EXPECT_FALSE(merged);
         EXPECT_EQ(conflict, QLatin1String(GetParam().m_refusal));
@@ -162,9 +162,17 @@ INSTANTIATE_TEST_SUITE_P(
         Merge{"rename_here", Move(0, 7), Both(Delete(1), Add("bb", 2)),
               Both(Both(Move(0, 7), Delete(1)), Add("bb", 2)), ""},
         Merge{"same_move", Move(1, 9), Move(1, 9), Move(1, 9), ""},
-        Merge{"deleted_here_changed_there", kWhen, Delete(0), {}, R"(field "a" was changed there too)"},
+        Merge{"deleted_here_changed_there",
+              kWhen,
+              Delete(0),
+              {},
+              R"(field "a" was changed there too)"},
         Merge{"moved_both", Move(1, 8), Move(1, 9), {}, R"(field "b" was changed there too)"},
-        Merge{"moved_here_deleted_there", Delete(1), Move(1, 9), {}, R"(field "b" was deleted there)"},
+        Merge{"moved_here_deleted_there",
+              Delete(1),
+              Move(1, 9),
+              {},
+              R"(field "b" was deleted there)"},
         Merge{"made_both", Add("c", 3), Add("c", 4), {}, R"(field "c" was made there too)"}),
     [](const auto& info) { return std::string(info.param.m_case); });
 

@@ -21,11 +21,11 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <atomic>
+#include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <set>
 #include <sstream>
-#include <cstdio>
 #include <sys/stat.h>
 #include <thread>
 
@@ -309,15 +309,17 @@ TEST(FieldsOutputs, FollowTheFileOrderAndGiveLabels) {
                               {"name": "name", "column": 4, "width": 5}]}]})");
     ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
     relay.Write(At(1, 1) + "ZZ   AA" + At(2, 1) + "12 Smith");
-    ASSERT_TRUE(WaitUntil([&] { return relay.Get("/fields.json") == R"([{"zulu":"ZZ","alpha":"AA"}])"; }))
-        << relay.Get("/fields.json").toStdString();
+    ASSERT_TRUE(WaitUntil([&] {
+        return relay.Get("/fields.json") == R"([{"zulu":"ZZ","alpha":"AA"}])";
+    })) << relay.Get("/fields.json").toStdString();
     EXPECT_EQ(relay.Get("/fields.csv"), "zulu,alpha\r\nZZ,AA\r\n");
     EXPECT_TRUE(relay.Get("/fields.xml").contains("<row><zulu>ZZ</zulu><alpha>AA</alpha></row>"));
     EXPECT_EQ(relay.Get("/tables/players.json"), R"([{"pts":"12","name":"Smith"}])");
     EXPECT_EQ(relay.Get("/tables/players.csv"), "pts,name\r\n12,Smith\r\n");
-    EXPECT_TRUE(relay.Get("/tables/players.xml")
-                    .contains(R"(<table name="players" label="Home &lt;players&gt;"><row><pts>12</pts>)"
-                              R"(<name>Smith</name></row></table>)"))
+    EXPECT_TRUE(
+        relay.Get("/tables/players.xml")
+            .contains(R"(<table name="players" label="Home &lt;players&gt;"><row><pts>12</pts>)"
+                      R"(<name>Smith</name></row></table>)"))
         << relay.Get("/tables/players.xml").toStdString();
     CEventReader events(relay);
     EXPECT_FALSE(events.Next().isEmpty());

@@ -223,7 +223,7 @@ TEST_F(FieldsDlgTest, AFailedStoreChangesNothing) {
     });
     ASSERT_EQ(startup.Messages().size(), 1);
     EXPECT_TRUE(startup.Messages()[0].m_text.contains(QDir::toNativeSeparators(path) +
-                                               QStringLiteral(" does not exist")))
+                                                      QStringLiteral(" does not exist")))
         << startup.Messages()[0].m_text.toStdString();
 }
 
