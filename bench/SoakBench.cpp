@@ -548,7 +548,7 @@ bool CSoak::FieldsMatch() {
     CTerminalScreen screen;
     RestoreJournal(m_dir.filePath(QStringLiteral("journal")), screen);
     onScreen.Update(screen);
-    const QJsonObject fromJournal = onScreen.ToJson();
+    const QJsonObject fromJournal = QJsonDocument::fromJson(onScreen.ToJson()).object();
     bool match = true;
     m_served = served;
     m_currentChecked = 0;

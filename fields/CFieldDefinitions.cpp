@@ -1,5 +1,6 @@
 #include "CFieldDefinitions.h"
 
+#include "CJsonText.h"
 #include "CSettingsFile.h"
 #include "CTerminalScreen.h"
 
@@ -24,7 +25,7 @@ struct ReadError {
 };
 
 QString Quoted(const QString& name) {
-    return QLatin1Char('"') + name + QLatin1Char('"');
+    return CFieldDefinitions::Quoted(name);
 }
 
 // `field "score"` once the entry has a name, `fields[3]` before.
@@ -70,6 +71,22 @@ QJsonArray Array(const QJsonObject& object, const char* key, const QString& entr
     return value.toArray();
 }
 
+// The object's members other than `known`, to be written back as they are.
+QJsonObject Unknown(QJsonObject object, std::initializer_list<const char*> known) {
+    for (const char* key : known)
+        object.remove(QLatin1String(key));
+    return object;
+}
+
+QString ReadLabel(const QJsonObject& object, const QString& entry) {
+    if (!object.contains(QLatin1String("label")))
+        return {};
+    const QString label = Text(object, "label", entry);
+    if (label.isEmpty())
+        Fail(entry, QStringLiteral("\"label\" is empty"));
+    return label;
+}
+
 std::optional<CFieldDefinitions::When> ReadWhen(const QJsonObject& object, const QString& entry) {
     if (!object.contains(QLatin1String("when")))
         return std::nullopt;
@@ -91,6 +108,9 @@ CFieldDefinitions::Field ReadField(const QJsonValue& value, qsizetype index) {
     field.m_width = WholeNumber(object, "width", entry);
     field.m_height = WholeNumber(object, "height", entry, 1);
     field.m_when = ReadWhen(object, entry);
+    field.m_label = ReadLabel(object, entry);
+    field.m_unknown =
+        Unknown(object, {"name", "row", "column", "width", "height", "when", "label"});
     return field;
 }
 
@@ -109,13 +129,17 @@ CFieldDefinitions::Table ReadTable(const QJsonValue& value, qsizetype index) {
         const QString name = Text(column, "name", columnEntry);
         columnEntry = entry + QStringLiteral(" column ") + Quoted(name);
         table.m_columns.push_back({name, WholeNumber(column, "column", columnEntry),
-                                   WholeNumber(column, "width", columnEntry)});
+                                   WholeNumber(column, "width", columnEntry),
+                                   Unknown(column, {"name", "column", "width"})});
     }
     table.m_when = ReadWhen(object, entry);
+    table.m_label = ReadLabel(object, entry);
+    table.m_unknown =
+        Unknown(object, {"name", "first_row", "last_row", "columns", "when", "label"});
     return table;
 }
 
-CFieldDefinitions Read(const QByteArray& json) {
+CFieldDefinitions FromJson(const QByteArray& json) {
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(json, &error);
     if (error.error != QJsonParseError::NoError)
@@ -132,6 +156,7 @@ CFieldDefinitions Read(const QByteArray& json) {
     const QJsonArray tables = Array(root, "tables", QStringLiteral("the file"));
     for (qsizetype i = 0; i < tables.size(); ++i)
         definitions.m_tables.push_back(ReadTable(tables[i], i));
+    definitions.m_unknown = Unknown(root, {"version", "fields", "tables"});
     return definitions;
 }
 
@@ -157,6 +182,7 @@ private:
         Span(field.m_row, field.m_height, kRows, entry, "row", "height");
         Span(field.m_column, field.m_width, kColumns, entry, "column", "width");
         When(field.m_when, entry);
+        Label(field.m_label, entry);
     }
 
     void Check(const CFieldDefinitions::Table& table) {
@@ -179,6 +205,7 @@ private:
             Span(column.m_column, column.m_width, kColumns, columnEntry, "column", "width");
         }
         When(table.m_when, entry);
+        Label(table.m_label, entry);
     }
 
     void Name(const QString& name, const QString& entry) {
@@ -220,6 +247,14 @@ private:
         Span(when->m_column, int(when->m_text.size()), kColumns, whenEntry, "column", "text");
     }
 
+    static void Label(const QString& label, const QString& entry) {
+        if (label.size() > CFieldDefinitions::kMaxLabel)
+            Fail(entry, QStringLiteral("\"label\" is longer than %1 characters")
+                            .arg(CFieldDefinitions::kMaxLabel));
+        if (!QStringView(label).isValidUtf16())
+            Fail(entry, QStringLiteral("\"label\" is not valid text"));
+    }
+
     QSet<QString> m_names;
 };
 
@@ -227,6 +262,22 @@ QJsonObject WhenJson(const CFieldDefinitions::When& when) {
     return {{QStringLiteral("row"), when.m_row},
             {QStringLiteral("column"), when.m_column},
             {QStringLiteral("text"), when.m_text}};
+}
+
+// The members this program does not know, then its own over them.
+QJsonObject WithUnknown(QJsonObject unknown, const QJsonObject& known) {
+    for (auto member = known.begin(); member != known.end(); ++member)
+        unknown.insert(member.key(), member.value());
+    return unknown;
+}
+
+// When and label, present only when set.
+template <typename Entry> QJsonObject WithOptional(QJsonObject object, const Entry& entry) {
+    if (entry.m_when)
+        object.insert(QStringLiteral("when"), WhenJson(*entry.m_when));
+    if (!entry.m_label.isEmpty())
+        object.insert(QStringLiteral("label"), entry.m_label);
+    return WithUnknown(entry.m_unknown, object);
 }
 
 } // namespace
@@ -239,7 +290,7 @@ bool CFieldDefinitions::IsValidName(const QString& name) {
 std::optional<CFieldDefinitions> CFieldDefinitions::Parse(const QByteArray& json,
                                                           QString* problem) {
     try {
-        CFieldDefinitions definitions = Read(json);
+        CFieldDefinitions definitions = FromJson(json);
         if (QString broken = definitions.Problem(); !broken.isEmpty()) {
             *problem = broken;
             return std::nullopt;
@@ -251,6 +302,10 @@ std::optional<CFieldDefinitions> CFieldDefinitions::Parse(const QByteArray& json
     return std::nullopt;
 }
 
+QString CFieldDefinitions::Quoted(const QString& text) {
+    return CJsonText::Quoted(text);
+}
+
 QString CFieldDefinitions::Problem() const {
     return CRules().First(*this);
 }
@@ -258,51 +313,58 @@ QString CFieldDefinitions::Problem() const {
 QByteArray CFieldDefinitions::ToJson() const {
     QJsonArray fields;
     for (const Field& field : m_fields) {
-        QJsonObject object{{QStringLiteral("name"), field.m_name},
-                           {QStringLiteral("row"), field.m_row},
-                           {QStringLiteral("column"), field.m_column},
-                           {QStringLiteral("width"), field.m_width},
-                           {QStringLiteral("height"), field.m_height}};
-        if (field.m_when)
-            object.insert(QStringLiteral("when"), WhenJson(*field.m_when));
-        fields.append(object);
+        fields.append(WithOptional(QJsonObject{{QStringLiteral("name"), field.m_name},
+                                               {QStringLiteral("row"), field.m_row},
+                                               {QStringLiteral("column"), field.m_column},
+                                               {QStringLiteral("width"), field.m_width},
+                                               {QStringLiteral("height"), field.m_height}},
+                                   field));
     }
     QJsonArray tables;
     for (const Table& table : m_tables) {
         QJsonArray columns;
         for (const Column& column : table.m_columns)
-            columns.append(QJsonObject{{QStringLiteral("name"), column.m_name},
-                                       {QStringLiteral("column"), column.m_column},
-                                       {QStringLiteral("width"), column.m_width}});
-        QJsonObject object{{QStringLiteral("name"), table.m_name},
-                           {QStringLiteral("first_row"), table.m_firstRow},
-                           {QStringLiteral("last_row"), table.m_lastRow},
-                           {QStringLiteral("columns"), columns}};
-        if (table.m_when)
-            object.insert(QStringLiteral("when"), WhenJson(*table.m_when));
-        tables.append(object);
+            columns.append(
+                WithUnknown(column.m_unknown, {{QStringLiteral("name"), column.m_name},
+                                               {QStringLiteral("column"), column.m_column},
+                                               {QStringLiteral("width"), column.m_width}}));
+        tables.append(WithOptional(QJsonObject{{QStringLiteral("name"), table.m_name},
+                                               {QStringLiteral("first_row"), table.m_firstRow},
+                                               {QStringLiteral("last_row"), table.m_lastRow},
+                                               {QStringLiteral("columns"), columns}},
+                                   table));
     }
-    const QJsonObject root{{QStringLiteral("version"), kVersion},
-                           {QStringLiteral("fields"), fields},
-                           {QStringLiteral("tables"), tables}};
+    const QJsonObject root = WithUnknown(m_unknown, {{QStringLiteral("version"), kVersion},
+                                                     {QStringLiteral("fields"), fields},
+                                                     {QStringLiteral("tables"), tables}});
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
 std::optional<CFieldDefinitions> CFieldDefinitions::Load(const QString& path, QString* message) {
+    QByteArray bytes;
+    QString problem;
+    std::optional<CFieldDefinitions> definitions = Read(path, &bytes, &problem);
+    if (!definitions)
+        *message = NotUsed(path, problem);
+    return definitions;
+}
+
+QString CFieldDefinitions::NotUsed(const QString& path, const QString& problem) {
+    return QStringLiteral("The fields file %1 is not used: %2.")
+        .arg(QDir::toNativeSeparators(path), problem);
+}
+
+std::optional<CFieldDefinitions> CFieldDefinitions::Read(const QString& path, QByteArray* bytes,
+                                                         QString* problem) {
+    bytes->clear();
     const CSettingsFile file(path);
     if (file.IsMissing())
         return CFieldDefinitions();
-    const QString shown = QDir::toNativeSeparators(path);
     QFile input;
-    if (QString problem = file.OpenForReading(input); !problem.isEmpty()) {
-        *message = QStringLiteral("The fields file %1 is not used: %2.").arg(shown, problem);
+    if (*problem = file.OpenForReading(input); !problem->isEmpty())
         return std::nullopt;
-    }
-    QString problem;
-    std::optional<CFieldDefinitions> definitions = Parse(input.readAll(), &problem);
-    if (!definitions)
-        *message = QStringLiteral("The fields file %1 is not used: %2.").arg(shown, problem);
-    return definitions;
+    *bytes = input.readAll();
+    return Parse(*bytes, problem);
 }
 
 bool CFieldDefinitions::Save(const QString& path, QString* error) const {

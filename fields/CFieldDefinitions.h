@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 #include <optional>
 #include <vector>
@@ -25,12 +26,16 @@ public:
         int m_width = 1;
         int m_height = 1;
         std::optional<When> m_when;
+        QString m_label = {};       // empty: the name
+        QJsonObject m_unknown = {}; // members this program does not know, kept as they are
+        QString Label() const { return m_label.isEmpty() ? m_name : m_label; }
         bool operator==(const Field&) const = default;
     };
     struct Column {
         QString m_name;
         int m_column = 1;
         int m_width = 1;
+        QJsonObject m_unknown = {};
         bool operator==(const Column&) const = default;
     };
     struct Table {
@@ -39,13 +44,21 @@ public:
         int m_lastRow = 1;
         std::vector<Column> m_columns;
         std::optional<When> m_when;
+        QString m_label = {};
+        QJsonObject m_unknown = {};
+        QString Label() const { return m_label.isEmpty() ? m_name : m_label; }
         bool operator==(const Table&) const = default;
     };
 
     std::vector<Field> m_fields;
     std::vector<Table> m_tables;
+    QJsonObject m_unknown;
 
-    // Reads {"version": 1, "fields": [...], "tables": [...]}; on failure nullopt and *problem
+    // The longest label, in UTF-16 units: a card's heading, not a text.
+    static constexpr int kMaxLabel = 100;
+
+    // Reads {"version": 1, "fields": [...], "tables": [...]}, keeping members it does not know
+    // (written back by ToJson); on failure nullopt and *problem
     // "<entry>: <what is wrong>", the entry named (`field "score"`) or numbered (`fields[3]`).
     static std::optional<CFieldDefinitions> Parse(const QByteArray& json, QString* problem);
     // Empty when every rule holds (names, unique names, places on the screen), otherwise the
@@ -56,6 +69,11 @@ public:
     // Reads the file; nullopt and *message naming the file, the entry and the problem. No file
     // is no fields, without a message.
     static std::optional<CFieldDefinitions> Load(const QString& path, QString* message);
+    // Load's message: "The fields file PATH is not used: PROBLEM."
+    static QString NotUsed(const QString& path, const QString& problem);
+    // Load with the bytes read (none for no file) and the problem not yet put in a sentence.
+    static std::optional<CFieldDefinitions> Read(const QString& path, QByteArray* bytes,
+                                                 QString* problem);
     // Stores the file whole or not at all (the old one stays on failure); false and *error.
     bool Save(const QString& path, QString* error) const;
     bool IsEmpty() const;
@@ -63,4 +81,6 @@ public:
 
     // Whether `name` may name a field, a table or a column.
     static bool IsValidName(const QString& name);
+    // A name or value as a message shows it: quoted, its control characters escaped.
+    static QString Quoted(const QString& text);
 };

@@ -1,10 +1,9 @@
 #include "CFieldValues.h"
 
 #include "CDisplayChars.h"
+#include "CJsonText.h"
 #include "CScreenText.h"
 #include "CTerminalScreen.h"
-
-#include <QJsonArray>
 
 namespace {
 
@@ -31,15 +30,16 @@ bool Holds(const std::optional<CFieldDefinitions::When>& when, const CTerminalSc
                                             int(when->m_text.size())) == when->m_text;
 }
 
-QJsonArray RowsJson(const std::vector<CFieldValues::Row>& rows) {
-    QJsonArray array;
+QByteArray RowsJson(const CFieldDefinitions::Table& table,
+                    const std::vector<CFieldValues::Row>& rows) {
+    std::vector<QByteArray> array;
     for (const CFieldValues::Row& row : rows) {
-        QJsonObject object;
-        for (const auto& [column, value] : row)
-            object.insert(column, value);
-        array.append(object);
+        CJsonText::Members object;
+        for (const CFieldDefinitions::Column& column : table.m_columns)
+            object.emplace_back(column.m_name, CJsonText::String(row.at(column.m_name)));
+        array.push_back(CJsonText::Object(object));
     }
-    return array;
+    return CJsonText::Array(array);
 }
 
 } // namespace
@@ -111,19 +111,23 @@ bool CFieldValues::IsCurrent(const QString& name) const {
     return found != m_entries.end() && found->second.m_current;
 }
 
-QJsonObject CFieldValues::ToJson() const {
-    QJsonObject fields;
-    QJsonObject tables;
-    QJsonObject current;
+QByteArray CFieldValues::ToJson() const {
+    CJsonText::Members fields;
+    CJsonText::Members tables;
+    CJsonText::Members current;
+    CJsonText::Members labels;
     for (const CFieldDefinitions::Field& field : m_definitions.m_fields) {
-        fields.insert(field.m_name, Field(field.m_name));
-        current.insert(field.m_name, IsCurrent(field.m_name));
+        fields.emplace_back(field.m_name, CJsonText::String(Field(field.m_name)));
+        current.emplace_back(field.m_name, CJsonText::Bool(IsCurrent(field.m_name)));
+        labels.emplace_back(field.m_name, CJsonText::String(field.Label()));
     }
     for (const CFieldDefinitions::Table& table : m_definitions.m_tables) {
-        tables.insert(table.m_name, RowsJson(Table(table.m_name)));
-        current.insert(table.m_name, IsCurrent(table.m_name));
+        tables.emplace_back(table.m_name, RowsJson(table, Table(table.m_name)));
+        current.emplace_back(table.m_name, CJsonText::Bool(IsCurrent(table.m_name)));
+        labels.emplace_back(table.m_name, CJsonText::String(table.Label()));
     }
-    return {{QStringLiteral("fields"), fields},
-            {QStringLiteral("tables"), tables},
-            {QStringLiteral("current"), current}};
+    return CJsonText::Object({{QStringLiteral("fields"), CJsonText::Object(fields)},
+                              {QStringLiteral("tables"), CJsonText::Object(tables)},
+                              {QStringLiteral("current"), CJsonText::Object(current)},
+                              {QStringLiteral("labels"), CJsonText::Object(labels)}});
 }

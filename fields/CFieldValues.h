@@ -2,7 +2,7 @@
 
 #include "CFieldDefinitions.h"
 
-#include <QJsonObject>
+#include <QByteArray>
 #include <QString>
 #include <map>
 #include <vector>
@@ -29,8 +29,9 @@ public:
     // The cells column..column+width-1 of a row (1-based) as a `when` compares them: as the
     // window shows them, padded with spaces to width.
     static QString ShownText(const CTerminalScreen& screen, int row, int column, int width);
-    // {"fields": {NAME: VALUE}, "tables": {NAME: [ROW...]}, "current": {NAME: bool}}
-    QJsonObject ToJson() const;
+    // {"fields": {NAME: VALUE}, "tables": {NAME: [{COLUMN: VALUE}...]}, "current": {NAME: bool},
+    // "labels": {NAME: LABEL}}, compact UTF-8, every object in the definitions' order.
+    QByteArray ToJson() const;
 
 private:
     struct Entry {

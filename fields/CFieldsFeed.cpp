@@ -2,8 +2,6 @@
 
 #include "CTerminalScreen.h"
 
-#include <QJsonDocument>
-
 CFieldsFeed::CFieldsFeed(CTerminalScreen& screen, std::function<bool()> mayDrain)
     : m_screen(screen), m_mayDrain(std::move(mayDrain)), m_values(CFieldDefinitions()) {
     m_tick.setTimerType(Qt::PreciseTimer);
@@ -16,6 +14,7 @@ void CFieldsFeed::SetDefinitions(CFieldDefinitions definitions) {
     m_json.clear();
     m_unannounced = true;
     Read();
+    emit DefinitionsChanged();
 }
 
 const CFieldValues& CFieldsFeed::Values() {
@@ -26,7 +25,7 @@ const CFieldValues& CFieldsFeed::Values() {
 const QByteArray& CFieldsFeed::Json() {
     Read();
     if (m_json.isEmpty())
-        m_json = QJsonDocument(m_values.ToJson()).toJson(QJsonDocument::Compact);
+        m_json = m_values.ToJson();
     return m_json;
 }
 

@@ -22,12 +22,12 @@ public:
     // mayDrain tells whether the screen may be drained now (the port is open).
     CFieldsFeed(CTerminalScreen& screen, std::function<bool()> mayDrain);
 
-    // New definitions: every value read afresh, and announced.
+    // New definitions: every value read afresh, and announced (DefinitionsChanged at once).
     void SetDefinitions(CFieldDefinitions definitions);
     const CFieldDefinitions& Definitions() const { return m_values.Definitions(); }
     // The values as the screen holds them now.
     const CFieldValues& Values();
-    // Values() as {"fields": ..., "tables": ..., "current": ...}, compact UTF-8.
+    // Values() as CFieldValues::ToJson gives them.
     const QByteArray& Json();
 
     // Whoever takes the values keeps the feed ticking until it lets go.
@@ -38,6 +38,8 @@ public:
 signals:
     // The values changed since the last announcement.
     void Changed();
+    // Other definitions are read from now on (stored from the window, or changed in the file).
+    void DefinitionsChanged();
 
 private:
     void Read();

@@ -1,10 +1,8 @@
 #include "CFieldsFormats.h"
 
 #include "CFieldValues.h"
+#include "CJsonText.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QRegularExpression>
 #include <QXmlStreamWriter>
 
@@ -41,23 +39,27 @@ Rows TableRows(const CFieldValues& values, const CFieldDefinitions::Table& table
 }
 
 QByteArray Json(const Rows& rows) {
-    QJsonArray array;
+    std::vector<QByteArray> array;
     for (const QStringList& line : rows.m_values) {
-        QJsonObject object;
+        CJsonText::Members object;
         for (qsizetype i = 0; i < rows.m_names.size(); ++i)
-            object.insert(rows.m_names[i], line[i]);
-        array.append(object);
+            object.emplace_back(rows.m_names[i], CJsonText::String(line[i]));
+        array.push_back(CJsonText::Object(object));
     }
-    return QJsonDocument(array).toJson(QJsonDocument::Compact);
+    return CJsonText::Array(array);
 }
 
-QByteArray Xml(const Rows& rows, const QString& element, const QString& name) {
+// A table's root names it and gives its label: readers that take the row elements see no
+// difference.
+QByteArray Xml(const Rows& rows, const QString& element, const CFieldDefinitions::Table* table) {
     QByteArray out;
     QXmlStreamWriter xml(&out);
     xml.writeStartDocument();
     xml.writeStartElement(element);
-    if (!name.isEmpty())
-        xml.writeAttribute(QStringLiteral("name"), name);
+    if (table) {
+        xml.writeAttribute(QStringLiteral("name"), table->m_name);
+        xml.writeAttribute(QStringLiteral("label"), table->Label());
+    }
     for (const QStringList& line : rows.m_values) {
         xml.writeStartElement(QStringLiteral("row"));
         for (qsizetype i = 0; i < rows.m_names.size(); ++i)
@@ -91,11 +93,12 @@ QByteArray Csv(const Rows& rows) {
 }
 
 std::optional<CFieldsFormats::File> As(const QByteArray& format, const Rows& rows,
-                                       const QString& element, const QString& name) {
+                                       const QString& element,
+                                       const CFieldDefinitions::Table* table) {
     if (format == "json")
         return CFieldsFormats::File{Json(rows), "application/json; charset=utf-8"};
     if (format == "xml")
-        return CFieldsFormats::File{Xml(rows, element, name), "application/xml; charset=utf-8"};
+        return CFieldsFormats::File{Xml(rows, element, table), "application/xml; charset=utf-8"};
     if (format == "csv")
         return CFieldsFormats::File{Csv(rows), "text/csv; charset=utf-8; header=present"};
     return std::nullopt;
@@ -111,12 +114,12 @@ std::optional<CFieldsFormats::File> CFieldsFormats::Find(const QByteArray& path,
     const QByteArray stem = path.left(dot);
     const QByteArray format = path.mid(dot + 1);
     if (stem == "/fields")
-        return As(format, FieldRows(values), QStringLiteral("fields"), {});
+        return As(format, FieldRows(values), QStringLiteral("fields"), nullptr);
     if (!stem.startsWith("/tables/"))
         return std::nullopt;
     const QString name = QString::fromUtf8(stem.mid(8));
     for (const CFieldDefinitions::Table& table : values.Definitions().m_tables)
         if (table.m_name == name)
-            return As(format, TableRows(values, table), QStringLiteral("table"), name);
+            return As(format, TableRows(values, table), QStringLiteral("table"), &table);
     return std::nullopt;
 }

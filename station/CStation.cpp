@@ -1,10 +1,12 @@
 #include "CStation.h"
 
 #include "CFieldsFeed.h"
+#include "CFieldsFile.h"
 #include "CFieldsFolder.h"
 #include "CJournal.h"
 #include "CJournalFolder.h"
 #include "CMqttPublisher.h"
+#include "CSettingsFile.h"
 #include "CSettingsKeys.h"
 #include "CShareConfig.h"
 #include "CShareServer.h"
@@ -55,8 +57,22 @@ QString CStation::StartOutputs() {
 }
 
 void CStation::LoadFields() {
+    const QString path = FieldsFile();
+    m_fieldsFile = std::make_unique<CFieldsFile>(path);
+    QObject::connect(m_fieldsFile.get(), &CFieldsFile::Changed,
+                     [this](const CFieldDefinitions& definitions) {
+                         if (definitions != m_fields->Definitions())
+                             SetFieldDefinitions(definitions);
+                     });
+    QObject::connect(m_fieldsFile.get(), &CFieldsFile::Refused,
+                     [](const QString& message) { CTerminalPort::ShowMessage(message); });
+    if (!m_port->Option(Key(CSettingsKeys::kFieldsFile)).isEmpty() &&
+        CSettingsFile(path).IsMissing())
+        CTerminalPort::ShowMessage(
+            QStringLiteral("The fields file %1 does not exist: no fields are read until it does.")
+                .arg(QDir::toNativeSeparators(path)));
     QString message;
-    std::optional<CFieldDefinitions> definitions = CFieldDefinitions::Load(FieldsFile(), &message);
+    std::optional<CFieldDefinitions> definitions = m_fieldsFile->Load(&message);
     if (!definitions)
         CTerminalPort::ShowMessage(message);
     SetFieldDefinitions(definitions.value_or(CFieldDefinitions()));
@@ -66,6 +82,16 @@ void CStation::SetFieldDefinitions(const CFieldDefinitions& definitions) {
     m_fields->SetDefinitions(definitions);
     StartFieldsFolder();
     FeedPublisher();
+}
+
+bool CStation::StoreFieldDefinitions(const CFieldDefinitions& base, const CFieldDefinitions& edited,
+                                     QString* error) {
+    if (!m_fieldsFile)
+        LoadFields();
+    const std::optional<CFieldDefinitions> stored = m_fieldsFile->Store(base, edited, error);
+    if (stored)
+        SetFieldDefinitions(*stored);
+    return stored.has_value();
 }
 
 QString CStation::FieldsFile() const {

@@ -8,6 +8,7 @@
 
 class CFieldDefinitions;
 class CFieldsFeed;
+class CFieldsFile;
 class CFieldsFolder;
 class CJournal;
 class CShareServer;
@@ -52,10 +53,18 @@ public:
     bool StartSharing();
 
     // The fields of the fields file as the settings name it; a file that cannot be used is
-    // reported (and left as it is), and no fields are read.
+    // reported (and left as it is), and no fields are read; so is a file named in the settings
+    // that is not there. The file is watched from now on: a change made to it by hand that can
+    // be used takes effect everywhere at once (the feed says DefinitionsChanged); one that
+    // cannot is reported once, and the fields as they were stay.
     void LoadFields();
-    // Definitions the operator stored in the fields file: they take effect at once everywhere.
+    // Definitions that take effect at once everywhere.
     void SetFieldDefinitions(const CFieldDefinitions& definitions);
+    // The operator's change from `base` to `edited`, stored in the fields file as it stands now
+    // (another's change made meanwhile is kept) and taking effect at once. False and *error (a
+    // clause naming the file and the reason) when nothing is stored.
+    bool StoreFieldDefinitions(const CFieldDefinitions& base, const CFieldDefinitions& edited,
+                               QString* error);
     // The "fields_file" setting, or fields.json beside the settings file.
     QString FieldsFile() const;
 
@@ -85,6 +94,7 @@ private:
 
     std::unique_ptr<CTerminalPort> m_port;
     std::unique_ptr<CFieldsFeed> m_fields;
+    std::unique_ptr<CFieldsFile> m_fieldsFile;
     std::unique_ptr<CFieldsFolder> m_fieldsFolder;
     std::unique_ptr<CShareServer> m_share;
     QMetaObject::Connection m_fieldsToPublisher;

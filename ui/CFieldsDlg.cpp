@@ -112,6 +112,8 @@ CFieldsDlg::CFieldsDlg(CStation& station, QWidget* parent)
     CreateControls();
     Load();
     connect(&m_refresh, &QTimer::timeout, this, &CFieldsDlg::Refresh);
+    // Stored here or changed in the file by hand: the window shows what the outputs take.
+    connect(&m_feed, &CFieldsFeed::DefinitionsChanged, this, &CFieldsDlg::ShowDefinitions);
 }
 
 CFieldsDlg::~CFieldsDlg() = default;
@@ -517,13 +519,10 @@ bool CFieldsDlg::Commit(const CFieldDefinitions& candidate, const QString& done)
         SetMessage(QStringLiteral("Not changed: %1.").arg(problem));
         return false;
     }
-    if (QString error; !candidate.Save(m_path, &error)) {
-        SetMessage(QStringLiteral("Not changed: %1 cannot be stored: %2")
-                       .arg(QDir::toNativeSeparators(m_path), error));
+    if (QString error; !m_station.StoreFieldDefinitions(Definitions(), candidate, &error)) {
+        SetMessage(QStringLiteral("Not changed: %1.").arg(error));
         return false;
     }
-    m_station.SetFieldDefinitions(candidate);
-    ShowDefinitions();
     SetMessage(QStringLiteral("%1 Stored in %2.").arg(done, QDir::toNativeSeparators(m_path)));
     return true;
 }

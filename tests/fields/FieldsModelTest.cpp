@@ -1,6 +1,9 @@
-// The fields file's rules.
+// The fields file's rules, and an editor's change made to the file as another left it.
 #include "CFieldDefinitions.h"
+#include "CFieldsChange.h"
 
+#include <QJsonDocument>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
@@ -65,7 +68,14 @@ INSTANTIATE_TEST_SUITE_P(
                 "field \"a\" when: \"text\" 3 goes past column 132"},
         BadFile{R"({"version": 1, "fields": [{"name": "a", "row": 1, "column": 1, "width": 1,
                     "when": {"row": 1, "column": 1, "text": "\ud800"}}]})",
-                "field \"a\" when: \"text\" is not valid text"}));
+                "field \"a\" when: \"text\" is not valid text"},
+        // A name that could forge or cut a log line is shown escaped.
+        BadFile{R"({"version": 1, "fields": [{"name": "a\nb\u0000c\u2028", "row": 1,
+                    "column": 1, "width": 1}]})",
+                R"(field "a\nb\u0000c\u2028": a name)"},
+        BadFile{R"({"version": 1, "fields": [{"name": "a", "row": 1, "column": 1, "width": 1,
+                    "label": ""}]})",
+                "field \"a\": \"label\" is empty"}));
 
 TEST(FieldsFile, ReadsBackWhatItWrites) {
     CFieldDefinitions definitions;
@@ -82,5 +92,100 @@ TEST(FieldsFile, ReadsBackWhatItWrites) {
     EXPECT_EQ(CFieldDefinitions::Parse(definitions.ToJson(), &problem), definitions)
         << problem.toStdString();
 }
+
+// Members written by hand that this program does not know, and labels, are written back.
+TEST(FieldsFile, WritesBackLabelsAndMembersItDoesNotKnow) {
+    const QByteArray json = R"({"version": 1, "by": {"who": "ann"},
+        "fields": [{"name": "clock", "row": 2, "column": 60, "width": 5, "height": 1,
+                    "label": "Clock", "color": "red"}],
+        "tables": [{"name": "t", "first_row": 1, "last_row": 2, "label": "Home players",
+                    "sort": [1], "columns": [{"name": "no", "column": 1, "width": 3,
+                                             "align": "right"}]}]})";
+    QString problem;
+    const std::optional<CFieldDefinitions> definitions = CFieldDefinitions::Parse(json, &problem);
+    ASSERT_TRUE(definitions) << problem.toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(definitions->ToJson()), QJsonDocument::fromJson(json));
+    EXPECT_EQ(definitions->m_tables[0].Label(), "Home players");
+}
+
+using Edit = std::function<void(CFieldDefinitions&)>;
+
+struct Merge {
+    const char* m_case;
+    Edit m_there;          // what someone else did to the file meanwhile
+    Edit m_here;           // what the editor did
+    Edit m_result;         // both, made to the start; none: refused
+    const char* m_refusal; // its reason
+};
+
+CFieldDefinitions::Field Field(const char* name, int row) {
+    return {QLatin1String(name), row, 1, 5, 1, std::nullopt};
+}
+
+Edit Add(const char* name, int row) {
+    return [=](CFieldDefinitions& d) { d.m_fields.push_back(Field(name, row)); };
+}
+Edit Move(std::size_t index, int row) {
+    return [=](CFieldDefinitions& d) { d.m_fields[index].m_row = row; };
+}
+Edit Delete(std::size_t index) {
+    return [=](CFieldDefinitions& d) { d.m_fields.erase(d.m_fields.begin() + long(index)); };
+}
+Edit Both(Edit first, Edit second) {
+    return [=](CFieldDefinitions& d) {
+        first(d);
+        second(d);
+    };
+}
+const Edit kWhen = [](CFieldDefinitions& d) {
+    d.m_fields[0].m_when = CFieldDefinitions::When{1, 1, "SHOTS"};
+};
+
+class FieldsChangeMerge : public ::testing::TestWithParam<Merge> {};
+
+TEST_P(FieldsChangeMerge, KeepsWhatTheOtherDidOrRefuses) {
+    CFieldDefinitions start;
+    start.m_fields = {Field("a", 1), Field("b", 2)};
+    start.m_unknown = QJsonObject{{"by", "ann"}};
+    CFieldDefinitions there = start;
+    GetParam().m_there(there);
+    CFieldDefinitions here = start;
+    GetParam().m_here(here);
+    QString conflict;
+    const std::optional<CFieldDefinitions> merged =
+        CFieldsChange(start, here).ApplyTo(there, &conflict);
+    if (!GetParam().m_result) {
+        EXPECT_FALSE(merged);
+        EXPECT_EQ(conflict, QLatin1String(GetParam().m_refusal));
+        return;
+    }
+    CFieldDefinitions expected = start;
+    GetParam().m_result(expected);
+    ASSERT_TRUE(merged) << conflict.toStdString();
+    EXPECT_EQ(*merged, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FieldsChangeMerge,
+    ::testing::Values(
+        Merge{"hand_when_and_field_kept", Both(kWhen, Add("c", 3)), Move(1, 9),
+              Both(Both(kWhen, Add("c", 3)), Move(1, 9)), ""},
+        Merge{"both_add", Add("c", 3), Add("d", 4), Both(Add("c", 3), Add("d", 4)), ""},
+        Merge{"rename_here", Move(0, 7), Both(Delete(1), Add("bb", 2)),
+              Both(Both(Move(0, 7), Delete(1)), Add("bb", 2)), ""},
+        Merge{"same_move", Move(1, 9), Move(1, 9), Move(1, 9), ""},
+        Merge{"deleted_here_changed_there",
+              kWhen,
+              Delete(0),
+              {},
+              R"(field "a" was changed there too)"},
+        Merge{"moved_both", Move(1, 8), Move(1, 9), {}, R"(field "b" was changed there too)"},
+        Merge{"moved_here_deleted_there",
+              Delete(1),
+              Move(1, 9),
+              {},
+              R"(field "b" was deleted there)"},
+        Merge{"made_both", Add("c", 3), Add("c", 4), {}, R"(field "c" was made there too)"}),
+    [](const auto& info) { return std::string(info.param.m_case); });
 
 } // namespace

@@ -24,6 +24,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <atomic>
+#include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <set>
@@ -80,7 +81,13 @@ QJsonObject Event(const QJsonObject& fields, bool shotsCurrent) {
     for (const QString& name : fields.keys())
         current.insert(name, name != QLatin1String("shots") || shotsCurrent);
     current.insert("lineup", true);
-    return {{"fields", fields}, {"tables", QJsonObject{{"lineup", kLineup}}}, {"current", current}};
+    QJsonObject labels;
+    for (const QString& name : current.keys())
+        labels.insert(name, name);
+    return {{"fields", fields},
+            {"tables", QJsonObject{{"lineup", kLineup}}},
+            {"current", current},
+            {"labels", labels}};
 }
 
 QJsonObject Parsed(const QByteArray& json) {
@@ -126,9 +133,10 @@ public:
     quint16 Port() const { return m_port; }
 
 private:
+    // Null bytes: no file.
     static QString Written(const QString& path, const QByteArray& bytes) {
         QFile file(path);
-        if (file.open(QIODevice::WriteOnly))
+        if (!bytes.isNull() && file.open(QIODevice::WriteOnly))
             file.write(bytes);
         return path;
     }
@@ -161,8 +169,10 @@ public:
                     const QByteArray block = m_buffer.left(end);
                     m_buffer.remove(0, end + 2);
                     m_head += block.startsWith("HTTP/") ? block : QByteArray();
-                    if (const qsizetype data = block.indexOf("data: "); data >= 0)
-                        return !(event = Parsed(block.mid(data + 6))).isEmpty();
+                    if (const qsizetype data = block.indexOf("data: "); data >= 0) {
+                        m_data = block.mid(data + 6);
+                        return !(event = Parsed(m_data)).isEmpty();
+                    }
                 }
                 return false;
             },
@@ -177,9 +187,12 @@ public:
         return {};
     }
     const QByteArray& Head() const { return m_head; }
+    // The last event's data as sent.
+    const QByteArray& Data() const { return m_data; }
 
 private:
     QTcpSocket m_socket;
+    QByteArray m_data;
     QByteArray m_buffer;
     QByteArray m_head;
 };
@@ -410,6 +423,94 @@ TEST(FieldsOutputs, PageShowsEachValueOnALegibleCardOnAPhone) {
         shot.write(browser.ScreenshotPng());
 }
 
+// Labels, and every output in the file's order, not the names' (a JSON parser keeps it too).
+TEST(FieldsOutputs, FollowTheFileOrderAndGiveLabels) {
+    CFieldsRelay relay(R"({"version": 1, "fields": [
+        {"name": "zulu", "row": 1, "column": 1, "width": 4, "label": "Home score"},
+        {"name": "alpha", "row": 1, "column": 6, "width": 4}],
+      "tables": [{"name": "players", "first_row": 2, "last_row": 2, "label": "Home <players>",
+                  "columns": [{"name": "pts", "column": 1, "width": 2},
+                              {"name": "name", "column": 4, "width": 5}]}]})");
+    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
+    relay.Write(At(1, 1) + "ZZ   AA" + At(2, 1) + "12 Smith");
+    ASSERT_TRUE(WaitUntil([&] {
+        return relay.Get("/fields.json") == R"([{"zulu":"ZZ","alpha":"AA"}])";
+    })) << relay.Get("/fields.json").toStdString();
+    EXPECT_EQ(relay.Get("/fields.csv"), "zulu,alpha\r\nZZ,AA\r\n");
+    EXPECT_TRUE(relay.Get("/fields.xml").contains("<row><zulu>ZZ</zulu><alpha>AA</alpha></row>"));
+    EXPECT_EQ(relay.Get("/tables/players.json"), R"([{"pts":"12","name":"Smith"}])");
+    EXPECT_EQ(relay.Get("/tables/players.csv"), "pts,name\r\n12,Smith\r\n");
+    EXPECT_TRUE(
+        relay.Get("/tables/players.xml")
+            .contains(R"(<table name="players" label="Home &lt;players&gt;"><row><pts>12</pts>)"
+                      R"(<name>Smith</name></row></table>)"))
+        << relay.Get("/tables/players.xml").toStdString();
+    CEventReader events(relay);
+    EXPECT_FALSE(events.Next().isEmpty());
+    EXPECT_EQ(events.Data(), R"({"fields":{"zulu":"ZZ","alpha":"AA"},)"
+                             R"("tables":{"players":[{"pts":"12","name":"Smith"}]},)"
+                             R"("current":{"zulu":true,"alpha":true,"players":true},)"
+                             R"("labels":{"zulu":"Home score","alpha":"alpha",)"
+                             R"("players":"Home <players>"}})");
+}
+
+void Replace(const QString& path, const QByteArray& bytes, bool byRename) {
+    const QString written = byRename ? path + QStringLiteral(".new") : path;
+    QFile file(written);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+    file.close();
+    if (byRename) {
+        ASSERT_EQ(::rename(QFile::encodeName(written), QFile::encodeName(path)), 0);
+    }
+}
+
+QByteArray OneField(const char* name, const char* extra = "") {
+    return QStringLiteral(R"({"version": 1, "fields": [{"name": "%1", "row": 1, "column": 1,
+                             "width": 4%2}]})")
+        .arg(QLatin1String(name), QLatin1String(extra))
+        .toUtf8();
+}
+
+// A hand edit saved by rename, then one written in place, are served at once; one that breaks
+// a rule is said once, and the fields before it are still served.
+TEST(FieldsOutputs, FollowHandEditsOfTheFile) {
+    CFieldsRelay relay(OneField("home"));
+    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
+    relay.Write(At(1, 1) + "12");
+    const auto served = [&](const QByteArray& json) {
+        return WaitUntil([&] { return relay.Get("/fields.json") == json; });
+    };
+    ASSERT_TRUE(served(R"([{"home":"12"}])"));
+    Replace(relay.FieldsFile(), OneField("score"), true);
+    EXPECT_TRUE(served(R"([{"score":"12"}])")) << relay.Log().toStdString();
+    Replace(relay.FieldsFile(), OneField("goals"), false);
+    EXPECT_TRUE(served(R"([{"goals":"12"}])")) << relay.Log().toStdString();
+
+    Replace(relay.FieldsFile(), OneField("goals", R"(, "height": 50)"), false);
+    const QByteArray refusal = QStringLiteral("The fields file %1 is not used: field \"goals\"")
+                                   .arg(relay.FieldsFile())
+                                   .toUtf8();
+    EXPECT_TRUE(relay.WaitLogged(refusal)) << relay.Log().toStdString();
+    EXPECT_EQ(relay.Get("/fields.json"), R"([{"goals":"12"}])");
+    Replace(relay.FieldsFile(), OneField("home", R"(, "label": "Home")"), true);
+    EXPECT_TRUE(served(R"([{"home":"12"}])")) << relay.Log().toStdString();
+    EXPECT_EQ(relay.Log().count(refusal), 1) << relay.Log().toStdString();
+}
+
+// A file named on purpose and not there is said once, by name, and taken up once it is made.
+TEST(FieldsOutputs, NamedFileMissingIsSaidAndTakenUpWhenMade) {
+    CFieldsRelay relay{QByteArray()};
+    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
+    const QByteArray said =
+        QStringLiteral("The fields file %1 does not exist").arg(relay.FieldsFile()).toUtf8();
+    EXPECT_EQ(relay.Log().count(said), 1) << relay.Log().toStdString();
+    relay.Write(At(1, 1) + "12");
+    Replace(relay.FieldsFile(), OneField("home"), true);
+    EXPECT_TRUE(WaitUntil([&] { return relay.Get("/fields.json") == R"([{"home":"12"}])"; }))
+        << relay.Log().toStdString();
+}
+
 struct BadFile {
     const char* m_json;
     const char* m_problem;
@@ -442,7 +543,10 @@ INSTANTIATE_TEST_SUITE_P(
                 "field \"a\": the name is used twice"},
         BadFile{R"({"version": 1, "fields": [{"name": "a", "row": 42, "column": 1, "width": 2,
                    "height": 2}]})",
-                "field \"a\": \"height\" 2 goes past row 42"}));
+                "field \"a\": \"height\" 2 goes past row 42"},
+        BadFile{R"({"version": 1, "fields": [{"name": "a\nThe fields file", "row": 1,
+                   "column": 1, "width": 2}]})",
+                R"(field "a\nThe fields file": a name)"}));
 
 ino_t Inode(const QString& path) {
     struct stat st {};

@@ -208,10 +208,12 @@ TEST_F(FieldsDlgTest, KeepsABadFileUntilTheOperatorStoresAChange) {
     EXPECT_EQ(startup.Messages().size(), 1);
 }
 
-// A change that cannot be stored is not made, and says so.
+// A change that cannot be stored is not made, and says so; the file named in the settings and
+// not there is named once at start-up.
 TEST_F(FieldsDlgTest, AFailedStoreChangesNothing) {
     const QString path = m_dir.File(QStringLiteral("missing/fields.json"));
     WriteSettings({{QStringLiteral("fields_file"), path}});
+    CModalAnswerer startup(CModalAnswerer::Ok);
     RunModally([&] {
         ASSERT_TRUE(OpenFromMenu());
         ASSERT_TRUE(Mark({0, 0}, {3, 0}, QStringLiteral("home")));
@@ -222,6 +224,10 @@ TEST_F(FieldsDlgTest, AFailedStoreChangesNothing) {
         EXPECT_TRUE(Dialog().Station().Fields().Definitions().IsEmpty());
         Dialog().reject();
     });
+    ASSERT_EQ(startup.Messages().size(), 1);
+    EXPECT_TRUE(startup.Messages()[0].m_text.contains(QDir::toNativeSeparators(path) +
+                                                      QStringLiteral(" does not exist")))
+        << startup.Messages()[0].m_text.toStdString();
 }
 
 // A field bound to its page: the heading offered when it is made, taken away, then the text
