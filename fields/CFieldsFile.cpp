@@ -84,28 +84,15 @@ CFieldsFile::Store(const CFieldDefinitions& base, const CFieldDefinitions& edite
     QString problem;
     const std::optional<CFieldDefinitions> current =
         CFieldDefinitions::Read(m_path, &bytes, &problem);
-    std::optional<CFieldDefinitions> stored = edited;
     if (!current && bytes != m_served) {
         *error = QStringLiteral("%1 was changed meanwhile and cannot be used: %2; mend it first")
                      .arg(Shown(), problem);
         return std::nullopt;
     }
-    if (current) {
-        stored = CFieldsChange(base, edited).ApplyTo(*current, &problem);
-        if (!stored) {
-            *error =
-                QStringLiteral("%1 was changed meanwhile, and %2; it is shown as it stands now")
-                    .arg(Shown(), problem);
-            TakeUp(bytes);
-            emit Changed(*current);
-            return std::nullopt;
-        }
-        if (problem = stored->Problem(); !problem.isEmpty()) {
-            *error =
-                QStringLiteral("with the changes made meanwhile in %1, %2").arg(Shown(), problem);
-            return std::nullopt;
-        }
-    }
+    const std::optional<CFieldDefinitions> stored =
+        current ? OnTopOf(*current, bytes, CFieldsChange(base, edited), error) : edited;
+    if (!stored)
+        return std::nullopt;
     if (!stored->Save(m_path, &problem)) {
         *error = QStringLiteral("%1 cannot be stored: %2").arg(Shown(), problem);
         return std::nullopt;
@@ -113,6 +100,23 @@ CFieldsFile::Store(const CFieldDefinitions& base, const CFieldDefinitions& edite
     TakeUp(stored->ToJson());
     Watch();
     return stored;
+}
+
+std::optional<CFieldDefinitions> CFieldsFile::OnTopOf(const CFieldDefinitions& current,
+                                                      const QByteArray& bytes,
+                                                      const CFieldsChange& change, QString* error) {
+    QString problem;
+    std::optional<CFieldDefinitions> merged = change.ApplyTo(current, &problem);
+    if (!merged) {
+        *error = QStringLiteral("%1 was changed meanwhile, and %2; it is shown as it stands now")
+                     .arg(Shown(), problem);
+        TakeUp(bytes);
+        emit Changed(current);
+    } else if (problem = merged->Problem(); !problem.isEmpty()) {
+        *error = QStringLiteral("with the changes made meanwhile in %1, %2").arg(Shown(), problem);
+        merged.reset();
+    }
+    return merged;
 }
 
 QString CFieldsFile::Shown() const {

@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <optional>
 
+class CFieldsChange;
+
 // The fields file as the program serves it: read, then watched, so that a change made by hand
 // (an editor saving by rename or writing in place) is taken up at once; and stored with the
 // window's own change made to whatever stands in the file by then.
@@ -44,6 +46,11 @@ private:
     void Watch();
     void Check();
     void TakeUp(const QByteArray& bytes);
+    // The change made to the file's current definitions (read as bytes); nullopt and *error
+    // when both changed an entry (the file as it stands is then taken up) or a rule breaks.
+    std::optional<CFieldDefinitions> OnTopOf(const CFieldDefinitions& current,
+                                             const QByteArray& bytes, const CFieldsChange& change,
+                                             QString* error);
     QString Shown() const;
 
     QString m_path;
