@@ -54,9 +54,9 @@ void CFieldList::ShowDefinitions(const CFieldDefinitions& definitions) {
     const QString selected = SelectedName();
     clear();
     for (const CFieldDefinitions::Field& field : definitions.m_fields)
-        addTopLevelItem(new QTreeWidgetItem(QStringList{field.m_name, FieldPlace(field)}));
+        addTopLevelItem(NamedItem(field, FieldPlace(field)));
     for (const CFieldDefinitions::Table& table : definitions.m_tables) {
-        auto* item = new QTreeWidgetItem(QStringList{table.m_name, TablePlace(table)});
+        QTreeWidgetItem* item = NamedItem(table, TablePlace(table));
         QStringList names;
         for (const CFieldDefinitions::Column& column : table.m_columns)
             names << column.m_name;
@@ -69,6 +69,17 @@ void CFieldList::ShowDefinitions(const CFieldDefinitions& definitions) {
     Select(selected);
     for (int column : {kName, kPlace, kPage})
         resizeColumnToContents(column);
+}
+
+// Under its label, as the cards show it, with the name the outputs use beside it.
+template <class Entry>
+QTreeWidgetItem* CFieldList::NamedItem(const Entry& entry, const QString& place) {
+    const QString label = entry.Label();
+    auto* item = new QTreeWidgetItem(
+        {label == entry.m_name ? label : QStringLiteral("%1 (%2)").arg(label, entry.m_name),
+         place});
+    item->setData(kName, Qt::UserRole, entry.m_name);
+    return item;
 }
 
 void CFieldList::ShowValue(QTreeWidgetItem* item, const QString& value, bool current) {
@@ -136,7 +147,7 @@ QString CFieldList::SelectedName() const {
     if (selected.isEmpty())
         return {};
     const QTreeWidgetItem* item = selected.front();
-    return (item->parent() ? item->parent() : item)->text(kName);
+    return (item->parent() ? item->parent() : item)->data(kName, Qt::UserRole).toString();
 }
 
 void CFieldList::Select(const QString& name) {
@@ -151,7 +162,7 @@ void CFieldList::Select(const QString& name) {
 
 QTreeWidgetItem* CFieldList::Item(const QString& name) const {
     for (int i = 0; i < topLevelItemCount(); ++i)
-        if (topLevelItem(i)->text(kName) == name && !name.isEmpty())
+        if (topLevelItem(i)->data(kName, Qt::UserRole).toString() == name && !name.isEmpty())
             return topLevelItem(i);
     return nullptr;
 }

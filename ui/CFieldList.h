@@ -8,10 +8,10 @@
 
 class CFieldValues;
 
-// The defined fields and tables beside the screen, each with where it is, the page it is read
-// on (and whether that page shows now) and its value as it stands; a table shows a line for
-// each of its rows. Values are updated in place, so the
-// selection and the scroll position stay where the operator left them.
+// The defined fields and tables beside the screen, each under its label, with where it is, the page
+// it is read on (and whether that page shows now) and its value as it stands; a table shows a line
+// for each of its rows. Values are updated in place, so the selection and the scroll position stay
+// where the operator left them.
 class CFieldList : public QTreeWidget {
     Q_OBJECT
 
@@ -30,6 +30,8 @@ public:
     QTreeWidgetItem* Item(const QString& name) const;
 
 private:
+    template <class Entry>
+    static QTreeWidgetItem* NamedItem(const Entry& entry, const QString& place);
     static void ShowValue(QTreeWidgetItem* item, const QString& value, bool current);
     // True when the item's page text changed.
     static bool ShowPage(QTreeWidgetItem* item, const std::optional<CFieldDefinitions::When>& when,

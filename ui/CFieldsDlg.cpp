@@ -152,14 +152,20 @@ QLayout* CFieldsDlg::CreateEditing() {
     m_columns = new QLineEdit(this);
     m_columns->setObjectName(QStringLiteral("columns"));
     m_columns->setPlaceholderText(QStringLiteral("a table's column names, separated by commas"));
+    m_label = new QLineEdit(this);
+    m_label->setObjectName(QStringLiteral("label"));
+    m_label->setPlaceholderText(QStringLiteral("label on the cards (optional)"));
+    m_label->setMaxLength(CFieldDefinitions::kMaxLabel);
     auto* editing = new QHBoxLayout;
     editing->addWidget(new QLabel(QStringLiteral("A drag makes a"), this));
     editing->addWidget(m_makeField);
     editing->addWidget(m_makeTable);
     editing->addWidget(m_name, 1);
     editing->addWidget(m_columns, 2);
+    editing->addWidget(m_label, 1);
     AddButtons(editing, {{"&Add", "add", &CFieldsDlg::OnAdd},
                          {"&Rename", "rename", &CFieldsDlg::OnRename},
+                         {"La&bel", "setLabel", &CFieldsDlg::OnLabel},
                          {"&Delete", "delete", &CFieldsDlg::OnDelete}});
     return editing;
 }
@@ -255,6 +261,12 @@ void CFieldsDlg::CreateControls() {
     });
     connect(m_name, &QLineEdit::returnPressed, this, &CFieldsDlg::OnEnter);
     connect(m_columns, &QLineEdit::returnPressed, this, &CFieldsDlg::OnEnter);
+    connect(m_label, &QLineEdit::returnPressed, this, [this] {
+        if (m_marked)
+            OnAdd();
+        else
+            OnLabel();
+    });
     new QShortcut(QKeySequence::Delete, m_fields, this, &CFieldsDlg::OnDelete, Qt::WidgetShortcut);
     new QShortcut(QKeySequence::Cancel, this, this, [this] {
         if (!m_picking)
@@ -347,6 +359,7 @@ void CFieldsDlg::OnMarked(const QRect& cells) {
     // Something new: its name and its columns' names are typed anew.
     m_name->clear();
     m_columns->clear();
+    m_label->clear();
     SetBreaks({});
     m_name->setFocus();
 }
@@ -424,7 +437,10 @@ void CFieldsDlg::OnSelectionChanged() {
     if (name.isEmpty())
         return;
     m_name->setText(name);
+    if (const CFieldDefinitions::Field* field = Find(Definitions().m_fields, name))
+        m_label->setText(field->m_label);
     if (const CFieldDefinitions::Table* table = Find(Definitions().m_tables, name)) {
+        m_label->setText(table->m_label);
         QStringList names;
         for (const CFieldDefinitions::Column& column : table->m_columns)
             names << column.m_name;
@@ -448,11 +464,14 @@ void CFieldsDlg::OnAdd() {
     const QString name = m_name->text().trimmed();
     CFieldDefinitions candidate = Definitions();
     const QRect cells = *m_marked;
-    if (m_makeTable->isChecked())
+    const QString label = m_label->text().trimmed();
+    if (m_makeTable->isChecked()) {
         candidate.m_tables.push_back(MakeTable(name, cells, m_breaks, ColumnNames()));
-    else
-        candidate.m_fields.push_back(
-            {name, cells.top() + 1, cells.left() + 1, cells.width(), cells.height(), std::nullopt});
+        candidate.m_tables.back().m_label = label;
+    } else {
+        candidate.m_fields.push_back({name, cells.top() + 1, cells.left() + 1, cells.width(),
+                                      cells.height(), std::nullopt, label});
+    }
     if (!Commit(candidate, QStringLiteral("Added %1.").arg(name)))
         return;
     m_marked.reset();
@@ -486,6 +505,23 @@ void CFieldsDlg::OnRename() {
     }
     if (Commit(candidate, QStringLiteral("Renamed %1.").arg(name)))
         m_fields->Select(newName);
+}
+
+// An empty label shows the name again.
+void CFieldsDlg::OnLabel() {
+    const QString name = m_fields->SelectedName();
+    const QString label = m_label->text().trimmed();
+    CFieldDefinitions candidate = Definitions();
+    if (CFieldDefinitions::Field* field = Find(candidate.m_fields, name)) {
+        field->m_label = label;
+    } else if (CFieldDefinitions::Table* table = Find(candidate.m_tables, name)) {
+        table->m_label = label;
+    } else {
+        SetMessage(QStringLiteral("Select a field or table to label."));
+        return;
+    }
+    Commit(candidate, label.isEmpty() ? QStringLiteral("%1 shows its name.").arg(name)
+                                      : QStringLiteral("%1 shows as \"%2\".").arg(name, label));
 }
 
 void CFieldsDlg::OnMoveAsked(const QPoint& offset) {

@@ -79,6 +79,7 @@ private:
     void OnEnter();
     void OnAdd();
     void OnRename();
+    void OnLabel();
     void OnDelete();
     void SetBreaks(std::vector<int> breaks);
 
@@ -132,6 +133,7 @@ private:
     QRadioButton* m_makeTable = nullptr;
     QLineEdit* m_name = nullptr;
     QLineEdit* m_columns = nullptr;
+    QLineEdit* m_label = nullptr;
     QLabel* m_message = nullptr;
     QPushButton* m_offer = nullptr;
     QLabel* m_folder = nullptr;

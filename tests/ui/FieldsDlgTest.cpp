@@ -137,6 +137,35 @@ TEST_F(FieldsDlgTest, MakesMovesAndDeletesFieldsAndTablesWithTheMouse) {
             << Value(QStringLiteral("home")).toStdString();
         EXPECT_EQ(Get(Url(port, QStringLiteral("/fields.json"))), R"([{"home":"13"}])");
 
+        // Labelled for the cards: stored, and listed under it beside its name.
+        ASSERT_TRUE(Click("label"));
+        ASSERT_TRUE(CXdoTool::Type(*m_window, QStringLiteral("Home score")));
+        ASSERT_TRUE(Click("setLabel"));
+        EXPECT_TRUE(WaitFor([&] { return Stored().m_fields.front().m_label == "Home score"; }))
+            << Message().toStdString();
+        EXPECT_EQ(m_list->Item(QStringLiteral("home"))->text(CFieldList::kName),
+                  QStringLiteral("Home score (home)"));
+
+        // A field added by hand, with its page, is taken up, and the next change made here keeps
+        // it.
+        CFieldDefinitions byHand = Stored();
+        byHand.m_fields.push_back({QStringLiteral("away"), 2, 16, 1, 1, {{2, 11, "AWAY"}}});
+        QString error;
+        ASSERT_TRUE(byHand.Save(m_window->Path(), &error)) << error.toStdString();
+        ASSERT_TRUE(WaitFor([&] { return m_list->Item(QStringLiteral("away")) != nullptr; }));
+        m_list->Select(QStringLiteral("home"));
+        ASSERT_TRUE(Click("label"));
+        ASSERT_TRUE(CXdoTool::Key(*m_window, QStringLiteral("ctrl+a")));
+        ASSERT_TRUE(CXdoTool::Type(*m_window, QStringLiteral("Home")));
+        ASSERT_TRUE(CXdoTool::Key(*m_window, QStringLiteral("Return")));
+        EXPECT_TRUE(WaitFor([&] { return Stored().m_fields.front().m_label == "Home"; }));
+        const CFieldDefinitions::Field labelled{QStringLiteral("home"), 2, 6, 2, 1, {}, "Home"};
+        EXPECT_EQ(Stored().m_fields,
+                  (std::vector<CFieldDefinitions::Field>{labelled, byHand.m_fields.back()}));
+        byHand.m_fields.pop_back();
+        ASSERT_TRUE(byHand.Save(m_window->Path(), &error)) << error.toStdString();
+        ASSERT_TRUE(WaitFor([&] { return m_list->Item(QStringLiteral("away")) == nullptr; }));
+
         // A table over rows 5-7, its second column from the click at column 11.
         ASSERT_TRUE(Click("table"));
         ASSERT_TRUE(CXdoTool::Drag(*m_overlay, Cell(0, 4), Cell(11, 6)));
