@@ -150,15 +150,18 @@ function makeTable(name) {
 }
 
 // A long value wraps anywhere so that the table fits a phone; a short one (a number, a time)
-// is never broken, or the wrapping would take its columns down to a letter's width.
+// is never broken, or the wrapping would take its columns down to a letter's width. Column names
+// longer than an abbreviation may break: a long one ("plus_minus") over a column of short numbers
+// would widen the table past a phone.
 const kWholeChars = 10;
+const kWholeName = 3;
 
 function cellRow(tag, texts) {
     const row = document.createElement("tr");
     for (const text of texts) {
         const cell = document.createElement(tag);
         cell.textContent = text;
-        cell.classList.toggle("whole", text.length <= kWholeChars);
+        cell.classList.toggle("whole", text.length <= (tag === "td" ? kWholeChars : kWholeName));
         row.appendChild(cell);
     }
     return row;
