@@ -14,8 +14,10 @@ BUILD=$(cd "${1:?usage: bash tools/demo.sh BUILDDIR}" && pwd)
 APP=$BUILD/ui/tallyview
 FEED=$BUILD/tools/tallyview-feed
 SAMPLE=$ROOT/tools/samples/sample-game.cap
-FIELDS=$ROOT/tools/samples/sample-game.fields.json
+SAMPLE_FIELDS=$ROOT/tools/samples/sample-game.fields.json
 WORK=$BUILD/demo
+# The demo's own copy, fresh at each run: what the Fields window changes stays out of the sample.
+FIELDS=$WORK/sample-game.fields.json
 LINK=$WORK/ttyTallyview
 SHOT=$WORK/tallyview-demo.png
 # Three refreshes of the window (one every two seconds) and a little more.
@@ -31,6 +33,7 @@ for f in "$APP" "$FEED"; do
 done
 mkdir -p "$WORK"
 cd "$WORK"
+cp "$SAMPLE_FIELDS" "$FIELDS"
 
 PIDS=()
 stop_all() {
