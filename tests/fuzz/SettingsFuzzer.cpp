@@ -56,7 +56,10 @@ void CheckNumbers(const CTnCommPort& port) {
             continue;
         const int number =
             CSettingsKeys::Number(key.m_name, port.Option(QLatin1String(key.m_name)));
-        Check(number > 0 && (key.m_rule == CSettingsKeys::Rule::Count || number <= 65535));
+        // A key without a default is absent (0) when not set or not usable.
+        const bool optional = *key.m_default == '\0';
+        Check((number > 0 || (optional && number == 0)) &&
+              (key.m_rule == CSettingsKeys::Rule::Count || number <= 65535));
     }
     const CShareConfig share = CShareConfig::Load(port);
     Check(share.m_port > 0 && share.m_maxViewers > 0 && CShareConfig::IsCode(share.m_code));
