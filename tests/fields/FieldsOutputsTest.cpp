@@ -871,4 +871,28 @@ TEST(Graphics, DelayHoldsEachChangeBackWithItsTime) {
     EXPECT_TRUE(browser.WaitFor(Shows("[data-part=home]", "4")));
 }
 
+// A CasparCG template loaded from its file: no address to carry the program's, so the template
+// data gives it; the graphic waits for play().
+TEST(Graphics, TemplateFromItsFileFollowsTheProgramTheHostNames) {
+    if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
+        GTEST_SKIP() << "chromium is not installed";
+    CFieldsRelay relay(SampleFields());
+    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
+    relay.Write(Board(" 3"));
+    CHeadlessBrowser browser;
+    ASSERT_TRUE(browser.Open(
+        QUrl::fromLocalFile(QStringLiteral(TALLYVIEW_GRAPHICS "/scorebug.html")).toString()))
+        << browser.Error().toStdString();
+    ASSERT_TRUE(browser.WaitFor("typeof update === 'function'"));
+    EXPECT_FALSE(browser.Evaluate("document.body.classList.contains('on')").toBool());
+    browser.Evaluate(
+        QStringLiteral("update('<templateData><componentData id=\"server\"><data id=\"text\" "
+                       "value=\"http://127.0.0.1:%1\"/></componentData><componentData id=\"code\">"
+                       "<data id=\"text\" value=\"%2\"/></componentData></templateData>'); play()")
+            .arg(relay.Port())
+            .arg(kCode));
+    EXPECT_TRUE(browser.WaitFor(Shows("[data-part=home]", "3"), 30000));
+    EXPECT_TRUE(browser.Evaluate("document.body.classList.contains('on')").toBool());
+}
+
 } // namespace

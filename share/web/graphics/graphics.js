@@ -132,6 +132,8 @@ function listen() {
     const url = streamUrl();
     if (removed || !url)
         return;
+    if (stream)
+        stream.close();
     stream = new EventSource(url);
     stream.onmessage = (event) => {
         streamRetry.succeeded();
@@ -172,14 +174,32 @@ function parseData(data) {
     }
 }
 
-// The host's values, keyed by a part's name (home, clock...) or by a field's name.
+// What a template loaded from a file cannot have in its address: where the stream is.
+const kStreamKeys = ["server", "code", "delay"];
+
+// The host's values, keyed by a part's name (home, clock...) or by a field's name; server,
+// code and delay (re)connect the stream. A host such as SPX sends every one of its fields, the
+// empty ones too: those leave the line's values as they are.
 function update(data) {
     const parts = new Map([...document.querySelectorAll("[data-part]")].map((e) => [e.dataset.part, e]));
+    let reconnect = false;
     for (const [key, value] of Object.entries(parseData(data))) {
         const part = parts.get(key);
-        values[part ? keyOf(part) : key] = String(value);
+        if (value === null || value === undefined || String(value) === "")
+            continue;
+        if (kStreamKeys.includes(key)) {
+            params.set(key, String(value));
+            reconnect = true;
+        } else {
+            values[part ? keyOf(part) : key] = String(value);
+        }
     }
     render();
+    if (reconnect && !removed) {
+        if (stream)
+            stream.close();
+        listen();
+    }
 }
 
 function play() {
