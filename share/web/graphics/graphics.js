@@ -24,7 +24,8 @@ function param(name, fallback) {
 }
 
 function tableRow() {
-    return `${param("table", document.body.dataset.table)}.${param("row", document.body.dataset.row || "1")}`;
+    const table = param("table", document.body.dataset.table);
+    return `${table}.${param("row", document.body.dataset.row || "1")}`;
 }
 
 function keyOf(element) {
@@ -82,7 +83,8 @@ function setColours() {
     for (const [name, property] of [["home_color", "--home"], ["away_color", "--away"]]) {
         const colour = param(name, "");
         if (/^#?[0-9a-f]{3,8}$/i.test(colour))
-            document.body.style.setProperty(property, colour.startsWith("#") ? colour : `#${colour}`);
+            document.body.style.setProperty(property,
+                                            colour.startsWith("#") ? colour : `#${colour}`);
         else if (/^[a-z]+$/i.test(colour))
             document.body.style.setProperty(property, colour);
     }
@@ -181,7 +183,8 @@ const kStreamKeys = ["server", "code", "delay"];
 // code and delay (re)connect the stream. A host such as SPX sends every one of its fields, the
 // empty ones too: those leave the line's values as they are.
 function update(data) {
-    const parts = new Map([...document.querySelectorAll("[data-part]")].map((e) => [e.dataset.part, e]));
+    const parts = new Map(
+        [...document.querySelectorAll("[data-part]")].map((e) => [e.dataset.part, e]));
     let reconnect = false;
     for (const [key, value] of Object.entries(parseData(data))) {
         const part = parts.get(key);
