@@ -4,6 +4,7 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QTimer>
+#include <deque>
 #include <vector>
 
 class CFieldsFeed;
@@ -16,6 +17,9 @@ class QTcpSocket;
 // others or grows the program's memory. What clients send is never read. Once the bound is
 // reached a newcomer takes the place of the oldest stream of the client holding the most
 // (CFairShare), so one client cannot keep the graphics of everyone else off the air.
+// Each event carries the time of the change ("time", ms since the epoch). A client may ask for
+// its events held back (video on air runs behind the venue): it gets each one that long after
+// the change, from a history of the last minute that all clients share.
 class CFieldsEvents : public QObject {
     Q_OBJECT
 public:
@@ -23,6 +27,7 @@ public:
     static constexpr qint64 kResumeBytes = 16 * 1024;
     // Nothing changed for this long: a comment line keeps proxies from closing the stream.
     static constexpr int kHeartbeatMs = 15000;
+    static constexpr qint64 kMaxDelayMs = 60000;
 
     explicit CFieldsEvents(CFieldsFeed& feed);
     ~CFieldsEvents() override;
@@ -35,8 +40,9 @@ public:
     int Count() const { return static_cast<int>(m_clients.size()); }
     // What waits to go out to all of them, in bytes.
     qint64 UnsentBytes() const;
-    // Takes over the socket of a request for the stream, and answers it with everything.
-    void Add(QTcpSocket* socket);
+    // Takes over the socket of a request for the stream, and answers it with everything, as it
+    // stood delayMs ago (at most kMaxDelayMs).
+    void Add(QTcpSocket* socket, qint64 delayMs = 0);
     // Disconnects everyone.
     void Clear();
 
@@ -44,7 +50,14 @@ private:
     struct Client {
         QTcpSocket* m_socket;
         QHostAddress m_client;
-        bool m_current; // has the newest event
+        bool m_current; // has the newest event due to it
+        qint64 m_delayMs;
+        quint64 m_sent; // the number of the last event it was given
+    };
+    struct Past {
+        qint64 m_at; // ms since the epoch
+        quint64 m_number;
+        QByteArray m_event;
     };
 
     void Announce();
@@ -52,10 +65,17 @@ private:
     void Send(Client& client, const QByteArray& data);
     void CatchUp(QTcpSocket* socket);
     void Remove(QTcpSocket* socket);
-    QByteArray Event();
+    void Record();
+    // The newest event held back long enough for the client; the oldest known when none is.
+    const Past& Due(const Client& client) const;
+    void SendDue();
+    void ScheduleDue();
 
     CFieldsFeed& m_feed;
     std::vector<Client> m_clients;
     int m_limit = 0;
     QTimer m_heartbeat;
+    QTimer m_due;
+    std::deque<Past> m_history; // never empty while there are clients
+    quint64 m_count = 0;
 };

@@ -12,11 +12,19 @@ struct Entry {
     const char* m_type;
 };
 
-constexpr std::array<Entry, 4> kFiles{{
+constexpr std::array<Entry, 12> kFiles{{
     {"/", ":/share/index.html", "text/html; charset=utf-8"},
+    {"/retry.js", ":/share/retry.js", "text/javascript; charset=utf-8"},
     {"/viewer.js", ":/share/viewer.js", "text/javascript; charset=utf-8"},
     {"/viewer.css", ":/share/viewer.css", "text/css; charset=utf-8"},
     {"/mono.ttf", ":/share/mono.ttf", "font/ttf"},
+    {"/graphics/graphics.js", ":/share/graphics/graphics.js", "text/javascript; charset=utf-8"},
+    {"/graphics/graphics.css", ":/share/graphics/graphics.css", "text/css; charset=utf-8"},
+    {"/graphics/scorebug.html", ":/share/graphics/scorebug.html", "text/html; charset=utf-8"},
+    {"/graphics/clock.html", ":/share/graphics/clock.html", "text/html; charset=utf-8"},
+    {"/graphics/lower-third.html", ":/share/graphics/lower-third.html", "text/html; charset=utf-8"},
+    {"/graphics/player-line.html", ":/share/graphics/player-line.html", "text/html; charset=utf-8"},
+    {"/graphics/ticker.html", ":/share/graphics/ticker.html", "text/html; charset=utf-8"},
 }};
 
 } // namespace

@@ -115,6 +115,15 @@ bool SameCode(const QString& given, const QString& code) {
     return difference == 0;
 }
 
+// delay=SECONDS: how long a stream holds its events back (anything not a number: none).
+qint64 DelayMs(const CHttpRequest& request) {
+    bool number = false;
+    const double seconds = request.QueryItem(QStringLiteral("delay")).toDouble(&number);
+    return number && seconds > 0
+               ? static_cast<qint64>(std::min(seconds * 1000, double(CFieldsEvents::kMaxDelayMs)))
+               : 0;
+}
+
 } // namespace
 
 CShareServer::CShareServer(CTerminalScreen& screen, std::function<bool()> mayDrain,
@@ -242,7 +251,7 @@ void CShareServer::OnRequest(CHttpConnection* connection, const CHttpRequest& re
         m_upgrading.emplace_back(socket);
         return m_upgrader.handleConnection(socket);
     }
-    if (AnswerFields(connection, request.Path()))
+    if (AnswerFields(connection, request))
         return;
     const std::optional<CSharePage::File> file = CSharePage::Find(request.Path(), m_code);
     if (!file)
@@ -250,12 +259,13 @@ void CShareServer::OnRequest(CHttpConnection* connection, const CHttpRequest& re
     connection->Respond(200, file->m_body, file->m_type, CSharePage::SecurityHeaders());
 }
 
-bool CShareServer::AnswerFields(CHttpConnection* connection, const QByteArray& path) {
+bool CShareServer::AnswerFields(CHttpConnection* connection, const CHttpRequest& request) {
+    const QByteArray& path = request.Path();
     if (path == kFieldsEventsPath) {
         if (!m_fieldsEvents.MakeRoom())
             connection->Respond(503);
         else
-            m_fieldsEvents.Add(connection->HandOver());
+            m_fieldsEvents.Add(connection->HandOver(), DelayMs(request));
         return true;
     }
     const std::optional<CFieldsFormats::File> file = CFieldsFormats::Find(path, m_fields.Values());

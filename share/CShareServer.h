@@ -83,7 +83,7 @@ private:
     bool MakeRoom();
     void OnRequest(CHttpConnection* connection, const CHttpRequest& request);
     // True when the request was for the fields, and answered.
-    bool AnswerFields(CHttpConnection* connection, const QByteArray& path);
+    bool AnswerFields(CHttpConnection* connection, const CHttpRequest& request);
     void OnUpgraded();
     // The connection the WebSocket took over, or nullptr.
     QTcpSocket* TakeUpgraded(const QWebSocket& socket);

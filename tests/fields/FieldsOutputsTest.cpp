@@ -14,6 +14,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -152,14 +153,15 @@ private:
 // The event stream as a graphics page's EventSource reads it.
 class CEventReader {
 public:
-    explicit CEventReader(const CFieldsRelay& relay) {
+    explicit CEventReader(const CFieldsRelay& relay, const QString& query = {}) {
         m_socket.connectToHost(QStringLiteral("127.0.0.1"), relay.Port());
-        m_socket.write(QStringLiteral("GET /fields/events?code=%1 HTTP/1.1\r\nHost: x\r\n"
+        m_socket.write(QStringLiteral("GET /fields/events?code=%1%2 HTTP/1.1\r\nHost: x\r\n"
                                       "Accept: text/event-stream\r\n\r\n")
-                           .arg(kCode)
+                           .arg(kCode, query)
                            .toLatin1());
     }
-    // The data of the next event; empty when none came in time.
+    // The data of the next event without its time of the change (Time()); empty when none came
+    // in time.
     QJsonObject Next() {
         QJsonObject event;
         WaitUntil(
@@ -171,7 +173,9 @@ public:
                     m_head += block.startsWith("HTTP/") ? block : QByteArray();
                     if (const qsizetype data = block.indexOf("data: "); data >= 0) {
                         m_data = block.mid(data + 6);
-                        return !(event = Parsed(m_data)).isEmpty();
+                        event = Parsed(m_data);
+                        m_time = event.take(QStringLiteral("time")).toDouble(-1);
+                        return !event.isEmpty();
                     }
                 }
                 return false;
@@ -189,9 +193,12 @@ public:
     const QByteArray& Head() const { return m_head; }
     // The last event's data as sent.
     const QByteArray& Data() const { return m_data; }
+    // The last event's time of the change, -1 when it had none.
+    double Time() const { return m_time; }
 
 private:
     QTcpSocket m_socket;
+    double m_time = -1;
     QByteArray m_data;
     QByteArray m_buffer;
     QByteArray m_head;
@@ -451,7 +458,9 @@ TEST(FieldsOutputs, FollowTheFileOrderAndGiveLabels) {
                              R"("tables":{"players":[{"pts":"12","name":"Smith"}]},)"
                              R"("current":{"zulu":true,"alpha":true,"players":true},)"
                              R"("labels":{"zulu":"Home score","alpha":"alpha",)"
-                             R"("players":"Home <players>"}})");
+                             R"("players":"Home <players>"},"time":)" +
+                                 QByteArray::number(qint64(events.Time())) + "}");
+    EXPECT_GT(events.Time(), 0);
 }
 
 void Replace(const QString& path, const QByteArray& bytes, bool byRename) {
@@ -697,6 +706,193 @@ TEST(FieldsFolder, SaysWhatStandsAtANameOnceAcrossChangesOfTheDefinitions) {
     EXPECT_TRUE(WaitUntil([&] { return folder.exists(QStringLiteral("clock.txt")); }));
     ASSERT_EQ(answerer.Messages().size(), 1) << answerer.Texts().join(u'\n').toStdString();
     EXPECT_TRUE(answerer.Messages().front().m_text.contains(QLatin1String("a symbolic link")));
+}
+
+// The sample game's board: its teams, scores, period and clock, and the first row of the home
+// players, whose name holds markup.
+QByteArray SampleFields() {
+    QFile file(QStringLiteral(TALLYVIEW_SAMPLE_FIELDS));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+std::string Board(const std::string& homeScore) {
+    return kWide + At(3, 62) + "CLOCK" + At(3, 2) + "Hawks" + At(3, 21) + homeScore + At(3, 58) +
+           "2" + At(3, 68) + "12:34" + At(3, 81) + "Bears" + At(3, 100) + "1" + At(6, 2) +
+           "NO NAME" + At(7, 2) + "17" + At(7, 5) + "<b>Li &amp; Wu" + At(7, 23) + "C" + At(7, 25) +
+           " 2";
+}
+
+QString Text(const QString& selector) {
+    return QStringLiteral("document.querySelector('%1')?.textContent").arg(selector);
+}
+
+QString Shows(const QString& selector, const QString& text) {
+    return QStringLiteral("%1 === %2")
+        .arg(Text(selector),
+             QString::fromUtf8(QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact))
+                 .mid(1)
+                 .chopped(1));
+}
+
+// Every graphic of the pack, as OBS shows it: the line's values as text (markup too), over
+// nothing at 1920x1080 without scroll bars.
+TEST(Graphics, EachShowsTheLineAsTextOverNothing) {
+    if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
+        GTEST_SKIP() << "chromium is not installed";
+    CFieldsRelay relay(SampleFields());
+    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
+    relay.Write(Board(" 3"));
+    const struct {
+        const char* m_page;
+        const char* m_selector;
+        const char* m_text;
+    } cases[] = {
+        {"scorebug", "[data-part=home]", "3"},
+        {"clock", "[data-part=clock]", "12:34"},
+        {"lower-third", "[data-part=name]", "<b>Li &amp; Wu"},
+        {"player-line", "[data-part=name]", "<b>Li &amp; Wu"},
+        {"ticker", "[data-list=fields] .item:nth-child(2) .value", "3"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_page);
+        CHeadlessBrowser browser;
+        ASSERT_TRUE(browser.Open(relay.Url(QStringLiteral("/graphics/%1.html").arg(c.m_page))))
+            << browser.Error().toStdString();
+        browser.SetTransparentFrame(1920, 1080);
+        EXPECT_TRUE(browser.WaitFor(Shows(c.m_selector, c.m_text), 30000))
+            << browser.Evaluate(Text(c.m_selector)).toString().toStdString();
+        EXPECT_TRUE(browser.Evaluate("document.querySelector('b') === null").toBool());
+        EXPECT_TRUE(browser
+                        .Evaluate("document.documentElement.scrollWidth <= 1920 && "
+                                  "document.documentElement.scrollHeight <= 1080")
+                        .toBool());
+        // Faded in: the corner stays clear, the panel covers what is behind it.
+        ASSERT_TRUE(browser.WaitFor("getComputedStyle(document.body).opacity === '1'"));
+        const QJsonObject panel =
+            browser.Evaluate("document.querySelector('.panel').getBoundingClientRect().toJSON()")
+                .toObject();
+        const QImage frame = QImage::fromData(browser.ScreenshotPng());
+        ASSERT_EQ(frame.size(), QSize(1920, 1080));
+        EXPECT_EQ(qAlpha(frame.pixel(0, 0)), 0);
+        EXPECT_GT(qAlpha(frame.pixel(panel["left"].toDouble() + 20,
+                                     (panel["top"].toDouble() + panel["bottom"].toDouble()) / 2)),
+                  200);
+    }
+}
+
+// The scorebug follows the line, and the host's update() in each form it comes in: a value
+// the host set stays until the line changes it.
+TEST(Graphics, ScorebugFollowsTheLineAndTheHostsUpdates) {
+    if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
+        GTEST_SKIP() << "chromium is not installed";
+    CFieldsRelay relay(SampleFields());
+    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
+    relay.Write(Board(" 3"));
+    CHeadlessBrowser browser;
+    ASSERT_TRUE(browser.Open(relay.Url(QStringLiteral("/graphics/scorebug.html"))))
+        << browser.Error().toStdString();
+    ASSERT_TRUE(browser.WaitFor(Shows("[data-part=home]", "3"), 30000));
+    EXPECT_TRUE(browser.Evaluate(Shows("[data-part=away_name]", "Bears")).toBool());
+    relay.Write(At(3, 21) + " 4");
+    EXPECT_TRUE(browser.WaitFor(Shows("[data-part=home]", "4")));
+
+    browser.Evaluate(QStringLiteral(
+        "update('<templateData><componentData id=\"away\"><data id=\"text\" value=\"&lt;i&gt;9\"/>"
+        "</componentData></templateData>')"));
+    EXPECT_TRUE(browser.Evaluate(Shows("[data-part=away]", "<i>9")).toBool());
+    browser.Evaluate(QStringLiteral("update('{\"clock\": \"00:07\", \"home_team\": \"Owls\"}')"));
+    EXPECT_TRUE(browser.Evaluate(Shows("[data-part=clock]", "00:07")).toBool());
+    EXPECT_TRUE(browser.Evaluate(Shows("[data-part=home_name]", "Owls")).toBool());
+    EXPECT_TRUE(browser.Evaluate("document.querySelector('i') === null").toBool());
+
+    // The line changes the home score only: the host's other values stay.
+    relay.Write(At(3, 21) + " 5");
+    EXPECT_TRUE(browser.WaitFor(Shows("[data-part=home]", "5")));
+    EXPECT_TRUE(browser.Evaluate(Shows("[data-part=clock]", "00:07")).toBool());
+    EXPECT_TRUE(browser.Evaluate(Shows("[data-part=away]", "<i>9")).toBool());
+}
+
+// The relay stopped, then answering with another code (403), then back: the scorebug keeps its
+// values meanwhile and shows the new ones once let in again.
+TEST(Graphics, ScorebugKeepsItsValuesAndRecoversAfterTheStreamWasRefused) {
+    if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
+        GTEST_SKIP() << "chromium is not installed";
+    CFieldsRelay relay(SampleFields());
+    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
+    relay.Write(Board(" 3"));
+    CHeadlessBrowser browser;
+    ASSERT_TRUE(browser.Open(relay.Url(QStringLiteral("/graphics/scorebug.html"))))
+        << browser.Error().toStdString();
+    ASSERT_TRUE(browser.WaitFor(Shows("[data-part=home]", "3"), 30000));
+    browser.WatchResponses();
+
+    relay.Restart(QStringLiteral("feedscard4"));
+    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
+    ASSERT_TRUE(WaitUntil(
+        [&] { return browser.ResponseStatuses(QStringLiteral("/fields/events")).count(403) >= 2; },
+        60000));
+    EXPECT_TRUE(browser.Evaluate(Shows("[data-part=home]", "3")).toBool());
+    EXPECT_TRUE(browser.Evaluate(Shows("[data-part=clock]", "12:34")).toBool());
+    relay.Restart(kCode);
+    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
+    relay.Write(Board(" 6"));
+    EXPECT_TRUE(browser.WaitFor(Shows("[data-part=home]", "6"), 90000))
+        << relay.Log().toStdString();
+}
+
+// delay= holds each event back: a stream and a graphic asking for 3 s still have the old score
+// when an undelayed stream has the new one, then get the same change, with the same time.
+TEST(Graphics, DelayHoldsEachChangeBackWithItsTime) {
+    if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
+        GTEST_SKIP() << "chromium is not installed";
+    CFieldsRelay relay(SampleFields());
+    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
+    relay.Write(Board(" 3"));
+    const auto homeIs = [](const char* score) {
+        return [score](const QJsonObject& e) { return e["fields"]["home_score"] == score; };
+    };
+    CEventReader live(relay);
+    ASSERT_FALSE(live.NextWhere(homeIs("3")).isEmpty());
+    CEventReader delayed(relay, QStringLiteral("&delay=3"));
+    ASSERT_FALSE(delayed.NextWhere(homeIs("3")).isEmpty());
+    CHeadlessBrowser browser;
+    ASSERT_TRUE(browser.Open(relay.Url(QStringLiteral("/graphics/scorebug.html")) +
+                             QStringLiteral("&delay=3")))
+        << browser.Error().toStdString();
+    ASSERT_TRUE(browser.WaitFor(Shows("[data-part=home]", "3"), 30000));
+
+    relay.Write(At(3, 21) + " 4");
+    ASSERT_FALSE(live.NextWhere(homeIs("4")).isEmpty());
+    const double changed = live.Time();
+    EXPECT_TRUE(browser.Evaluate(Shows("[data-part=home]", "3")).toBool());
+    // The held-back stream gets that change, with the same time.
+    EXPECT_FALSE(delayed.NextWhere(homeIs("4")).isEmpty());
+    EXPECT_EQ(delayed.Time(), changed);
+    EXPECT_TRUE(browser.WaitFor(Shows("[data-part=home]", "4")));
+}
+
+// A CasparCG template loaded from its file: no address to carry the program's, so the template
+// data gives it; the graphic waits for play().
+TEST(Graphics, TemplateFromItsFileFollowsTheProgramTheHostNames) {
+    if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
+        GTEST_SKIP() << "chromium is not installed";
+    CFieldsRelay relay(SampleFields());
+    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
+    relay.Write(Board(" 3"));
+    CHeadlessBrowser browser;
+    ASSERT_TRUE(browser.Open(
+        QUrl::fromLocalFile(QStringLiteral(TALLYVIEW_GRAPHICS "/scorebug.html")).toString()))
+        << browser.Error().toStdString();
+    ASSERT_TRUE(browser.WaitFor("typeof update === 'function'"));
+    EXPECT_FALSE(browser.Evaluate("document.body.classList.contains('on')").toBool());
+    browser.Evaluate(
+        QStringLiteral("update('<templateData><componentData id=\"server\"><data id=\"text\" "
+                       "value=\"http://127.0.0.1:%1\"/></componentData><componentData id=\"code\">"
+                       "<data id=\"text\" value=\"%2\"/></componentData></templateData>'); play()")
+            .arg(relay.Port())
+            .arg(kCode));
+    EXPECT_TRUE(browser.WaitFor(Shows("[data-part=home]", "3"), 30000));
+    EXPECT_TRUE(browser.Evaluate("document.body.classList.contains('on')").toBool());
 }
 
 } // namespace

@@ -105,6 +105,13 @@ void CHeadlessBrowser::SetViewport(int width, int height) {
          {{"width", width}, {"height", height}, {"deviceScaleFactor", 3}, {"mobile", true}});
 }
 
+void CHeadlessBrowser::SetTransparentFrame(int width, int height) {
+    Call(QStringLiteral("Emulation.setDeviceMetricsOverride"),
+         {{"width", width}, {"height", height}, {"deviceScaleFactor", 1}, {"mobile", false}});
+    Call(QStringLiteral("Emulation.setDefaultBackgroundColorOverride"),
+         {{"color", QJsonObject{{"r", 0}, {"g", 0}, {"b", 0}, {"a", 0}}}});
+}
+
 void CHeadlessBrowser::WatchResponses() {
     QObject::connect(&m_devtools, &QWebSocket::textMessageReceived, [this](const QString& text) {
         const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();

@@ -29,6 +29,9 @@ public:
     QByteArray ScreenshotPng();
     // The page laid out as a phone of this size in CSS pixels shows it.
     void SetViewport(int width, int height);
+    // The page laid out as a video frame of this size in pixels, with nothing behind it: a
+    // screenshot keeps what the page leaves transparent.
+    void SetTransparentFrame(int width, int height);
     // From now on the status of every response the page receives is kept, its refusals too.
     void WatchResponses();
     // The statuses kept so far of the responses for URLs holding this text, in order.
