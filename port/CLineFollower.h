@@ -12,8 +12,6 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <optional>
-#include <string>
 #include <vector>
 
 // A listener that follows the line on a thread of its own, for outputs that must never hold up
@@ -87,8 +85,9 @@ private:
     enum class Inflow { Taking, Dropping, Reseeding };
 
     void Take();
-    // Window's thread: the live screen, between two chunks, becomes the next seed.
+    // Window's thread: a copy of the live screen, between two chunks, becomes the next seed.
     void Reseed();
+    void StartShadow(std::unique_ptr<CTerminalScreen> copy);
 
     const Options m_options;
     const CTerminalScreen* m_screen = nullptr; // the live screen, when there is a shadow
@@ -106,9 +105,9 @@ private:
     qsizetype m_inboxBytes = 0;
     quint64 m_dropped = 0;
     Inflow m_inflow = Inflow::Taking;
-    std::optional<std::string> m_seed; // for the shadow, before the chunks in the inbox
+    std::unique_ptr<CTerminalScreen> m_seed; // for the shadow, before the chunks in the inbox
 
     // Follower's thread alone.
-    std::optional<CTerminalScreen> m_shadow;
+    std::unique_ptr<CTerminalScreen> m_shadow;
     bool m_shadowStale = false;
 };
