@@ -17,11 +17,11 @@
 // A listener that follows the line on a thread of its own, for outputs that must never hold up
 // the line (the journal, the publisher, the capture). The reader's thread only stamps each chunk
 // with the clock and appends it to a bounded inbox. The follower's thread takes the chunks in
-// order and, for a follower that needs one, keeps a screen of its own fed with them, seeded from
-// the live screen and the bytes pending for it, so that at every chunk it is exactly the screen
-// the line has made so far. When the inbox overflowed, that screen has missed bytes: the
-// follower then takes no more chunks until the window's thread has given it a copy of the live
-// screen at a point between two chunks, and follows on from there.
+// order and, for a follower that needs one, keeps a screen of its own fed with them, started from
+// a copy of the live screen, the bytes pending for it included, so that at every chunk it is
+// exactly the screen the line has made so far. When the inbox overflowed, that screen has missed
+// bytes: the follower then takes no more chunks until the window's thread has given it a copy of
+// the live screen at a point between two chunks, and follows on from there.
 class CLineFollower : public CLineListener {
 public:
     using Time = CTtyrecRecord::Time;

@@ -82,14 +82,14 @@ CTerminalScreen& CTerminalScreen::operator=(const CTerminalScreen& other) {
 }
 
 void CTerminalScreen::CopyFrom(const CTerminalScreen& other) {
-    Interpreted() = other.Interpreted();
+    Interpreted(*this) = Interpreted(other);
     m_changedRows = other.m_changedRows;
     m_rxBuffer = other.m_rxBuffer;
     m_pending = other.m_pending;
 }
 
 bool CTerminalScreen::operator==(const CTerminalScreen& other) const {
-    return Interpreted() == other.Interpreted() && PendingBytes() == other.PendingBytes();
+    return Interpreted(*this) == Interpreted(other) && PendingBytes() == other.PendingBytes();
 }
 
 void CTerminalScreen::Clear(int what) {

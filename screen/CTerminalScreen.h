@@ -74,12 +74,9 @@ public:
     std::uint64_t TakeChangedRows() { return std::exchange(m_changedRows, 0); }
 
 private:
-    // The interpreter's state, the receive queue left out.
-    auto Interpreted() {
-        return std::tie(m_screen, m_statusText, m_labelText, m_row, m_col, m_wide);
-    }
-    auto Interpreted() const {
-        return std::tie(m_screen, m_statusText, m_labelText, m_row, m_col, m_wide);
+    // The interpreter's state, the receive queue left out; `Screen` const or not.
+    template <class Screen> static auto Interpreted(Screen& s) {
+        return std::tie(s.m_screen, s.m_statusText, s.m_labelText, s.m_row, s.m_col, s.m_wide);
     }
     // With the other's lock held (and this one's, when this one may be receiving).
     void CopyFrom(const CTerminalScreen& other);
