@@ -1,11 +1,13 @@
 // Throughput of the interpreter on three kinds of line traffic, against memchr over the same
 // bytes (the physical reference) and libvterm fed the same screen content in its own encoding.
+#include "CScreenCommands.h"
 #include "CTerminalScreen.h"
 
 #include <benchmark/benchmark.h>
 #include <vterm.h>
 
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -163,9 +165,34 @@ void BM_Libvterm(benchmark::State& state) {
     state.SetLabel(kNames[state.range(0)]);
 }
 
+// What a follower (the journal's or the publisher's shadow) costs to start from a full live
+// screen with a sequence pending: arg 0 writes the screen out as commands and parses them
+// again, arg 1 copies it and drains the copy.
+void BM_SeedFollower(benchmark::State& state) {
+    CTerminalScreen live;
+    live.ReceiveBytes(std::string_view(Get(2).tallyview).substr(0, 64 * 1024));
+    live.ProcessReceived();
+    live.ReceiveBytes("\x1b"
+                      "a12R");
+    const bool copy = state.range(0) != 0;
+    for (auto _ : state) {
+        std::unique_ptr<CTerminalScreen> shadow;
+        if (copy) {
+            shadow = std::make_unique<CTerminalScreen>(live);
+        } else {
+            shadow = std::make_unique<CTerminalScreen>();
+            shadow->ReceiveBytes(CScreenCommands::Of(live));
+        }
+        shadow->ProcessReceived();
+        benchmark::DoNotOptimize(shadow->Row());
+    }
+    state.SetLabel(copy ? "copy" : "commands");
+}
+
 BENCHMARK(BM_ParseBuffer)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Memchr)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Libvterm)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SeedFollower)->DenseRange(0, 1)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

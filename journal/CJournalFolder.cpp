@@ -2,7 +2,6 @@
 
 #include "CJournalIndex.h"
 #include "CJournalIndexFile.h"
-#include "CScreenCommands.h"
 #include "CTerminalScreen.h"
 #include "CTtyrecPlayer.h"
 
@@ -97,8 +96,7 @@ QDateTime CJournalFolder::Restore(CTerminalScreen& screen, int hours, const QDat
     const QDateTime last = ToDateTime(newestTime);
     if (!newest || last.secsTo(now) >= maxAge)
         return {};
-    screen.ReceiveBytes(CScreenCommands::Of(*newest));
-    screen.ProcessReceived();
+    screen = *newest;
     return last;
 }
 

@@ -1,7 +1,5 @@
 #include "CLineFollower.h"
 
-#include "CScreenCommands.h"
-
 #include <QCoreApplication>
 #include <QMutexLocker>
 #include <utility>
@@ -9,9 +7,7 @@
 CLineFollower::CLineFollower(Options options, const CTerminalScreen& screen)
     : CLineFollower(std::move(options)) {
     m_screen = &screen;
-    m_shadow.emplace();
-    m_shadow->ReceiveBytes(CScreenCommands::Of(screen));
-    m_shadow->ProcessReceived();
+    StartShadow(std::make_unique<CTerminalScreen>(screen));
 }
 
 CLineFollower::CLineFollower(Options options)
@@ -96,7 +92,7 @@ void CLineFollower::WaitFollowed() {
 void CLineFollower::Take() {
     std::vector<Chunk> chunks;
     quint64 dropped = 0;
-    std::optional<std::string> seed;
+    std::unique_ptr<CTerminalScreen> seed;
     bool reseed = false;
     {
         const QMutexLocker lock(&m_mutex);
@@ -111,9 +107,7 @@ void CLineFollower::Take() {
         }
     }
     if (seed) {
-        m_shadow.emplace();
-        m_shadow->ReceiveBytes(*seed);
-        m_shadow->ProcessReceived();
+        StartShadow(std::move(seed));
         m_shadowStale = false;
     }
     if (reseed) {
@@ -134,9 +128,16 @@ void CLineFollower::Take() {
     Followed();
 }
 
+// The copy's bytes still to interpret are interpreted at once, so the shadow is the screen the
+// line has made so far, as a journal file's first record writes it.
+void CLineFollower::StartShadow(std::unique_ptr<CTerminalScreen> copy) {
+    m_shadow = std::move(copy);
+    m_shadow->ProcessReceived();
+}
+
 void CLineFollower::Reseed() {
     m_betweenChunks([this] {
-        std::string seed = CScreenCommands::Of(*m_screen);
+        auto seed = std::make_unique<CTerminalScreen>(*m_screen);
         const QMutexLocker lock(&m_mutex);
         m_seed = std::move(seed);
         m_inflow = Inflow::Taking;

@@ -12,18 +12,16 @@
 #include <chrono>
 #include <functional>
 #include <memory>
-#include <optional>
-#include <string>
 #include <vector>
 
 // A listener that follows the line on a thread of its own, for outputs that must never hold up
 // the line (the journal, the publisher, the capture). The reader's thread only stamps each chunk
 // with the clock and appends it to a bounded inbox. The follower's thread takes the chunks in
-// order and, for a follower that needs one, keeps a screen of its own fed with them, seeded from
-// the live screen and the bytes pending for it, so that at every chunk it is exactly the screen
-// the line has made so far. When the inbox overflowed, that screen has missed bytes: the
-// follower then takes no more chunks until the window's thread has given it a copy of the live
-// screen at a point between two chunks, and follows on from there.
+// order and, for a follower that needs one, keeps a screen of its own fed with them, started from
+// a copy of the live screen, the bytes pending for it included, so that at every chunk it is
+// exactly the screen the line has made so far. When the inbox overflowed, that screen has missed
+// bytes: the follower then takes no more chunks until the window's thread has given it a copy of
+// the live screen at a point between two chunks, and follows on from there.
 class CLineFollower : public CLineListener {
 public:
     using Time = CTtyrecRecord::Time;
@@ -87,8 +85,9 @@ private:
     enum class Inflow { Taking, Dropping, Reseeding };
 
     void Take();
-    // Window's thread: the live screen, between two chunks, becomes the next seed.
+    // Window's thread: a copy of the live screen, between two chunks, becomes the next seed.
     void Reseed();
+    void StartShadow(std::unique_ptr<CTerminalScreen> copy);
 
     const Options m_options;
     const CTerminalScreen* m_screen = nullptr; // the live screen, when there is a shadow
@@ -106,9 +105,9 @@ private:
     qsizetype m_inboxBytes = 0;
     quint64 m_dropped = 0;
     Inflow m_inflow = Inflow::Taking;
-    std::optional<std::string> m_seed; // for the shadow, before the chunks in the inbox
+    std::unique_ptr<CTerminalScreen> m_seed; // for the shadow, before the chunks in the inbox
 
     // Follower's thread alone.
-    std::optional<CTerminalScreen> m_shadow;
+    std::unique_ptr<CTerminalScreen> m_shadow;
     bool m_shadowStale = false;
 };

@@ -42,17 +42,6 @@ private:
     int m_count = 0;
 };
 
-// Interprets one record's bytes straight away; a sequence left incomplete is carried over to
-// the next record, as the receive queue carries it over to the next drain.
-void InterpretRecord(CTerminalScreen& screen, std::string& carry, std::string_view bytes) {
-    if (carry.empty()) {
-        carry.assign(bytes.substr(screen.ParseBuffer(bytes)));
-    } else {
-        carry += bytes;
-        carry.erase(0, screen.ParseBuffer(carry));
-    }
-}
-
 // A journal file read in large pieces: its records are small.
 class CJournalStream {
 public:
@@ -151,7 +140,7 @@ public:
         in.seekg(static_cast<std::streamoff>(block.m_offset));
         in.read(m_bytes.data(), static_cast<std::streamsize>(m_bytes.size()));
         m_bytes.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
-        Interpret(block.m_checkpoint);
+        m_screen->Interpret(block.m_checkpoint);
     }
 
     bool Next() {
@@ -160,26 +149,20 @@ public:
         if (rest.size() < kHeader || !m_record.DecodeHeader(rest.data()) ||
             rest.size() - kHeader < m_record.m_length)
             return false; // the file changed since it was indexed
-        Interpret(rest.substr(kHeader, m_record.m_length));
+        m_screen->Interpret(rest.substr(kHeader, m_record.m_length));
         m_at += kHeader + m_record.m_length;
         return true;
     }
     CTerminalScreen& Screen() { return *m_screen; }
-    // The screen with the carried bytes waiting in its receive queue.
-    std::unique_ptr<CTerminalScreen> TakeScreen() {
-        m_screen->ReceiveBytes(m_carry);
-        return std::move(m_screen);
-    }
+    // The screen with the carried bytes still pending.
+    std::unique_ptr<CTerminalScreen> TakeScreen() { return std::move(m_screen); }
     Time LastTime() const { return m_record.m_time; }
 
 private:
-    void Interpret(std::string_view bytes) { InterpretRecord(*m_screen, m_carry, bytes); }
-
     std::string m_bytes;
     std::size_t m_at = 0;
     CTtyrecRecord m_record;
     std::unique_ptr<CTerminalScreen> m_screen;
-    std::string m_carry;
 };
 
 CJournalIndex::CJournalIndex(std::filesystem::path folder, std::string dayPrefix)
@@ -231,7 +214,6 @@ bool CJournalIndex::RereadIfEarlierFileGrew() {
 
 void CJournalIndex::ResetTail() {
     m_tail = std::make_unique<CTerminalScreen>();
-    m_tailCarry.clear();
 }
 
 void CJournalIndex::Persist() const {
@@ -369,7 +351,7 @@ void CJournalIndex::ReadFile(std::size_t index) {
         ++file.m_records;
         m_lastTime = file.m_lastTime = record.m_time;
         // Each record on its own, so the filter sees every moment's rows.
-        InterpretRecord(*m_tail, m_tailCarry, record.m_data);
+        m_tail->Interpret(record.m_data);
         FilterChanges(block.m_filter);
         file.m_end = record.End();
     }
@@ -385,7 +367,7 @@ void CJournalIndex::StartBlock(std::size_t file, std::uint64_t offset, Time time
     block.m_firstRecord = m_recordCount;
     block.m_firstTime = time;
     if (!m_blocks.empty() && m_blocks.back().m_file == file) {
-        block.m_checkpoint = CScreenCommands::Of(*m_tail) + m_tailCarry;
+        block.m_checkpoint = CScreenCommands::Of(*m_tail);
     }
     m_tail->TakeChangedRows();
     m_shownRows = m_tail->Rows();

@@ -116,10 +116,9 @@ private:
     std::vector<Block> m_blocks;
     std::uint64_t m_recordCount = 0;
     std::optional<Time> m_lastTime;
-    // The screen after the last record read, from which the next checkpoint is taken, and the
-    // incomplete sequence it waits to finish.
+    // The screen after the last record read, from which the next checkpoint is taken; the
+    // incomplete sequence it waits to finish is its pending bytes.
     std::unique_ptr<CTerminalScreen> m_tail;
-    std::string m_tailCarry;
     // Its rows as its block's filter last took them.
     std::vector<std::string> m_shownRows;
 };

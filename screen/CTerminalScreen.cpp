@@ -68,6 +68,30 @@ CTerminalScreen::CTerminalScreen() : m_screen(kRows) {
     Clear(kClearScreen);
 }
 
+CTerminalScreen::CTerminalScreen(const CTerminalScreen& other) {
+    const std::lock_guard lock(other.m_rxMutex);
+    CopyFrom(other);
+}
+
+CTerminalScreen& CTerminalScreen::operator=(const CTerminalScreen& other) {
+    if (this != &other) {
+        const std::scoped_lock lock(m_rxMutex, other.m_rxMutex);
+        CopyFrom(other);
+    }
+    return *this;
+}
+
+void CTerminalScreen::CopyFrom(const CTerminalScreen& other) {
+    Interpreted(*this) = Interpreted(other);
+    m_changedRows = other.m_changedRows;
+    m_rxBuffer = other.m_rxBuffer;
+    m_pending = other.m_pending;
+}
+
+bool CTerminalScreen::operator==(const CTerminalScreen& other) const {
+    return Interpreted(*this) == Interpreted(other) && PendingBytes() == other.PendingBytes();
+}
+
 void CTerminalScreen::Clear(int what) {
     if (what == kClearScreen) {
         for (std::string& row : m_screen)
@@ -438,6 +462,15 @@ int CTerminalScreen::ProcessReceived() {
     m_pending.erase(0, ParseBuffer(m_pending));
     LimitCapacity(m_pending);
     return 1;
+}
+
+void CTerminalScreen::Interpret(std::string_view bytes) {
+    if (m_pending.empty()) {
+        m_pending.assign(bytes.substr(ParseBuffer(bytes)));
+    } else {
+        m_pending += bytes;
+        m_pending.erase(0, ParseBuffer(m_pending));
+    }
 }
 
 std::size_t CTerminalScreen::PendingSize() const {

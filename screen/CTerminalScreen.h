@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -26,8 +27,14 @@ public:
 
     CTerminalScreen();
     virtual ~CTerminalScreen() = default;
-    CTerminalScreen(const CTerminalScreen&) = delete;
-    CTerminalScreen& operator=(const CTerminalScreen&) = delete;
+    // Everything the screen holds, the bytes not yet interpreted included, but not the lock
+    // that hands bytes over between threads: a copy has its own. Safe while the other screen
+    // receives bytes, not while it drains.
+    CTerminalScreen(const CTerminalScreen& other);
+    CTerminalScreen& operator=(const CTerminalScreen& other);
+    // Equal when they show the same and will show the same after the same further bytes: rows,
+    // messages, cursor, width and PendingBytes(). Which rows were marked changed does not count.
+    bool operator==(const CTerminalScreen& other) const;
 
     // Screen buffer.
     void Clear(int what); // 99: whole screen; anything else: cursor row from the cursor on
@@ -45,6 +52,10 @@ public:
     // The same for a run of bytes, under one lock.
     void ReceiveBytes(std::string_view bytes);
     int ProcessReceived();
+    // Interprets `bytes` at once, after the incomplete sequence carried over so far, and
+    // carries over what they leave incomplete: a drain without the hand-over, for a screen
+    // that one thread alone feeds (a journal file read back).
+    void Interpret(std::string_view bytes);
 
     const std::vector<std::string>& Rows() const { return m_screen; }
     const std::string& StatusText() const { return m_statusText; }
@@ -63,6 +74,13 @@ public:
     std::uint64_t TakeChangedRows() { return std::exchange(m_changedRows, 0); }
 
 private:
+    // The interpreter's state, the receive queue left out; `Screen` const or not.
+    template <class Screen> static auto Interpreted(Screen& s) {
+        return std::tie(s.m_screen, s.m_statusText, s.m_labelText, s.m_row, s.m_col, s.m_wide);
+    }
+    // With the other's lock held (and this one's, when this one may be receiving).
+    void CopyFrom(const CTerminalScreen& other);
+
     std::size_t ParseCursorAddress(std::string_view data, std::size_t pos);
     std::size_t ParseIrregularAddress(std::string_view s);
     void SetBinaryCursor(char rowByte, char colByte);
