@@ -44,9 +44,10 @@ CMqttAddress CMqttAddress::Parse(const QString& text, QString& problem) {
             problem = QStringLiteral("the broker %1 is listed twice").arg(one.NodeShown(0));
             return address;
         }
-        const QList<Node> before = address.m_nodes;
-        address = one;
-        address.m_nodes = before + one.m_nodes;
+        if (address.m_nodes.isEmpty())
+            address = one;
+        else
+            address.m_nodes += one.m_nodes;
     }
     return address;
 }
