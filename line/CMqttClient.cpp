@@ -208,11 +208,19 @@ void CMqttClient::OnTick() {
         Connect();
         return;
     }
-    if (!m_connected && m_since.hasExpired(kConnectMs)) {
+    if (!m_connected && m_since.hasExpired(AttemptMs())) {
         Drop(QStringLiteral("the broker did not answer"));
+        if (m_address.m_nodes.size() > 1)
+            Connect(); // a node not tried yet
         return;
     }
     Check(mosquitto_loop_misc(m_mosq));
+}
+
+// Of several nodes, a silent one has its share of the time an open waits, so the next is tried
+// within it.
+qint64 CMqttClient::AttemptMs() const {
+    return std::max<qint64>(kRetryMs, kConnectMs / m_address.m_nodes.size());
 }
 
 void CMqttClient::OnConnect(mosquitto* mosq, void* self, int code, int,

@@ -25,7 +25,8 @@ class QSocketNotifier;
 // to send again (see Acknowledged), and subscriptions are made again at every connect. It speaks
 // MQTT 5, whose broker states the largest packet it takes, and 3.1.1 to a broker that refuses 5.
 // Of several nodes, it connects to the first that answers; a connection lost or an attempt that
-// fails moves on to the next in turn, at the same pace.
+// fails moves on to the next in turn, at the same pace, and a node that does not answer has its
+// share of kConnectMs.
 class CMqttClient : public QObject {
     Q_OBJECT
 public:
@@ -85,6 +86,7 @@ private:
     void OnReadable();
     void OnWritable();
     void OnTick();
+    qint64 AttemptMs() const;
 
     CMqttAddress m_address;
     mosquitto* m_mosq = nullptr;
