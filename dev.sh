@@ -31,6 +31,7 @@ TEST_PACKAGES=(
     xdotool
     mosquitto # the tests start real brokers
     mosquitto-clients # a publisher of the tests' own that is not the process measured
+    nats-server # a clustered broker, with MQTT, for the tests of failing over between nodes
     # The core and tallyview-replay built for Windows, their tests under Wine
     g++-mingw-w64-x86-64-posix googletest wine wine64
     ttyrec # the journal tests check our files with ttytime

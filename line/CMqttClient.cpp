@@ -142,9 +142,9 @@ void CMqttClient::Connect() {
     if (!m_willTopic.isEmpty())
         mosquitto_will_set(m_mosq, m_willTopic.constData(), int(m_willPayload.size()),
                            m_willPayload.constData(), kQos, true);
-    const QByteArray host = m_address.m_host.toUtf8();
-    const int code =
-        mosquitto_connect_async(m_mosq, host.constData(), m_address.m_port, kKeepAliveS);
+    const CMqttAddress::Node& node = m_address.m_nodes.at(m_node);
+    const QByteArray host = node.m_host.toUtf8();
+    const int code = mosquitto_connect_async(m_mosq, host.constData(), node.m_port, kKeepAliveS);
     if (code != MOSQ_ERR_SUCCESS) {
         Drop(Words(code));
         return;
@@ -169,10 +169,14 @@ void CMqttClient::EndSession() {
 void CMqttClient::Drop(const QString& reason) {
     const bool wasConnected = m_connected;
     EndSession();
-    m_lastError = m_refusal.isEmpty() ? reason : m_refusal;
+    // Of several nodes, which one it was.
+    const QString node = m_address.m_nodes.size() > 1 ? Node() + QStringLiteral(": ") : QString();
+    m_lastError = node + (m_refusal.isEmpty() ? reason : m_refusal);
     m_since.start();
+    if (!std::exchange(m_sameNode, false))
+        m_node = (m_node + 1) % m_address.m_nodes.size();
     if (wasConnected)
-        emit Disconnected(reason);
+        emit Disconnected(node + reason);
 }
 
 void CMqttClient::Check(int code) {
@@ -204,11 +208,19 @@ void CMqttClient::OnTick() {
         Connect();
         return;
     }
-    if (!m_connected && m_since.hasExpired(kConnectMs)) {
+    if (!m_connected && m_since.hasExpired(AttemptMs())) {
         Drop(QStringLiteral("the broker did not answer"));
+        if (m_address.m_nodes.size() > 1)
+            Connect(); // a node not tried yet
         return;
     }
     Check(mosquitto_loop_misc(m_mosq));
+}
+
+// Of several nodes, a silent one has its share of the time an open waits, so the next is tried
+// within it.
+qint64 CMqttClient::AttemptMs() const {
+    return std::max<qint64>(kRetryMs, kConnectMs / m_address.m_nodes.size());
 }
 
 void CMqttClient::OnConnect(mosquitto* mosq, void* self, int code, int,
@@ -219,8 +231,10 @@ void CMqttClient::OnConnect(mosquitto* mosq, void* self, int code, int,
         // in 3.1.1 when it was the version.
         const bool v5 = client->m_protocol == MQTT_PROTOCOL_V5;
         if (v5 && (code == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION ||
-                   code == CONNACK_REFUSED_PROTOCOL_VERSION))
+                   code == CONNACK_REFUSED_PROTOCOL_VERSION)) {
             client->m_protocol = MQTT_PROTOCOL_V311;
+            client->m_sameNode = true;
+        }
         client->m_refusal =
             v5 ? QStringLiteral("Connection Refused: %1.").arg(mosquitto_reason_string(code))
                : QString::fromUtf8(mosquitto_connack_string(code));

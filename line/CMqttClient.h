@@ -24,6 +24,9 @@ class QSocketNotifier;
 // time as a new clean session: what was in flight when a connection went away is the caller's
 // to send again (see Acknowledged), and subscriptions are made again at every connect. It speaks
 // MQTT 5, whose broker states the largest packet it takes, and 3.1.1 to a broker that refuses 5.
+// Of several nodes, it connects to the first that answers; a connection lost or an attempt that
+// fails moves on to the next in turn, at the same pace, and a node that does not answer has its
+// share of kConnectMs.
 class CMqttClient : public QObject {
     Q_OBJECT
 public:
@@ -53,6 +56,8 @@ public:
     // message; 0 without a connection (then nothing is kept).
     int Publish(const QByteArray& topic, QByteArrayView payload, bool retain);
     QString LastError() const { return m_lastError; }
+    // The node connected to, or tried next: HOST:PORT.
+    QString Node() const { return m_address.NodeShown(m_node); }
     // The largest packet the broker takes, as far as known; 0: no limit known.
     qsizetype MaxPacket() const;
     // Whether Publish can hand `payload` on `topic` to the broker: a broker closes the
@@ -81,6 +86,7 @@ private:
     void OnReadable();
     void OnWritable();
     void OnTick();
+    qint64 AttemptMs() const;
 
     CMqttAddress m_address;
     mosquitto* m_mosq = nullptr;
@@ -95,7 +101,9 @@ private:
     bool m_largeRead = false; // a large message came in the read under way
     bool m_running = false;
     bool m_connected = false;
+    qsizetype m_node = 0;                // of the address's nodes, the one in use
     int m_protocol;                      // the version spoken from the next attempt on
+    bool m_sameNode = false;             // the next attempt goes to the same node again
     qsizetype m_configuredMaxPacket = 0; // 0: none
     qsizetype m_brokerMaxPacket = 0;     // as the broker said at connect; 0: it did not
     QString m_lastError;

@@ -53,6 +53,8 @@ void CMqttReader::CloseNow() {
 // Back after a lost connection: records were missed, and the publisher may even have started
 // again meanwhile, so the retained keyframe is the start, as at the open.
 void CMqttReader::OnConnected() {
+    if (m_address.m_nodes.size() > 1)
+        SetLink(QStringLiteral("%1 on %2").arg(m_address.Shown(), m_client->Node()));
     if (CurrentState() == State::Opening) {
         OpenDone(State::Open);
         return;

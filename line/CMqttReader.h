@@ -9,8 +9,8 @@
 class CMqttClient;
 struct CMqttRecord;
 
-// A line published to an MQTT broker by another Tallyview (mqtt://HOST:PORT/TOPIC), shown
-// exactly and read-only. The screen starts from the retained keyframe (the publisher's screen
+// A line published to an MQTT broker by another Tallyview (mqtt://HOST:PORT[,HOST:PORT...]/TOPIC),
+// shown exactly and read-only. The screen starts from the retained keyframe (the publisher's screen
 // as commands) and goes on with the line records after its number; a gap in the numbers
 // (records lost, or published before this reader subscribed) waits for the next keyframe and
 // says so. A keyframe is always preceded by bytes that end whatever sequence the screen was in

@@ -19,7 +19,7 @@ constexpr Option kOptions[] = {
      "relay never writes it."},
     {"device", "DEVICE",
      "The line: a serial device, tcp://HOST:PORT, rfc2217://HOST:PORT, "
-     "listen://[ADDRESS]:PORT or mqtt://HOST:PORT/TOPIC."},
+     "listen://[ADDRESS]:PORT or mqtt://HOST:PORT[,HOST:PORT...]/TOPIC."},
     {"baud", "RATE", "The serial line's baud rate."},
     {"journal", "FOLDER", "Keep the journal in FOLDER (default: beside the settings file)."},
     {"no-journal", nullptr, "Keep no journal."},
@@ -30,8 +30,8 @@ constexpr Option kOptions[] = {
      "The web view's access code (default: the settings', or one made once and kept in the "
      "state folder)."},
     {"publish", "URL",
-     "Publish the line to mqtt://[USER[:PASSWORD]@]HOST[:PORT]/TOPIC (mqtts:// "
-     "with TLS)."},
+     "Publish the line to mqtt://[USER[:PASSWORD]@]HOST[:PORT][,HOST:PORT...]/TOPIC "
+     "(mqtts:// with TLS; several nodes of a cluster, in the order to try)."},
     {"publish-max-packet", "BYTES",
      "The largest packet the broker takes, for one that does not say so (MQTT 5 brokers do)."},
     {"fields", "FILE", "Read the fields from FILE (default: fields.json beside the settings)."},

@@ -28,7 +28,8 @@ constexpr CSettingsKeys::Key kKeys[] = {
     {CSettingsKeys::kShareKey, "", Rule::Text, "PEM key of that certificate"},
     {CSettingsKeys::kShareViewers, "500", Rule::Count, "the most viewers at once"},
     {CSettingsKeys::kPublish, "off", Rule::Text,
-     "`mqtt://[USER[:PASSWORD]@]HOST:PORT/TOPIC` (or `mqtts://`) to publish the line to"},
+     "`mqtt://[USER[:PASSWORD]@]HOST:PORT[,HOST:PORT...]/TOPIC` (or `mqtts://`) to publish "
+     "the line to"},
     {CSettingsKeys::kPublishMaxPacket, "", Rule::Count,
      "the largest MQTT packet, in bytes, the broker takes, for one that does not say so"},
     {CSettingsKeys::kFieldsFile, "", Rule::Text,

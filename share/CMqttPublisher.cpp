@@ -275,6 +275,8 @@ void CMqttPublisher::UpdateState() {
     QString state = QStringLiteral("Publishing to %1: ").arg(m_address.Shown());
     if (m_stalled)
         state += QStringLiteral("stopped: the publisher fell behind the line");
+    else if (m_client->IsConnected() && m_address.m_nodes.size() > 1)
+        state += QStringLiteral("connected to %1").arg(m_client->Node());
     else if (m_client->IsConnected())
         state += QStringLiteral("connected");
     else if (m_client->LastError().isEmpty())

@@ -54,7 +54,7 @@ CShareDlg::CShareDlg(CStation& station, QWidget* parent)
     const QString publish = m_port.Option(QLatin1String(CSettingsKeys::kPublish)).trimmed();
     m_publish.setText(publish == QLatin1String("off") ? QString() : publish);
     m_publish.setPlaceholderText(
-        QStringLiteral("mqtt://[USER[:PASSWORD]@]HOST:PORT/TOPIC (empty: off)"));
+        QStringLiteral("mqtt://[USER[:PASSWORD]@]HOST:PORT[,HOST:PORT...]/TOPIC (empty: off)"));
     m_publishState.setObjectName(QStringLiteral("publishState"));
     m_publishState.setWordWrap(true);
     m_newCode.setObjectName(QStringLiteral("newCode"));

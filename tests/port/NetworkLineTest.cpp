@@ -1,6 +1,7 @@
 // The line over the network, against a real device server: ser2net serving one end of a
 // pseudo-terminal pair, the test playing the statistics computer on the other end.
 #include "CModalAnswerer.h"
+#include "CMosquitto.h"
 #include "CNetworkCable.h"
 #include "CPortWindows.h"
 #include "CTempCwd.h"
@@ -277,6 +278,20 @@ TEST_F(SilentFarEnd, AnsweringLateOpensThePort) {
     std::unique_ptr<QTcpSocket> box(server.nextPendingConnection());
     box->write("late");
     EXPECT_TRUE(WaitUntil([&] { return m_port.PendingSize() == 4; }));
+}
+
+// Of a broker's nodes, the first behind the pulled cable: the mirror opens on the next, within
+// the time an open waits.
+TEST_F(SilentFarEnd, MirrorOpensOnTheNextNodeWhenTheFirstIsSilent) {
+    CMosquitto broker;
+    ASSERT_TRUE(broker.Start());
+    CModalAnswerer answerer({}, CModalAnswerer::Ok);
+    LoadSettings(QStringLiteral("mqtt://%1:1883,127.0.0.1:%2/hall")
+                     .arg(m_cable.FarAddress())
+                     .arg(broker.Port()));
+    ASSERT_TRUE(WaitUntil([&] { return m_outcomes == 1; }, 15000));
+    EXPECT_TRUE(m_port.IsOpen()) << answerer.Texts().join(' ').toStdString();
+    EXPECT_TRUE(answerer.Messages().isEmpty());
 }
 
 // socat playing a device server that dials in and sends text.

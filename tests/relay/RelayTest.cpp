@@ -2,6 +2,7 @@
 #include "CMosquitto.h"
 #include "CMqttAddress.h"
 #include "CMqttClient.h"
+#include "CNatsCluster.h"
 #include "CRelayProcess.h"
 #include "CShareConfig.h"
 #include "CShareServer.h"
@@ -18,6 +19,7 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <csignal>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
 #include <sys/stat.h>
@@ -426,3 +428,63 @@ TEST(Relay, SystemdUnitVerifies) {
 }
 
 } // namespace
+
+std::string SampleGame() {
+    std::ifstream in(TALLYVIEW_SAMPLE_CAPTURE, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// A league's cluster of three brokers: the relay publishes to nodes 1 and 2, mirrors read from
+// nodes 3 and 2. Node 1 fails mid-game: the relay goes on through node 2, says so, and the
+// mirrors (which the cluster may move too), the journal and the line end in one screen.
+TEST(Relay, PublishesThroughTheNextNodeWhenItsBrokerFails) {
+    CNatsCluster cluster(3);
+    ASSERT_TRUE(cluster.Start()) << cluster.Logs().toStdString();
+    const std::string game = SampleGame();
+    ASSERT_FALSE(game.empty());
+    PtyPair pty;
+    QTemporaryDir dir;
+    const QString journal = dir.filePath(QStringLiteral("journal"));
+    CRelayProcess relay(kRelay,
+                        {QStringLiteral("--device"), QString::fromStdString(pty.SlavePath()),
+                         QStringLiteral("--journal"), journal, QStringLiteral("--publish"),
+                         cluster.Url({0, 1}, QStringLiteral("league/hall"))});
+    ASSERT_TRUE(relay.Logged(": connected")) << relay.Log().toStdString();
+    CRecordingPort mirrors[2];
+    ASSERT_TRUE(mirrors[0].OpenOn(cluster.Url({2, 1}, QStringLiteral("league/hall"))));
+    ASSERT_TRUE(mirrors[1].OpenOn(cluster.Url({1, 2}, QStringLiteral("league/hall"))));
+    const auto mirrored = [&](const std::string& bytes) {
+        const ScreenState expected = FeedWhole(bytes);
+        return WaitUntil(
+            [&] {
+                return std::all_of(std::begin(mirrors), std::end(mirrors), [&](auto& mirror) {
+                    mirror.ProcessReceived();
+                    return StateOf(mirror) == expected;
+                });
+            },
+            20000);
+    };
+    const std::string first = game.substr(0, game.size() / 2);
+    pty.Write(first);
+    ASSERT_TRUE(mirrored(first)) << mirrors[0].LastError().toStdString();
+
+    // The game goes on at a live line's pace while the cluster settles.
+    cluster.Kill(0);
+    constexpr std::size_t kPieces = 20;
+    const std::size_t piece = (game.size() - first.size()) / kPieces + 1;
+    for (std::size_t at = first.size(); at < game.size(); at += piece) {
+        pty.Write(std::string_view(game).substr(at, piece));
+        WaitUntil([] { return false; }, 250);
+    }
+    EXPECT_TRUE(mirrored(game)) << mirrors[0].LastError().toStdString() << " / "
+                                << mirrors[1].LastError().toStdString() << "\n"
+                                << relay.Log().toStdString();
+    EXPECT_TRUE(relay.Logged("connected to " + cluster.Node(1).toUtf8()))
+        << relay.Log().toStdString();
+
+    EXPECT_EQ(relay.Stop(SIGTERM), 0);
+    CTerminalScreen restored;
+    CJournalFolder(journal).Restore(restored, 1, QDateTime::currentDateTime());
+    EXPECT_EQ(StateOf(restored), FeedWhole(game));
+    EXPECT_EQ(StateOf(restored), StateOf(mirrors[1]));
+}

@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <random>
 
 namespace {
@@ -397,3 +398,110 @@ TEST_F(MqttLine, MessagesLongerThanARecordAreDroppedAndMemoryReturnsAfterLargeOn
 }
 
 } // namespace
+
+// Several nodes of one broker: each form read as a list, each bad one refused with its reason.
+TEST(MqttAddress, ListsOfBrokersAndTheirBadForms) {
+    const struct {
+        const char* m_text;
+        const char* m_shown;   // when it is good
+        const char* m_problem; // part of the reason when it is bad
+    } cases[] = {
+        {"mqtt://a:1,b:2/t", "mqtt://a:1,b:2/t", nullptr},
+        {"mqtts://u:p,w@a,[::1]:2/x/y", "mqtts://a:8883,[::1]:2/x/y", nullptr},
+        {"mqtt://a:1,,b:2/t", nullptr, "empty place"},
+        {"mqtt://a:1,/t", nullptr, "empty place"},
+        {"mqtt://a:1,b:2,a:1/t", nullptr, "a:1 is listed twice"},
+        {"mqtt://a:1,b:70000/t", nullptr, "is not an address"},
+        {"mqtt://a:1,:2/t", nullptr, "host name"},
+        {"mqtt://a:1,b:2", nullptr, "lacks the topic"},
+        {"mqtt://a:1,b:2/t/+", nullptr, "wildcard"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_text);
+        QString problem;
+        const CMqttAddress address = CMqttAddress::Parse(QLatin1String(c.m_text), problem);
+        if (c.m_shown) {
+            EXPECT_TRUE(problem.isEmpty()) << problem.toStdString();
+            EXPECT_EQ(address.Shown(), QLatin1String(c.m_shown));
+        } else {
+            EXPECT_TRUE(problem.contains(QLatin1String(c.m_problem))) << problem.toStdString();
+        }
+    }
+    QString problem;
+    const CMqttAddress address =
+        CMqttAddress::Parse(QStringLiteral("mqtts://u:p,w@a,b:2/t"), problem);
+    EXPECT_EQ(address.m_user, QLatin1String("u"));
+    EXPECT_EQ(address.m_password, QLatin1String("p,w"));
+}
+
+// The records on TOPIC/line one broker delivered, by number.
+class CRecordsSeen {
+public:
+    explicit CRecordsSeen(const QString& url)
+        : m_address(CMqttAddress::Parse(url, m_problem)), m_client(m_address) {
+        m_client.SetSubscriptions({m_address.Topic("line")});
+        QObject::connect(&m_client, &CMqttClient::Received,
+                         [this](const QByteArray&, const QByteArray& payload) {
+                             if (const std::optional<CMqttRecord> r = CMqttRecord::Decode(payload))
+                                 m_records[r->m_sequence] = r->m_bytes.toStdString();
+                         });
+        m_client.Start();
+        WaitUntil([this] { return m_client.IsConnected(); });
+    }
+    const std::map<quint64, std::string>& Records() const { return m_records; }
+
+private:
+    QString m_problem;
+    CMqttAddress m_address;
+    CMqttClient m_client;
+    std::map<quint64, std::string> m_records;
+};
+
+// Two brokers, not bridged: the first goes while the line goes on. Publisher and mirror move to
+// the second and say so; the records the first did not take reach the second, numbered on
+// without a gap, and no byte of the line is in two records.
+TEST_F(MqttLine, PublisherAndMirrorMoveToTheNextBrokerWithNothingLost) {
+    CMosquitto first;
+    CMosquitto second;
+    ASSERT_TRUE(first.Start());
+    ASSERT_TRUE(second.Start());
+    const QString url = QStringLiteral("mqtt://127.0.0.1:%1,127.0.0.1:%2/hall")
+                            .arg(first.Port())
+                            .arg(second.Port());
+    CRecordsSeen onFirst(first.Url(QStringLiteral("hall")));
+    CRecordsSeen onSecond(second.Url(QStringLiteral("hall")));
+    CPublishedLine line(url);
+    CRecordingPort mirror;
+    ASSERT_TRUE(mirror.OpenOn(url)) << mirror.LastError().toStdString();
+    ASSERT_TRUE(InSync(mirror)) << mirror.LastError().toStdString();
+    line.Send(m_rng, Stream());
+    ASSERT_TRUE(WaitUntil([&] {
+        std::string bytes;
+        for (const auto& [number, record] : onFirst.Records())
+            bytes += record;
+        return bytes == line.Port().Seen();
+    })) << "the first broker is in use";
+
+    first.Stop();
+    line.Send(m_rng, Stream());
+    ExpectSameScreen(mirror, line.Port());
+    const QString node = QStringLiteral("127.0.0.1:%1").arg(second.Port());
+    EXPECT_TRUE(line.State().contains(QStringLiteral("connected to ") + node))
+        << line.State().toStdString();
+    EXPECT_TRUE(mirror.LineStatus().join('\n').contains(QStringLiteral(" on ") + node))
+        << mirror.LineStatus().join('\n').toStdString();
+
+    std::map<quint64, std::string> records = onFirst.Records();
+    ASSERT_TRUE(WaitUntil([&] {
+        records.insert(onSecond.Records().begin(), onSecond.Records().end());
+        std::string bytes;
+        for (const auto& [number, record] : records)
+            bytes += record;
+        return bytes.size() >= line.Port().Seen().size();
+    }));
+    std::string bytes;
+    for (const auto& [number, record] : records)
+        bytes += record;
+    EXPECT_EQ(bytes, line.Port().Seen());
+    EXPECT_EQ(records.rbegin()->first - records.begin()->first + 1, records.size());
+}
