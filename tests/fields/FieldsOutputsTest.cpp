@@ -28,6 +28,7 @@
 #include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
@@ -734,14 +735,24 @@ QString Shows(const QString& selector, const QString& text) {
                  .chopped(1));
 }
 
+// The sample game's fields on a relay whose board scores 3, for a graphic in a real browser.
+class Graphics : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
+            GTEST_SKIP() << "chromium is not installed";
+        m_relay.emplace(SampleFields());
+        ASSERT_TRUE(m_relay->WaitOpen()) << m_relay->Log().toStdString();
+        m_relay->Write(Board(" 3"));
+    }
+
+    std::optional<CFieldsRelay> m_relay;
+};
+
 // Every graphic of the pack, as OBS shows it: the line's values as text (markup too), over
 // nothing at 1920x1080 without scroll bars.
-TEST(Graphics, EachShowsTheLineAsTextOverNothing) {
-    if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
-        GTEST_SKIP() << "chromium is not installed";
-    CFieldsRelay relay(SampleFields());
-    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
-    relay.Write(Board(" 3"));
+TEST_F(Graphics, EachShowsTheLineAsTextOverNothing) {
+    CFieldsRelay& relay = *m_relay;
     const struct {
         const char* m_page;
         const char* m_selector;
@@ -782,12 +793,8 @@ TEST(Graphics, EachShowsTheLineAsTextOverNothing) {
 
 // The scorebug follows the line, and the host's update() in each form it comes in: a value
 // the host set stays until the line changes it.
-TEST(Graphics, ScorebugFollowsTheLineAndTheHostsUpdates) {
-    if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
-        GTEST_SKIP() << "chromium is not installed";
-    CFieldsRelay relay(SampleFields());
-    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
-    relay.Write(Board(" 3"));
+TEST_F(Graphics, ScorebugFollowsTheLineAndTheHostsUpdates) {
+    CFieldsRelay& relay = *m_relay;
     CHeadlessBrowser browser;
     ASSERT_TRUE(browser.Open(relay.Url(QStringLiteral("/graphics/scorebug.html"))))
         << browser.Error().toStdString();
@@ -814,12 +821,8 @@ TEST(Graphics, ScorebugFollowsTheLineAndTheHostsUpdates) {
 
 // The relay stopped, then answering with another code (403), then back: the scorebug keeps its
 // values meanwhile and shows the new ones once let in again.
-TEST(Graphics, ScorebugKeepsItsValuesAndRecoversAfterTheStreamWasRefused) {
-    if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
-        GTEST_SKIP() << "chromium is not installed";
-    CFieldsRelay relay(SampleFields());
-    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
-    relay.Write(Board(" 3"));
+TEST_F(Graphics, ScorebugKeepsItsValuesAndRecoversAfterTheStreamWasRefused) {
+    CFieldsRelay& relay = *m_relay;
     CHeadlessBrowser browser;
     ASSERT_TRUE(browser.Open(relay.Url(QStringLiteral("/graphics/scorebug.html"))))
         << browser.Error().toStdString();
@@ -842,12 +845,8 @@ TEST(Graphics, ScorebugKeepsItsValuesAndRecoversAfterTheStreamWasRefused) {
 
 // delay= holds each event back: a stream and a graphic asking for 3 s still have the old score
 // when an undelayed stream has the new one, then get the same change, with the same time.
-TEST(Graphics, DelayHoldsEachChangeBackWithItsTime) {
-    if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
-        GTEST_SKIP() << "chromium is not installed";
-    CFieldsRelay relay(SampleFields());
-    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
-    relay.Write(Board(" 3"));
+TEST_F(Graphics, DelayHoldsEachChangeBackWithItsTime) {
+    CFieldsRelay& relay = *m_relay;
     const auto homeIs = [](const char* score) {
         return [score](const QJsonObject& e) { return e["fields"]["home_score"] == score; };
     };
@@ -873,12 +872,8 @@ TEST(Graphics, DelayHoldsEachChangeBackWithItsTime) {
 
 // A CasparCG template loaded from its file: no address to carry the program's, so the template
 // data gives it; the graphic waits for play().
-TEST(Graphics, TemplateFromItsFileFollowsTheProgramTheHostNames) {
-    if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
-        GTEST_SKIP() << "chromium is not installed";
-    CFieldsRelay relay(SampleFields());
-    ASSERT_TRUE(relay.WaitOpen()) << relay.Log().toStdString();
-    relay.Write(Board(" 3"));
+TEST_F(Graphics, TemplateFromItsFileFollowsTheProgramTheHostNames) {
+    CFieldsRelay& relay = *m_relay;
     CHeadlessBrowser browser;
     ASSERT_TRUE(browser.Open(
         QUrl::fromLocalFile(QStringLiteral(TALLYVIEW_GRAPHICS "/scorebug.html")).toString()))
