@@ -112,8 +112,15 @@ CFieldsDlg::CFieldsDlg(CStation& station, QWidget* parent)
     CreateControls();
     Load();
     connect(&m_refresh, &QTimer::timeout, this, &CFieldsDlg::Refresh);
-    // Stored here or changed in the file by hand: the window shows what the outputs take.
-    connect(&m_feed, &CFieldsFeed::DefinitionsChanged, this, &CFieldsDlg::ShowDefinitions);
+    // Stored here or changed in the file by hand: the window shows what the outputs take, and
+    // a file mended by hand no longer waits for a change made here.
+    connect(&m_feed, &CFieldsFeed::DefinitionsChanged, this, [this] {
+        if (m_fileRefused) {
+            m_fileRefused = false;
+            ShowInstructions();
+        }
+        ShowDefinitions();
+    });
 }
 
 CFieldsDlg::~CFieldsDlg() = default;
@@ -283,12 +290,17 @@ void CFieldsDlg::Load() {
     if (std::optional<CFieldDefinitions> loaded = CFieldDefinitions::Load(m_path, &problem)) {
         if (*loaded != Definitions())
             m_station.SetFieldDefinitions(*loaded);
-        SetMessage(QStringLiteral("Drag over the screen and type a name to make a field or table; "
-                                  "click one to select it, drag it to move it."));
+        ShowInstructions();
     } else {
+        m_fileRefused = true;
         SetMessage(QStringLiteral("%1 A change made here replaces the file.").arg(problem));
     }
     ShowDefinitions();
+}
+
+void CFieldsDlg::ShowInstructions() {
+    SetMessage(QStringLiteral("Drag over the screen and type a name to make a field or table; "
+                              "click one to select it, drag it to move it."));
 }
 
 void CFieldsDlg::Open() {

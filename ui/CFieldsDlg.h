@@ -68,6 +68,7 @@ private:
     void AddButtons(QBoxLayout* layout,
                     std::initializer_list<std::tuple<const char*, const char*, Handler>> buttons);
     void Load();
+    void ShowInstructions();
     void ShowDefinitions();
     void DrawShapes();
     void SetMessage(const QString& text);
@@ -121,6 +122,7 @@ private:
     std::optional<QRect> m_marked; // cells dragged and not yet made a field or table
     std::vector<int> m_breaks;     // columns clicked in the marked block
     bool m_picking = false;        // the next drag reads the selected one's page text
+    bool m_fileRefused = false;    // the file could not be used when the window read it
     QString m_offeredFor;          // the one just made, with its page's heading offered
     When m_offered;
     QTimer m_refresh;

@@ -237,6 +237,31 @@ TEST_F(FieldsDlgTest, KeepsABadFileUntilTheOperatorStoresAChange) {
     EXPECT_EQ(startup.Messages().size(), 1);
 }
 
+// A file that could not be used, mended by hand while the window is open: taken up, and the
+// window no longer says a change made there would replace it.
+TEST_F(FieldsDlgTest, AFileMendedByHandIsTakenUp) {
+    const QString path = m_dir.File(QStringLiteral("fields.json"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("{") == 1);
+    file.close();
+    WriteSettings();
+    CModalAnswerer startup(CModalAnswerer::Ok);
+    Send(kScreen);
+    RunModally([&] {
+        ASSERT_TRUE(OpenFromMenu());
+        EXPECT_TRUE(Message().endsWith(QStringLiteral("A change made here replaces the file.")))
+            << Message().toStdString();
+        CFieldDefinitions mended;
+        mended.m_fields.push_back({QStringLiteral("home"), 2, 6, 2, 1, {}});
+        QString error;
+        ASSERT_TRUE(mended.Save(path, &error)) << error.toStdString();
+        EXPECT_TRUE(WaitFor([&] { return Value(QStringLiteral("home")) == QLatin1String("12"); }));
+        EXPECT_TRUE(Message().startsWith(QStringLiteral("Drag over the screen")))
+            << Message().toStdString();
+        Dialog().reject();
+    });
+}
+
 // A change that cannot be stored is not made, and says so; the file named in the settings and
 // not there is named once at start-up.
 TEST_F(FieldsDlgTest, AFailedStoreChangesNothing) {
