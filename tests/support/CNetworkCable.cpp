@@ -66,6 +66,10 @@ CNetworkCable::CNetworkCable() {
     const QString farEnd = QStringLiteral("tvc%1b").arg(pid);
     const quint32 block = (pid % 32768) * 4;
     m_farAddress = Address(block + 2);
+    // Where no cable can be laid, the reason is the problem and nothing is tried.
+    m_problem = Unavailable();
+    if (!m_problem.isEmpty())
+        return;
     const QStringList inside{QStringLiteral("-n"), m_namespace};
     const QList<QStringList> steps = {
         {QStringLiteral("netns"), QStringLiteral("add"), m_namespace},

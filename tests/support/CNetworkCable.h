@@ -18,7 +18,7 @@ public:
 
     // Empty when a cable can be laid here, otherwise why not.
     static QString Unavailable();
-    // Empty when the cable is in place, otherwise what failed.
+    // Empty when the cable is in place, otherwise why it could not be laid or what failed.
     const QString& Problem() const { return m_problem; }
 
     // The address of the far side, where its servers listen.
