@@ -67,3 +67,10 @@ std::vector<double> CBenchMeasure::ArrivalsMs(const QByteArray& output,
 double CBenchMeasure::Quantile(const std::vector<double>& sorted, double q) {
     return sorted.empty() ? -1.0 : sorted[static_cast<std::size_t>(q * double(sorted.size() - 1))];
 }
+
+void CBenchMeasure::RaiseFileLimit() {
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+}

@@ -24,6 +24,8 @@ struct CBenchMeasure {
     // process's output, sorted; lines of sequences never sent are left out.
     static std::vector<double> ArrivalsMs(const QByteArray& output,
                                           const std::map<int, qint64>& sent);
+    // Raises this process's open-file limit (which its children inherit) to the hard limit.
+    static void RaiseFileLimit();
     // The q-quantile (0 to 1) of sorted values; -1 when there are none.
     static double Quantile(const std::vector<double>& sorted, double q);
 };

@@ -24,7 +24,6 @@
 #include <map>
 #include <mosquitto.h>
 #include <sys/epoll.h>
-#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -251,18 +250,11 @@ void BM_ThousandScreenSubscribers(benchmark::State& state) {
 }
 BENCHMARK(BM_ThousandScreenSubscribers)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
-// Every subscriber is a socket here and one at the broker, which inherits this limit.
-void RaiseFileLimit() {
-    rlimit limit{};
-    getrlimit(RLIMIT_NOFILE, &limit);
-    limit.rlim_cur = limit.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &limit);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    RaiseFileLimit();
+    // Every subscriber is a socket here and one at the broker, which inherits this limit.
+    CBenchMeasure::RaiseFileLimit();
     QCoreApplication app(argc, argv);
     mosquitto_lib_init();
     benchmark::Initialize(&argc, argv);

@@ -19,6 +19,7 @@
 #include "CFieldValues.h"
 #include "CJournalFolder.h"
 #include "CMosquitto.h"
+#include "CNatsCluster.h"
 #include "CScreenCommands.h"
 #include "CTerminalScreen.h"
 #include "CTtyrecReader.h"
@@ -28,6 +29,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -43,10 +45,18 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWebSocket>
+#include <atomic>
 #include <cstdio>
+#include <ctime>
 #include <deque>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <netinet/in.h>
+#include <optional>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -648,6 +658,499 @@ int CSoak::Run() {
     return Finish();
 }
 
+// ---- The league: venues publishing into a nats-server cluster, mirrors fanning out. ----
+
+// How large a league the run plays (soak_bench --league [--venues N] [--mirrors N] ...).
+struct CLeagueScale {
+    int m_venues = 3;
+    int m_mirrors = 3; // of each venue, each on other nodes
+    int m_viewers = 300;
+    int m_streams = 30;
+    int m_seconds = 60;
+    int m_baud = 115200;
+};
+
+constexpr int kLeagueNodes = 3;
+constexpr int kMarkRow = 41; // a row the sample game leaves all but blank
+constexpr int kMarksPerSecond = 10;
+constexpr int kLineSeconds = 900; // the line runs past any start-up and measurement
+constexpr int kOpenMs = 180000;
+const QByteArray kMark = QByteArrayLiteral("seq ");
+constexpr int kMarkDigits = 8;
+
+qint64 RealNowNs() {
+    timespec t{};
+    clock_gettime(CLOCK_REALTIME, &t);
+    return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+// The sequence after "seq " at `at` in text, 0 when the digits are not all there.
+int MarkAt(const QByteArray& text, qsizetype at) {
+    bool ok = false;
+    const int sequence = text.mid(at + kMark.size(), kMarkDigits).toInt(&ok);
+    return ok && text.size() >= at + kMark.size() + kMarkDigits ? sequence : 0;
+}
+
+// The sample game over and over for kLineSeconds at `baud`, with "seq NNNNNNNN" written on row
+// kMarkRow about kMarksPerSecond times a second, each just before the game moves its cursor
+// itself, so the game's own screen is left as it was.
+QString WriteMarkedLine(const QTemporaryDir& dir, int venue, int baud) {
+    QFile sample(QStringLiteral(TALLYVIEW_SAMPLE_CAPTURE));
+    sample.open(QIODevice::ReadOnly);
+    const QByteArray game = sample.readAll();
+    const qint64 total = qint64(baud) / 10 * kLineSeconds;
+    const qint64 gap = qint64(baud) / 10 / kMarksPerSecond;
+    QByteArray line;
+    line.reserve(total + total / gap * 16);
+    int sequence = 0;
+    for (qint64 at = 0, lastMark = 0; qint64(line.size()) < total; ++at) {
+        const qsizetype i = qsizetype(at % game.size());
+        if (game.at(i) == '\x1b' && game.mid(i, 2) == "\x1b=" && line.size() - lastMark >= gap) {
+            line += "\x1b=" + QByteArray(1, char(32 + kMarkRow)) + ' ' + kMark +
+                    QByteArray::number(++sequence).rightJustified(kMarkDigits, '0');
+            lastMark = line.size();
+        }
+        line += game.at(i);
+    }
+    const QString path = dir.filePath(QStringLiteral("line%1.cap").arg(venue));
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(line);
+    return path;
+}
+
+// When each mark reached the relay, by its journal (the time of the chunk that completed it),
+// and how many records (one published message each) it took between from and to.
+struct CMarkTimes {
+    std::map<int, qint64> m_ns; // sequence -> Unix time in nanoseconds
+    qint64 m_records = 0;
+};
+
+CMarkTimes MarkTimes(const QString& folder, qint64 fromNs, qint64 toNs) {
+    CMarkTimes times;
+    for (const QString& name :
+         QDir(folder).entryList({QStringLiteral("*.ttyrec")}, QDir::Files, QDir::Name)) {
+        std::ifstream in(QDir(folder).filePath(name).toStdString(), std::ios::binary);
+        CTtyrecReader reader(in);
+        CTtyrecRecord record;
+        QByteArray carry; // the last bytes of the record before, where a mark may begin
+        for (bool first = true; reader.Next(record); first = false) {
+            if (first)
+                continue; // the screen the file begins with, not the line
+            const qint64 ns = qint64(record.m_time.time_since_epoch().count()) * 1000;
+            times.m_records += ns >= fromNs && ns < toNs;
+            const QByteArray text = carry + QByteArray::fromStdString(record.m_data);
+            for (qsizetype at = text.indexOf(kMark); at >= 0; at = text.indexOf(kMark, at + 1))
+                if (const int sequence = MarkAt(text, at))
+                    times.m_ns.try_emplace(sequence, ns);
+            carry = text.right(kMark.size() + kMarkDigits);
+        }
+    }
+    return times;
+}
+
+// The mirrors' web viewers (/ws) and event-stream clients (/fields/events) as raw sockets, every
+// one in one epoll on a thread of its own, so thousands cost this process little. A viewer notes
+// each mark it sees after the last it saw; a stream counts its events.
+class CWebClients {
+public:
+    struct Arrival {
+        int m_client;
+        int m_sequence;
+        qint64 m_ns; // Unix time
+    };
+
+    ~CWebClients() { Stop(); }
+    // Before Start.
+    void Add(int venue, quint16 port, bool stream) {
+        m_clients.push_back({venue, port, stream, -1, false, 0, {}});
+    }
+    int Venue(int client) const { return m_clients[std::size_t(client)].m_venue; }
+    void Start() {
+        m_thread = std::thread([this] { Run(); });
+    }
+    int Open() const { return m_open.load(); }
+    int Closed() const { return m_closed.load(); }
+    qint64 Events() const { return m_events.load(); }
+    void Measure(bool on) { m_measuring = on; }
+    void Stop() {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    // After Stop.
+    const std::vector<Arrival>& Arrivals() const { return m_arrivals; }
+
+private:
+    struct Client {
+        int m_venue;
+        quint16 m_port;
+        bool m_stream;
+        int m_fd = -1;
+        bool m_open = false;
+        int m_last = 0;
+        QByteArray m_carry;
+    };
+
+    static int Connect(quint16 port) {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            close(fd);
+            return -1;
+        }
+        return fd;
+    }
+
+    void Run() {
+        const int poller = epoll_create1(0);
+        for (std::size_t i = 0; i < m_clients.size() && !m_stop; ++i) {
+            Client& client = m_clients[i];
+            client.m_fd = Connect(client.m_port);
+            if (client.m_fd < 0) {
+                ++m_closed;
+                continue;
+            }
+            const QByteArray request =
+                (client.m_stream
+                     ? QStringLiteral("GET /fields/events?code=%1 HTTP/1.1\r\nHost: league\r\n\r\n")
+                     : QStringLiteral("GET /ws?code=%1 HTTP/1.1\r\nHost: league\r\nUpgrade: "
+                                      "websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: "
+                                      "dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: "
+                                      "13\r\n\r\n"))
+                    .arg(kCode)
+                    .toLatin1();
+            (void)!::write(client.m_fd, request.constData(), std::size_t(request.size()));
+            epoll_event interest{EPOLLIN, {.u64 = i}};
+            epoll_ctl(poller, EPOLL_CTL_ADD, client.m_fd, &interest);
+            if (i % 50 == 49) // in steps, as people arrive
+                Poll(poller, 20);
+        }
+        while (!m_stop)
+            Poll(poller, 20);
+        close(poller);
+        for (const Client& client : m_clients)
+            if (client.m_fd >= 0)
+                close(client.m_fd);
+    }
+
+    void Poll(int poller, int timeoutMs) {
+        epoll_event ready[256];
+        const int n = epoll_wait(poller, ready, 256, timeoutMs);
+        for (int i = 0; i < n; ++i)
+            Read(poller, int(ready[i].data.u64));
+    }
+
+    void Read(int poller, int index) {
+        Client& client = m_clients[std::size_t(index)];
+        char chunk[65536];
+        const ssize_t got = ::read(client.m_fd, chunk, sizeof chunk);
+        if (got <= 0) {
+            epoll_ctl(poller, EPOLL_CTL_DEL, client.m_fd, nullptr);
+            close(client.m_fd);
+            client.m_fd = -1;
+            ++m_closed;
+            return;
+        }
+        const qint64 now = RealNowNs();
+        const QByteArray text = client.m_carry + QByteArray(chunk, got);
+        if (!client.m_open &&
+            (text.startsWith("HTTP/1.1 101") || text.startsWith("HTTP/1.1 200"))) {
+            client.m_open = true;
+            ++m_open;
+        }
+        if (client.m_stream) {
+            m_events += text.count("\ndata: ") - client.m_carry.count("\ndata: ");
+        } else {
+            for (qsizetype at = text.indexOf(kMark); at >= 0; at = text.indexOf(kMark, at + 1)) {
+                const int sequence = MarkAt(text, at);
+                if (sequence > client.m_last) {
+                    if (m_measuring)
+                        m_arrivals.push_back({index, sequence, now});
+                    client.m_last = sequence;
+                }
+            }
+        }
+        client.m_carry = text.right(kMark.size() + kMarkDigits);
+    }
+
+    std::vector<Client> m_clients;
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_measuring{false};
+    std::atomic<int> m_open{0};
+    std::atomic<int> m_closed{0};
+    std::atomic<qint64> m_events{0};
+    std::vector<Arrival> m_arrivals;
+    std::thread m_thread;
+};
+
+// One process of the league, its log and what it costs.
+struct CLeagueProcess {
+    std::unique_ptr<QProcess> m_process = std::make_unique<QProcess>();
+    QByteArray m_log;
+    CMeasured m_measured;
+};
+
+class CLeague {
+public:
+    CLeague(const CLeagueScale& scale, QString relay)
+        : m_scale(scale), m_program(std::move(relay)), m_cluster(kLeagueNodes) {}
+    ~CLeague() {
+        m_clients.Stop();
+        for (auto* group : {&m_mirrors, &m_relays, &m_feeds})
+            for (CLeagueProcess& process : *group)
+                Stop(*process.m_process);
+    }
+    CLeague(const CLeague&) = delete;
+    CLeague& operator=(const CLeague&) = delete;
+    int Run();
+
+private:
+    bool StartVenue(int venue);
+    bool StartMirror(int venue, int mirror);
+    bool Started(CLeagueProcess& process, const QString& name, const char* text);
+    void Measure();
+    void PrintLatencies(qint64 fromNs, qint64 toNs) const;
+    void PrintCosts(double seconds) const;
+
+    const CLeagueScale m_scale;
+    const QString m_program;
+    QTemporaryDir m_dir;
+    CNatsCluster m_cluster;
+    std::vector<CLeagueProcess> m_feeds;
+    std::vector<CLeagueProcess> m_relays; // one a venue
+    std::vector<CLeagueProcess> m_mirrors;
+    std::vector<CMeasured> m_nodes;
+    CMeasured m_bench;
+    CWebClients m_clients;
+};
+
+QString Topic(int venue) {
+    return QStringLiteral("league/venue%1").arg(venue + 1);
+}
+
+bool CLeague::Started(CLeagueProcess& process, const QString& name, const char* text) {
+    process.m_measured = {name, process.m_process->processId()};
+    if (WaitLogged(*process.m_process, process.m_log, text))
+        return true;
+    std::fprintf(stderr, "%s did not start:\n%s\n", qPrintable(name), process.m_log.constData());
+    return false;
+}
+
+// A venue: its line played by tallyview-feed at line rate, and its relay journalling it and
+// publishing to its own node first, the next one after.
+bool CLeague::StartVenue(int venue) {
+    const QString link = m_dir.filePath(QStringLiteral("line%1").arg(venue));
+    CLeagueProcess& feed = m_feeds.emplace_back();
+    feed.m_process->start(QStringLiteral(TALLYVIEW_FEED),
+                          {QStringLiteral("--baud"), QString::number(m_scale.m_baud),
+                           QStringLiteral("--pty"), link,
+                           WriteMarkedLine(m_dir, venue, m_scale.m_baud)});
+    feed.m_measured = {QStringLiteral("feed%1").arg(venue + 1), feed.m_process->processId()};
+    if (!CBenchMeasure::Wait(kStartMs, [&] { return QFile::exists(link); })) {
+        std::fprintf(stderr, "the feed made no line\n");
+        return false;
+    }
+    CLeagueProcess& relay = m_relays.emplace_back();
+    relay.m_process->start(
+        m_program,
+        {QStringLiteral("--device"), link, QStringLiteral("--baud"),
+         QString::number(m_scale.m_baud), QStringLiteral("--journal"),
+         m_dir.filePath(QStringLiteral("journal%1").arg(venue)), QStringLiteral("--publish"),
+         m_cluster.Url({venue % kLeagueNodes, (venue + 1) % kLeagueNodes}, Topic(venue))});
+    return Started(relay, QStringLiteral("relay%1").arg(venue + 1), ": connected");
+}
+
+// A mirror of the venue through other nodes than its relay's, each mirror through a different
+// one first, serving its viewers and event streams.
+bool CLeague::StartMirror(int venue, int mirror) {
+    const int node = (venue + 1 + mirror) % kLeagueNodes;
+    const quint16 port = FreePort();
+    CLeagueProcess& process = m_mirrors.emplace_back();
+    process.m_process->start(
+        m_program,
+        {QStringLiteral("--device"), m_cluster.Url({node, (node + 1) % kLeagueNodes}, Topic(venue)),
+         QStringLiteral("--share"), QString::number(port), QStringLiteral("--share-code"), kCode,
+         QStringLiteral("--fields"), QStringLiteral(TALLYVIEW_SOAK_FIELDS)});
+    for (int i = 0; i < m_scale.m_viewers + m_scale.m_streams; ++i)
+        m_clients.Add(venue, port, i >= m_scale.m_viewers);
+    return Started(process, QStringLiteral("mirror%1.%2").arg(venue + 1).arg(mirror + 1),
+                   "Sharing the screen");
+}
+
+// Every viewer's delay from the relay's reading a mark off the line to the viewer having it
+// (or a later one: a mark overwritten before a viewer's update was sent reached it as well).
+void CLeague::PrintLatencies(qint64 fromNs, qint64 toNs) const {
+    std::vector<CMarkTimes> marks;
+    qint64 records = 0;
+    for (int venue = 0; venue < m_scale.m_venues; ++venue) {
+        marks.push_back(
+            MarkTimes(m_dir.filePath(QStringLiteral("journal%1").arg(venue)), fromNs, toNs));
+        records += marks.back().m_records;
+    }
+    std::map<int, int> last; // client -> the last mark counted
+    std::vector<double> ms;
+    qint64 expected = 0;
+    for (const CWebClients::Arrival& arrival : m_clients.Arrivals()) {
+        const std::map<int, qint64>& times =
+            marks[std::size_t(m_clients.Venue(arrival.m_client))].m_ns;
+        const auto seen = last.try_emplace(arrival.m_client, arrival.m_sequence - 1).first;
+        for (auto it = times.upper_bound(seen->second);
+             it != times.end() && it->first <= arrival.m_sequence; ++it)
+            ms.push_back(double(arrival.m_ns - it->second) / 1e6);
+        seen->second = arrival.m_sequence;
+    }
+    for (const CMarkTimes& venue : marks)
+        for (const auto& [sequence, ns] : venue.m_ns)
+            expected += ns >= fromNs && ns < toNs;
+    std::sort(ms.begin(), ms.end());
+    const double seconds = double(toNs - fromNs) / 1e9;
+    std::printf("line to viewer: %zu marks had by viewers (%lld marks read by the relays in the "
+                "window, each for %d viewers): p50 %.1f ms, p99 %.1f ms, max %.1f ms\n"
+                "messages published: %.1f a second (all venues), %.1f a second a venue\n",
+                ms.size(), static_cast<long long>(expected), m_scale.m_mirrors * m_scale.m_viewers,
+                CBenchMeasure::Quantile(ms, 0.5), CBenchMeasure::Quantile(ms, 0.99),
+                CBenchMeasure::Quantile(ms, 1.0), double(records) / seconds,
+                double(records) / seconds / m_scale.m_venues);
+}
+
+// CPU (percent of one core), resident memory and descriptors of every process, and by kind.
+void CLeague::PrintCosts(double seconds) const {
+    struct Sum {
+        double m_cpu = 0;
+        double m_mb = 0;
+        int m_count = 0;
+    };
+    std::map<QString, Sum> kinds;
+    const auto print = [&](CMeasured measured, const QString& kind) {
+        const double cpu = 100 * measured.CpuSinceLast() / seconds;
+        const double mb = measured.ResidentMb();
+        std::printf("  %-12s cpu %5.1f%%  rss %6.1f MB  %5d fd\n", qPrintable(measured.m_name), cpu,
+                    mb, measured.Descriptors());
+        Sum& sum = kinds[kind];
+        sum.m_cpu += cpu;
+        sum.m_mb += mb;
+        ++sum.m_count;
+    };
+    for (const CLeagueProcess& p : m_feeds)
+        print(p.m_measured, QStringLiteral("feeds"));
+    for (const CLeagueProcess& p : m_relays)
+        print(p.m_measured, QStringLiteral("relays"));
+    for (const CLeagueProcess& p : m_mirrors)
+        print(p.m_measured, QStringLiteral("mirrors"));
+    for (const CMeasured& node : m_nodes)
+        print(node, QStringLiteral("nats nodes"));
+    CMeasured self = m_bench;
+    print(self, QStringLiteral("bench (clients)"));
+    for (const auto& [kind, sum] : kinds)
+        std::printf("  all %-16s (%2d): cpu %6.1f%%  rss %7.1f MB\n", qPrintable(kind), sum.m_count,
+                    sum.m_cpu, sum.m_mb);
+}
+
+QString LoadAverage() {
+    QFile file(QStringLiteral("/proc/loadavg"));
+    file.open(QIODevice::ReadOnly);
+    return QString::fromLatin1(file.readAll().trimmed());
+}
+
+int CLeague::Run() {
+    if (!m_cluster.Start()) {
+        std::fprintf(stderr, "the cluster did not start:\n%s\n", qPrintable(m_cluster.Logs()));
+        return 1;
+    }
+    for (int node = 0; node < kLeagueNodes; ++node)
+        m_nodes.push_back({QStringLiteral("nats%1").arg(node + 1), m_cluster.ProcessId(node)});
+    m_relays.reserve(std::size_t(m_scale.m_venues));
+    m_feeds.reserve(std::size_t(m_scale.m_venues));
+    m_mirrors.reserve(std::size_t(m_scale.m_venues * m_scale.m_mirrors));
+    for (int venue = 0; venue < m_scale.m_venues; ++venue)
+        if (!StartVenue(venue))
+            return 1;
+    for (int venue = 0; venue < m_scale.m_venues; ++venue)
+        for (int mirror = 0; mirror < m_scale.m_mirrors; ++mirror)
+            if (!StartMirror(venue, mirror))
+                return 1;
+    const int clients =
+        m_scale.m_venues * m_scale.m_mirrors * (m_scale.m_viewers + m_scale.m_streams);
+    m_clients.Start();
+    if (!CBenchMeasure::Wait(kOpenMs,
+                             [&] { return m_clients.Open() + m_clients.Closed() == clients; }) ||
+        m_clients.Closed() > 0)
+        std::fprintf(stderr, "of %d web clients %d open, %d refused or closed\n", clients,
+                     m_clients.Open(), m_clients.Closed());
+    CBenchMeasure::Wait(5000); // every viewer has had its first screen
+    std::printf("%d venues at %d baud into %d nats-server nodes; %d mirrors a venue, each with %d "
+                "viewers and %d event streams (%d viewers, %d streams in all); %d s measured\n"
+                "load average before: %s\n",
+                m_scale.m_venues, m_scale.m_baud, kLeagueNodes, m_scale.m_mirrors,
+                m_scale.m_viewers, m_scale.m_streams,
+                m_scale.m_venues * m_scale.m_mirrors * m_scale.m_viewers,
+                m_scale.m_venues * m_scale.m_mirrors * m_scale.m_streams, m_scale.m_seconds,
+                qPrintable(LoadAverage()));
+    std::fflush(stdout);
+    Measure();
+    return 0;
+}
+
+void CLeague::Measure() {
+    for (auto* group : {&m_feeds, &m_relays, &m_mirrors})
+        for (CLeagueProcess& process : *group)
+            process.m_measured.CpuSinceLast();
+    for (CMeasured& node : m_nodes)
+        node.CpuSinceLast();
+    m_bench = {QStringLiteral("bench"), QCoreApplication::applicationPid()};
+    m_bench.CpuSinceLast();
+    const qint64 events = m_clients.Events();
+    const qint64 from = RealNowNs();
+    QElapsedTimer wall;
+    wall.start();
+    m_clients.Measure(true);
+    CBenchMeasure::Wait(m_scale.m_seconds * 1000);
+    m_clients.Measure(false);
+    const qint64 to = RealNowNs();
+    const double seconds = double(wall.elapsed()) / 1000;
+    std::printf("load average after: %s\n", qPrintable(LoadAverage()));
+    PrintCosts(seconds);
+    std::printf("event streams: %.1f events a second each; web clients open %d, closed %d\n",
+                double(m_clients.Events() - events) / seconds /
+                    std::max(1, m_scale.m_venues * m_scale.m_mirrors * m_scale.m_streams),
+                m_clients.Open(), m_clients.Closed());
+    // The last marks on their way, then the clients gone before the latencies are read.
+    CBenchMeasure::Wait(2000);
+    m_clients.Stop();
+    PrintLatencies(from, to);
+}
+
+// A whole number above zero from the option, or nullopt after saying so.
+std::optional<int> Count(const QCommandLineParser& parser, const QCommandLineOption& option) {
+    bool ok = false;
+    const int count = parser.value(option).toInt(&ok);
+    if (ok && count >= 1)
+        return count;
+    std::fprintf(stderr, "--%s takes a whole number above zero\n",
+                 qPrintable(option.names().first()));
+    return std::nullopt;
+}
+
+int RunLeague(const QCommandLineParser& parser, const std::vector<QCommandLineOption>& options,
+              const QString& relay) {
+    CLeagueScale scale;
+    int* fields[] = {&scale.m_venues,  &scale.m_mirrors, &scale.m_viewers,
+                     &scale.m_streams, &scale.m_seconds, &scale.m_baud};
+    for (std::size_t i = 0; i < options.size(); ++i) {
+        const std::optional<int> count = Count(parser, options[i]);
+        if (!count)
+            return 2;
+        *fields[i] = *count;
+    }
+    // Every web client is a socket here and one at its mirror.
+    CBenchMeasure::RaiseFileLimit();
+    return CLeague(scale, relay).Run();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -666,18 +1169,35 @@ int main(int argc, char** argv) {
         QStringLiteral("trust"),
         QStringLiteral("As a fields consumer, over TLS, trusting the certificate in FILE."),
         QStringLiteral("FILE"));
-    parser.addOptions({minutes, relay, consumer, trust});
+    const QCommandLineOption league(
+        QStringLiteral("league"),
+        QStringLiteral("Measure a league's fan-out through a 3-node nats-server cluster instead."));
+    const CLeagueScale scale;
+    const auto number = [](const char* name, const char* what, int value) {
+        return QCommandLineOption(QString::fromLatin1(name),
+                                  QStringLiteral("With --league: %1 (default %2).")
+                                      .arg(QString::fromLatin1(what))
+                                      .arg(value),
+                                  QStringLiteral("N"), QString::number(value));
+    };
+    const std::vector<QCommandLineOption> leagueOptions{
+        number("venues", "venues, each a line, a relay and its mirrors", scale.m_venues),
+        number("mirrors", "mirrors of each venue", scale.m_mirrors),
+        number("viewers", "web viewers of each mirror", scale.m_viewers),
+        number("streams", "event-stream clients of each mirror", scale.m_streams),
+        number("seconds", "seconds measured", scale.m_seconds),
+        number("baud", "the lines' baud rate", scale.m_baud)};
+    parser.addOptions({minutes, relay, consumer, trust, league});
+    for (const QCommandLineOption& option : leagueOptions)
+        parser.addOption(option);
     parser.addHelpOption();
     parser.process(app);
     if (parser.isSet(trust))
         Trust(parser.value(trust));
     if (parser.isSet(consumer))
         return RunConsumer(parser.value(consumer).toUShort(), parser.isSet(trust));
-    bool ok = false;
-    const int count = parser.value(minutes).toInt(&ok);
-    if (!ok || count < 1) {
-        std::fprintf(stderr, "--minutes takes a whole number above zero\n");
-        return 2;
-    }
-    return CSoak(count, parser.value(relay)).Run();
+    if (parser.isSet(league))
+        return RunLeague(parser, leagueOptions, parser.value(relay));
+    const std::optional<int> count = Count(parser, minutes);
+    return count ? CSoak(*count, parser.value(relay)).Run() : 2;
 }

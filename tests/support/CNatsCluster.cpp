@@ -100,6 +100,10 @@ QString CNatsCluster::Node(int node) const {
     return QStringLiteral("127.0.0.1:%1").arg(m_nodes[std::size_t(node)].m_mqtt);
 }
 
+qint64 CNatsCluster::ProcessId(int node) const {
+    return m_nodes[std::size_t(node)].m_process->processId();
+}
+
 QString CNatsCluster::Url(const std::vector<int>& nodes, const QString& topic) const {
     QStringList hosts;
     for (const int node : nodes)

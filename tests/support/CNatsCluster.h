@@ -23,6 +23,8 @@ public:
     QString Node(int node) const;
     // mqtt://127.0.0.1:PORT,.../TOPIC over the MQTT listeners of these nodes, in this order.
     QString Url(const std::vector<int>& nodes, const QString& topic) const;
+    // The node's server process, 0 once it ended.
+    qint64 ProcessId(int node) const;
     // Why Start failed: the nodes' logs.
     QString Logs() const;
 
