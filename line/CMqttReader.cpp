@@ -4,6 +4,12 @@
 #include "CMqttRecord.h"
 #include "CScreenCommands.h"
 
+namespace {
+
+const QString kOffline = QStringLiteral("the publisher is offline");
+
+} // namespace
+
 CMqttReader::CMqttReader(Sink sink) : CLineReader(std::move(sink)) {}
 
 CMqttReader::~CMqttReader() = default;
@@ -66,12 +72,17 @@ void CMqttReader::OnConnected() {
 }
 
 void CMqttReader::OnReceived(const QByteArray& topic, const QByteArray& payload) {
-    // The screen stays as it is; the next keyframe says when the publisher is back.
+    // The screen stays as it is; "online" or the next keyframe says when the publisher is back.
     if (topic == m_address.Topic("state")) {
-        if (payload == "offline")
-            SetError(QStringLiteral("the publisher is offline"));
-        else if (payload == "online")
+        if (payload == "offline") {
+            SetError(kOffline);
+        } else if (payload == "online") {
             m_announced = true;
+            // Back after a will its broker sent for a connection it closed: the records may go
+            // on without a gap, so no newer keyframe would say it.
+            if (LastError() == kOffline)
+                SetError(QString());
+        }
         return;
     }
     const std::optional<CMqttRecord> record = CMqttRecord::Decode(payload);

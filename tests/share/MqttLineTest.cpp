@@ -321,6 +321,26 @@ TEST_F(MqttLine, PublisherStartedAgainWithItsClockPutBackIsFollowed) {
         << mirror.LastError().toStdString();
 }
 
+// A node that closes the publisher's connection (a cluster settling) sends its will; the
+// publisher, connected again, says "online" while the mirror follows on without a gap, its
+// keyframes no newer than the records already shown: the mirror is no longer "offline".
+TEST_F(MqttLine, PublisherOnlineAgainAfterItsWillIsNotLeftOffline) {
+    CMosquitto broker;
+    ASSERT_TRUE(broker.Start());
+    const QString url = broker.Url(QStringLiteral("hall"));
+    CPublishedLine line(url);
+    CRecordingPort mirror;
+    ASSERT_TRUE(mirror.OpenOn(url));
+    line.Send(m_rng, Stream());
+    ExpectSameScreen(mirror, line.Port());
+    ASSERT_TRUE(broker.Publish(QStringLiteral("hall/state"), "offline"));
+    ASSERT_TRUE(WaitUntil([&] { return mirror.LastError().contains(QLatin1String("offline")); }));
+    ASSERT_TRUE(broker.Publish(QStringLiteral("hall/state"), "online"));
+    line.Send(m_rng, Stream());
+    ExpectSameScreen(mirror, line.Port());
+    EXPECT_TRUE(InSync(mirror)) << mirror.LastError().toStdString();
+}
+
 // A broker that takes only its user: the right password publishes and mirrors, a wrong one is
 // refused with the broker's reason and delivers nothing.
 TEST_F(MqttLine, BrokerWithAPasswordTakesOnlyTheRightOne) {
