@@ -1010,11 +1010,10 @@ void CLeague::PrintLatencies(qint64 fromNs, qint64 toNs) const {
     const double seconds = double(toNs - fromNs) / 1e9;
     std::printf("line to viewer: %zu marks had by viewers (%lld marks read by the relays in the "
                 "window, each for %d viewers): p50 %.1f ms, p99 %.1f ms, max %.1f ms\n"
-                "messages published: %.1f a second (all venues), %.1f a second a venue\n",
+                "chunks the relays read off their lines: %.1f a second a venue\n",
                 ms.size(), static_cast<long long>(expected), m_scale.m_mirrors * m_scale.m_viewers,
                 CBenchMeasure::Quantile(ms, 0.5), CBenchMeasure::Quantile(ms, 0.99),
-                CBenchMeasure::Quantile(ms, 1.0), double(records) / seconds,
-                double(records) / seconds / m_scale.m_venues);
+                CBenchMeasure::Quantile(ms, 1.0), double(records) / seconds / m_scale.m_venues);
 }
 
 // CPU (percent of one core), resident memory and descriptors of every process, and by kind.
@@ -1048,6 +1047,28 @@ void CLeague::PrintCosts(double seconds) const {
     for (const auto& [kind, sum] : kinds)
         std::printf("  all %-16s (%2d): cpu %6.1f%%  rss %7.1f MB\n", qPrintable(kind), sum.m_count,
                     sum.m_cpu, sum.m_mb);
+}
+
+// A nats-server node's counters (/varz of its monitoring port); empty when it does not answer.
+QJsonObject Varz(const QString& monitor) {
+    QNetworkAccessManager manager;
+    std::unique_ptr<QNetworkReply> reply(
+        manager.get(QNetworkRequest(QUrl(QStringLiteral("http://%1/varz").arg(monitor)))));
+    CBenchMeasure::Wait(kAnswerMs, [&] { return reply->isFinished(); });
+    return QJsonDocument::fromJson(reply->isFinished() ? reply->readAll() : QByteArray()).object();
+}
+
+// Messages and bytes a second a node took in and sent out (clients' and routes' alike), and
+// its client connections.
+void PrintTraffic(const QString& name, const QJsonObject& before, const QJsonObject& after,
+                  double seconds) {
+    const auto rate = [&](const char* key) {
+        const QString k = QString::fromLatin1(key);
+        return (after[k].toDouble() - before[k].toDouble()) / seconds;
+    };
+    std::printf("  %-12s in %7.0f msg/s %8.1f KB/s, out %7.0f msg/s %8.1f KB/s, %d connections\n",
+                qPrintable(name), rate("in_msgs"), rate("in_bytes") / 1000, rate("out_msgs"),
+                rate("out_bytes") / 1000, after[QStringLiteral("connections")].toInt());
 }
 
 QString LoadAverage() {
@@ -1104,6 +1125,9 @@ void CLeague::Measure() {
     m_bench = {QStringLiteral("bench"), QCoreApplication::applicationPid()};
     m_bench.CpuSinceLast();
     const qint64 events = m_clients.Events();
+    std::vector<QJsonObject> varz;
+    for (int node = 0; node < kLeagueNodes; ++node)
+        varz.push_back(Varz(m_cluster.Monitor(node)));
     const qint64 from = RealNowNs();
     QElapsedTimer wall;
     wall.start();
@@ -1114,6 +1138,9 @@ void CLeague::Measure() {
     const double seconds = double(wall.elapsed()) / 1000;
     std::printf("load average after: %s\n", qPrintable(LoadAverage()));
     PrintCosts(seconds);
+    for (int node = 0; node < kLeagueNodes; ++node)
+        PrintTraffic(m_nodes[std::size_t(node)].m_name, varz[std::size_t(node)],
+                     Varz(m_cluster.Monitor(node)), seconds);
     std::printf("event streams: %.1f events a second each; web clients open %d, closed %d\n",
                 double(m_clients.Events() - events) / seconds /
                     std::max(1, m_scale.m_venues * m_scale.m_mirrors * m_scale.m_streams),

@@ -15,8 +15,8 @@ constexpr int kReadyMs = 30000;
 
 CNatsCluster::CNatsCluster(int nodes) {
     for (int i = 0; i < nodes; ++i)
-        m_nodes.push_back(
-            {FreeTcpPort(), FreeTcpPort(), FreeTcpPort(), std::make_unique<QProcess>()});
+        m_nodes.push_back({FreeTcpPort(), FreeTcpPort(), FreeTcpPort(), FreeTcpPort(),
+                           std::make_unique<QProcess>()});
 }
 
 CNatsCluster::~CNatsCluster() {
@@ -42,13 +42,15 @@ bool CNatsCluster::WriteConfig(int node) const {
                                           "jetstream { store_dir: \"%4\" }\n"
                                           "cluster { name: league, listen: 127.0.0.1:%5, "
                                           "routes: [%6] }\n"
-                                          "mqtt { listen: 127.0.0.1:%7 }\n")
+                                          "mqtt { listen: 127.0.0.1:%7 }\n"
+                                          "http: 127.0.0.1:%8\n")
                                .arg(node + 1)
                                .arg(self.m_client)
                                .arg(Path(node, "log"), Path(node, "store"))
                                .arg(self.m_route)
                                .arg(routes.join(QStringLiteral(", ")))
-                               .arg(self.m_mqtt);
+                               .arg(self.m_mqtt)
+                               .arg(self.m_monitor);
     QFile file(Path(node, "conf"));
     return file.open(QIODevice::WriteOnly) && file.write(config.toUtf8()) == config.toUtf8().size();
 }
@@ -98,6 +100,10 @@ void CNatsCluster::Kill(int node) {
 
 QString CNatsCluster::Node(int node) const {
     return QStringLiteral("127.0.0.1:%1").arg(m_nodes[std::size_t(node)].m_mqtt);
+}
+
+QString CNatsCluster::Monitor(int node) const {
+    return QStringLiteral("127.0.0.1:%1").arg(m_nodes[std::size_t(node)].m_monitor);
 }
 
 qint64 CNatsCluster::ProcessId(int node) const {

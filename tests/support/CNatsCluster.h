@@ -23,6 +23,8 @@ public:
     QString Node(int node) const;
     // mqtt://127.0.0.1:PORT,.../TOPIC over the MQTT listeners of these nodes, in this order.
     QString Url(const std::vector<int>& nodes, const QString& topic) const;
+    // 127.0.0.1:PORT of a node's monitoring (its /varz counts messages and connections).
+    QString Monitor(int node) const;
     // The node's server process, 0 once it ended.
     qint64 ProcessId(int node) const;
     // Why Start failed: the nodes' logs.
@@ -33,6 +35,7 @@ private:
         quint16 m_client;
         quint16 m_route;
         quint16 m_mqtt;
+        quint16 m_monitor;
         std::unique_ptr<QProcess> m_process;
     };
     bool WriteConfig(int node) const;
