@@ -15,6 +15,15 @@
 // the fields the relay serves and those its journal's screen gives.
 //
 //     soak_bench [--minutes N] [--relay PATH]   (default 60, the relay built beside it)
+//
+// With --league it measures a league's fan-out instead: venues' relays, each on a line played at
+// line rate, publish into a 3-node nats-server cluster, and each venue's mirrors, on other
+// nodes, serve web viewers and event streams (raw sockets of this process). It prints every
+// process's CPU and memory, each node's messages a second, and the delay from a relay's reading
+// a mark off its line to each viewer having it.
+//
+//     soak_bench --league [--venues N] [--mirrors N] [--viewers N] [--streams N] [--seconds N]
+//                [--baud N]   (3 venues, 3 mirrors each, 300 viewers and 30 streams a mirror)
 #include "CBenchMeasure.h"
 #include "CFieldValues.h"
 #include "CJournalFolder.h"
@@ -693,7 +702,7 @@ int MarkAt(const QByteArray& text, qsizetype at) {
 
 // The sample game over and over for kLineSeconds at `baud`, with "seq NNNNNNNN" written on row
 // kMarkRow about kMarksPerSecond times a second, each just before the game moves its cursor
-// itself, so the game's own screen is left as it was.
+// itself, so the game's own rows are left as they were.
 QString WriteMarkedLine(const QTemporaryDir& dir, int venue, int baud) {
     QFile sample(QStringLiteral(TALLYVIEW_SAMPLE_CAPTURE));
     sample.open(QIODevice::ReadOnly);
@@ -720,7 +729,7 @@ QString WriteMarkedLine(const QTemporaryDir& dir, int venue, int baud) {
 }
 
 // When each mark reached the relay, by its journal (the time of the chunk that completed it),
-// and how many records (one published message each) it took between from and to.
+// and how many records (chunks read off the line) it took between from and to.
 struct CMarkTimes {
     std::map<int, qint64> m_ns; // sequence -> Unix time in nanoseconds
     qint64 m_records = 0;
