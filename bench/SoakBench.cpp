@@ -17,10 +17,10 @@
 //     soak_bench [--minutes N] [--relay PATH]   (default 60, the relay built beside it)
 //
 // With --league it measures a league's fan-out instead: venues' relays, each on a line played at
-// line rate, publish into a 3-node nats-server cluster, and each venue's mirrors, on other
-// nodes, serve web viewers and event streams (raw sockets of this process). It prints every
-// process's CPU and memory, each node's messages a second, and the delay from a relay's reading
-// a mark off its line to each viewer having it.
+// line rate, publish into a 3-node nats-server cluster, and each venue's mirrors, each on a
+// different node, serve web viewers and event streams (raw sockets of this process). It prints
+// every process's CPU and memory, each node's messages a second, and the delay from a relay's
+// reading a mark off its line to each viewer having it.
 //
 //     soak_bench --league [--venues N] [--mirrors N] [--viewers N] [--streams N] [--seconds N]
 //                [--baud N]   (3 venues, 3 mirrors each, 300 viewers and 30 streams a mirror)
@@ -672,7 +672,7 @@ int CSoak::Run() {
 // How large a league the run plays (soak_bench --league [--venues N] [--mirrors N] ...).
 struct CLeagueScale {
     int m_venues = 3;
-    int m_mirrors = 3; // of each venue, each on other nodes
+    int m_mirrors = 3; // of each venue, each on a different node
     int m_viewers = 300;
     int m_streams = 30;
     int m_seconds = 60;
@@ -973,17 +973,18 @@ bool CLeague::StartVenue(int venue) {
     return Started(relay, QStringLiteral("relay%1").arg(venue + 1), ": connected");
 }
 
-// A mirror of the venue through other nodes than its relay's, each mirror through a different
-// one first, serving its viewers and event streams.
+// A mirror of the venue, keeping no journal, each of the venue's mirrors on a different node
+// first (the one after its relay's, then the next), serving its viewers and event streams.
 bool CLeague::StartMirror(int venue, int mirror) {
     const int node = (venue + 1 + mirror) % kLeagueNodes;
     const quint16 port = FreePort();
     CLeagueProcess& process = m_mirrors.emplace_back();
-    process.m_process->start(
-        m_program,
-        {QStringLiteral("--device"), m_cluster.Url({node, (node + 1) % kLeagueNodes}, Topic(venue)),
-         QStringLiteral("--share"), QString::number(port), QStringLiteral("--share-code"), kCode,
-         QStringLiteral("--fields"), QStringLiteral(TALLYVIEW_SOAK_FIELDS)});
+    process.m_process->start(m_program,
+                             {QStringLiteral("--device"),
+                              m_cluster.Url({node, (node + 1) % kLeagueNodes}, Topic(venue)),
+                              QStringLiteral("--no-journal"), QStringLiteral("--share"),
+                              QString::number(port), QStringLiteral("--share-code"), kCode,
+                              QStringLiteral("--fields"), QStringLiteral(TALLYVIEW_SOAK_FIELDS)});
     for (int i = 0; i < m_scale.m_viewers + m_scale.m_streams; ++i)
         m_clients.Add(venue, port, i >= m_scale.m_viewers);
     return Started(process, QStringLiteral("mirror%1.%2").arg(venue + 1).arg(mirror + 1),
