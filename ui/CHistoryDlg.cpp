@@ -19,7 +19,6 @@
 #include <QTime>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
-#include <algorithm>
 
 namespace {
 
@@ -367,25 +366,12 @@ void CHistoryDlg::Find(bool forward) {
     MarkFound(*bytes);
 }
 
-// The text where it appeared: on a row that did not show it just before, when the screen
-// shows it in more than one place.
+// The text where it appeared: the screen did not show it just before, so wherever it shows
+// now is new; the first place in reading order is marked.
 void CHistoryDlg::MarkFound(const std::string& text) {
     const std::vector<CJournalIndex::Place> places = CJournalIndex::Places(m_lines, text);
-    if (places.empty() || !m_record)
-        return;
-    CJournalIndex::Place found = places.front();
-    if (places.back().m_row != found.m_row && *m_record > 0)
-        if (const std::optional<CJournalIndex::Moment> before = m_index->At(*m_record - 1)) {
-            const std::vector<CJournalIndex::Place> earlier =
-                CJournalIndex::Places(before->m_screen->Rows(), text);
-            const auto fresh = std::find_if(places.begin(), places.end(), [&](const auto& place) {
-                return std::none_of(earlier.begin(), earlier.end(),
-                                    [&](const auto& old) { return old.m_row == place.m_row; });
-            });
-            if (fresh != places.end())
-                found = *fresh;
-        }
-    m_view->Mark(found.m_row, found.m_col, static_cast<int>(text.size()));
+    if (!places.empty())
+        m_view->Mark(places.front().m_row, places.front().m_col, static_cast<int>(text.size()));
 }
 
 QString CHistoryDlg::ClockText(CJournalIndex::Time time) {
