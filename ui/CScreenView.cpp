@@ -79,12 +79,12 @@ void CScreenView::Mark(int row, int col, int length) {
     m_delegate->SetMark({row, col, length});
     m_list->viewport()->update();
     m_list->scrollToItem(item, QAbstractItemView::EnsureVisible);
-    // Across too: a narrow window shows only part of a row.
+    // Across too, to the middle, with what is beside it: a narrow window shows part of a row.
     const auto [left, right] = m_delegate->MarkSpan(m_list, item->text());
     QScrollBar* across = m_list->horizontalScrollBar();
     const int width = m_list->viewport()->width();
     if (left < across->value() || right > across->value() + width)
-        across->setValue(std::max(0, std::min(left, right - width)));
+        across->setValue(std::min(left, (left + right - width) / 2));
 }
 
 void CScreenView::ClearMark() {
