@@ -248,7 +248,18 @@ TEST_F(HistoryDlgTest, StepsByMomentsAndByOneChangeWithShift) {
         if (step.record == 12)
             EXPECT_EQ(ShownRows(window).value(6), QStringLiteral("HOME 1")) << "the whole burst";
     }
-    CXdoTool::Run({QStringLiteral("keyup"), QStringLiteral("shift")});
+    ASSERT_TRUE(CXdoTool::Run({QStringLiteral("keyup"), QStringLiteral("shift")}));
+
+    // The keys of the focused button step alike: from 5 to the first burst's end, then into
+    // the second by one change.
+    window.Control(CHistoryDlg::IDC_NEXT)->setFocus();
+    ASSERT_TRUE(CXdoTool::Key(window, QStringLiteral("space")));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.Record() == 12u; }, 5000));
+    for (const auto& [action, key] :
+         {std::pair{"keydown", "shift"}, {"key", "space"}, {"keyup", "shift"}})
+        ASSERT_TRUE(CXdoTool::Run({QString::fromLatin1(action), QString::fromLatin1(key)}));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.Record() == 13u; }, 5000))
+        << "Shift+Space: shown " << window.Record().value_or(99);
 }
 
 // The columns of the list's row drawn in the selection colour, as an interval.
