@@ -73,14 +73,14 @@ public:
         m_last = kOnes * (last | kCaseBit);
     }
 
-    // The first column from `from` on at which the row holds the text; npos when none does.
-    std::size_t Where(std::string_view row, std::size_t from = 0) const {
+    // The first column at which the row holds the text; npos when none does.
+    std::size_t Where(std::string_view row) const {
         const std::string_view shown = CScreenText::UpToNul(row);
         const std::size_t n = m_text.size();
         if (shown.size() < n)
             return std::string_view::npos;
         const std::size_t positions = shown.size() - n + 1;
-        std::size_t at = from;
+        std::size_t at = 0;
         for (; m_wordWise && at + 8 <= positions; at += 8) {
             const std::uint64_t differ =
                 (Word(shown, at) ^ m_first) | (Word(shown, at + n - 1) ^ m_last);
@@ -381,7 +381,9 @@ void CJournalIndex::NoteMoment(const File& file, Time time) {
         m_momentStart = time;
         return;
     }
-    if (time - file.m_lastTime >= kQuiet || time - m_momentStart >= kMomentEvery) {
+    // A clock set back breaks the stream too.
+    if (time - file.m_lastTime >= kQuiet || time - m_momentStart >= kMomentEvery ||
+        time < file.m_lastTime) {
         m_moments.push_back(m_recordCount - 1);
         m_momentStart = time;
     }
@@ -504,17 +506,15 @@ std::optional<std::uint64_t> CJournalIndex::RecordAt(Time time) const {
     return found;
 }
 
-std::vector<CJournalIndex::Place> CJournalIndex::Places(const std::vector<std::string>& rows,
-                                                        std::string_view text) {
-    std::vector<Place> places;
+std::optional<CJournalIndex::Place> CJournalIndex::PlaceOf(const std::vector<std::string>& rows,
+                                                           std::string_view text) {
     if (text.empty())
-        return places;
+        return std::nullopt;
     const FoldedSearch search(CTrigramFilter::Fold(text));
     for (std::size_t row = 0; row < rows.size(); ++row)
-        for (std::size_t col = search.Where(rows[row]); col != std::string_view::npos;
-             col = search.Where(rows[row], col + text.size()))
-            places.push_back({static_cast<int>(row), static_cast<int>(col)});
-    return places;
+        if (const std::size_t col = search.Where(rows[row]); col != std::string_view::npos)
+            return Place{static_cast<int>(row), static_cast<int>(col)};
+    return std::nullopt;
 }
 
 std::optional<std::uint64_t> CJournalIndex::Find(std::string_view text, std::uint64_t from,

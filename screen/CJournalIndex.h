@@ -88,14 +88,14 @@ public:
     // backward before it.
     std::optional<std::uint64_t> Find(std::string_view text, std::uint64_t from,
                                       bool forward) const;
-    // Where rows show `text`, ignoring case as Find does: 0-based row and column, in reading
-    // order, none overlapping.
+    // Where rows first show `text` in reading order, ignoring case as Find does: 0-based row
+    // and column.
     struct Place {
         int m_row = 0;
         int m_col = 0;
-        bool operator==(const Place&) const = default;
     };
-    static std::vector<Place> Places(const std::vector<std::string>& rows, std::string_view text);
+    static std::optional<Place> PlaceOf(const std::vector<std::string>& rows,
+                                        std::string_view text);
 
 private:
     struct File {

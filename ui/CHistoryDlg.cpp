@@ -369,9 +369,8 @@ void CHistoryDlg::Find(bool forward) {
 // The text where it appeared: the screen did not show it just before, so wherever it shows
 // now is new; the first place in reading order is marked.
 void CHistoryDlg::MarkFound(const std::string& text) {
-    const std::vector<CJournalIndex::Place> places = CJournalIndex::Places(m_lines, text);
-    if (!places.empty())
-        m_view->Mark(places.front().m_row, places.front().m_col, static_cast<int>(text.size()));
+    if (const std::optional<CJournalIndex::Place> place = CJournalIndex::PlaceOf(m_lines, text))
+        m_view->Mark(place->m_row, place->m_col, static_cast<int>(text.size()));
 }
 
 QString CHistoryDlg::ClockText(CJournalIndex::Time time) {

@@ -343,7 +343,8 @@ TEST_F(JournalIndexTest, KeptIndexIsUsedOnlyWhileItMatchesItsFile) {
 
 // Stepping by the moments a person sees: a burst ends one once the line is quiet for the
 // quarter second (249 ms is not), a steady stream one a second, a file's end one; the growing
-// end is the last step and becomes a moment once the line falls quiet after it. The closed
+// end is the last step and becomes a moment once the line falls quiet after it (or the clock
+// goes back). The closed
 // file's moments come from its kept index just the same.
 TEST_F(JournalIndexTest, StepsByTheMomentsTheScreenSettled) {
     const auto write = [&](const std::string& name, const std::vector<std::int64_t>& millis) {
@@ -384,6 +385,11 @@ TEST_F(JournalIndexTest, StepsByTheMomentsTheScreenSettled) {
     index.Update();
     EXPECT_EQ(index.MomentFrom(31, 1), 34u);
     EXPECT_EQ(index.MomentFrom(34, 1), 35u);
+    // The clock set back 230 ms after 36: a moment all the same.
+    write("2027-01-15_19-00-00.ttyrec", {10530, 10300, 10310}); // 36, 37, 38
+    index.Update();
+    EXPECT_EQ(index.MomentFrom(35, 1), 36u);
+    EXPECT_EQ(index.MomentFrom(36, 1), 38u);
 }
 
 } // namespace
