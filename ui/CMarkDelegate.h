@@ -2,6 +2,8 @@
 
 #include "CExtentDelegate.h"
 
+#include <utility>
+
 // The screen's rows with one run of text marked as a selection is: what Find found. The mark
 // goes by row and column, so it follows the text however the list is scrolled.
 class CMarkDelegate : public CExtentDelegate {
