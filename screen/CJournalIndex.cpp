@@ -358,10 +358,10 @@ void CJournalIndex::ReadFile(std::size_t index) {
         if (m_blocks.empty() || m_blocks.back().m_file != index ||
             m_blocks.back().m_bytes >= kCheckpointBytes)
             StartBlock(index, record.m_offset, record.m_time);
-        NoteMoment(file, record.m_time);
         Block& block = m_blocks.back();
         ++block.m_records;
         block.m_bytes += record.m_length;
+        NoteMoment(file, record.m_time);
         ++m_recordCount;
         ++file.m_records;
         m_lastTime = file.m_lastTime = record.m_time;
