@@ -5,8 +5,8 @@
 // with one marker text written three quarters of the way in. The program was restarted at the
 // end, so that file is closed and a new one has just begun. Measures the index ready at
 // start-up (the closed file's index kept beside it) and from nothing, opening the window on
-// it, a seek to any moment shown in the window, a find over the whole journal, and the memory
-// the index holds.
+// it, a seek to any moment shown in the window, a step to the next moment the screen settled,
+// a find over the whole journal, and the memory the index holds.
 #include "CBenchMeasure.h"
 #include "CHistoryDlg.h"
 #include "CJournalIndex.h"
@@ -198,6 +198,20 @@ void BM_SeekTime(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_SeekTime)->Unit(benchmark::kMillisecond);
+
+// Next from a random moment: to where the screen next settled (the line quiet a quarter second,
+// or a second into a stream), Arg 1, or one change on (Shift), Arg 0; then that screen.
+void BM_Step(benchmark::State& state) {
+    const CJournalIndex& index = Index();
+    const bool byMoment = state.range(0) != 0;
+    std::mt19937_64 rng(6);
+    for (auto _ : state) {
+        const std::uint64_t from = rng() % (index.RecordCount() - 1);
+        benchmark::DoNotOptimize(index.At(byMoment ? index.MomentFrom(from, 1) : from + 1));
+    }
+    state.counters["moments"] = static_cast<double>(index.MomentCount());
+}
+BENCHMARK(BM_Step)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 
 // The CPU seconds of all the process's threads per iteration, beside the benchmark's own
 // measures (the main thread's CPU, and the clock, which a loaded machine stretches).

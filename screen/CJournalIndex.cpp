@@ -73,11 +73,12 @@ public:
         m_last = kOnes * (last | kCaseBit);
     }
 
-    bool In(std::string_view row) const {
+    // The first column at which the row holds the text; npos when none does.
+    std::size_t Where(std::string_view row) const {
         const std::string_view shown = CScreenText::UpToNul(row);
         const std::size_t n = m_text.size();
         if (shown.size() < n)
-            return false;
+            return std::string_view::npos;
         const std::size_t positions = shown.size() - n + 1;
         std::size_t at = 0;
         for (; m_wordWise && at + 8 <= positions; at += 8) {
@@ -86,14 +87,17 @@ public:
             // The high bit of each byte that is zero (and maybe of some above the first).
             for (std::uint64_t candidates = (differ - kOnes) & ~differ & (kOnes << 7);
                  candidates != 0; candidates &= candidates - 1)
-                if (MatchAt(shown, at + static_cast<std::size_t>(std::countr_zero(candidates)) / 8))
-                    return true;
+                if (const std::size_t candidate =
+                        at + static_cast<std::size_t>(std::countr_zero(candidates)) / 8;
+                    MatchAt(shown, candidate))
+                    return candidate;
         }
         for (; at < positions; ++at)
             if (MatchAt(shown, at))
-                return true;
-        return false;
+                return at;
+        return std::string_view::npos;
     }
+    bool In(std::string_view row) const { return Where(row) != std::string_view::npos; }
 
 private:
     static constexpr std::uint64_t kOnes = 0x0101010101010101u;
@@ -183,6 +187,7 @@ bool CJournalIndex::Update() {
         }
         if (!closed)
             break; // the newest file may still grow
+        CloseMoments(m_files[m_reading]);
         // A file on its own rebuilds its screen: the next one starts from a fresh screen.
         ResetTail();
     }
@@ -208,6 +213,7 @@ bool CJournalIndex::RereadIfEarlierFileGrew() {
     m_blocks.clear();
     m_recordCount = 0;
     m_lastTime.reset();
+    m_moments.clear();
     ResetTail();
     return true;
 }
@@ -235,6 +241,11 @@ bool CJournalIndex::LoadFile(std::size_t index) {
         block.m_file = index;
         block.m_firstRecord += m_recordCount;
     }
+    // Only what can be a record of the file, in order.
+    for (const std::uint64_t moment : contents->m_moments)
+        if (moment < contents->m_records &&
+            (m_moments.empty() || m_recordCount + moment > m_moments.back()))
+            m_moments.push_back(m_recordCount + moment);
     m_recordCount += contents->m_records;
     file.m_records = contents->m_records;
     file.m_lastTime = contents->m_lastTime;
@@ -263,6 +274,9 @@ void CJournalIndex::SaveFile(std::size_t index) const {
     }
     contents.m_records = file.m_records;
     contents.m_lastTime = file.m_lastTime;
+    for (auto moment = std::lower_bound(m_moments.begin(), m_moments.end(), file.m_firstRecord);
+         moment != m_moments.end() && *moment < file.m_firstRecord + file.m_records; ++moment)
+        contents.m_moments.push_back(*moment - file.m_firstRecord);
     CJournalIndexFile::Save(file.m_path, contents);
 }
 
@@ -347,6 +361,7 @@ void CJournalIndex::ReadFile(std::size_t index) {
         Block& block = m_blocks.back();
         ++block.m_records;
         block.m_bytes += record.m_length;
+        NoteMoment(file, record.m_time);
         ++m_recordCount;
         ++file.m_records;
         m_lastTime = file.m_lastTime = record.m_time;
@@ -358,6 +373,27 @@ void CJournalIndex::ReadFile(std::size_t index) {
     // A torn end of the newest file may be a record still being written: read again next time.
     file.m_note = reader.Note().empty() ? std::string()
                                         : file.m_path.filename().string() + ": " + reader.Note();
+}
+
+// Decides, as a record comes in, whether the screen settled at the one before it.
+void CJournalIndex::NoteMoment(const File& file, Time time) {
+    if (file.m_records == 0) {
+        m_momentStart = time;
+        return;
+    }
+    // A clock set back breaks the stream too.
+    if (time - file.m_lastTime >= kQuiet || time - m_momentStart >= kMomentEvery ||
+        time < file.m_lastTime) {
+        m_moments.push_back(m_recordCount - 1);
+        m_momentStart = time;
+    }
+}
+
+// A file's end is a moment: the next file starts from a screen of its own.
+void CJournalIndex::CloseMoments(const File& file) {
+    const std::uint64_t last = file.m_firstRecord + file.m_records - 1;
+    if (file.m_records > 0 && (m_moments.empty() || m_moments.back() < last))
+        m_moments.push_back(last);
 }
 
 void CJournalIndex::StartBlock(std::size_t file, std::uint64_t offset, Time time) {
@@ -405,6 +441,7 @@ std::optional<CJournalIndex::Time> CJournalIndex::FirstTime() const {
 std::size_t CJournalIndex::MemoryBytes() const {
     std::size_t bytes = sizeof(*this) + m_blocks.capacity() * sizeof(Block) +
                         m_files.capacity() * sizeof(File) +
+                        m_moments.capacity() * sizeof(std::uint64_t) +
                         CTerminalScreen::kRows * (CTerminalScreen::kCols + sizeof(std::string));
     for (const Block& block : m_blocks)
         bytes += block.m_checkpoint.capacity();
@@ -418,6 +455,21 @@ std::size_t CJournalIndex::BlockOf(std::uint64_t record) const {
         m_blocks.begin(), m_blocks.end(), record,
         [](std::uint64_t r, const Block& block) { return r < block.m_firstRecord; });
     return static_cast<std::size_t>(after - m_blocks.begin()) - 1;
+}
+
+std::uint64_t CJournalIndex::MomentFrom(std::uint64_t from, std::int64_t moments) const {
+    if (moments == 0 || m_recordCount == 0)
+        return from;
+    if (moments > 0) {
+        const auto after = static_cast<std::uint64_t>(
+            std::upper_bound(m_moments.begin(), m_moments.end(), from) - m_moments.begin());
+        const auto at = after + static_cast<std::uint64_t>(moments) - 1;
+        return at < m_moments.size() ? m_moments[at] : m_recordCount - 1;
+    }
+    const auto before = static_cast<std::uint64_t>(
+        std::lower_bound(m_moments.begin(), m_moments.end(), from) - m_moments.begin());
+    const auto back = static_cast<std::uint64_t>(-(moments + 1)) + 1;
+    return back <= before ? m_moments[before - back] : 0;
 }
 
 std::optional<CJournalIndex::Moment> CJournalIndex::At(std::uint64_t record) const {
@@ -452,6 +504,17 @@ std::optional<std::uint64_t> CJournalIndex::RecordAt(Time time) const {
         found = r;
     }
     return found;
+}
+
+std::optional<CJournalIndex::Place> CJournalIndex::PlaceOf(const std::vector<std::string>& rows,
+                                                           std::string_view text) {
+    if (text.empty())
+        return std::nullopt;
+    const FoldedSearch search(CTrigramFilter::Fold(text));
+    for (std::size_t row = 0; row < rows.size(); ++row)
+        if (const std::size_t col = search.Where(rows[row]); col != std::string_view::npos)
+            return Place{static_cast<int>(row), static_cast<int>(col)};
+    return std::nullopt;
 }
 
 std::optional<std::uint64_t> CJournalIndex::Find(std::string_view text, std::uint64_t from,

@@ -22,12 +22,23 @@
 // gained, and files begun since, so the timeline can follow a journal that is still being written.
 // The clock set back between two files puts the file being written before the other: once it
 // grows, the timeline is read again with it last.
+// Among the records, the moments are those a person sees: the screen as it stood once the line
+// fell quiet, or, through a stream that does not pause, one a second. They come from the
+// records' times as the records are read, so stepping by them rebuilds no screen.
 // A file no longer written (a later one exists) is indexed once: its index is kept beside it
 // (CJournalIndexFile) and taken from there while it matches the file.
 class CJournalIndex {
 public:
     using Time = CTtyrecRecord::Time;
     static constexpr std::size_t kCheckpointBytes = 256 * 1024;
+    // A pause of the line this long ends a moment. The statistics computer writes a change as
+    // one burst at line speed (bytes 1 ms apart at 9600 baud, a serial reader's chunks a few
+    // ms apart), and its changes come seconds apart, so a quarter second splits no burst yet
+    // tells apart changes a person would see one after another.
+    static constexpr std::chrono::milliseconds kQuiet{250};
+    // Through a stream without such a pause (a whole screen sent at 9600 baud takes seconds),
+    // a moment ends at least this often.
+    static constexpr std::chrono::seconds kMomentEvery{1};
 
     // The screen just after a record.
     struct Moment {
@@ -61,6 +72,12 @@ public:
     // What the index holds in memory, in bytes.
     std::size_t MemoryBytes() const;
 
+    // The record `moments` moments after `from` (before it, when negative): the last record
+    // counts as a moment, and a step past the first moment lands on the first record.
+    std::uint64_t MomentFrom(std::uint64_t from, std::int64_t moments) const;
+    // The number of moments, the last record not counted unless the line fell quiet after it.
+    std::size_t MomentCount() const { return m_moments.size(); }
+
     // The screen just after `record` (below RecordCount()); nullopt when the file can no
     // longer be read.
     std::optional<Moment> At(std::uint64_t record) const;
@@ -71,6 +88,14 @@ public:
     // backward before it.
     std::optional<std::uint64_t> Find(std::string_view text, std::uint64_t from,
                                       bool forward) const;
+    // Where rows first show `text` in reading order, ignoring case as Find does: 0-based row
+    // and column.
+    struct Place {
+        int m_row = 0;
+        int m_col = 0;
+    };
+    static std::optional<Place> PlaceOf(const std::vector<std::string>& rows,
+                                        std::string_view text);
 
 private:
     struct File {
@@ -104,6 +129,8 @@ private:
     void SaveFile(std::size_t file) const;
     void StartBlock(std::size_t file, std::uint64_t offset, Time time);
     void FilterChanges(CTrigramFilter& filter);
+    void NoteMoment(const File& file, Time time);
+    void CloseMoments(const File& file);
     void ResetTail();
     std::size_t BlockOf(std::uint64_t record) const;
     std::optional<std::uint64_t> FindInBlock(std::size_t block, const FoldedSearch& search,
@@ -116,6 +143,11 @@ private:
     std::vector<Block> m_blocks;
     std::uint64_t m_recordCount = 0;
     std::optional<Time> m_lastTime;
+    // Records after which the screen settled, ascending; the last record of a file being
+    // written is added once a later record or its file's end decides it.
+    std::vector<std::uint64_t> m_moments;
+    // The time of the first record after the last moment: a stream ends a moment a second on.
+    Time m_momentStart{};
     // The screen after the last record read, from which the next checkpoint is taken; the
     // incomplete sequence it waits to finish is its pending bytes.
     std::unique_ptr<CTerminalScreen> m_tail;

@@ -8,7 +8,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kMagic = "TVINDEX2";
+constexpr std::string_view kMagic = "TVINDEX3";
 // Bytes hashed at each end of the journal file: an edit there, or another file of the same
 // size and time, shows.
 constexpr std::uint64_t kHashedBytes = 64 * 1024;
@@ -139,6 +139,9 @@ bool CJournalIndexFile::Save(const fs::path& journal, const Contents& contents) 
         for (const std::uint64_t word : block.m_filter.Bits())
             out.Number(word);
     }
+    out.Number(contents.m_moments.size());
+    for (const std::uint64_t moment : contents.m_moments)
+        out.Number(moment);
     out.Number(Hash(out.Bytes()));
 
     const fs::path path = PathOf(journal);
@@ -187,6 +190,9 @@ std::optional<CJournalIndexFile::Contents> CJournalIndexFile::Load(const fs::pat
         for (std::uint64_t& word : block.m_filter.Bits())
             word = in.Number();
     }
+    const std::uint64_t moments = in.Number();
+    for (std::uint64_t m = 0; m < moments && !in.Failed(); ++m)
+        contents.m_moments.push_back(in.Number());
     if (in.Failed() || !in.AtEnd())
         return std::nullopt;
     const std::optional<Stamp> now = StampOf(journal, contents.m_size);

@@ -16,13 +16,14 @@
 // half-written, are all rejected and the file is read again.
 //
 // Layout, all numbers unsigned 64-bit little-endian, times in microseconds since 1970:
-//   "TVINDEX2"                        the format
+//   "TVINDEX3"                        the format
 //   size, time, head hash, tail hash  of the journal file (time: its last write, as the
 //                                     file system keeps it)
 //   records, last record time, note   the note as length and bytes (a torn end)
 //   block count, then per block:      a run of records with a screen checkpoint
 //     offset, first record, records, line bytes, first time, checkpoint (length and bytes),
 //     the trigram filter's bits (CTrigramFilter::kWords numbers)
+//   moment count, then each moment's record (counted from the file's first record)
 //   hash of everything before it
 class CJournalIndexFile {
 public:
@@ -45,6 +46,9 @@ public:
         Time m_lastTime{};
         std::string m_note;
         std::vector<Block> m_blocks;
+        // The records a person saw settle (CJournalIndex's moments), counted from the file's
+        // first record, ascending.
+        std::vector<std::uint64_t> m_moments;
     };
 
     // Added to the journal file's name.

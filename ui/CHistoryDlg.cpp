@@ -144,14 +144,19 @@ void CHistoryDlg::CreateControls() {
     resize(m_list->fontMetrics().horizontalAdvance(QString(CTerminalScreen::kCols + 8, 'M')),
            m_list->fontMetrics().height() * 40);
 
-    connect(previous, &QPushButton::clicked, this, [this] { StepBy(-1); });
-    connect(next, &QPushButton::clicked, this, [this] { StepBy(1); });
+    // Shift held on the click (or on Space at the focused button) steps one change.
+    const auto by = [] {
+        return QApplication::keyboardModifiers() & Qt::ShiftModifier ? Step::Change : Step::Moment;
+    };
+    connect(previous, &QPushButton::clicked, this, [this, by] { StepBy(-1, by()); });
+    connect(next, &QPushButton::clicked, this, [this, by] { StepBy(1, by()); });
     connect(go, &QPushButton::clicked, this, [this] { JumpTo(m_time->text()); });
     connect(m_time, &QLineEdit::returnPressed, this, [this] { JumpTo(m_time->text()); });
     connect(m_liveButton, &QPushButton::clicked, this, &CHistoryDlg::SetLive);
     connect(findPrevious, &QPushButton::clicked, this, [this] { Find(false); });
     connect(findNext, &QPushButton::clicked, this, [this] { Find(true); });
     connect(m_findText, &QLineEdit::returnPressed, this, [this] { Find(true); });
+    connect(m_findText, &QLineEdit::textChanged, this, [this] { m_view->ClearMark(); });
     connect(m_timeline, &QSlider::actionTriggered, this, &CHistoryDlg::OnTimeline);
     connect(m_dayList, &QComboBox::activated, this,
             [this] { ShowDay(QDate::fromString(m_dayList->currentText(), Qt::ISODate)); });
@@ -301,11 +306,15 @@ void CHistoryDlg::SetNote(const QString& text) {
     m_note->setText(text);
 }
 
-void CHistoryDlg::StepBy(int changes) {
-    if (!m_record)
+void CHistoryDlg::StepBy(int steps, Step by) {
+    if (!m_record || !m_index)
         return;
     SetLive(false);
-    const std::int64_t target = static_cast<std::int64_t>(*m_record) + changes;
+    if (by == Step::Moment) {
+        ShowRecord(m_index->MomentFrom(*m_record, steps));
+        return;
+    }
+    const std::int64_t target = static_cast<std::int64_t>(*m_record) + steps;
     if (target >= 0 && static_cast<std::uint64_t>(target) < m_index->RecordCount())
         ShowRecord(static_cast<std::uint64_t>(target));
 }
@@ -354,6 +363,14 @@ void CHistoryDlg::Find(bool forward) {
     SetLive(false);
     SetNote(QString());
     ShowRecord(*found);
+    MarkFound(*bytes);
+}
+
+// The text where it appeared: the screen did not show it just before, so wherever it shows
+// now is new; the first place in reading order is marked.
+void CHistoryDlg::MarkFound(const std::string& text) {
+    if (const std::optional<CJournalIndex::Place> place = CJournalIndex::PlaceOf(m_lines, text))
+        m_view->Mark(place->m_row, place->m_col, static_cast<int>(text.size()));
 }
 
 QString CHistoryDlg::ClockText(CJournalIndex::Time time) {

@@ -22,8 +22,9 @@ class QSlider;
 
 // The History window: the screen as it stood at any moment of a day's journal (the newest day,
 // or any other the journal holds, chosen in its day list), shown as the main window shows it,
-// with the moment's clock time. Steps to the previous or next change,
-// jumps to a typed time, finds the next or previous moment a text appeared, follows the
+// with the moment's clock time. Steps to the previous or next moment a person saw (the screen
+// settled; with Shift, the previous or next change), jumps to a typed time, finds and marks
+// the next or previous appearance of a text, follows the
 // journal's growing end ("Live"), and copies, prints or saves the moment's rows as the main
 // window does. The journal is indexed on a worker thread as soon as the window is made, so
 // opening it later is quick; the index then follows the journal every second.
@@ -78,8 +79,11 @@ public:
     // Shows another day's journal, from its last moment; the newest day is followed as it grows.
     void ShowDay(const QDate& day);
 
+    enum class Step { Moment, Change };
+
     void ShowRecord(std::uint64_t record);
-    void StepBy(int changes);
+    // Steps by moments the screen settled at (CJournalIndex's), or by single changes.
+    void StepBy(int steps, Step by = Step::Moment);
     // "HH:MM:SS" on the journal's day; false (and a note) when the text is not such a time.
     bool JumpTo(const QString& clock);
     void Find(bool forward);
@@ -97,6 +101,7 @@ private:
     void UpdateButtons();
     void SetNote(const QString& text);
     void OnTimeline(int action);
+    void MarkFound(const std::string& text);
     static QString ClockText(CJournalIndex::Time time);
 
     QString m_journalFolder;

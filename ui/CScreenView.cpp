@@ -1,6 +1,6 @@
 #include "CScreenView.h"
 
-#include "CExtentDelegate.h"
+#include "CMarkDelegate.h"
 #include "CScreenText.h"
 #include "DisplayText.h"
 
@@ -8,6 +8,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QListWidget>
+#include <QScrollBar>
 #include <algorithm>
 
 QFont CScreenView::Font() {
@@ -19,14 +20,14 @@ QFont CScreenView::Font() {
 
 CScreenView::CScreenView(QListWidget* list, QLabel* cursor, QLabel* status, QLabel* label)
     : m_list(list), m_cursor(cursor), m_status(status), m_label(label),
-      m_extentDelegate(new CExtentDelegate(list)) {
+      m_delegate(new CMarkDelegate(list)) {
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_list->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_list->setTextElideMode(Qt::ElideNone);
     m_list->setUniformItemSizes(true);
-    m_list->setItemDelegate(m_extentDelegate);
+    m_list->setItemDelegate(m_delegate);
     // Line data is never markup.
     for (QLabel* field : {m_cursor, m_status, m_label})
         field->setTextFormat(Qt::PlainText);
@@ -34,6 +35,7 @@ CScreenView::CScreenView(QListWidget* list, QLabel* cursor, QLabel* status, QLab
 
 void CScreenView::Show(const std::vector<std::string>& lines, std::string_view status,
                        std::string_view label, int row, int col) {
+    ClearMark();
     ShowRows(lines);
     m_status->setText(DisplayText(CScreenText::UpToNul(status)));
     m_label->setText(DisplayText(CScreenText::UpToNul(label)));
@@ -64,8 +66,30 @@ void CScreenView::ShowRows(const std::vector<std::string>& lines) {
     while (m_list->count() > rows)
         delete m_list->takeItem(m_list->count() - 1);
 
-    if (m_extentDelegate->Extent() < widest)
-        m_extentDelegate->SetExtent(widest);
+    if (m_delegate->Extent() < widest)
+        m_delegate->SetExtent(widest);
     if (selection >= 0 && selection < m_list->count())
         m_list->setCurrentRow(selection);
+}
+
+void CScreenView::Mark(int row, int col, int length) {
+    QListWidgetItem* item = m_list->item(row);
+    if (!item)
+        return;
+    m_delegate->SetMark({row, col, length});
+    m_list->viewport()->update();
+    m_list->scrollToItem(item, QAbstractItemView::EnsureVisible);
+    // Across too, to the middle, with what is beside it: a narrow window shows part of a row.
+    const auto [left, right] = m_delegate->MarkSpan(m_list, item->text());
+    QScrollBar* across = m_list->horizontalScrollBar();
+    const int width = m_list->viewport()->width();
+    if (left < across->value() || right > across->value() + width)
+        across->setValue(std::min(left, (left + right - width) / 2));
+}
+
+void CScreenView::ClearMark() {
+    if (m_delegate->Marked().m_row < 0)
+        return;
+    m_delegate->SetMark({});
+    m_list->viewport()->update();
 }

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-class CExtentDelegate;
+class CMarkDelegate;
 class QLabel;
 class QListWidget;
 
@@ -24,9 +24,14 @@ public:
     // Sets the list and the fields up for screen text; the widgets stay the caller's.
     CScreenView(QListWidget* list, QLabel* cursor, QLabel* status, QLabel* label);
 
-    // lines: the rows to show, trailing blank rows already dropped; row and col 0-based.
+    // lines: the rows to show, trailing blank rows already dropped; row and col 0-based. A
+    // mark on the rows shown before goes: it marked another screen.
     void Show(const std::vector<std::string>& lines, std::string_view status,
               std::string_view label, int row, int col);
+
+    // Marks `length` characters from row and col (0-based) as found, and scrolls them into view.
+    void Mark(int row, int col, int length);
+    void ClearMark();
 
 private:
     void ShowRows(const std::vector<std::string>& lines);
@@ -36,5 +41,5 @@ private:
     QLabel* m_cursor;
     QLabel* m_status;
     QLabel* m_label;
-    CExtentDelegate* m_extentDelegate; // holds the list's horizontal scroll extent
+    CMarkDelegate* m_delegate; // holds the list's horizontal scroll extent and the mark
 };

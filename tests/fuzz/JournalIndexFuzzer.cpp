@@ -3,7 +3,8 @@
 // bytes choose the cuts. Both the index that followed the writing and one made afterwards hold
 // the records a reader finds in the files, in the order of their first records; the screen of
 // every moment is the one the records up to it make in a fresh screen for each file; and what
-// the searches answer lies on their side of the moment they start from.
+// the searches and the steps by moments answer lies on their side of the moment they start
+// from.
 #include "CJournalIndex.h"
 #include "CTtyrecReader.h"
 #include "FuzzCheck.h"
@@ -100,6 +101,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             Check(StateOf(*moment->m_screen) == expected[r]);
         }
         Check(!index->At(count));
+        for (std::uint64_t r = 0; r < count; r += 1 + count / 16) {
+            const std::uint64_t next = index->MomentFrom(r, 1);
+            const std::uint64_t previous = index->MomentFrom(r, -1);
+            Check((next > r || next == count - 1) && next < count);
+            Check(previous < r || previous == 0);
+        }
     }
     const std::uint64_t count = fresh.RecordCount();
     if (count == 0)

@@ -84,7 +84,8 @@ TEST_F(JournalIndexTest, EveryMomentEqualsAStraightReplay) {
         EXPECT_EQ(moment->m_time, r < first.size() ? At(r) : At(20'000 + r - first.size()));
     }
     EXPECT_FALSE(index.At(expected.size()));
-    EXPECT_LT(index.MemoryBytes(), 64u * 1024);
+    // No copy of any screen; records a second apart are each a moment the index lists.
+    EXPECT_LT(index.MemoryBytes(), 64u * 1024 + index.MomentCount() * sizeof(std::uint64_t));
 }
 
 TEST_F(JournalIndexTest, RecordAtATime) {
@@ -338,6 +339,57 @@ TEST_F(JournalIndexTest, KeptIndexIsUsedOnlyWhileItMatchesItsFile) {
                   CScreenCommands::Of(played))
             << c.what;
     }
+}
+
+// Stepping by the moments a person sees: a burst ends one once the line is quiet for the
+// quarter second (249 ms is not), a steady stream one a second, a file's end one; the growing
+// end is the last step and becomes a moment once the line falls quiet after it (or the clock
+// goes back). The closed
+// file's moments come from its kept index just the same.
+TEST_F(JournalIndexTest, StepsByTheMomentsTheScreenSettled) {
+    const auto write = [&](const std::string& name, const std::vector<std::int64_t>& millis) {
+        std::string bytes;
+        for (const std::int64_t ms : millis)
+            CTtyrecRecord::Encode(At(0) + milliseconds(ms), "x", bytes);
+        std::ofstream(m_folder / name, std::ios::binary | std::ios::app) << bytes;
+    };
+    std::vector<std::int64_t> first = {0, 5, 10, 15, 1015, 1264}; // 0-3, 4-5
+    for (int k = 0; k < 25; ++k)
+        first.push_back(1514 + 100 * k); // 6-30, steady for 2.4 s
+    first.push_back(5914);               // 31, its file's last
+    write("2027-01-15_18-00-00.ttyrec", first);
+    write("2027-01-15_19-00-00.ttyrec", {10000, 10010}); // 32-33, still written
+
+    const struct {
+        std::uint64_t from;
+        std::int64_t moments;
+        std::uint64_t to;
+    } steps[] = {{0, 1, 3},   {3, 1, 5},   {4, 1, 5},   {5, 1, 15}, {15, 1, 25},  {25, 1, 30},
+                 {30, 1, 31}, {31, 1, 33}, {33, 1, 33}, {0, 2, 5},  {33, -1, 31}, {32, -1, 31},
+                 {16, -2, 5}, {4, -1, 3},  {3, -1, 0},  {2, -9, 0}, {7, 0, 7}};
+    CJournalIndex(m_folder, "2027-01-15_").Update();
+    ASSERT_TRUE(CJournalIndexFile::Load(m_folder / "2027-01-15_18-00-00.ttyrec"));
+    for (const bool kept : {false, true}) {
+        if (!kept)
+            fs::remove(CJournalIndexFile::PathOf(m_folder / "2027-01-15_18-00-00.ttyrec"));
+        CJournalIndex index(m_folder, "2027-01-15_");
+        index.Update();
+        for (const auto& step : steps)
+            EXPECT_EQ(index.MomentFrom(step.from, step.moments), step.to)
+                << step.from << " by " << step.moments << (kept ? ", kept index" : "");
+    }
+
+    CJournalIndex index(m_folder, "2027-01-15_");
+    index.Update();
+    write("2027-01-15_19-00-00.ttyrec", {10020, 10520}); // 34 ends a burst; 35
+    index.Update();
+    EXPECT_EQ(index.MomentFrom(31, 1), 34u);
+    EXPECT_EQ(index.MomentFrom(34, 1), 35u);
+    // The clock set back 230 ms after 36: a moment all the same.
+    write("2027-01-15_19-00-00.ttyrec", {10530, 10300, 10310}); // 36, 37, 38
+    index.Update();
+    EXPECT_EQ(index.MomentFrom(35, 1), 36u);
+    EXPECT_EQ(index.MomentFrom(36, 1), 38u);
 }
 
 } // namespace

@@ -42,15 +42,19 @@ const std::vector<std::string> kChanges = {
     "a2R1Cgoal again", // 5
 };
 
-// Adds the change to the journal as made `second` seconds after 19:00:00.
-void AppendChange(const QString& folder, int second, const std::string& change) {
-    const QDateTime at(kDay, QTime(19, 0, 0).addSecs(second));
+// Adds the change to the journal as made `millis` milliseconds after 19:00:00.
+void AppendChangeAt(const QString& folder, int millis, const std::string& change) {
+    const QDateTime at(kDay, QTime(19, 0, 0).addMSecs(millis));
     std::string bytes;
     CTtyrecRecord::Encode(CTtyrecRecord::Time(std::chrono::milliseconds(at.toMSecsSinceEpoch())),
                           change, bytes);
     std::ofstream(QDir(folder).filePath("2027-03-01_19-00-00.ttyrec").toStdString(),
                   std::ios::binary | std::ios::app)
         << bytes;
+}
+
+void AppendChange(const QString& folder, int second, const std::string& change) {
+    AppendChangeAt(folder, second * 1000, change);
 }
 
 void WriteJournal(const QString& folder) {
@@ -201,6 +205,126 @@ TEST_F(HistoryDlgTest, OpensAnEarlierDayAndFindsInIt) {
     QTest::keyClicks(find, QStringLiteral("goal"));
     QTest::keyClick(find, Qt::Key_Return);
     EXPECT_EQ(window.Record(), 3u);
+}
+
+// Previous and Next step to where the line fell quiet, Shift+click by one change: through the
+// X server, whose pointer events carry the Shift that Qt reports.
+TEST_F(HistoryDlgTest, StepsByMomentsAndByOneChangeWithShift) {
+    if (!CXdoTool::Available())
+        GTEST_SKIP() << "needs an X display and xdotool for real clicks";
+    // Two bursts after the six changes, as the line brings them: a byte every 5 ms.
+    const QString folder = m_dir.File(QStringLiteral("journal"));
+    for (const auto& [start, text] : {std::pair{10000, "\x1b"
+                                                       "a7R1CHOME 1"},
+                                      {20000, "\x1b"
+                                              "a8R1CAWAY 2"}}) {
+        const std::string burst = text;
+        AppendChangeAt(folder, start, burst.substr(0, 6)); // the address
+        for (std::size_t i = 6; i < burst.size(); ++i)
+            AppendChangeAt(folder, start + static_cast<int>(i) * 5, burst.substr(i, 1));
+    } // records 6-12 and 13-19
+    CHistoryDlg& window = *m_window;
+    window.Open();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return window.Record() == 19u; }, 5 * CHistoryDlg::kFollowMs));
+
+    const struct {
+        int button;
+        bool shift;
+        std::uint64_t record;
+    } steps[] = {{CHistoryDlg::IDC_PREVIOUS, false, 12}, {CHistoryDlg::IDC_NEXT, true, 13},
+                 {CHistoryDlg::IDC_NEXT, false, 19},     {CHistoryDlg::IDC_PREVIOUS, true, 18},
+                 {CHistoryDlg::IDC_PREVIOUS, false, 12}, {CHistoryDlg::IDC_PREVIOUS, false, 5}};
+    int side = 4; // a point beside the last: the pointer must move for the click
+    for (const auto& step : steps) {
+        const QString shift = step.shift ? QStringLiteral("keydown") : QStringLiteral("keyup");
+        ASSERT_TRUE(CXdoTool::Run({shift, QStringLiteral("shift")}));
+        const QWidget& button = *window.Control(step.button);
+        side = -side;
+        ASSERT_TRUE(CXdoTool::Click(button, button.rect().center() + QPoint(side, 0)));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return window.Record() == step.record; }, 5000))
+            << "shown " << window.Record().value_or(99) << ", expected " << step.record;
+        if (step.record == 12)
+            EXPECT_EQ(ShownRows(window).value(6), QStringLiteral("HOME 1")) << "the whole burst";
+    }
+    ASSERT_TRUE(CXdoTool::Run({QStringLiteral("keyup"), QStringLiteral("shift")}));
+
+    // The keys of the focused button step alike: from 5 to the first burst's end, then into
+    // the second by one change.
+    window.Control(CHistoryDlg::IDC_NEXT)->setFocus();
+    ASSERT_TRUE(CXdoTool::Key(window, QStringLiteral("space")));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.Record() == 12u; }, 5000));
+    for (const auto& [action, key] :
+         {std::pair{"keydown", "shift"}, {"key", "space"}, {"keyup", "shift"}})
+        ASSERT_TRUE(CXdoTool::Run({QString::fromLatin1(action), QString::fromLatin1(key)}));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.Record() == 13u; }, 5000))
+        << "Shift+Space: shown " << window.Record().value_or(99);
+}
+
+// The columns of the list's row drawn in the selection colour, as an interval.
+std::pair<int, int> MarkedSpan(const QListWidget& list, int row) {
+    const QImage shot = list.viewport()->grab().toImage();
+    const QRect rect = list.visualItemRect(list.item(row)) & list.viewport()->rect();
+    const QRgb marked = list.palette().color(QPalette::Active, QPalette::Highlight).rgb();
+    std::pair<int, int> span{INT_MAX, -1};
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x)
+            if (shot.pixel(x * shot.width() / list.viewport()->width(),
+                           y * shot.height() / list.viewport()->height()) == marked)
+                span = {std::min(span.first, x), std::max(span.second, x)};
+    return span;
+}
+
+// Find marks the text where it appeared, and scrolls a small window down and across to it; the mark
+// goes with the moment or the text.
+TEST_F(HistoryDlgTest, FindMarksTheTextAndScrollsToIt) {
+    const QString folder = m_dir.File(QStringLiteral("journal"));
+    AppendChange(folder, 10,
+                 "\x1b"
+                 "a40R111CTEAM GOALS 3"); // 6
+    AppendChange(folder, 11,
+                 "\x1b"
+                 "a1R1CX"); // 7
+    CHistoryDlg& window = *m_window;
+    auto* list = qobject_cast<QListWidget*>(window.Control(CHistoryDlg::IDC_LIST));
+    window.resize(window.minimumSizeHint().width(), 300);
+    window.Open();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.Record() == 7u; }, 5 * CHistoryDlg::kFollowMs));
+    Type(CHistoryDlg::IDC_TIME, QStringLiteral("19:00:04"));
+    Type(CHistoryDlg::IDC_FIND_TEXT, QStringLiteral("goals"));
+    ASSERT_EQ(window.Record(), 6u);
+
+    const int found = 39;
+    const QString row = list->item(found)->text();
+    const int col = static_cast<int>(row.indexOf(QStringLiteral("GOALS")));
+    const QFontMetrics metrics(list->font());
+    ASSERT_GT(metrics.horizontalAdvance(row.left(col + 4)), list->viewport()->width())
+        << "the text lies beyond the window's width";
+    QTest::qWait(50); // painted
+    const QRect shown = list->visualItemRect(list->item(found));
+    EXPECT_TRUE(shown.top() >= 0 && shown.bottom() < list->viewport()->height())
+        << "row " << found << " scrolled into view";
+    const auto [left, right] = MarkedSpan(*list, found);
+    const int itemLeft = shown.left();
+    // Within the style's margin before the text, and exactly the found letters wide.
+    EXPECT_GE(left - itemLeft, metrics.horizontalAdvance(row.left(col)));
+    EXPECT_LT(left - itemLeft, metrics.horizontalAdvance(row.left(col + 1)));
+    EXPECT_NEAR(right + 1 - left, metrics.horizontalAdvance(QStringLiteral("GOALS")), 1);
+
+    const auto marked = [&] {
+        QTest::qWait(50);
+        return MarkedSpan(*list, found).second >= 0;
+    };
+    Click(CHistoryDlg::IDC_NEXT);
+    ASSERT_EQ(window.Record(), 7u);
+    EXPECT_FALSE(marked()) << "another moment";
+    Click(CHistoryDlg::IDC_FIND_PREVIOUS);
+    ASSERT_EQ(window.Record(), 6u);
+    EXPECT_TRUE(marked());
+    QTest::keyClick(window.Control(CHistoryDlg::IDC_FIND_TEXT), Qt::Key_Backspace);
+    EXPECT_FALSE(marked()) << "another text";
 }
 
 // Real key presses through the X server, which Qt's modality rules apply to.
