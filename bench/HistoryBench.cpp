@@ -8,6 +8,7 @@
 // it, a seek to any moment shown in the window, a find over the whole journal, and the memory
 // the index holds.
 #include "CBenchMeasure.h"
+#include "CFieldSeries.h"
 #include "CHistoryDlg.h"
 #include "CJournalIndex.h"
 #include "CJournalIndexFile.h"
@@ -236,6 +237,66 @@ void BM_FindMarker(benchmark::State& state) {
             state.SkipWithError("the marker was not found");
 }
 BENCHMARK(BM_FindMarker)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The home score over the whole journal, as the game-flow chart reads it.
+CFieldSeries ScoreSeries() {
+    return [] {
+        const CFieldDefinitions::When clock{.m_row = 3, .m_column = 62, .m_text = "CLOCK"};
+        const CFieldDefinitions definitions{.m_fields = {{.m_name = "home_score",
+                                                          .m_row = 3,
+                                                          .m_column = 21,
+                                                          .m_width = 2,
+                                                          .m_when = clock}},
+                                            .m_tables = {},
+                                            .m_unknown = {}};
+        QString problem;
+        return *CFieldSeries::Of(definitions, QStringLiteral("home_score"), &problem);
+    }();
+}
+
+void CountPoints(benchmark::State& state,
+                 const std::optional<std::vector<CFieldSeries::Point>>& points) {
+    if (!points || points->empty())
+        state.SkipWithError("no series");
+    else
+        state.counters["points"] = static_cast<double>(points->size());
+}
+
+// The series asked again, as the web view and the History window ask it of the indexes they
+// keep: History's, and what the series read of each block.
+void BM_SeriesKept(benchmark::State& state) {
+    const CJournalIndex& index = Index();
+    const CFieldSeries series = ScoreSeries();
+    std::optional<std::vector<CFieldSeries::Point>> points = series.Points(index);
+    for (auto _ : state)
+        points = series.Points(index);
+    CountPoints(state, points);
+}
+
+// The first series of a field on History's index.
+void BM_SeriesFirst(benchmark::State& state) {
+    const CJournalIndex& index = Index();
+    std::optional<std::vector<CFieldSeries::Point>> points;
+    const CProcessCpu cpu(state);
+    for (auto _ : state)
+        points = ScoreSeries().Points(index);
+    CountPoints(state, points);
+}
+BENCHMARK(BM_SeriesFirst)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_SeriesKept)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// The series on a fresh start: the index taken from the file kept beside the journal.
+void BM_SeriesCold(benchmark::State& state) {
+    std::optional<std::vector<CFieldSeries::Point>> points;
+    const CProcessCpu cpu(state);
+    for (auto _ : state) {
+        CJournalIndex index(Journal().Folder(), kDayPrefix);
+        index.Update();
+        points = ScoreSeries().Points(index);
+    }
+    CountPoints(state, points);
+}
+BENCHMARK(BM_SeriesCold)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // Runs the events until the window's index is ready.
 bool WaitForIndex(const CHistoryDlg& window) {

@@ -8,7 +8,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kMagic = "TVINDEX2";
+constexpr std::string_view kMagic = "TVINDEX3";
 // Bytes hashed at each end of the journal file: an edit there, or another file of the same
 // size and time, shows.
 constexpr std::uint64_t kHashedBytes = 64 * 1024;
@@ -138,6 +138,8 @@ bool CJournalIndexFile::Save(const fs::path& journal, const Contents& contents) 
         out.Text(block.m_checkpoint);
         for (const std::uint64_t word : block.m_filter.Bits())
             out.Number(word);
+        for (const std::uint64_t word : block.m_changed)
+            out.Number(word);
     }
     out.Number(Hash(out.Bytes()));
 
@@ -185,6 +187,8 @@ std::optional<CJournalIndexFile::Contents> CJournalIndexFile::Load(const fs::pat
         block.m_firstTime = in.Time();
         block.m_checkpoint = in.Text();
         for (std::uint64_t& word : block.m_filter.Bits())
+            word = in.Number();
+        for (std::uint64_t& word : block.m_changed)
             word = in.Number();
     }
     if (in.Failed() || !in.AtEnd())
