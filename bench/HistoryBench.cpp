@@ -25,6 +25,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -62,7 +63,9 @@ private:
 
 class CJournalFixture {
 public:
-    CJournalFixture() : m_folder(fs::temp_directory_path() / "tallyview-history-bench") {
+    CJournalFixture()
+        : m_folder(fs::temp_directory_path() /
+                   ("tallyview-history-bench-" + std::to_string(getpid()))) {
         fs::remove_all(m_folder);
         fs::create_directories(m_folder);
         const CTtyrecRecord::Time start{seconds(1'796'670'000)};

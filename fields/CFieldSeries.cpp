@@ -6,42 +6,10 @@
 #include <QDateTime>
 #include <algorithm>
 
-namespace {
-
-// A table's cell TABLE.ROW.COLUMN as a field of one row, with the table's `when`.
-std::optional<CFieldDefinitions::Field> CellOf(const CFieldDefinitions& definitions,
-                                               const QString& name) {
-    const QStringList parts = name.split(QLatin1Char('.'));
-    if (parts.size() != 3)
-        return std::nullopt;
-    const auto table = std::find_if(definitions.m_tables.begin(), definitions.m_tables.end(),
-                                    [&](const auto& t) { return t.m_name == parts[0]; });
-    if (table == definitions.m_tables.end())
-        return std::nullopt;
-    bool number = false;
-    const int row = parts[1].toInt(&number);
-    const auto column = std::find_if(table->m_columns.begin(), table->m_columns.end(),
-                                     [&](const auto& c) { return c.m_name == parts[2]; });
-    if (!number || row < 1 || row > table->m_lastRow - table->m_firstRow + 1 ||
-        column == table->m_columns.end())
-        return std::nullopt;
-    return CFieldDefinitions::Field{.m_name = name,
-                                    .m_row = table->m_firstRow + row - 1,
-                                    .m_column = column->m_column,
-                                    .m_width = column->m_width,
-                                    .m_height = 1,
-                                    .m_when = table->m_when};
-}
-
-} // namespace
-
 std::optional<CFieldSeries> CFieldSeries::Of(const CFieldDefinitions& definitions,
                                              const QString& name, QString* problem) {
-    for (const CFieldDefinitions::Field& field : definitions.m_fields)
-        if (field.m_name == name)
-            return CFieldSeries(field);
-    if (std::optional<CFieldDefinitions::Field> cell = CellOf(definitions, name))
-        return CFieldSeries(std::move(*cell));
+    if (std::optional<CFieldDefinitions::Field> field = definitions.FieldOrCell(name))
+        return CFieldSeries(std::move(*field));
     *problem =
         QStringLiteral("no field or table cell is named %1").arg(CFieldDefinitions::Quoted(name));
     return std::nullopt;

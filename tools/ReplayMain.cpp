@@ -2,7 +2,9 @@
 #include "CCommandLine.h"
 #include "CReplay.h"
 #include "CReplayOptions.h"
+#if TALLYVIEW_SERIES
 #include "CSeriesReport.h"
+#endif
 
 #include <cstdio>
 #include <exception>
@@ -68,7 +70,11 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (!options.m_seriesFields.empty()) {
+#if TALLYVIEW_SERIES
             text = CSeriesReport::Run(options);
+#else
+            throw std::runtime_error("--series is not in this build");
+#endif
         } else {
             CReplay replay(options);
             text = replay.Run();
