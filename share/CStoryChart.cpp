@@ -174,6 +174,8 @@ QByteArray CStoryChart::Svg(QSize size) const {
     QSvgGenerator generator;
     generator.setOutputDevice(&buffer);
     generator.setSize(size);
+    // The size is written in millimetres: at the browsers' 96 pixels an inch they are `size`.
+    generator.setResolution(96);
     generator.setViewBox(QRect(QPoint(0, 0), size));
     generator.setTitle(QStringLiteral("%1 - %2").arg(m_story.m_labels[0], m_story.m_labels[1]));
     QPainter painter(&generator);
