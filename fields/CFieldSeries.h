@@ -67,7 +67,8 @@ private:
     std::vector<CJournalIndex::Cells> Watched() const;
 
     CFieldDefinitions::Field m_field; // a table's cell as a field of one row
-    // Per block of the index: its first record, and the readings where the field's cells changed.
-    mutable std::vector<std::uint64_t> m_blockStarts;
+    // Per block of the index: its first record and time, and the readings where the field's
+    // cells changed.
+    mutable std::vector<std::pair<std::uint64_t, Time>> m_blockStarts;
     mutable std::vector<std::vector<Reading>> m_readings;
 };

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // A timeline over one day's journal files, in the order of their first records (the journal's
@@ -86,9 +87,11 @@ public:
                                       bool forward) const;
 
     // The runs of records between checkpoints: all but the last stay as they are until the
-    // timeline is read again (BlockStart() then differs).
+    // timeline is read again or is another's (BlockStart() then differs).
     std::size_t BlockCount() const { return m_blocks.size(); }
-    std::uint64_t BlockStart(std::size_t block) const { return m_blocks[block].m_firstRecord; }
+    std::pair<std::uint64_t, Time> BlockStart(std::size_t block) const {
+        return {m_blocks[block].m_firstRecord, m_blocks[block].m_firstTime};
+    }
     // Replays the blocks from `firstBlock` on and calls `seen` with the screen just after each
     // record that changed one of `cells`, and after the first record of each file (which
     // starts from a fresh screen). A block whose records changed none of them is not replayed,

@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+class CFieldDefinitions;
 class CScreenView;
+class CStoryView;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -25,7 +27,8 @@ class QSlider;
 // with the moment's clock time. Steps to the previous or next change,
 // jumps to a typed time, finds the next or previous moment a text appeared, follows the
 // journal's growing end ("Live"), and copies, prints or saves the moment's rows as the main
-// window does. The journal is indexed on a worker thread as soon as the window is made, so
+// window does. "Story" shows the game-flow chart instead of the screen; a click on it goes to
+// that moment. The journal is indexed on a worker thread as soon as the window is made, so
 // opening it later is quick; the index then follows the journal every second.
 class CHistoryDlg : public QWidget {
     Q_OBJECT
@@ -52,6 +55,8 @@ public:
         IDC_SAVE_FILE,
         IDC_CLOSE,
         IDC_DAY,
+        IDC_STORY,
+        IDC_STORY_VIEW,
     };
     static constexpr int kFollowMs = 1000;
 
@@ -84,6 +89,10 @@ public:
     bool JumpTo(const QString& clock);
     void Find(bool forward);
     void SetLive(bool live);
+    // The fields whose story the "Story" view tells.
+    void SetFieldDefinitions(const CFieldDefinitions& definitions);
+    // The game-flow chart in place of the screen, or the screen again.
+    void ShowStory(bool shown);
 
 private:
     void CreateControls();
@@ -119,4 +128,6 @@ private:
     QLineEdit* m_findText = nullptr;
     QPushButton* m_liveButton = nullptr;
     std::unique_ptr<CScreenView> m_view;
+    CStoryView* m_story = nullptr;
+    QPushButton* m_storyButton = nullptr;
 };
