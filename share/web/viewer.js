@@ -187,11 +187,14 @@ function listen() {
 }
 
 // The game's story under the cards, when the fields file tells one: its numbers, each in an
-// element [data-story="KEY"], and the chart, fetched again whenever the numbers change.
+// element [data-story="KEY"], and the chart, fetched again whenever they change.
 const story = document.getElementById("story");
 const storyNumbers = document.getElementById("story-numbers");
 const storyChart = document.getElementById("story-chart");
 let storyText = "";
+// A program without a display (the relay) draws no chart: the numbers stand alone.
+storyChart.onerror = () => { storyChart.hidden = true; };
+storyChart.onload = () => { storyChart.hidden = false; };
 
 function clockOf(at) {
     return at ? `${at.period ? "P" + at.period + " " : ""}${at.clock || at.time.slice(11, 19)}`

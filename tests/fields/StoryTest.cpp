@@ -1,8 +1,12 @@
 // The game's story of a live line through the real relay: a hand-made game with a tie, a lead
 // change and an overtime period, its numbers as /story.json gives them, its chart as an SVG
-// parser and a real browser read it, and the shared page showing both under the cards.
+// parser and a real browser read it (drawn as the window draws it: the relay has no Qt Gui),
+// and the shared page showing the numbers under the cards.
 #include "CHeadlessBrowser.h"
+#include "CJournalIndex.h"
 #include "CRelayProcess.h"
+#include "CStoryChart.h"
+#include "CStoryReader.h"
 #include "PortTestSupport.h"
 #include "PtyPair.h"
 
@@ -59,9 +63,8 @@ public:
         m_relay = std::make_unique<CRelayProcess>(
             QStringLiteral(TALLYVIEW_RELAY),
             QStringList{"--device", QString::fromStdString(m_pty.SlavePath()), "--journal",
-                        m_dir.filePath(QStringLiteral("journal")), "--share",
-                        QString::number(m_port), "--share-code", kCode, "--fields",
-                        file.fileName()},
+                        JournalFolder(), "--share", QString::number(m_port), "--share-code", kCode,
+                        "--fields", file.fileName()},
             m_dir.path());
     }
     bool WaitOpen() { return m_relay->Logged(": open"); }
@@ -78,6 +81,7 @@ public:
     }
     void Write(const std::string& bytes) { m_pty.Write(bytes); }
     const QByteArray& Log() const { return m_relay->Log(); }
+    QString JournalFolder() const { return m_dir.filePath(QStringLiteral("journal")); }
 
 private:
     QTemporaryDir m_dir;
@@ -113,6 +117,18 @@ QJsonValue At(const QJsonValue& object, const QStringList& path) {
     for (const QString& name : path)
         value = value.toObject().value(name);
     return value;
+}
+
+// The story of the journal in `folder` drawn as an SVG.
+QByteArray ChartOf(const QString& folder) {
+    const std::filesystem::path path = folder.toStdString();
+    CJournalIndex index(path, CJournalIndex::NewestDay(path) + "_");
+    index.Update();
+    QString problem;
+    const std::optional<CStoryReader> reader =
+        CStoryReader::For(CFieldDefinitions::Parse(kFields, &problem).value());
+    const std::optional<CGameStory> story = reader ? reader->Read(index) : std::nullopt;
+    return story ? CStoryChart(*story).Svg() : QByteArray();
 }
 
 TEST(Story, NumbersChartAndPageOfALiveGame) {
@@ -155,16 +171,20 @@ TEST(Story, NumbersChartAndPageOfALiveGame) {
         periods.append(At(period, {"period"}));
     EXPECT_EQ(periods, (QJsonArray{"1", "2", "OT"}));
 
+    // The relay has no Qt Gui to draw with: its page goes without the chart.
     int status = 0;
-    const QByteArray svg = relay.Get(QStringLiteral("/story.svg"), &status);
-    EXPECT_EQ(status, 200);
+    relay.Get(QStringLiteral("/story.svg"), &status);
+    EXPECT_EQ(status, 404);
+    relay.Get(QStringLiteral("/series/nothing.csv"), &status);
+    EXPECT_EQ(status, 404);
+    EXPECT_EQ(relay.Get(QStringLiteral("/series/home.csv")).count('\n'), 5); // heading, 0..3
+
+    // The chart of the relay's journal as the window draws it: a dot for each score.
+    const QByteArray svg = ChartOf(relay.JournalFolder());
     QString error;
     const std::map<QString, int> dots = DotsByColour(svg, &error);
     EXPECT_EQ(error, QString());
     EXPECT_EQ(dots, (std::map<QString, int>{{"#1f5fbf", 3}, {"#c83a2a", 2}})) << svg.toStdString();
-    relay.Get(QStringLiteral("/series/nothing.csv"), &status);
-    EXPECT_EQ(status, 404);
-    EXPECT_EQ(relay.Get(QStringLiteral("/series/home.csv")).count('\n'), 5); // heading, 0..3
 
     if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
         GTEST_SKIP() << "chromium is not installed";
@@ -172,8 +192,7 @@ TEST(Story, NumbersChartAndPageOfALiveGame) {
     ASSERT_TRUE(browser.Open(relay.Url(QStringLiteral("/")))) << browser.Error().toStdString();
     ASSERT_TRUE(browser.WaitFor(QStringLiteral(
         "document.querySelector('[data-story=\"lead_changes\"]')?.textContent === '2' && "
-        "document.getElementById('story-chart').complete && "
-        "document.getElementById('story-chart').naturalWidth === 960")))
+        "document.getElementById('story-chart').hidden")))
         << browser.Evaluate(QStringLiteral("document.getElementById('story').outerHTML"))
                .toString()
                .toStdString();
@@ -185,6 +204,21 @@ TEST(Story, NumbersChartAndPageOfALiveGame) {
                         "document.querySelector('#fields').getBoundingClientRect().bottom <= "
                         "document.querySelector('#story').getBoundingClientRect().top"))
                     .toBool());
+    // A browser shows the chart on its own, at its size.
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("story.svg")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(svg) == svg.size());
+    file.close();
+    CHeadlessBrowser viewer;
+    ASSERT_TRUE(viewer.Open(QUrl::fromLocalFile(file.fileName()).toString()))
+        << viewer.Error().toStdString();
+    viewer.WaitFor(QStringLiteral("document.documentElement.localName === 'svg'"));
+    const QJsonArray shown =
+        viewer
+            .Evaluate(QStringLiteral("[document.querySelectorAll('ellipse, circle').length, "
+                                     "document.documentElement.getBoundingClientRect().width]"))
+            .toArray();
+    EXPECT_EQ(shown, (QJsonArray{5, 960})) << QJsonDocument(shown).toJson().toStdString();
 }
 
 } // namespace
