@@ -56,7 +56,7 @@ CGameStory CGameStory::Of(const Points& home, const Points& visitor, const Point
     const auto moment = [&](std::uint64_t record, Time time) {
         return Moment{record, time, ValueAt(period, time), ValueAt(clock, time)};
     };
-    // Both sides' numeric points, in time order; a side that has none yet stands at 0.
+    // Both sides' numeric points, in the journal's order.
     std::vector<std::pair<Side, const CFieldSeries::Point*>> changes;
     for (const auto& [side, series] : {std::pair{kHome, &home}, {kVisitor, &visitor}})
         for (const CFieldSeries::Point& point : *series)
@@ -100,8 +100,13 @@ CGameStory CGameStory::Of(const Points& home, const Points& visitor, const Point
             if (lead > story.m_largestLead[s].m_points)
                 story.m_largestLead[s] = {lead, score};
         }
-        if (!started || gained <= 0)
+        if (!started || gained == 0)
             continue;
+        if (gained < 0) { // a score taken back is taken from the run too
+            if (run.m_side == side)
+                run.m_points = std::max(0, run.m_points + gained);
+            continue;
+        }
         if (run.m_points == 0 || run.m_side != side)
             run = {side, 0, score, score};
         run.m_points += gained;
