@@ -5,8 +5,9 @@
 // with one marker text written three quarters of the way in. The program was restarted at the
 // end, so that file is closed and a new one has just begun. Measures the index ready at
 // start-up (the closed file's index kept beside it) and from nothing, opening the window on
-// it, a seek to any moment shown in the window, a find over the whole journal, and the memory
-// the index holds.
+// it, a seek to any moment shown in the window, a find over the whole journal, the memory
+// the index holds, and a field's series over the whole journal (first asked, asked again, and
+// at a fresh start). Each run writes its journal in a folder of its own.
 #include "CBenchMeasure.h"
 #include "CFieldSeries.h"
 #include "CHistoryDlg.h"
