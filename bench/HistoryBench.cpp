@@ -6,8 +6,11 @@
 // end, so that file is closed and a new one has just begun. Measures the index ready at
 // start-up (the closed file's index kept beside it) and from nothing, opening the window on
 // it, a seek to any moment shown in the window, a step to the next moment the screen settled,
-// a find over the whole journal, and the memory the index holds.
+// a find over the whole journal, the memory the index holds, and a field's series over the
+// whole journal (first asked, asked again, and at a fresh start). Each run writes its journal
+// in a folder of its own.
 #include "CBenchMeasure.h"
+#include "CFieldSeries.h"
 #include "CHistoryDlg.h"
 #include "CJournalIndex.h"
 #include "CJournalIndexFile.h"
@@ -24,6 +27,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -61,7 +65,9 @@ private:
 
 class CJournalFixture {
 public:
-    CJournalFixture() : m_folder(fs::temp_directory_path() / "tallyview-history-bench") {
+    CJournalFixture()
+        : m_folder(fs::temp_directory_path() /
+                   ("tallyview-history-bench-" + std::to_string(getpid()))) {
         fs::remove_all(m_folder);
         fs::create_directories(m_folder);
         const CTtyrecRecord::Time start{seconds(1'796'670'000)};
@@ -250,6 +256,66 @@ void BM_FindMarker(benchmark::State& state) {
             state.SkipWithError("the marker was not found");
 }
 BENCHMARK(BM_FindMarker)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The home score over the whole journal, as the game-flow chart reads it.
+CFieldSeries ScoreSeries() {
+    return [] {
+        const CFieldDefinitions::When clock{.m_row = 3, .m_column = 62, .m_text = "CLOCK"};
+        const CFieldDefinitions definitions{.m_fields = {{.m_name = "home_score",
+                                                          .m_row = 3,
+                                                          .m_column = 21,
+                                                          .m_width = 2,
+                                                          .m_when = clock}},
+                                            .m_tables = {},
+                                            .m_unknown = {}};
+        QString problem;
+        return *CFieldSeries::Of(definitions, QStringLiteral("home_score"), &problem);
+    }();
+}
+
+void CountPoints(benchmark::State& state,
+                 const std::optional<std::vector<CFieldSeries::Point>>& points) {
+    if (!points || points->empty())
+        state.SkipWithError("no series");
+    else
+        state.counters["points"] = static_cast<double>(points->size());
+}
+
+// The series asked again, as the web view and the History window ask it of the indexes they
+// keep: History's, and what the series read of each block.
+void BM_SeriesKept(benchmark::State& state) {
+    const CJournalIndex& index = Index();
+    const CFieldSeries series = ScoreSeries();
+    std::optional<std::vector<CFieldSeries::Point>> points = series.Points(index);
+    for (auto _ : state)
+        points = series.Points(index);
+    CountPoints(state, points);
+}
+
+// The first series of a field on History's index.
+void BM_SeriesFirst(benchmark::State& state) {
+    const CJournalIndex& index = Index();
+    std::optional<std::vector<CFieldSeries::Point>> points;
+    const CProcessCpu cpu(state);
+    for (auto _ : state)
+        points = ScoreSeries().Points(index);
+    CountPoints(state, points);
+}
+BENCHMARK(BM_SeriesFirst)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_SeriesKept)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// The series on a fresh start: the index taken from the file kept beside the journal.
+void BM_SeriesCold(benchmark::State& state) {
+    std::optional<std::vector<CFieldSeries::Point>> points;
+    const CProcessCpu cpu(state);
+    for (auto _ : state) {
+        CJournalIndex index(Journal().Folder(), kDayPrefix);
+        index.Update();
+        points = ScoreSeries().Points(index);
+    }
+    CountPoints(state, points);
+}
+BENCHMARK(BM_SeriesCold)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // Runs the events until the window's index is ready.
 bool WaitForIndex(const CHistoryDlg& window) {

@@ -139,6 +139,25 @@ CFieldDefinitions::Table ReadTable(const QJsonValue& value, qsizetype index) {
     return table;
 }
 
+std::optional<CFieldDefinitions::Story> ReadStory(const QJsonObject& root) {
+    if (!root.contains(QLatin1String("story")))
+        return std::nullopt;
+    const QString entry = QStringLiteral("story");
+    const QJsonObject object = Object(root.value(QLatin1String("story")), entry);
+    const auto optional = [&](const char* key) {
+        return object.contains(QLatin1String(key)) ? Text(object, key, entry) : QString();
+    };
+    return CFieldDefinitions::Story{
+        .m_home = Text(object, "home", entry),
+        .m_visitor = Text(object, "visitor", entry),
+        .m_homeLabel = optional("home_label"),
+        .m_visitorLabel = optional("visitor_label"),
+        .m_period = optional("period"),
+        .m_clock = optional("clock"),
+        .m_unknown =
+            Unknown(object, {"home", "visitor", "home_label", "visitor_label", "period", "clock"})};
+}
+
 CFieldDefinitions FromJson(const QByteArray& json) {
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(json, &error);
@@ -156,7 +175,8 @@ CFieldDefinitions FromJson(const QByteArray& json) {
     const QJsonArray tables = Array(root, "tables", QStringLiteral("the file"));
     for (qsizetype i = 0; i < tables.size(); ++i)
         definitions.m_tables.push_back(ReadTable(tables[i], i));
-    definitions.m_unknown = Unknown(root, {"version", "fields", "tables"});
+    definitions.m_story = ReadStory(root);
+    definitions.m_unknown = Unknown(root, {"version", "fields", "tables", "story"});
     return definitions;
 }
 
@@ -169,6 +189,8 @@ public:
                 Check(field);
             for (const CFieldDefinitions::Table& table : definitions.m_tables)
                 Check(table);
+            if (definitions.m_story)
+                Check(*definitions.m_story, definitions);
         } catch (const ReadError& error) {
             return error.m_text;
         }
@@ -206,6 +228,21 @@ private:
         }
         When(table.m_when, entry);
         Label(table.m_label, entry);
+    }
+
+    static void Check(const CFieldDefinitions::Story& story, const CFieldDefinitions& definitions) {
+        const QString entry = QStringLiteral("story");
+        const auto names = [&](const char* key, const QString& name, bool optional) {
+            if ((!optional || !name.isEmpty()) && !definitions.FieldOrCell(name))
+                Fail(entry,
+                     QStringLiteral("\"%1\" names no field or table cell").arg(QLatin1String(key)));
+        };
+        names("home", story.m_home, false);
+        names("visitor", story.m_visitor, false);
+        names("period", story.m_period, true);
+        names("clock", story.m_clock, true);
+        Label(story.m_homeLabel, entry);
+        Label(story.m_visitorLabel, entry);
     }
 
     void Name(const QString& name, const QString& entry) {
@@ -306,6 +343,32 @@ QString CFieldDefinitions::Quoted(const QString& text) {
     return CJsonText::Quoted(text);
 }
 
+std::optional<CFieldDefinitions::Field> CFieldDefinitions::FieldOrCell(const QString& name) const {
+    for (const Field& field : m_fields)
+        if (field.m_name == name)
+            return field;
+    const QStringList parts = name.split(QLatin1Char('.'));
+    if (parts.size() != 3)
+        return std::nullopt;
+    const auto table = std::find_if(m_tables.begin(), m_tables.end(),
+                                    [&](const Table& t) { return t.m_name == parts[0]; });
+    if (table == m_tables.end())
+        return std::nullopt;
+    bool number = false;
+    const int row = parts[1].toInt(&number);
+    const auto column = std::find_if(table->m_columns.begin(), table->m_columns.end(),
+                                     [&](const Column& c) { return c.m_name == parts[2]; });
+    if (!number || row < 1 || row > table->m_lastRow - table->m_firstRow + 1 ||
+        column == table->m_columns.end())
+        return std::nullopt;
+    return Field{.m_name = name,
+                 .m_row = table->m_firstRow + row - 1,
+                 .m_column = column->m_column,
+                 .m_width = column->m_width,
+                 .m_height = 1,
+                 .m_when = table->m_when};
+}
+
 QString CFieldDefinitions::Problem() const {
     return CRules().First(*this);
 }
@@ -334,9 +397,20 @@ QByteArray CFieldDefinitions::ToJson() const {
                                                {QStringLiteral("columns"), columns}},
                                    table));
     }
-    const QJsonObject root = WithUnknown(m_unknown, {{QStringLiteral("version"), kVersion},
-                                                     {QStringLiteral("fields"), fields},
-                                                     {QStringLiteral("tables"), tables}});
+    QJsonObject root = WithUnknown(m_unknown, {{QStringLiteral("version"), kVersion},
+                                               {QStringLiteral("fields"), fields},
+                                               {QStringLiteral("tables"), tables}});
+    if (m_story) {
+        QJsonObject story{{QStringLiteral("home"), m_story->m_home},
+                          {QStringLiteral("visitor"), m_story->m_visitor}};
+        for (const auto& [key, value] : {std::pair{"home_label", m_story->m_homeLabel},
+                                         {"visitor_label", m_story->m_visitorLabel},
+                                         {"period", m_story->m_period},
+                                         {"clock", m_story->m_clock}})
+            if (!value.isEmpty())
+                story.insert(QLatin1String(key), value);
+        root.insert(QStringLiteral("story"), WithUnknown(m_story->m_unknown, story));
+    }
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 

@@ -50,15 +50,33 @@ public:
         bool operator==(const Table&) const = default;
     };
 
+    // The game's story: two numeric fields (the two sides' scores) charted against each other,
+    // with the period and clock fields to mark it; each names a field or a table's cell.
+    struct Story {
+        QString m_home;
+        QString m_visitor;
+        QString m_homeLabel = {}; // empty: the field's label
+        QString m_visitorLabel = {};
+        QString m_period = {}; // optional
+        QString m_clock = {};  // optional
+        QJsonObject m_unknown = {};
+        bool operator==(const Story&) const = default;
+    };
+
     std::vector<Field> m_fields;
     std::vector<Table> m_tables;
     QJsonObject m_unknown;
+    std::optional<Story> m_story = {};
+
+    // The field `name`, or a table's cell TABLE.ROW.COLUMN (ROW counted from 1 within the
+    // table) as a field of one row with the table's `when`; nullopt when there is neither.
+    std::optional<Field> FieldOrCell(const QString& name) const;
 
     // The longest label, in UTF-16 units: a card's heading, not a text.
     static constexpr int kMaxLabel = 100;
 
-    // Reads {"version": 1, "fields": [...], "tables": [...]}, keeping members it does not know
-    // (written back by ToJson); on failure nullopt and *problem
+    // Reads {"version": 1, "fields": [...], "tables": [...], "story": {...}}, keeping members it
+    // does not know (written back by ToJson); on failure nullopt and *problem
     // "<entry>: <what is wrong>", the entry named (`field "score"`) or numbered (`fields[3]`).
     static std::optional<CFieldDefinitions> Parse(const QByteArray& json, QString* problem);
     // Empty when every rule holds (names, unique names, places on the screen), otherwise the

@@ -51,6 +51,16 @@ QString CFieldValues::ShownText(const CTerminalScreen& screen, int row, int colu
            QString(qsizetype(std::size_t(width) - part.size()), QLatin1Char(' '));
 }
 
+std::optional<QString> CFieldValues::FieldOn(const CFieldDefinitions::Field& field,
+                                             const CTerminalScreen& screen) {
+    if (!Holds(field.m_when, screen))
+        return std::nullopt;
+    QStringList lines;
+    for (int r = field.m_row; r < field.m_row + field.m_height; ++r)
+        lines << Cells(screen.Rows()[std::size_t(r - 1)], field.m_column, field.m_width);
+    return lines.join(QLatin1Char('\n'));
+}
+
 CFieldValues::CFieldValues(CFieldDefinitions definitions) : m_definitions(std::move(definitions)) {
     for (const CFieldDefinitions::Table& table : m_definitions.m_tables) {
         Row blank;
@@ -73,13 +83,10 @@ bool CFieldValues::Update(const CTerminalScreen& screen) {
     };
     for (const CFieldDefinitions::Field& field : m_definitions.m_fields) {
         Entry entry = m_entries[field.m_name];
-        entry.m_current = Holds(field.m_when, screen);
-        if (entry.m_current) {
-            QStringList lines;
-            for (int r = field.m_row; r < field.m_row + field.m_height; ++r)
-                lines << Cells(rows[std::size_t(r - 1)], field.m_column, field.m_width);
-            entry.m_value = lines.join(QLatin1Char('\n'));
-        }
+        std::optional<QString> value = FieldOn(field, screen);
+        entry.m_current = value.has_value();
+        if (value)
+            entry.m_value = std::move(*value);
         store(field.m_name, std::move(entry));
     }
     for (const CFieldDefinitions::Table& table : m_definitions.m_tables) {

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <map>
+#include <optional>
 #include <vector>
 
 class CTerminalScreen;
@@ -28,6 +29,9 @@ public:
     bool IsCurrent(const QString& name) const;
     // The cells column..column+width-1 of a row (1-based) as a `when` compares them: as the
     // window shows them, padded with spaces to width.
+    // The field's value on the screen, when its `when` holds there.
+    static std::optional<QString> FieldOn(const CFieldDefinitions::Field& field,
+                                          const CTerminalScreen& screen);
     static QString ShownText(const CTerminalScreen& screen, int row, int column, int width);
     // {"fields": {NAME: VALUE}, "tables": {NAME: [{COLUMN: VALUE}...]}, "current": {NAME: bool},
     // "labels": {NAME: LABEL}}, compact UTF-8, every object in the definitions' order.

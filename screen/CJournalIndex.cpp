@@ -56,6 +56,26 @@ private:
     std::ifstream m_in;
 };
 
+// The bits (CJournalIndexFile::kColumnsPerBit columns each) of the cells that differ; eight
+// cells are compared at once, as most of a changed row is as it was.
+std::uint64_t ChangedCells(std::string_view was, std::string_view now) {
+    constexpr std::size_t kPerBit = CJournalIndexFile::kColumnsPerBit;
+    const std::size_t n = std::min(was.size(), now.size());
+    std::uint64_t bits = 0;
+    const auto mark = [&](std::size_t cell) { bits |= std::uint64_t{1} << (cell / kPerBit % 64); };
+    for (std::size_t at = 0; at < n; at += 8) {
+        const std::size_t end = std::min(at + 8, n);
+        if (end - at == 8 && std::memcmp(was.data() + at, now.data() + at, 8) == 0)
+            continue;
+        for (std::size_t cell = at; cell < end; ++cell)
+            if (was[cell] != now[cell])
+                mark(cell);
+    }
+    for (std::size_t cell = n; cell < std::max(was.size(), now.size()); ++cell)
+        mark(cell);
+    return bits;
+}
+
 } // namespace
 
 // Whether a shown row holds a text, ignoring case. Eight positions are tried at once: a byte
@@ -173,10 +193,21 @@ CJournalIndex::CJournalIndex(std::filesystem::path folder, std::string dayPrefix
     : m_folder(std::move(folder)), m_dayPrefix(std::move(dayPrefix)),
       m_tail(std::make_unique<CTerminalScreen>()) {}
 
+CJournalIndex::CJournalIndex(const std::vector<std::filesystem::path>& files)
+    : m_fixedFiles(true), m_tail(std::make_unique<CTerminalScreen>()) {
+    std::vector<std::pair<Time, std::filesystem::path>> ordered;
+    for (const std::filesystem::path& path : files)
+        ordered.emplace_back(FirstTime(path).value_or(Time::max()), path);
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& [first, path] : ordered)
+        m_files.push_back(File{.m_path = std::move(path), .m_note = {}});
+}
+
 bool CJournalIndex::Update() {
     const std::uint64_t before = m_recordCount;
-    const bool reread = RereadIfEarlierFileGrew();
-    const bool laterDay = AddNewFiles();
+    const bool reread = !m_fixedFiles && RereadIfEarlierFileGrew();
+    const bool laterDay = m_fixedFiles || AddNewFiles();
     for (; m_reading < m_files.size(); ++m_reading) {
         const bool closed = laterDay || m_reading + 1 < m_files.size();
         const bool unread = m_files[m_reading].m_end == 0;
@@ -367,7 +398,7 @@ void CJournalIndex::ReadFile(std::size_t index) {
         m_lastTime = file.m_lastTime = record.m_time;
         // Each record on its own, so the filter sees every moment's rows.
         m_tail->Interpret(record.m_data);
-        FilterChanges(block.m_filter);
+        FilterChanges(block);
         file.m_end = record.End();
     }
     // A torn end of the newest file may be a record still being written: read again next time.
@@ -412,14 +443,15 @@ void CJournalIndex::StartBlock(std::size_t file, std::uint64_t offset, Time time
     m_blocks.push_back(std::move(block));
 }
 
-// Adds to a block's filter what the last record changed on the rows.
-void CJournalIndex::FilterChanges(CTrigramFilter& filter) {
+// Adds to a block's filter and changed cells what the last record changed on the rows.
+void CJournalIndex::FilterChanges(Block& block) {
     const std::vector<std::string>& rows = m_tail->Rows();
     for (std::uint64_t changed = m_tail->TakeChangedRows(); changed != 0; changed &= changed - 1) {
         const auto row = static_cast<std::size_t>(std::countr_zero(changed));
         if (row >= rows.size())
             break;
-        filter.AddChanged(m_shownRows[row], rows[row]);
+        block.m_changed[row] |= ChangedCells(m_shownRows[row], rows[row]);
+        block.m_filter.AddChanged(m_shownRows[row], rows[row]);
     }
 }
 
@@ -586,4 +618,81 @@ std::optional<std::uint64_t> CJournalIndex::FindInBlock(std::size_t index,
         held = holds;
     }
     return found;
+}
+
+namespace {
+
+// The text of the cells, side by side.
+std::string CellsText(const CTerminalScreen& screen,
+                      const std::vector<CJournalIndex::Cells>& cells) {
+    std::string text;
+    for (const CJournalIndex::Cells& place : cells) {
+        const std::string_view row = screen.Rows()[static_cast<std::size_t>(place.m_row)];
+        const auto column = std::min(row.size(), static_cast<std::size_t>(place.m_column));
+        text += row.substr(column, static_cast<std::size_t>(place.m_width));
+    }
+    return text;
+}
+
+} // namespace
+
+bool CJournalIndex::Follow(const std::vector<Cells>& cells, std::size_t firstBlock,
+                           const Seen& seen) const {
+    std::array<std::uint64_t, CTerminalScreen::kRows> watched{};
+    std::uint64_t rows = 0;
+    constexpr int kPerBit = CJournalIndexFile::kColumnsPerBit;
+    for (const Cells& place : cells) {
+        const auto row = static_cast<std::size_t>(place.m_row);
+        for (int column = place.m_column; column < place.m_column + place.m_width; ++column)
+            watched[row] |= std::uint64_t{1} << (column / kPerBit % 64);
+        rows |= std::uint64_t{1} << row;
+    }
+    std::vector<std::size_t> order;
+    for (std::size_t b = firstBlock; b < m_blocks.size(); ++b) {
+        bool touched = b == 0 || m_blocks[b - 1].m_file != m_blocks[b].m_file;
+        for (std::size_t row = 0; row < watched.size(); ++row)
+            touched = touched || (m_blocks[b].m_changed[row] & watched[row]) != 0;
+        if (touched)
+            order.push_back(b);
+    }
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};
+    const auto work = [&] {
+        for (std::size_t i = next++; i < order.size() && !failed; i = next++)
+            if (!FollowBlock(order[i], cells, rows, seen))
+                failed = true;
+    };
+    {
+        const unsigned helpers = std::max(1u, std::thread::hardware_concurrency()) - 1;
+        std::vector<std::jthread> threads;
+        for (unsigned t = 0; t < helpers && t + 1 < order.size(); ++t)
+            threads.emplace_back(work);
+        work();
+    }
+    return !failed;
+}
+
+bool CJournalIndex::FollowBlock(std::size_t index, const std::vector<Cells>& cells,
+                                std::uint64_t rows, const Seen& seen) const {
+    const Block& block = m_blocks[index];
+    const bool fileStart = index == 0 || m_blocks[index - 1].m_file != block.m_file;
+    Replay replay(m_files[block.m_file].m_path, block);
+    CTerminalScreen& screen = replay.Screen();
+    screen.TakeChangedRows();
+    // Most changes to the watched rows are elsewhere on them.
+    std::string shown = CellsText(screen, cells);
+    const std::uint64_t end = block.m_firstRecord + block.m_records;
+    for (std::uint64_t r = block.m_firstRecord; r < end; ++r) {
+        if (!replay.Next())
+            return false;
+        bool differs = false;
+        if ((screen.TakeChangedRows() & rows) != 0) {
+            std::string now = CellsText(screen, cells);
+            differs = now != shown;
+            shown = std::move(now);
+        }
+        if (differs || (fileStart && r == block.m_firstRecord))
+            seen(index, r, replay.LastTime(), screen);
+    }
+    return true;
 }

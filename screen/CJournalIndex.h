@@ -6,10 +6,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // A timeline over one day's journal files, in the order of their first records (the journal's
@@ -47,6 +49,15 @@ public:
         std::unique_ptr<CTerminalScreen> m_screen;
     };
 
+    // Cells a reader watches: a row and a run of columns, 0-based.
+    struct Cells {
+        int m_row = 0;
+        int m_column = 0;
+        int m_width = 1;
+    };
+    using Seen = std::function<void(std::size_t block, std::uint64_t record, Time time,
+                                    const CTerminalScreen&)>;
+
     // The day ("YYYY-MM-DD") of the newest journal file in `folder`; empty when there is none.
     static std::string NewestDay(const std::filesystem::path& folder);
     // The days ("YYYY-MM-DD") of the journal files in `folder`, oldest first.
@@ -57,6 +68,9 @@ public:
 
     // The files of `folder` whose names start with `dayPrefix` ("YYYY-MM-DD_").
     CJournalIndex(std::filesystem::path folder, std::string dayPrefix);
+
+    // These files only, none added later; each is closed (its index is kept beside it).
+    explicit CJournalIndex(const std::vector<std::filesystem::path>& files);
 
     // Reads the records added since the last update; true when there were any.
     bool Update();
@@ -97,6 +111,20 @@ public:
     static std::optional<Place> PlaceOf(const std::vector<std::string>& rows,
                                         std::string_view text);
 
+    // The runs of records between checkpoints: all but the last stay as they are until the
+    // timeline is read again or is another's (BlockStart() then differs).
+    std::size_t BlockCount() const { return m_blocks.size(); }
+    std::pair<std::uint64_t, Time> BlockStart(std::size_t block) const {
+        return {m_blocks[block].m_firstRecord, m_blocks[block].m_firstTime};
+    }
+    // Replays the blocks from `firstBlock` on and calls `seen` with the screen just after each
+    // record that changed one of `cells`, and after the first record of each file (which
+    // starts from a fresh screen). A block whose records changed none of them is not replayed,
+    // so a reader of a few cells goes through a day quickly. The blocks are shared out among
+    // the cores: `seen` is called on several threads, each block's records in order on one.
+    // False when a file can no longer be read.
+    bool Follow(const std::vector<Cells>& cells, std::size_t firstBlock, const Seen& seen) const;
+
 private:
     struct File {
         std::filesystem::path m_path;
@@ -128,16 +156,19 @@ private:
     bool LoadFile(std::size_t file);
     void SaveFile(std::size_t file) const;
     void StartBlock(std::size_t file, std::uint64_t offset, Time time);
-    void FilterChanges(CTrigramFilter& filter);
+    void FilterChanges(Block& block);
     void NoteMoment(const File& file, Time time);
     void CloseMoments(const File& file);
     void ResetTail();
     std::size_t BlockOf(std::uint64_t record) const;
+    bool FollowBlock(std::size_t block, const std::vector<Cells>& cells, std::uint64_t rows,
+                     const Seen& seen) const;
     std::optional<std::uint64_t> FindInBlock(std::size_t block, const FoldedSearch& search,
                                              std::uint64_t from, bool forward) const;
 
     std::filesystem::path m_folder;
     std::string m_dayPrefix;
+    bool m_fixedFiles = false;
     std::vector<File> m_files;
     std::size_t m_reading = 0; // the file Update() goes on with
     std::vector<Block> m_blocks;

@@ -138,6 +138,8 @@ bool CJournalIndexFile::Save(const fs::path& journal, const Contents& contents) 
         out.Text(block.m_checkpoint);
         for (const std::uint64_t word : block.m_filter.Bits())
             out.Number(word);
+        for (const std::uint64_t word : block.m_changed)
+            out.Number(word);
     }
     out.Number(contents.m_moments.size());
     for (const std::uint64_t moment : contents.m_moments)
@@ -188,6 +190,8 @@ std::optional<CJournalIndexFile::Contents> CJournalIndexFile::Load(const fs::pat
         block.m_firstTime = in.Time();
         block.m_checkpoint = in.Text();
         for (std::uint64_t& word : block.m_filter.Bits())
+            word = in.Number();
+        for (std::uint64_t& word : block.m_changed)
             word = in.Number();
     }
     const std::uint64_t moments = in.Number();

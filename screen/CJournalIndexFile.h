@@ -1,8 +1,10 @@
 #pragma once
 
+#include "CTerminalScreen.h"
 #include "CTrigramFilter.h"
 #include "CTtyrecRecord.h"
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -22,12 +24,14 @@
 //   records, last record time, note   the note as length and bytes (a torn end)
 //   block count, then per block:      a run of records with a screen checkpoint
 //     offset, first record, records, line bytes, first time, checkpoint (length and bytes),
-//     the trigram filter's bits (CTrigramFilter::kWords numbers)
+//     the trigram filter's bits (CTrigramFilter::kWords numbers), the changed cells (one
+//     number a row)
 //   moment count, then each moment's record (counted from the file's first record)
 //   hash of everything before it
 class CJournalIndexFile {
 public:
     using Time = CTtyrecRecord::Time;
+    static constexpr int kColumnsPerBit = 3; // 132 columns in 44 bits
 
     // A run of records of a journal file and the screen before the first of them, written in
     // the line's own commands (empty for a fresh screen).
@@ -39,6 +43,10 @@ public:
         Time m_firstTime{};
         std::string m_checkpoint;
         CTrigramFilter m_filter; // of what the rows showed from the checkpoint on
+        // Which cells the records changed, a number a row, bit N for the columns
+        // N*kColumnsPerBit.. (0-based): a reader of cells none of them changed need not replay
+        // the block.
+        std::array<std::uint64_t, CTerminalScreen::kRows> m_changed{};
     };
     struct Contents {
         std::uint64_t m_size = 0; // the bytes of the journal file the index covers

@@ -45,7 +45,7 @@ std::optional<CSharePage::File> CSharePage::Find(const QByteArray& path, const Q
 
 QByteArray CSharePage::SecurityHeaders() {
     return "Content-Security-Policy: default-src 'none'; script-src 'self'; style-src 'self'; "
-           "font-src 'self'; connect-src 'self' ws: wss:; img-src data:; base-uri 'none'; "
+           "font-src 'self'; connect-src 'self' ws: wss:; img-src 'self' data:; base-uri 'none'; "
            "form-action 'none'; frame-ancestors 'none'\r\n"
            "X-Content-Type-Options: nosniff\r\nReferrer-Policy: no-referrer\r\n";
 }

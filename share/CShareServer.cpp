@@ -268,6 +268,11 @@ bool CShareServer::AnswerFields(CHttpConnection* connection, const CHttpRequest&
             m_fieldsEvents.Add(connection->HandOver(), DelayMs(request));
         return true;
     }
+    if (const auto story = m_story.Find(request, m_fields.Definitions())) {
+        connection->Respond(story->m_status, story->m_file.m_body, story->m_file.m_type,
+                            kFieldsHeaders);
+        return true;
+    }
     const std::optional<CFieldsFormats::File> file = CFieldsFormats::Find(path, m_fields.Values());
     if (file)
         connection->Respond(200, file->m_body, file->m_type, kFieldsHeaders);

@@ -3,6 +3,7 @@
 #include "CFieldsEvents.h"
 #include "CShareConfig.h"
 #include "CShareViewers.h"
+#include "CStoryRoutes.h"
 
 #include <QHostAddress>
 #include <QObject>
@@ -24,7 +25,7 @@ class QTcpSocket;
 // "/?code=CODE" and its updates over a WebSocket at "/ws?code=CODE". A small GET-only responder
 // reads each request; a WebSocket upgrade is handed to Qt WebSockets, which does the framing.
 // The fields are served beside it: polled as files ("/fields.json", "/tables/NAME.csv") and
-// pushed as an event stream ("/fields/events").
+// pushed as an event stream ("/fields/events"), and their story from the journal (CStoryRoutes).
 // Without the right code every request gets 403 and nothing else. The page is read-only by
 // construction: nothing a viewer sends is ever interpreted.
 class CShareServer : public QObject {
@@ -69,6 +70,10 @@ public:
     // What waits to go out to the viewers and the fields streams, in bytes.
     qint64 UnsentBytes() const { return m_viewers.UnsentBytes() + m_fieldsEvents.UnsentBytes(); }
     const QString& LastError() const { return m_lastError; }
+    // The journal the story routes read.
+    void SetJournalFolder(const QString& folder) { m_story.SetJournalFolder(folder); }
+    // What draws the story's chart (/story.svg), where there is Qt Gui to draw it.
+    void SetStoryPicture(CStoryRoutes::Picture picture) { m_story.SetPicture(std::move(picture)); }
 
 signals:
     void ViewersChanged(int count);
@@ -93,6 +98,7 @@ private:
     CShareViewers m_viewers;
     CFieldsFeed& m_fields;
     CFieldsEvents m_fieldsEvents;
+    CStoryRoutes m_story;
     QString m_code;
     QString m_lastError;
     std::vector<Request> m_requests; // oldest first

@@ -203,6 +203,7 @@ bool CStation::StartSharing() {
     // A code made up for want of one in the settings is kept there, so that every address the
     // windows and the relay's log give is the one served, now and after a restart.
     m_port->SetOption(Key(CSettingsKeys::kShareCode), config.m_code);
+    m_share->SetJournalFolder(JournalFolder());
     return m_share->Start(config);
 }
 

@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <stdexcept>
@@ -44,26 +43,6 @@ CDrainSchedule ScheduleFor(const CReplayOptions& options) {
     if (!options.m_drainAtFile.empty())
         return CDrainSchedule::FromFile(options.m_drainAtFile);
     return CDrainSchedule::AtEndOnly();
-}
-
-// The last moment whose records are played: `at` on the local clock of the day the file began,
-// or `at` seconds after its first record.
-CTtyrecRecord::Time MomentIn(const CReplayOptions::Moment& at, CTtyrecRecord::Time start) {
-    if (at.m_fromStart)
-        return start + std::chrono::seconds(at.m_seconds);
-    std::time_t startSeconds =
-        std::chrono::floor<std::chrono::seconds>(start).time_since_epoch().count();
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &startSeconds);
-#else
-    localtime_r(&startSeconds, &local);
-#endif
-    local.tm_hour = static_cast<int>(at.m_seconds / 3600);
-    local.tm_min = static_cast<int>(at.m_seconds / 60 % 60);
-    local.tm_sec = static_cast<int>(at.m_seconds % 60);
-    local.tm_isdst = -1;
-    return CTtyrecRecord::Time(std::chrono::seconds(std::mktime(&local)));
 }
 
 } // namespace
@@ -103,7 +82,7 @@ void CReplay::ReadJournal() {
     std::optional<CTtyrecRecord::Time> until;
     for (bool first = true; reader.Next(record); first = false) {
         if (first && m_options.m_at)
-            until = MomentIn(*m_options.m_at, record.m_time);
+            until = m_options.m_at->In(record.m_time);
         if (until && record.m_time > *until && !first)
             break;
         Feed(record.m_data);

@@ -2,6 +2,7 @@
 
 #include "CCommandLine.h"
 
+#include <ctime>
 #include <stdexcept>
 
 namespace {
@@ -59,14 +60,34 @@ CReplayOptions CReplayOptions::Parse(const std::vector<std::string_view>& args) 
             options.m_journal = true;
         } else if (arg == "--at") {
             options.m_at = ParseMoment(CCommandLine::ValueOf(args, i));
+        } else if (arg == "--series") {
+            if (i + 2 >= args.size())
+                throw std::runtime_error("--series needs a fields file and a name");
+            options.m_seriesFields = args[++i];
+            options.m_seriesName = args[++i];
+        } else if (arg == "--from") {
+            options.m_from = ParseMoment(CCommandLine::ValueOf(args, i));
+        } else if (arg == "--to") {
+            options.m_to = ParseMoment(CCommandLine::ValueOf(args, i));
         } else if (arg == "--drain-at") {
             options.m_drainAtFile = CCommandLine::ValueOf(args, i);
+        } else if (!options.m_seriesFields.empty() && !arg.starts_with('-')) {
+            options.m_journals.emplace_back(arg);
         } else {
             CCommandLine::TakeCapture(arg, options.m_capture);
         }
     }
     if (options.m_help || options.m_version)
         return options;
+    if (!options.m_seriesFields.empty()) {
+        if (!options.m_capture.empty())
+            options.m_journals.insert(options.m_journals.begin(), options.m_capture);
+        if (options.m_journals.empty())
+            throw std::runtime_error("--series needs journal files");
+        return options;
+    }
+    if (options.m_from || options.m_to)
+        throw std::runtime_error("--from and --to go with --series");
     if (options.m_chunk != 0 && !options.m_drainAtFile.empty())
         throw std::runtime_error("--chunk and --drain-at cannot be used together");
     if (options.m_capture.empty())
@@ -75,4 +96,22 @@ CReplayOptions CReplayOptions::Parse(const std::vector<std::string_view>& args) 
     if (options.m_at && !options.m_journal)
         throw std::runtime_error("--at needs a journal file (.ttyrec or --journal)");
     return options;
+}
+
+CTtyrecRecord::Time CReplayOptions::Moment::In(CTtyrecRecord::Time start) const {
+    if (m_fromStart)
+        return start + std::chrono::seconds(m_seconds);
+    std::time_t startSeconds =
+        std::chrono::floor<std::chrono::seconds>(start).time_since_epoch().count();
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &startSeconds);
+#else
+    localtime_r(&startSeconds, &local);
+#endif
+    local.tm_hour = static_cast<int>(m_seconds / 3600);
+    local.tm_min = static_cast<int>(m_seconds / 60 % 60);
+    local.tm_sec = static_cast<int>(m_seconds % 60);
+    local.tm_isdst = -1;
+    return CTtyrecRecord::Time(std::chrono::seconds(std::mktime(&local)));
 }

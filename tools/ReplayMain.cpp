@@ -2,6 +2,9 @@
 #include "CCommandLine.h"
 #include "CReplay.h"
 #include "CReplayOptions.h"
+#if TALLYVIEW_SERIES
+#include "CSeriesReport.h"
+#endif
 
 #include <cstdio>
 #include <exception>
@@ -31,6 +34,12 @@ constexpr std::string_view kHelp =
     "                   in .ttyrec; its records' bytes are rendered\n"
     "  --at HH:MM:SS    render a journal only up to this local clock time of its day\n"
     "  --at +SECONDS    ... or up to this many seconds after its start\n"
+    "  --series FIELDS_FILE NAME\n"
+    "                   print the values of the field NAME (or a table's cell,\n"
+    "                   TABLE.ROW.COLUMN) of FIELDS_FILE over the JOURNAL files as CSV:\n"
+    "                   time,value,current, one line per change\n"
+    "  --from HH:MM:SS  with --series: from this local clock time of the first file's day\n"
+    "  --to HH:MM:SS    ... up to this one (+SECONDS: after the first record)\n"
     "  --help           show this help and exit\n"
     "  --version        show the version and exit\n"
     "\n"
@@ -60,10 +69,18 @@ int main(int argc, char** argv) {
             std::cout << CCommandLine::VersionLine("tallyview-replay");
             return 0;
         }
-        CReplay replay(options);
-        text = replay.Run();
-        if (!replay.Note().empty())
-            std::cerr << "tallyview-replay: note: " << replay.Note() << '\n';
+        if (!options.m_seriesFields.empty()) {
+#if TALLYVIEW_SERIES
+            text = CSeriesReport::Run(options);
+#else
+            throw std::runtime_error("--series is not in this build");
+#endif
+        } else {
+            CReplay replay(options);
+            text = replay.Run();
+            if (!replay.Note().empty())
+                std::cerr << "tallyview-replay: note: " << replay.Note() << '\n';
+        }
     } catch (const std::runtime_error& e) {
         return Fail(e.what(), 2);
     } catch (const std::exception& e) {

@@ -3,6 +3,7 @@
 #include "CExportCommands.h"
 #include "CScreenText.h"
 #include "CScreenView.h"
+#include "CStoryView.h"
 #include "DisplayText.h"
 
 #include <QApplication>
@@ -129,14 +130,26 @@ void CHistoryDlg::CreateControls() {
     navigation->addWidget(m_findText, 1);
     navigation->addWidget(findPrevious);
     navigation->addWidget(findNext);
+    m_story = new CStoryView(this);
+    named(m_story, IDC_STORY_VIEW);
+    m_story->hide();
+    m_storyButton = AddButton(IDC_STORY, QStringLiteral("Story"));
+    m_storyButton->setCheckable(true);
+    connect(m_storyButton, &QPushButton::clicked, this, &CHistoryDlg::ShowStory);
+    connect(m_story, &CStoryView::MomentChosen, this, [this](std::uint64_t record) {
+        ShowStory(false);
+        SetLive(false);
+        ShowRecord(record);
+    });
     auto* commands = new QHBoxLayout;
-    for (QPushButton* button : {copy, print, saveFile})
+    for (QPushButton* button : {copy, print, saveFile, m_storyButton})
         commands->addWidget(button);
     commands->addWidget(m_note, 1);
     commands->addWidget(close);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(m_list, 1);
+    layout->addWidget(m_story, 1);
     layout->addWidget(label);
     layout->addWidget(m_timeline);
     layout->addLayout(navigation);
@@ -240,8 +253,24 @@ void CHistoryDlg::Follow() {
     FillDays();
     if (m_index->Update() && m_live && isVisible())
         ShowRecord(m_index->RecordCount() - 1);
+    if (m_story->isVisible())
+        m_story->Update(*m_index);
     UpdateTimeline();
     UpdateButtons();
+}
+
+void CHistoryDlg::SetFieldDefinitions(const CFieldDefinitions& definitions) {
+    m_story->SetDefinitions(definitions);
+    if (m_story->isVisible() && m_index)
+        m_story->Update(*m_index);
+}
+
+void CHistoryDlg::ShowStory(bool shown) {
+    m_storyButton->setChecked(shown);
+    m_list->setVisible(!shown);
+    m_story->setVisible(shown);
+    if (shown && m_index)
+        m_story->Update(*m_index);
 }
 
 void CHistoryDlg::SetLive(bool live) {

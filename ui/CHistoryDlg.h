@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+class CFieldDefinitions;
 class CScreenView;
+class CStoryView;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -26,7 +28,8 @@ class QSlider;
 // settled; with Shift, the previous or next change), jumps to a typed time, finds and marks
 // the next or previous appearance of a text, follows the
 // journal's growing end ("Live"), and copies, prints or saves the moment's rows as the main
-// window does. The journal is indexed on a worker thread as soon as the window is made, so
+// window does. "Story" shows the game-flow chart instead of the screen; a click on it goes to
+// that moment. The journal is indexed on a worker thread as soon as the window is made, so
 // opening it later is quick; the index then follows the journal every second.
 class CHistoryDlg : public QWidget {
     Q_OBJECT
@@ -53,6 +56,8 @@ public:
         IDC_SAVE_FILE,
         IDC_CLOSE,
         IDC_DAY,
+        IDC_STORY,
+        IDC_STORY_VIEW,
     };
     static constexpr int kFollowMs = 1000;
 
@@ -88,6 +93,10 @@ public:
     bool JumpTo(const QString& clock);
     void Find(bool forward);
     void SetLive(bool live);
+    // The fields whose story the "Story" view tells.
+    void SetFieldDefinitions(const CFieldDefinitions& definitions);
+    // The game-flow chart in place of the screen, or the screen again.
+    void ShowStory(bool shown);
 
 private:
     void CreateControls();
@@ -124,4 +133,6 @@ private:
     QLineEdit* m_findText = nullptr;
     QPushButton* m_liveButton = nullptr;
     std::unique_ptr<CScreenView> m_view;
+    CStoryView* m_story = nullptr;
+    QPushButton* m_storyButton = nullptr;
 };

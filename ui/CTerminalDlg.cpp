@@ -5,6 +5,7 @@
 #include "CDialogUnits.h"
 #include "CExportCommands.h"
 #include "CFieldsDlg.h"
+#include "CFieldsFeed.h"
 #include "CHistoryDlg.h"
 #include "CJournalNotices.h"
 #include "CLook.h"
@@ -13,6 +14,7 @@
 #include "CScreenView.h"
 #include "CShareDlg.h"
 #include "CShareServer.h"
+#include "CStoryChart.h"
 #include "CSystemMenu.h"
 #include "CTnCommMonitor.h"
 
@@ -125,6 +127,11 @@ CTerminalDlg::CTerminalDlg(QWidget* parent) : QDialog(parent, kWindowFlags) {
     m_comfort->Restore();
     UpdateButtons();
     m_history = new CHistoryDlg(m_station.JournalFolder(), m_port.SettingsPath(), this);
+    m_history->SetFieldDefinitions(m_station.Fields().Definitions());
+    m_station.Share().SetStoryPicture(
+        [](const CGameStory& story) { return CStoryChart(story).Svg(); });
+    connect(&m_station.Fields(), &CFieldsFeed::DefinitionsChanged, m_history,
+            [this] { m_history->SetFieldDefinitions(m_station.Fields().Definitions()); });
     CLook::Instance().Follow(m_history);
     connect(m_systemMenu, &CSystemMenu::HistoryRequested, this, &CTerminalDlg::OnHistory);
     new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), this, this, &CTerminalDlg::OnHistory);

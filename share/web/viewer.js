@@ -186,6 +186,72 @@ function listen() {
     };
 }
 
+// The game's story under the cards, when the fields file tells one: its numbers, each in an
+// element [data-story="KEY"], and the chart, fetched again whenever they change.
+const story = document.getElementById("story");
+const storyNumbers = document.getElementById("story-numbers");
+const storyChart = document.getElementById("story-chart");
+let storyText = "";
+// A program without a display (the relay) draws no chart: the numbers stand alone.
+storyChart.onerror = () => { storyChart.hidden = true; };
+storyChart.onload = () => { storyChart.hidden = false; };
+
+function clockOf(at) {
+    return at ? `${at.period ? "P" + at.period + " " : ""}${at.clock || at.time.slice(11, 19)}`
+              : "";
+}
+
+function minutes(seconds) {
+    return `${Math.floor(seconds / 60)}:${String(seconds % 60).padStart(2, "0")}`;
+}
+
+function showStory(data) {
+    const home = data.home.label;
+    const visitor = data.visitor.label;
+    const run = data.longest_run;
+    const lead = (side) => side.largest_lead.points
+        ? `${side.label} +${side.largest_lead.points} (${clockOf(side.largest_lead.at)})` : `${side.label} -`;
+    const items = [
+        ["lead_changes", "Lead changes", String(data.lead_changes)],
+        ["times_tied", "Times tied", String(data.times_tied)],
+        ["largest_lead", "Largest lead", `${lead(data.home)}, ${lead(data.visitor)}`],
+        ["longest_run", "Longest run",
+         run.points ? `${run.side === "home" ? home : visitor} ${run.points}-0` : "-"],
+        ["time_in_lead", "Time in the lead",
+         `${home} ${minutes(data.home.seconds_in_lead)}, ${visitor} ${minutes(data.visitor.seconds_in_lead)}`],
+    ];
+    storyNumbers.replaceChildren(...items.flatMap(([key, name, text]) => {
+        const term = document.createElement("dt");
+        term.textContent = name;
+        const value = document.createElement("dd");
+        value.dataset.story = key;
+        value.textContent = text;
+        return [term, value];
+    }));
+    const params = new URLSearchParams(location.search);
+    params.set("v", String(data.scores.length) + "-" + String(Date.now()));
+    storyChart.src = `/story.svg?${params}`;
+    story.hidden = false;
+}
+
+async function pollStory() {
+    try {
+        const response = await fetch(`/story.json${location.search}`, {cache: "no-store"});
+        if (!response.ok) {
+            story.hidden = true;
+            storyText = "";
+            return;
+        }
+        const text = await response.text();
+        if (text !== storyText) {
+            storyText = text;
+            showStory(JSON.parse(text));
+        }
+    } catch (error) {
+        // The connection line says the link is gone; the story stays as it was.
+    }
+}
+
 // The font size at which 132 columns fill the width of the window.
 function fitWidth() {
     const probe = document.createElement("span");
@@ -205,3 +271,5 @@ document.fonts.ready.then(fitWidth);
 fitWidth();
 connect();
 listen();
+pollStory();
+setInterval(pollStory, 1000);
