@@ -10,6 +10,7 @@
 #include <bit>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <regex>
 #include <thread>
 
@@ -169,6 +170,26 @@ CJournalIndex::CJournalIndex(std::filesystem::path folder, std::string dayPrefix
     : m_folder(std::move(folder)), m_dayPrefix(std::move(dayPrefix)),
       m_tail(std::make_unique<CTerminalScreen>()) {}
 
+bool CJournalIndex::Update(const CJournalLiveFeed::Taken& live, bool& inStep) {
+    inStep = true;
+    if (!live.m_file.empty())
+        m_readUntil.emplace(live.m_file, live.m_from);
+    bool changed = Update();
+    m_readUntil.reset();
+    for (const CIndexedRecord& record : live.m_records) {
+        if (m_reading >= m_files.size() ||
+            m_files[m_reading].m_path.filename() != live.m_file.filename() ||
+            m_files[m_reading].m_end != record.Offset()) {
+            inStep = false;
+            break;
+        }
+        Add(m_reading, record);
+        m_tailBehind = true;
+        changed = true;
+    }
+    return changed;
+}
+
 bool CJournalIndex::Update() {
     const std::uint64_t before = m_recordCount;
     const bool reread = RereadIfEarlierFileGrew();
@@ -214,6 +235,18 @@ bool CJournalIndex::RereadIfEarlierFileGrew() {
 
 void CJournalIndex::ResetTail() {
     m_tail = std::make_unique<CTerminalScreen>();
+    m_tailBehind = false;
+}
+
+// Only the newest file is fed, so the last block is the one the tail is in.
+void CJournalIndex::RebuildTail() {
+    m_tailBehind = false;
+    const Block& block = m_blocks.back();
+    Replay replay(m_files[block.m_file].m_path, block);
+    for (std::uint64_t r = 0; r < block.m_records; ++r)
+        if (!replay.Next())
+            break;
+    m_tail = replay.TakeScreen();
 }
 
 void CJournalIndex::Persist() const {
@@ -335,56 +368,61 @@ void CJournalIndex::ReadFile(std::size_t index) {
         file.m_firstRecord = m_recordCount;
         file.m_firstBlock = m_blocks.size();
     }
+    const std::uint64_t until =
+        m_readUntil && m_readUntil->first.filename() == file.m_path.filename()
+            ? m_readUntil->second
+            : std::numeric_limits<std::uint64_t>::max();
+    if (file.m_end >= until)
+        return;
+    if (m_tailBehind)
+        RebuildTail();
     std::error_code error;
     file.m_size = std::filesystem::file_size(file.m_path, error);
     CJournalStream stream(file.m_path);
     CTtyrecReader reader(stream.In());
     reader.Seek(file.m_end);
-    for (CTtyrecRecord record; reader.Next(record);) {
-        if (m_blocks.empty() || m_blocks.back().m_file != index ||
-            m_blocks.back().m_bytes >= kCheckpointBytes)
-            StartBlock(index, record.m_offset, record.m_time);
-        Block& block = m_blocks.back();
-        ++block.m_records;
-        block.m_bytes += record.m_length;
-        ++m_recordCount;
-        ++file.m_records;
-        m_lastTime = file.m_lastTime = record.m_time;
+    for (CTtyrecRecord record; file.m_end < until && reader.Next(record);) {
+        const bool firstOfFile = m_blocks.empty() || m_blocks.back().m_file != index;
+        CIndexedRecord indexed(record.m_offset, record.m_length, record.m_time,
+                               firstOfFile || m_blocks.back().m_bytes >= kCheckpointBytes,
+                               firstOfFile, *m_tail);
         // Each record on its own, so the filter sees every moment's rows.
         m_tail->Interpret(record.m_data);
-        FilterChanges(block.m_filter);
-        file.m_end = record.End();
+        indexed.Interpreted(*m_tail);
+        Add(index, indexed);
     }
     // A torn end of the newest file may be a record still being written: read again next time.
     file.m_note = reader.Note().empty() ? std::string()
                                         : file.m_path.filename().string() + ": " + reader.Note();
 }
 
-void CJournalIndex::StartBlock(std::size_t file, std::uint64_t offset, Time time) {
+// What the record changed on the rows goes into its block's filter.
+void CJournalIndex::Add(std::size_t index, const CIndexedRecord& record) {
+    File& file = m_files[index];
+    if (record.BeginsBlock())
+        StartBlock(index, record);
+    Block& block = m_blocks.back();
+    ++block.m_records;
+    block.m_bytes += record.Length();
+    ++m_recordCount;
+    ++file.m_records;
+    m_lastTime = file.m_lastTime = record.When();
+    for (const auto& [row, now] : record.ChangedRows())
+        block.m_filter.AddChanged(m_shownRows[static_cast<std::size_t>(row)], now);
+    file.m_end = record.End();
+}
+
+void CJournalIndex::StartBlock(std::size_t file, const CIndexedRecord& record) {
     Block block;
     block.m_file = file;
-    block.m_offset = offset;
+    block.m_offset = record.Offset();
     block.m_firstRecord = m_recordCount;
-    block.m_firstTime = time;
-    if (!m_blocks.empty() && m_blocks.back().m_file == file) {
-        block.m_checkpoint = CScreenCommands::Of(*m_tail);
-    }
-    m_tail->TakeChangedRows();
-    m_shownRows = m_tail->Rows();
+    block.m_firstTime = record.When();
+    block.m_checkpoint = record.Checkpoint();
+    m_shownRows = record.RowsBefore();
     for (const std::string& row : m_shownRows)
         block.m_filter.Add(row);
     m_blocks.push_back(std::move(block));
-}
-
-// Adds to a block's filter what the last record changed on the rows.
-void CJournalIndex::FilterChanges(CTrigramFilter& filter) {
-    const std::vector<std::string>& rows = m_tail->Rows();
-    for (std::uint64_t changed = m_tail->TakeChangedRows(); changed != 0; changed &= changed - 1) {
-        const auto row = static_cast<std::size_t>(std::countr_zero(changed));
-        if (row >= rows.size())
-            break;
-        filter.AddChanged(m_shownRows[row], rows[row]);
-    }
 }
 
 std::vector<std::string> CJournalIndex::Notes() const {

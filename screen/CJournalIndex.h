@@ -1,6 +1,8 @@
 #pragma once
 
+#include "CIndexedRecord.h"
 #include "CJournalIndexFile.h"
+#include "CJournalLiveFeed.h"
 #include "CTerminalScreen.h"
 #include "CTtyrecRecord.h"
 
@@ -49,6 +51,10 @@ public:
 
     // Reads the records added since the last update; true when there were any.
     bool Update();
+    // The same, but the file the journal feeds is read only up to where the feeding began, and
+    // takes the records fed from there on. False in `inStep` when they do not follow on from
+    // what the index holds (another file, a gap): the journal must then begin feeding again.
+    bool Update(const CJournalLiveFeed::Taken& live, bool& inStep);
     // Keeps the newest file's index beside it, for the next start, when that file is not
     // growing (closed files keep theirs as soon as they are read).
     void Persist() const;
@@ -100,10 +106,12 @@ private:
     // Adds the files not known yet; true when a journal file of a later day exists.
     bool AddNewFiles();
     void ReadFile(std::size_t file);
+    void Add(std::size_t file, const CIndexedRecord& record);
+    // The tail rebuilt from the last checkpoint, after records were taken from a feed.
+    void RebuildTail();
     bool LoadFile(std::size_t file);
     void SaveFile(std::size_t file) const;
-    void StartBlock(std::size_t file, std::uint64_t offset, Time time);
-    void FilterChanges(CTrigramFilter& filter);
+    void StartBlock(std::size_t file, const CIndexedRecord& record);
     void ResetTail();
     std::size_t BlockOf(std::uint64_t record) const;
     std::optional<std::uint64_t> FindInBlock(std::size_t block, const FoldedSearch& search,
@@ -119,6 +127,10 @@ private:
     // The screen after the last record read, from which the next checkpoint is taken; the
     // incomplete sequence it waits to finish is its pending bytes.
     std::unique_ptr<CTerminalScreen> m_tail;
+    // Behind the records taken from a feed, which it did not interpret.
+    bool m_tailBehind = false;
     // Its rows as its block's filter last took them.
     std::vector<std::string> m_shownRows;
+    // While a feed's records are taken: the file and the offset up to which it is read.
+    std::optional<std::pair<std::filesystem::path, std::uint64_t>> m_readUntil;
 };

@@ -9,6 +9,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
+#include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -40,7 +41,8 @@ QDate JournalDay(const QString& folder) {
 } // namespace
 
 CHistoryDlg::CHistoryDlg(const QString& journalFolder, const QString& settingsPath, QWidget* parent)
-    : QWidget(parent, kWindowFlags), m_journalFolder(journalFolder), m_settingsPath(settingsPath) {
+    : QWidget(parent, kWindowFlags), m_journalFolder(journalFolder), m_settingsPath(settingsPath),
+      m_feed(CJournalLiveFeed::Of(QFile::encodeName(journalFolder).toStdString())) {
     setWindowTitle(QStringLiteral("Tallyview History"));
     setFont(CScreenView::Font());
     CreateControls();
@@ -53,6 +55,7 @@ CHistoryDlg::CHistoryDlg(const QString& journalFolder, const QString& settingsPa
 }
 
 CHistoryDlg::~CHistoryDlg() {
+    m_feed->Want(false);
     if (m_index)
         m_index->Persist();
 }
@@ -219,7 +222,8 @@ void CHistoryDlg::StartIndexing() {
 void CHistoryDlg::OnIndexed() {
     m_index = m_indexing.result();
     SetNote(QString());
-    m_follow.start(kFollowMs);
+    if (isVisible())
+        m_follow.start(kFollowMs);
     if (m_live || !m_record)
         SetLive(true);
     UpdateButtons();
@@ -233,10 +237,37 @@ void CHistoryDlg::Follow() {
         return;
     }
     FillDays();
-    if (m_index->Update() && m_live && isVisible())
+    if (UpdateIndex() && m_live)
         ShowRecord(m_index->RecordCount() - 1);
     UpdateTimeline();
     UpdateButtons();
+}
+
+// Only the newest day's last file grows, and only the journal feeds it.
+bool CHistoryDlg::UpdateIndex() {
+    if (!m_newestDay)
+        return m_index->Update();
+    m_feed->Want(true);
+    bool inStep = true;
+    const bool changed = m_index->Update(m_feed->Take(), inStep);
+    if (!inStep)
+        m_feed->Restart();
+    return changed;
+}
+
+// Hidden, the window neither reads the journal nor has it fed.
+void CHistoryDlg::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!m_index || m_follow.isActive())
+        return;
+    m_follow.start(kFollowMs);
+    Follow();
+}
+
+void CHistoryDlg::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    m_follow.stop();
+    m_feed->Want(false);
 }
 
 void CHistoryDlg::SetLive(bool live) {

@@ -26,7 +26,9 @@ class QSlider;
 // jumps to a typed time, finds the next or previous moment a text appeared, follows the
 // journal's growing end ("Live"), and copies, prints or saves the moment's rows as the main
 // window does. The journal is indexed on a worker thread as soon as the window is made, so
-// opening it later is quick; the index then follows the journal every second.
+// opening it later is quick; while the window is shown the index follows the journal every
+// second, taking the records of the file being written from the journal, which has
+// interpreted them already, rather than reading them back.
 class CHistoryDlg : public QWidget {
     Q_OBJECT
 
@@ -92,6 +94,10 @@ private:
     void FillDays();
     void OnIndexed();
     void Follow();
+    // True when the index gained records.
+    bool UpdateIndex();
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void ShowMoment(CJournalIndex::Moment moment);
     void UpdateTimeline();
     void UpdateButtons();
@@ -105,7 +111,8 @@ private:
     bool m_newestDay = true;                // a new day is shown once it begins
     std::shared_ptr<CJournalIndex> m_index; // shared with the worker only while it builds it
     QFutureWatcher<std::shared_ptr<CJournalIndex>> m_indexing;
-    QTimer m_follow;
+    QTimer m_follow; // runs while the window is shown
+    const std::shared_ptr<CJournalLiveFeed> m_feed;
     bool m_live = true;
     std::optional<std::uint64_t> m_record;
     std::vector<std::string> m_lines;
