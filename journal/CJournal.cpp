@@ -170,7 +170,7 @@ void CJournal::WriteOut() {
     m_out.clear();
     m_unsynced = true;
     if (m_feeding != 0 && !m_indexed.empty())
-        m_feed->Add(m_feeding, std::exchange(m_indexed, {}));
+        m_feed->Add(m_feeding, std::exchange(m_indexed, {}), Shadow());
 }
 
 void CJournal::SyncIfDue(bool now) {

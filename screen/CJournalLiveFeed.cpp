@@ -34,7 +34,7 @@ CJournalLiveFeed::Taken CJournalLiveFeed::Take() {
     const std::lock_guard lock(m_mutex);
     if (m_feeding == 0)
         return {};
-    return {m_file, m_from, std::exchange(m_records, {})};
+    return {m_file, m_from, std::exchange(m_records, {}), std::move(m_screen)};
 }
 
 void CJournalLiveFeed::Restart() {
@@ -57,7 +57,9 @@ bool CJournalLiveFeed::Feeding(std::uint64_t feeding) const {
     return feeding != 0 && feeding == m_feeding;
 }
 
-void CJournalLiveFeed::Add(std::uint64_t feeding, std::vector<CIndexedRecord> records) {
+void CJournalLiveFeed::Add(std::uint64_t feeding, std::vector<CIndexedRecord> records,
+                           const CTerminalScreen& after) {
+    auto screen = std::make_unique<CTerminalScreen>(after);
     const std::lock_guard lock(m_mutex);
     if (feeding == 0 || feeding != m_feeding)
         return;
@@ -67,6 +69,7 @@ void CJournalLiveFeed::Add(std::uint64_t feeding, std::vector<CIndexedRecord> re
     }
     m_records.insert(m_records.end(), std::make_move_iterator(records.begin()),
                      std::make_move_iterator(records.end()));
+    m_screen = std::move(screen);
 }
 
 void CJournalLiveFeed::End(std::uint64_t feeding) {
@@ -79,4 +82,5 @@ void CJournalLiveFeed::Stop() {
     m_feeding = 0;
     m_file.clear();
     m_records.clear();
+    m_screen.reset();
 }

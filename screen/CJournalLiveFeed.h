@@ -24,6 +24,8 @@ public:
         std::filesystem::path m_file;          // empty while the journal feeds none
         std::uint64_t m_from = 0;              // where it began feeding that file
         std::vector<CIndexedRecord> m_records; // since the last take, from m_from on
+        // After the last of them, when there are any: the live moment needs no replay.
+        std::unique_ptr<CTerminalScreen> m_screen;
     };
 
     // The one feed of the journal writing into `folder`, shared by the journal and History.
@@ -40,7 +42,9 @@ public:
     // and none runs; 0 otherwise.
     std::uint64_t Begin(const std::filesystem::path& file, std::uint64_t from);
     bool Feeding(std::uint64_t feeding) const;
-    void Add(std::uint64_t feeding, std::vector<CIndexedRecord> records);
+    // Records written, and the screen after them.
+    void Add(std::uint64_t feeding, std::vector<CIndexedRecord> records,
+             const CTerminalScreen& after);
     // The file ended.
     void End(std::uint64_t feeding);
 
@@ -54,4 +58,5 @@ private:
     std::filesystem::path m_file;
     std::uint64_t m_from = 0;
     std::vector<CIndexedRecord> m_records;
+    std::unique_ptr<CTerminalScreen> m_screen;
 };

@@ -237,20 +237,27 @@ void CHistoryDlg::Follow() {
         return;
     }
     FillDays();
-    if (UpdateIndex() && m_live)
+    std::unique_ptr<CTerminalScreen> last;
+    const bool grew = UpdateIndex(last);
+    if (grew && m_live && last)
+        ShowMoment({m_index->RecordCount() - 1, *m_index->LastTime(), std::move(last)});
+    else if (grew && m_live)
         ShowRecord(m_index->RecordCount() - 1);
     UpdateTimeline();
     UpdateButtons();
 }
 
 // Only the newest day's last file grows, and only the journal feeds it.
-bool CHistoryDlg::UpdateIndex() {
+bool CHistoryDlg::UpdateIndex(std::unique_ptr<CTerminalScreen>& last) {
     if (!m_newestDay)
         return m_index->Update();
     m_feed->Want(true);
+    CJournalLiveFeed::Taken taken = m_feed->Take();
     bool inStep = true;
-    const bool changed = m_index->Update(m_feed->Take(), inStep);
-    if (!inStep)
+    const bool changed = m_index->Update(taken, inStep);
+    if (inStep)
+        last = std::move(taken.m_screen);
+    else
         m_feed->Restart();
     return changed;
 }

@@ -94,8 +94,9 @@ private:
     void FillDays();
     void OnIndexed();
     void Follow();
-    // True when the index gained records.
-    bool UpdateIndex();
+    // True when the index gained records; `last`, when the journal gave it, the screen after
+    // the last of them.
+    bool UpdateIndex(std::unique_ptr<CTerminalScreen>& last);
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void ShowMoment(CJournalIndex::Moment moment);

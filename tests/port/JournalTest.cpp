@@ -338,7 +338,7 @@ TEST_F(Journal, FullDiskStopsTheJournalNotTheScreenAndWritingResumes) {
 
 // History's index of the file being written, taken from the journal as it writes it, and also
 // through a stretch while History was closed, equals one read back from the file: the same
-// moments and screens, the same index file.
+// moments and screens, the same index file; the live moment it is handed is that moment's.
 TEST_F(Journal, HistoryFedAsItWritesEqualsAReplayOfTheFile) {
     StartJournal();
     std::string game = SampleGame();
@@ -347,6 +347,8 @@ TEST_F(Journal, HistoryFedAsItWritesEqualsAReplayOfTheFile) {
     const auto feed = CJournalLiveFeed::Of(folder);
     CJournalIndex live(folder, "2026-03-10_");
     std::size_t fed = 0;
+    std::unique_ptr<CTerminalScreen> lastFed; // after the record numbered:
+    std::uint64_t lastFedRecord = 0;
     const auto update = [&] {
         Written().WaitWritten();
         CJournalLiveFeed::Taken taken = feed->Take();
@@ -354,6 +356,10 @@ TEST_F(Journal, HistoryFedAsItWritesEqualsAReplayOfTheFile) {
         bool inStep = false;
         live.Update(taken, inStep);
         EXPECT_TRUE(inStep);
+        if (taken.m_screen) {
+            lastFed = std::move(taken.m_screen);
+            lastFedRecord = live.RecordCount() - 1;
+        }
     };
     std::mt19937 random(29);
     std::size_t at = 0;
@@ -381,6 +387,8 @@ TEST_F(Journal, HistoryFedAsItWritesEqualsAReplayOfTheFile) {
         ASSERT_EQ(a->m_time, b->m_time) << record;
         ASSERT_TRUE(*a->m_screen == *b->m_screen) << record;
     }
+    ASSERT_TRUE(lastFed);
+    EXPECT_TRUE(*lastFed == *replayed.At(lastFedRecord)->m_screen) << "the live moment";
     const auto indexFile = [&](const CJournalIndex& index) {
         const std::filesystem::path path = CJournalIndexFile::PathOf(
             QFile::encodeName(CJournalFolder(Folder()).Files().constLast()).toStdString());
