@@ -19,9 +19,9 @@ CIndexedRecord::CIndexedRecord(std::uint64_t offset, std::uint32_t length, Time 
 void CIndexedRecord::Interpreted(CTerminalScreen& screen) {
     const std::vector<std::string>& rows = screen.Rows();
     for (std::uint64_t changed = screen.TakeChangedRows(); changed != 0; changed &= changed - 1) {
-        const int row = std::countr_zero(changed);
-        if (row >= static_cast<int>(rows.size()))
+        const auto row = static_cast<std::size_t>(std::countr_zero(changed));
+        if (row >= rows.size())
             break;
-        m_changedRows.emplace_back(row, rows[static_cast<std::size_t>(row)]);
+        m_changedRows.emplace_back(row, rows[row]);
     }
 }

@@ -3,15 +3,15 @@
 #include "CTerminalScreen.h"
 #include "CTtyrecRecord.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
-// One journal record as History's index takes it: where it lies in its file, when it came, and
-// what it did to the rows, taken from a screen that interprets the file record by record (the
-// index's own, reading the file back, or the journal's, which interpreted it as it wrote it),
-// so the index need not interpret it again.
+// One journal record as History's index takes it from the journal, whose screen interpreted it
+// as it was written: where it lies in its file, when it came, and what it did to the rows, so
+// that the index need neither read it back nor interpret it again.
 class CIndexedRecord {
 public:
     using Time = CTtyrecRecord::Time;
@@ -31,7 +31,9 @@ public:
     const std::string& Checkpoint() const { return m_checkpoint; }
     // When it begins a block: the rows before it.
     const std::vector<std::string>& RowsBefore() const { return m_rowsBefore; }
-    const std::vector<std::pair<int, std::string>>& ChangedRows() const { return m_changedRows; }
+    const std::vector<std::pair<std::size_t, std::string>>& ChangedRows() const {
+        return m_changedRows;
+    }
 
 private:
     std::uint64_t m_offset;
@@ -40,5 +42,5 @@ private:
     bool m_beginsBlock;
     std::string m_checkpoint;
     std::vector<std::string> m_rowsBefore;
-    std::vector<std::pair<int, std::string>> m_changedRows;
+    std::vector<std::pair<std::size_t, std::string>> m_changedRows;
 };

@@ -383,46 +383,65 @@ void CJournalIndex::ReadFile(std::size_t index) {
     reader.Seek(file.m_end);
     for (CTtyrecRecord record; file.m_end < until && reader.Next(record);) {
         const bool firstOfFile = m_blocks.empty() || m_blocks.back().m_file != index;
-        CIndexedRecord indexed(record.m_offset, record.m_length, record.m_time,
-                               firstOfFile || m_blocks.back().m_bytes >= kCheckpointBytes,
-                               firstOfFile, *m_tail);
+        if (firstOfFile || m_blocks.back().m_bytes >= kCheckpointBytes) {
+            m_tail->TakeChangedRows();
+            StartBlock(index, record.m_offset, record.m_time,
+                       firstOfFile ? std::string() : CScreenCommands::Of(*m_tail), m_tail->Rows());
+        }
         // Each record on its own, so the filter sees every moment's rows.
         m_tail->Interpret(record.m_data);
-        indexed.Interpreted(*m_tail);
-        Add(index, indexed);
+        FilterChanges(Count(index, record.m_length, record.m_time, record.End()).m_filter);
     }
     // A torn end of the newest file may be a record still being written: read again next time.
     file.m_note = reader.Note().empty() ? std::string()
                                         : file.m_path.filename().string() + ": " + reader.Note();
 }
 
-// What the record changed on the rows goes into its block's filter.
+// A record interpreted elsewhere: what it changed on the rows goes into its block's filter.
 void CJournalIndex::Add(std::size_t index, const CIndexedRecord& record) {
-    File& file = m_files[index];
     if (record.BeginsBlock())
-        StartBlock(index, record);
-    Block& block = m_blocks.back();
-    ++block.m_records;
-    block.m_bytes += record.Length();
-    ++m_recordCount;
-    ++file.m_records;
-    m_lastTime = file.m_lastTime = record.When();
+        StartBlock(index, record.Offset(), record.When(), record.Checkpoint(), record.RowsBefore());
+    Block& block = Count(index, record.Length(), record.When(), record.End());
     for (const auto& [row, now] : record.ChangedRows())
-        block.m_filter.AddChanged(m_shownRows[static_cast<std::size_t>(row)], now);
-    file.m_end = record.End();
+        block.m_filter.AddChanged(m_shownRows[row], now);
 }
 
-void CJournalIndex::StartBlock(std::size_t file, const CIndexedRecord& record) {
+CJournalIndex::Block& CJournalIndex::Count(std::size_t index, std::uint64_t length, Time time,
+                                           std::uint64_t end) {
+    File& file = m_files[index];
+    Block& block = m_blocks.back();
+    ++block.m_records;
+    block.m_bytes += length;
+    ++m_recordCount;
+    ++file.m_records;
+    m_lastTime = file.m_lastTime = time;
+    file.m_end = end;
+    return block;
+}
+
+void CJournalIndex::StartBlock(std::size_t file, std::uint64_t offset, Time time,
+                               std::string checkpoint, const std::vector<std::string>& rows) {
     Block block;
     block.m_file = file;
-    block.m_offset = record.Offset();
+    block.m_offset = offset;
     block.m_firstRecord = m_recordCount;
-    block.m_firstTime = record.When();
-    block.m_checkpoint = record.Checkpoint();
-    m_shownRows = record.RowsBefore();
+    block.m_firstTime = time;
+    block.m_checkpoint = std::move(checkpoint);
+    m_shownRows = rows;
     for (const std::string& row : m_shownRows)
         block.m_filter.Add(row);
     m_blocks.push_back(std::move(block));
+}
+
+// Adds to a block's filter what the last record changed on the rows.
+void CJournalIndex::FilterChanges(CTrigramFilter& filter) {
+    const std::vector<std::string>& rows = m_tail->Rows();
+    for (std::uint64_t changed = m_tail->TakeChangedRows(); changed != 0; changed &= changed - 1) {
+        const auto row = static_cast<std::size_t>(std::countr_zero(changed));
+        if (row >= rows.size())
+            break;
+        filter.AddChanged(m_shownRows[row], rows[row]);
+    }
 }
 
 std::vector<std::string> CJournalIndex::Notes() const {

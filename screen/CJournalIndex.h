@@ -111,7 +111,11 @@ private:
     void RebuildTail();
     bool LoadFile(std::size_t file);
     void SaveFile(std::size_t file) const;
-    void StartBlock(std::size_t file, const CIndexedRecord& record);
+    void StartBlock(std::size_t file, std::uint64_t offset, Time time, std::string checkpoint,
+                    const std::vector<std::string>& rows);
+    // A record of `file` counted in its block, which it returns.
+    Block& Count(std::size_t file, std::uint64_t length, Time time, std::uint64_t end);
+    void FilterChanges(CTrigramFilter& filter);
     void ResetTail();
     std::size_t BlockOf(std::uint64_t record) const;
     std::optional<std::uint64_t> FindInBlock(std::size_t block, const FoldedSearch& search,
