@@ -197,6 +197,7 @@ void CHistoryDlg::ShowDay(const QDate& day) {
     if (!day.isValid())
         return;
     m_follow.stop();
+    m_feed->Restart(); // it fed the index that goes
     if (m_index)
         m_index->Persist();
     m_index.reset();
@@ -249,8 +250,10 @@ void CHistoryDlg::Follow() {
 
 // Only the newest day's last file grows, and only the journal feeds it.
 bool CHistoryDlg::UpdateIndex(std::unique_ptr<CTerminalScreen>& last) {
-    if (!m_newestDay)
+    if (!m_newestDay) {
+        m_feed->Want(false);
         return m_index->Update();
+    }
     m_feed->Want(true);
     CJournalLiveFeed::Taken taken = m_feed->Take();
     bool inStep = true;
