@@ -444,6 +444,14 @@ void CJournalIndex::FilterChanges(CTrigramFilter& filter) {
     }
 }
 
+std::uint64_t CJournalIndex::UnreadBytes() const {
+    if (m_files.empty())
+        return 0;
+    std::error_code error;
+    const std::uint64_t size = std::filesystem::file_size(m_files.back().m_path, error);
+    return error ? 0 : size - std::min(size, m_files.back().m_end);
+}
+
 std::vector<std::string> CJournalIndex::Notes() const {
     std::vector<std::string> notes;
     // The newest file's end is usually a record still being written, not a torn one.

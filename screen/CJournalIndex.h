@@ -60,6 +60,8 @@ public:
     void Persist() const;
 
     std::uint64_t RecordCount() const { return m_recordCount; }
+    // Bytes the newest file holds beyond what the index has read of it.
+    std::uint64_t UnreadBytes() const;
     std::optional<Time> FirstTime() const;
     std::optional<Time> LastTime() const { return m_lastTime; }
     // Torn ends of the files before the newest, one line each, naming the file.

@@ -268,8 +268,12 @@ bool CHistoryDlg::UpdateIndex(std::unique_ptr<CTerminalScreen>& last) {
 // Hidden, the window neither reads the journal nor has it fed.
 void CHistoryDlg::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (!m_index || m_follow.isActive())
+    if (!m_index || m_follow.isActive() || m_indexing.isRunning())
         return;
+    if (m_index->UnreadBytes() > kReadOnShow) {
+        StartIndexing();
+        return;
+    }
     m_follow.start(kFollowMs);
     Follow();
 }

@@ -56,6 +56,10 @@ public:
         IDC_DAY,
     };
     static constexpr int kFollowMs = 1000;
+    // What the journal may have gained while the window was hidden that is read at once when
+    // it is shown (about a tenth of a second); beyond it, the journal is indexed again on the
+    // worker thread, as at start, so the window never waits for it.
+    static constexpr std::uint64_t kReadOnShow = 16 * 1024 * 1024;
 
     // journalFolder: where the journal files are; settingsPath: the settings file, next to
     // which Print writes its file. parent: the window this one belongs to, so that it stays
