@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
+#include <memory>
 
 namespace {
 
@@ -62,24 +63,67 @@ void BM_JournalHandOver(benchmark::State& state) {
 }
 BENCHMARK(BM_JournalHandOver);
 
-// One second of line traffic through the journal, written in the journal's rhythm. The CPU
-// time of the process per iteration, over one second, is the share of a core it takes.
-void BM_JournalLineSecond(benchmark::State& state) {
+// A follower that keeps a screen and does nothing else, taking chunks in the publisher's
+// rhythm: what a second follower beside the journal costs, and so the most that one follower
+// shared by the journal and the publisher could save.
+class CBareFollower : public CLineFollower {
+public:
+    explicit CBareFollower(const CTerminalScreen& screen)
+        : CLineFollower(
+              {QStringLiteral("bare"), 32 * 1024 * 1024, std::chrono::milliseconds(20), {}},
+              screen) {
+        Start();
+    }
+    ~CBareFollower() override { Finish(); }
+    QString StateLine() const override { return {}; }
+
+private:
+    void Follow(const Chunk&) override {}
+    void Dropped(quint64) override {}
+};
+
+// Seconds of line traffic at `rate` times 115200 baud through the journal (and a second
+// follower when asked), written in the journal's rhythm. The CPU time of the process per
+// iteration, over one second, is the share of a core it takes.
+void LineSeconds(benchmark::State& state, int rate, bool secondFollower) {
     QTemporaryDir dir;
     CTerminalScreen screen;
     CJournal journal(InFolder(dir), screen);
+    std::unique_ptr<CBareFollower> second;
+    if (secondFollower)
+        second = std::make_unique<CBareFollower>(screen);
     CLine line;
     const double cpuBefore = CBenchMeasure::CpuSeconds();
     for (auto _ : state) {
         for (int write = 0; write < kWritesPerSecond; ++write) {
-            for (std::size_t b = 0; b < kLineBytesPerSecond / kWritesPerSecond; b += kChunk)
-                journal.Feed(line.Next());
+            for (std::size_t b = 0; b < std::size_t(rate) * kLineBytesPerSecond / kWritesPerSecond;
+                 b += kChunk) {
+                const QByteArrayView chunk = line.Next();
+                journal.Feed(chunk);
+                if (second)
+                    second->Feed(chunk);
+            }
             journal.WaitWritten();
+            if (second)
+                second->WaitFollowed();
         }
     }
     state.counters["core_percent"] =
         (CBenchMeasure::CpuSeconds() - cpuBefore) / static_cast<double>(state.iterations()) * 100.0;
 }
+
+void BM_JournalLineSecond(benchmark::State& state) {
+    LineSeconds(state, 1, false);
+}
 BENCHMARK(BM_JournalLineSecond)->MeasureProcessCPUTime()->Unit(benchmark::kMicrosecond);
+
+// Arguments: the rate, and whether a second follower runs beside the journal.
+void BM_FollowersLineSecond(benchmark::State& state) {
+    LineSeconds(state, static_cast<int>(state.range(0)), state.range(1) != 0);
+}
+BENCHMARK(BM_FollowersLineSecond)
+    ->ArgsProduct({{1, 8}, {0, 1}})
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMicrosecond);
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "CJournal.h"
 
+#include "CJournalIndex.h"
 #include "CScreenCommands.h"
 
 #include <QDir>
@@ -31,10 +32,11 @@ bool SyncData(int handle) {
 } // namespace
 
 CJournal::CJournal(Settings settings, const CTerminalScreen& screen)
-    : CLineFollower(
-          {QStringLiteral("journal"), settings.m_maxQueued, kWriteInterval, settings.m_clock},
-          screen),
-      m_settings(std::move(settings)), m_folder(m_settings.m_folder) {
+    : CLineFollower({QStringLiteral("journal"), settings.m_maxQueued, kWriteInterval,
+                     settings.m_clock, qsizetype(kMaxRecord)},
+                    screen),
+      m_settings(std::move(settings)), m_folder(m_settings.m_folder),
+      m_feed(CJournalLiveFeed::Of(QFile::encodeName(m_folder.Path()).toStdString())) {
     Start();
 }
 
@@ -70,14 +72,34 @@ void CJournal::Dropped(quint64 bytes) {
     Stop(QStringLiteral("%1 bytes came while the disk did not take any").arg(bytes));
 }
 
+// A chunk is never longer than a record readers accept: the follower cuts longer ones.
 void CJournal::Follow(const Chunk& chunk) {
     if (chunk.m_time >= m_rotateAt)
         Rotate(chunk.m_time);
-    const std::string_view bytes(chunk.m_bytes.constData(),
-                                 static_cast<std::size_t>(chunk.m_bytes.size()));
-    // A record longer than readers accept would end the file for them there.
-    for (std::size_t at = 0; m_file.isOpen() && at < bytes.size(); at += kMaxRecord)
-        CTtyrecRecord::Encode(chunk.m_time, bytes.substr(at, kMaxRecord), m_out);
+    if (m_file.isOpen())
+        AddRecord(chunk.m_time, std::string_view(chunk.m_bytes.constData(),
+                                                 static_cast<std::size_t>(chunk.m_bytes.size())));
+}
+
+// The blocks are counted as History's index cuts them, whether it follows or not, so that it can
+// begin following at any record.
+void CJournal::AddRecord(Time time, std::string_view bytes) {
+    const bool beginsBlock = m_offset == 0 || m_blockBytes >= CJournalIndex::kCheckpointBytes;
+    if (beginsBlock)
+        m_blockBytes = 0;
+    m_blockBytes += bytes.size();
+    if (m_feeding != 0) {
+        m_indexed.emplace_back(m_offset, static_cast<std::uint32_t>(bytes.size()), time,
+                               beginsBlock, m_offset == 0, Shadow());
+        m_indexing = true;
+    }
+    CTtyrecRecord::Encode(time, bytes, m_out);
+    m_offset += CTtyrecRecord::kHeaderSize + bytes.size();
+}
+
+void CJournal::Interpreted() {
+    if (std::exchange(m_indexing, false))
+        m_indexed.back().Interpreted(Shadow());
 }
 
 void CJournal::Followed() {
@@ -89,6 +111,17 @@ void CJournal::Followed() {
         BeginFile(now);
     WriteOut();
     SyncIfDue(false);
+    FeedHistory();
+}
+
+// Only once the file holds every record before the point it begins from.
+void CJournal::FeedHistory() {
+    if (m_feeding != 0 && !m_feed->Feeding(m_feeding)) {
+        m_feeding = 0;
+        m_indexed.clear();
+    }
+    if (m_feeding == 0 && m_file.isOpen() && m_out.empty())
+        m_feeding = m_feed->Begin(QFile::encodeName(m_file.fileName()).toStdString(), m_offset);
 }
 
 // A new day: the day's file ends and the next begins from the screen as it stands.
@@ -117,7 +150,8 @@ void CJournal::BeginFile(Time now) {
         Stop(m_file.errorString());
         return;
     }
-    CTtyrecRecord::Encode(now, CScreenCommands::Of(Shadow()), m_out);
+    m_offset = 0;
+    AddRecord(now, CScreenCommands::Of(Shadow()));
     WriteOut();
     if (!m_file.isOpen())
         return;
@@ -135,6 +169,8 @@ void CJournal::WriteOut() {
     }
     m_out.clear();
     m_unsynced = true;
+    if (m_feeding != 0 && !m_indexed.empty())
+        m_feed->Add(m_feeding, std::exchange(m_indexed, {}), Shadow());
 }
 
 void CJournal::SyncIfDue(bool now) {
@@ -158,6 +194,8 @@ void CJournal::Stop(const QString& reason) {
 }
 
 void CJournal::CloseFile() {
+    m_feed->End(std::exchange(m_feeding, 0));
+    m_indexed.clear();
     if (!m_file.isOpen())
         return;
     m_file.close();

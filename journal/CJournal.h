@@ -1,13 +1,17 @@
 #pragma once
 
+#include "CIndexedRecord.h"
 #include "CJournalFolder.h"
+#include "CJournalLiveFeed.h"
 #include "CLineFollower.h"
 
 #include <QFile>
 #include <QString>
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 // The journal: every chunk read from the line, with the time it arrived, appended to a ttyrec
 // file in the journal folder. It follows the line on a thread of its own, so a slow or failing
@@ -19,6 +23,9 @@
 // created or written stops the journal with a reason; it tries again in
 // a new file (every m_retry), while the live screen goes on untouched. After chunks were left
 // out, the next file begins with the live screen once the journal takes chunks again.
+//
+// While History follows the journal, the records written are handed to it as its index takes
+// them (CJournalLiveFeed), from the follower's screen: History never reads them back.
 class CJournal : public CLineFollower {
 public:
     static constexpr std::chrono::milliseconds kWriteInterval{200};
@@ -61,7 +68,10 @@ private:
     void Begin() override;
     void End() override;
     void Follow(const Chunk& chunk) override;
+    void Interpreted() override;
     void Followed() override;
+    // Begins or ends feeding History as it asks, between two takes.
+    void FeedHistory();
     void Dropped(quint64 bytes) override;
     void Rotate(Time now);
     void BeginFile(Time now);
@@ -69,10 +79,12 @@ private:
     void SyncIfDue(bool now);
     void Stop(const QString& reason);
     void CloseFile();
+    void AddRecord(Time time, std::string_view bytes);
     void SetStatus(const QString& file, const QString& reason);
 
     const Settings m_settings;
     const CJournalFolder m_folder;
+    const std::shared_ptr<CJournalLiveFeed> m_feed;
 
     mutable std::mutex m_statusMutex; // the window's thread reads the status
     Status m_status;
@@ -85,4 +97,9 @@ private:
     Time m_rotateAt{};
     Steady::time_point m_lastSync{};
     Steady::time_point m_retryAt{};
+    std::uint64_t m_offset = 0;            // where the next record goes in the file
+    std::uint64_t m_blockBytes = 0;        // line bytes since History's index began its last block
+    std::uint64_t m_feeding = 0;           // History's feed, while it runs
+    std::vector<CIndexedRecord> m_indexed; // fed once written
+    bool m_indexing = false;               // the last one waits for the screen to take its bytes
 };

@@ -4,12 +4,13 @@
 #include "CJournalIndexFile.h"
 #include "CTerminalScreen.h"
 #include "CTtyrecPlayer.h"
+#include "CTtyrecReader.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <fstream>
-#include <memory>
+#include <optional>
 
 QStringList CJournalFolder::Files() const {
     const QDir dir(m_path);
@@ -77,26 +78,32 @@ void CJournalFolder::Prune(int days, qint64 maxBytes, const QDateTime& now,
 }
 
 // A file last written before `hours` ago is not even read: its records are older still, as
-// each was written when it came.
+// each was written when it came. The others are only scanned for their last record's time,
+// and only the newest is interpreted.
 QDateTime CJournalFolder::Restore(CTerminalScreen& screen, int hours, const QDateTime& now) const {
     const qint64 maxAge = qint64(hours) * 3600;
-    std::unique_ptr<CTerminalScreen> newest;
+    QString newest;
     CTtyrecRecord::Time newestTime{};
     for (const QString& path : Files()) {
         if (QFileInfo(path).lastModified().secsTo(now) >= maxAge)
             continue;
         std::ifstream in(QFile::encodeName(path).toStdString(), std::ios::binary);
-        auto rebuilt = std::make_unique<CTerminalScreen>();
-        const CTtyrecPlayer::Result played = CTtyrecPlayer::Play(in, *rebuilt);
-        if (played.m_records > 0 && (!newest || played.m_last > newestTime)) {
-            newest = std::move(rebuilt);
-            newestTime = played.m_last;
+        CTtyrecReader reader(in);
+        std::optional<CTtyrecRecord::Time> lastOfFile;
+        for (CTtyrecRecord record; reader.Next(record, false);)
+            lastOfFile = record.m_time;
+        if (lastOfFile && (newest.isEmpty() || *lastOfFile > newestTime)) {
+            newest = path;
+            newestTime = *lastOfFile;
         }
     }
     const QDateTime last = ToDateTime(newestTime);
-    if (!newest || last.secsTo(now) >= maxAge)
+    if (newest.isEmpty() || last.secsTo(now) >= maxAge)
         return {};
-    screen = *newest;
+    std::ifstream in(QFile::encodeName(newest).toStdString(), std::ios::binary);
+    CTerminalScreen rebuilt;
+    CTtyrecPlayer::Play(in, rebuilt);
+    screen = rebuilt;
     return last;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QMutexLocker>
+#include <algorithm>
 #include <utility>
 
 CLineFollower::CLineFollower(Options options, const CTerminalScreen& screen)
@@ -75,7 +76,14 @@ void CLineFollower::Feed(QByteArrayView chunk) {
         return;
     }
     const bool wake = m_inbox.empty() && m_options.m_takeEvery.count() == 0;
-    m_inbox.push_back(std::move(taken));
+    const qsizetype most = m_options.m_maxChunk;
+    if (most > 0 && chunk.size() > most) {
+        for (qsizetype at = 0; at < chunk.size(); at += most)
+            m_inbox.push_back(
+                {taken.m_time, taken.m_bytes.sliced(at, std::min(most, chunk.size() - at))});
+    } else {
+        m_inbox.push_back(std::move(taken));
+    }
     m_inboxBytes += chunk.size();
     if (wake)
         QMetaObject::invokeMethod(
@@ -117,14 +125,15 @@ void CLineFollower::Take() {
     }
     if (dropped > 0)
         Dropped(dropped);
+    // Chunk by chunk, so a follower can see the screen after each.
     for (const Chunk& chunk : chunks) {
         Follow(chunk);
-        if (m_shadow)
-            m_shadow->ReceiveBytes(std::string_view(
-                chunk.m_bytes.constData(), static_cast<std::size_t>(chunk.m_bytes.size())));
+        if (!m_shadow)
+            continue;
+        m_shadow->Interpret(std::string_view(chunk.m_bytes.constData(),
+                                             static_cast<std::size_t>(chunk.m_bytes.size())));
+        Interpreted();
     }
-    if (m_shadow)
-        m_shadow->ProcessReceived();
     Followed();
 }
 

@@ -38,6 +38,9 @@ public:
         // Chunks are taken at this interval, or as soon as they come when zero.
         std::chrono::milliseconds m_takeEvery{0};
         Clock m_clock; // the system clock when empty
+        // Longer chunks are cut into chunks of at most this many bytes, of the same time (0: none
+        // are), so that the screen can be seen after each piece.
+        qsizetype m_maxChunk = 0;
     };
 
     ~CLineFollower() override;
@@ -68,6 +71,8 @@ protected:
     virtual void End() {}
     // A chunk, before the screen takes it.
     virtual void Follow(const Chunk& chunk) = 0;
+    // The screen has just taken the chunk last followed.
+    virtual void Interpreted() {}
     // After every take, chunks or none, the screen then up to date.
     virtual void Followed() {}
     // Bytes left out of the inbox since the last take; the screen no longer is the line's.
@@ -76,6 +81,7 @@ protected:
     bool ShadowCurrent() const { return !m_shadowStale; }
     // Only for a follower made with a screen.
     const CTerminalScreen& Shadow() const { return *m_shadow; }
+    CTerminalScreen& Shadow() { return *m_shadow; }
     // Lives on the follower's thread: the parent for its timers and clients.
     QObject* Context() const { return m_context; }
     Time Now() const;

@@ -10,6 +10,7 @@
 #include <bit>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <regex>
 #include <thread>
 
@@ -204,6 +205,26 @@ CJournalIndex::CJournalIndex(const std::vector<std::filesystem::path>& files)
         m_files.push_back(File{.m_path = std::move(path), .m_note = {}});
 }
 
+bool CJournalIndex::Update(const CJournalLiveFeed::Taken& live, bool& inStep) {
+    inStep = true;
+    if (!live.m_file.empty())
+        m_readUntil.emplace(live.m_file, live.m_from);
+    bool changed = Update();
+    m_readUntil.reset();
+    for (const CIndexedRecord& record : live.m_records) {
+        if (m_reading >= m_files.size() ||
+            m_files[m_reading].m_path.filename() != live.m_file.filename() ||
+            m_files[m_reading].m_end != record.Offset()) {
+            inStep = false;
+            break;
+        }
+        Add(m_reading, record);
+        m_tailBehind = true;
+        changed = true;
+    }
+    return changed;
+}
+
 bool CJournalIndex::Update() {
     const std::uint64_t before = m_recordCount;
     const bool reread = !m_fixedFiles && RereadIfEarlierFileGrew();
@@ -251,6 +272,18 @@ bool CJournalIndex::RereadIfEarlierFileGrew() {
 
 void CJournalIndex::ResetTail() {
     m_tail = std::make_unique<CTerminalScreen>();
+    m_tailBehind = false;
+}
+
+// Only the newest file is fed, so the last block is the one the tail is in.
+void CJournalIndex::RebuildTail() {
+    m_tailBehind = false;
+    const Block& block = m_blocks.back();
+    Replay replay(m_files[block.m_file].m_path, block);
+    for (std::uint64_t r = 0; r < block.m_records; ++r)
+        if (!replay.Next())
+            break;
+    m_tail = replay.TakeScreen();
 }
 
 void CJournalIndex::Persist() const {
@@ -380,26 +413,29 @@ void CJournalIndex::ReadFile(std::size_t index) {
         file.m_firstRecord = m_recordCount;
         file.m_firstBlock = m_blocks.size();
     }
+    const std::uint64_t until =
+        m_readUntil && m_readUntil->first.filename() == file.m_path.filename()
+            ? m_readUntil->second
+            : std::numeric_limits<std::uint64_t>::max();
+    if (file.m_end >= until)
+        return;
+    if (m_tailBehind)
+        RebuildTail();
     std::error_code error;
     file.m_size = std::filesystem::file_size(file.m_path, error);
     CJournalStream stream(file.m_path);
     CTtyrecReader reader(stream.In());
     reader.Seek(file.m_end);
-    for (CTtyrecRecord record; reader.Next(record);) {
-        if (m_blocks.empty() || m_blocks.back().m_file != index ||
-            m_blocks.back().m_bytes >= kCheckpointBytes)
-            StartBlock(index, record.m_offset, record.m_time);
-        Block& block = m_blocks.back();
-        ++block.m_records;
-        block.m_bytes += record.m_length;
-        NoteMoment(file, record.m_time);
-        ++m_recordCount;
-        ++file.m_records;
-        m_lastTime = file.m_lastTime = record.m_time;
+    for (CTtyrecRecord record; file.m_end < until && reader.Next(record);) {
+        const bool firstOfFile = m_blocks.empty() || m_blocks.back().m_file != index;
+        if (firstOfFile || m_blocks.back().m_bytes >= kCheckpointBytes) {
+            m_tail->TakeChangedRows();
+            StartBlock(index, record.m_offset, record.m_time,
+                       firstOfFile ? std::string() : CScreenCommands::Of(*m_tail), m_tail->Rows());
+        }
         // Each record on its own, so the filter sees every moment's rows.
         m_tail->Interpret(record.m_data);
-        FilterChanges(block);
-        file.m_end = record.End();
+        FilterChanges(Count(index, record.m_length, record.m_time, record.End()));
     }
     // A torn end of the newest file may be a record still being written: read again next time.
     file.m_note = reader.Note().empty() ? std::string()
@@ -427,17 +463,38 @@ void CJournalIndex::CloseMoments(const File& file) {
         m_moments.push_back(last);
 }
 
-void CJournalIndex::StartBlock(std::size_t file, std::uint64_t offset, Time time) {
+// A record interpreted elsewhere: what it changed on the rows goes into its block's filter.
+void CJournalIndex::Add(std::size_t index, const CIndexedRecord& record) {
+    if (record.BeginsBlock())
+        StartBlock(index, record.Offset(), record.When(), record.Checkpoint(), record.RowsBefore());
+    Block& block = Count(index, record.Length(), record.When(), record.End());
+    for (const auto& [row, now] : record.ChangedRows())
+        NoteRow(block, row, now);
+}
+
+CJournalIndex::Block& CJournalIndex::Count(std::size_t index, std::uint64_t length, Time time,
+                                           std::uint64_t end) {
+    File& file = m_files[index];
+    Block& block = m_blocks.back();
+    NoteMoment(file, time);
+    ++block.m_records;
+    block.m_bytes += length;
+    ++m_recordCount;
+    ++file.m_records;
+    m_lastTime = file.m_lastTime = time;
+    file.m_end = end;
+    return block;
+}
+
+void CJournalIndex::StartBlock(std::size_t file, std::uint64_t offset, Time time,
+                               std::string checkpoint, const std::vector<std::string>& rows) {
     Block block;
     block.m_file = file;
     block.m_offset = offset;
     block.m_firstRecord = m_recordCount;
     block.m_firstTime = time;
-    if (!m_blocks.empty() && m_blocks.back().m_file == file) {
-        block.m_checkpoint = CScreenCommands::Of(*m_tail);
-    }
-    m_tail->TakeChangedRows();
-    m_shownRows = m_tail->Rows();
+    block.m_checkpoint = std::move(checkpoint);
+    m_shownRows = rows;
     for (const std::string& row : m_shownRows)
         block.m_filter.Add(row);
     m_blocks.push_back(std::move(block));
@@ -450,9 +507,21 @@ void CJournalIndex::FilterChanges(Block& block) {
         const auto row = static_cast<std::size_t>(std::countr_zero(changed));
         if (row >= rows.size())
             break;
-        block.m_changed[row] |= ChangedCells(m_shownRows[row], rows[row]);
-        block.m_filter.AddChanged(m_shownRows[row], rows[row]);
+        NoteRow(block, row, rows[row]);
     }
+}
+
+void CJournalIndex::NoteRow(Block& block, std::size_t row, std::string_view now) {
+    block.m_changed[row] |= ChangedCells(m_shownRows[row], now);
+    block.m_filter.AddChanged(m_shownRows[row], now);
+}
+
+std::uint64_t CJournalIndex::UnreadBytes() const {
+    if (m_files.empty())
+        return 0;
+    std::error_code error;
+    const std::uint64_t size = std::filesystem::file_size(m_files.back().m_path, error);
+    return error ? 0 : size - std::min(size, m_files.back().m_end);
 }
 
 std::vector<std::string> CJournalIndex::Notes() const {

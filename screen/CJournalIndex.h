@@ -1,6 +1,8 @@
 #pragma once
 
+#include "CIndexedRecord.h"
 #include "CJournalIndexFile.h"
+#include "CJournalLiveFeed.h"
 #include "CTerminalScreen.h"
 #include "CTtyrecRecord.h"
 
@@ -74,11 +76,17 @@ public:
 
     // Reads the records added since the last update; true when there were any.
     bool Update();
+    // The same, but the file the journal feeds is read only up to where the feeding began, and
+    // takes the records fed from there on. False in `inStep` when they do not follow on from
+    // what the index holds (another file, a gap): the journal must then begin feeding again.
+    bool Update(const CJournalLiveFeed::Taken& live, bool& inStep);
     // Keeps the newest file's index beside it, for the next start, when that file is not
     // growing (closed files keep theirs as soon as they are read).
     void Persist() const;
 
     std::uint64_t RecordCount() const { return m_recordCount; }
+    // Bytes the newest file holds beyond what the index has read of it.
+    std::uint64_t UnreadBytes() const;
     std::optional<Time> FirstTime() const;
     std::optional<Time> LastTime() const { return m_lastTime; }
     // Torn ends of the files before the newest, one line each, naming the file.
@@ -153,10 +161,18 @@ private:
     // Adds the files not known yet; true when a journal file of a later day exists.
     bool AddNewFiles();
     void ReadFile(std::size_t file);
+    void Add(std::size_t file, const CIndexedRecord& record);
+    // The tail rebuilt from the last checkpoint, after records were taken from a feed.
+    void RebuildTail();
     bool LoadFile(std::size_t file);
     void SaveFile(std::size_t file) const;
-    void StartBlock(std::size_t file, std::uint64_t offset, Time time);
+    void StartBlock(std::size_t file, std::uint64_t offset, Time time, std::string checkpoint,
+                    const std::vector<std::string>& rows);
+    // A record of `file` counted in its block, which it returns.
+    Block& Count(std::size_t file, std::uint64_t length, Time time, std::uint64_t end);
     void FilterChanges(Block& block);
+    // What one row of the block now shows: into its filter and its changed cells.
+    void NoteRow(Block& block, std::size_t row, std::string_view now);
     void NoteMoment(const File& file, Time time);
     void CloseMoments(const File& file);
     void ResetTail();
@@ -182,6 +198,10 @@ private:
     // The screen after the last record read, from which the next checkpoint is taken; the
     // incomplete sequence it waits to finish is its pending bytes.
     std::unique_ptr<CTerminalScreen> m_tail;
+    // Behind the records taken from a feed, which it did not interpret.
+    bool m_tailBehind = false;
     // Its rows as its block's filter last took them.
     std::vector<std::string> m_shownRows;
+    // While a feed's records are taken: the file and the offset up to which it is read.
+    std::optional<std::pair<std::filesystem::path, std::uint64_t>> m_readUntil;
 };

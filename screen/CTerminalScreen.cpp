@@ -1,6 +1,7 @@
 #include "CTerminalScreen.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -60,6 +61,12 @@ std::string TrimmedMessage(std::string_view raw) {
     const auto first = std::find_if_not(text.begin(), text.end(), IsBlank);
     const auto last = std::find_if_not(text.rbegin(), text.rend(), IsBlank).base();
     return first < last ? std::string(first, last) : std::string();
+}
+
+std::atomic<std::uint64_t> g_interpretedBytes{0};
+
+void CountInterpreted(std::size_t bytes) {
+    g_interpretedBytes.fetch_add(bytes, std::memory_order_relaxed);
 }
 
 } // namespace
@@ -449,6 +456,7 @@ void CTerminalScreen::ReceiveBytes(std::string_view bytes) {
 int CTerminalScreen::ProcessReceived() {
     {
         std::lock_guard lock(m_rxMutex);
+        CountInterpreted(m_rxBuffer.size());
         if (m_pending.empty()) {
             m_pending.swap(m_rxBuffer);
         } else {
@@ -465,12 +473,17 @@ int CTerminalScreen::ProcessReceived() {
 }
 
 void CTerminalScreen::Interpret(std::string_view bytes) {
+    CountInterpreted(bytes.size());
     if (m_pending.empty()) {
         m_pending.assign(bytes.substr(ParseBuffer(bytes)));
     } else {
         m_pending += bytes;
         m_pending.erase(0, ParseBuffer(m_pending));
     }
+}
+
+std::uint64_t CTerminalScreen::InterpretedBytes() {
+    return g_interpretedBytes.load(std::memory_order_relaxed);
 }
 
 std::size_t CTerminalScreen::PendingSize() const {

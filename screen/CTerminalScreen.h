@@ -56,6 +56,9 @@ public:
     // carries over what they leave incomplete: a drain without the hand-over, for a screen
     // that one thread alone feeds (a journal file read back).
     void Interpret(std::string_view bytes);
+    // Bytes that entered the interpreter of any screen of the process so far, once for each
+    // screen they entered: how often the line is interpreted, for the benchmarks.
+    static std::uint64_t InterpretedBytes();
 
     const std::vector<std::string>& Rows() const { return m_screen; }
     const std::string& StatusText() const { return m_statusText; }

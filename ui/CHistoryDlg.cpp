@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
+#include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -41,7 +42,8 @@ QDate JournalDay(const QString& folder) {
 } // namespace
 
 CHistoryDlg::CHistoryDlg(const QString& journalFolder, const QString& settingsPath, QWidget* parent)
-    : QWidget(parent, kWindowFlags), m_journalFolder(journalFolder), m_settingsPath(settingsPath) {
+    : QWidget(parent, kWindowFlags), m_journalFolder(journalFolder), m_settingsPath(settingsPath),
+      m_feed(CJournalLiveFeed::Of(QFile::encodeName(journalFolder).toStdString())) {
     setWindowTitle(QStringLiteral("Tallyview History"));
     setFont(CScreenView::Font());
     CreateControls();
@@ -54,6 +56,7 @@ CHistoryDlg::CHistoryDlg(const QString& journalFolder, const QString& settingsPa
 }
 
 CHistoryDlg::~CHistoryDlg() {
+    m_feed->Want(false);
     if (m_index)
         m_index->Persist();
 }
@@ -212,6 +215,7 @@ void CHistoryDlg::ShowDay(const QDate& day) {
     if (!day.isValid())
         return;
     m_follow.stop();
+    m_feed->Restart(); // it fed the index that goes
     if (m_index)
         m_index->Persist();
     m_index.reset();
@@ -237,7 +241,8 @@ void CHistoryDlg::StartIndexing() {
 void CHistoryDlg::OnIndexed() {
     m_index = m_indexing.result();
     SetNote(QString());
-    m_follow.start(kFollowMs);
+    if (isVisible())
+        m_follow.start(kFollowMs);
     if (m_live || !m_record)
         SetLive(true);
     UpdateButtons();
@@ -251,7 +256,11 @@ void CHistoryDlg::Follow() {
         return;
     }
     FillDays();
-    if (m_index->Update() && m_live && isVisible())
+    std::unique_ptr<CTerminalScreen> last;
+    const bool grew = UpdateIndex(last);
+    if (grew && m_live && last)
+        ShowMoment({m_index->RecordCount() - 1, *m_index->LastTime(), std::move(last)});
+    else if (grew && m_live)
         ShowRecord(m_index->RecordCount() - 1);
     if (m_story->isVisible())
         m_story->Update(*m_index);
@@ -271,6 +280,42 @@ void CHistoryDlg::ShowStory(bool shown) {
     m_story->setVisible(shown);
     if (shown && m_index)
         m_story->Update(*m_index);
+}
+
+// Only the newest day's last file grows, and only the journal feeds it.
+bool CHistoryDlg::UpdateIndex(std::unique_ptr<CTerminalScreen>& last) {
+    if (!m_newestDay) {
+        m_feed->Want(false);
+        return m_index->Update();
+    }
+    m_feed->Want(true);
+    CJournalLiveFeed::Taken taken = m_feed->Take();
+    bool inStep = true;
+    const bool changed = m_index->Update(taken, inStep);
+    if (inStep)
+        last = std::move(taken.m_screen);
+    else
+        m_feed->Restart();
+    return changed;
+}
+
+// Hidden, the window neither reads the journal nor has it fed.
+void CHistoryDlg::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!m_index || m_follow.isActive() || m_indexing.isRunning())
+        return;
+    if (m_index->UnreadBytes() > kReadOnShow) {
+        StartIndexing();
+        return;
+    }
+    m_follow.start(kFollowMs);
+    Follow();
+}
+
+void CHistoryDlg::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    m_follow.stop();
+    m_feed->Want(false);
 }
 
 void CHistoryDlg::SetLive(bool live) {

@@ -30,7 +30,9 @@ class QSlider;
 // journal's growing end ("Live"), and copies, prints or saves the moment's rows as the main
 // window does. "Story" shows the game-flow chart instead of the screen; a click on it goes to
 // that moment. The journal is indexed on a worker thread as soon as the window is made, so
-// opening it later is quick; the index then follows the journal every second.
+// opening it later is quick; while the window is shown the index follows the journal every
+// second, taking the records of the file being written from the journal, which has
+// interpreted them already, rather than reading them back.
 class CHistoryDlg : public QWidget {
     Q_OBJECT
 
@@ -60,6 +62,10 @@ public:
         IDC_STORY_VIEW,
     };
     static constexpr int kFollowMs = 1000;
+    // What the journal may have gained while the window was hidden that is read at once when
+    // it is shown (about a tenth of a second); beyond it, the journal is indexed again on the
+    // worker thread, as at start, so the window never waits for it.
+    static constexpr std::uint64_t kReadOnShow = 16 * 1024 * 1024;
 
     // journalFolder: where the journal files are; settingsPath: the settings file, next to
     // which Print writes its file. parent: the window this one belongs to, so that it stays
@@ -105,6 +111,11 @@ private:
     void FillDays();
     void OnIndexed();
     void Follow();
+    // True when the index gained records; `last`, when the journal gave it, the screen after
+    // the last of them.
+    bool UpdateIndex(std::unique_ptr<CTerminalScreen>& last);
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void ShowMoment(CJournalIndex::Moment moment);
     void UpdateTimeline();
     void UpdateButtons();
@@ -119,7 +130,8 @@ private:
     bool m_newestDay = true;                // a new day is shown once it begins
     std::shared_ptr<CJournalIndex> m_index; // shared with the worker only while it builds it
     QFutureWatcher<std::shared_ptr<CJournalIndex>> m_indexing;
-    QTimer m_follow;
+    QTimer m_follow; // runs while the window is shown
+    const std::shared_ptr<CJournalLiveFeed> m_feed;
     bool m_live = true;
     std::optional<std::uint64_t> m_record;
     std::vector<std::string> m_lines;

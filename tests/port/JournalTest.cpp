@@ -2,6 +2,9 @@
 // own reader and with Debian's ttytime; faults on a real unwritable folder and a real full disk.
 #include "CJournal.h"
 #include "CJournalFolder.h"
+#include "CJournalIndex.h"
+#include "CJournalIndexFile.h"
+#include "CJournalLiveFeed.h"
 #include "CPortWindows.h"
 #include "CScreenCommands.h"
 #include "CTempCwd.h"
@@ -17,6 +20,7 @@
 #include <condition_variable>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <random>
 #include <sys/mount.h>
 #include <thread>
 #include <unistd.h>
@@ -35,6 +39,12 @@ std::vector<CTtyrecRecord> Records(const QString& path, std::string* note = null
     if (note)
         *note = reader.Note();
     return records;
+}
+
+std::string SampleGame() {
+    QFile sample(QStringLiteral(TALLYVIEW_SAMPLE_CAPTURE));
+    EXPECT_TRUE(sample.open(QIODevice::ReadOnly));
+    return sample.readAll().toStdString();
 }
 
 // Local noon of a fixed day plus the time the test has run, plus what the test adds: a day
@@ -324,6 +334,72 @@ TEST_F(Journal, FullDiskStopsTheJournalNotTheScreenAndWritingResumes) {
         return dynamic_cast<const CJournal*>(&listener) != nullptr;
     });
     umount2(folder.constData(), MNT_DETACH);
+}
+
+// History's index of the file being written, taken from the journal as it writes it, and also
+// through a stretch while History was closed, equals one read back from the file: the same
+// moments and screens, the same index file; the live moment it is handed is that moment's.
+TEST_F(Journal, HistoryFedAsItWritesEqualsAReplayOfTheFile) {
+    StartJournal();
+    std::string game = SampleGame();
+    game += game; // checkpoints within the file
+    const std::filesystem::path folder = QFile::encodeName(Folder()).toStdString();
+    const auto feed = CJournalLiveFeed::Of(folder);
+    CJournalIndex live(folder, "2026-03-10_");
+    std::size_t fed = 0;
+    std::unique_ptr<CTerminalScreen> lastFed; // after the record numbered:
+    std::uint64_t lastFedRecord = 0;
+    const auto update = [&] {
+        Written().WaitWritten();
+        CJournalLiveFeed::Taken taken = feed->Take();
+        fed += taken.m_records.size();
+        bool inStep = false;
+        live.Update(taken, inStep);
+        EXPECT_TRUE(inStep);
+        if (taken.m_screen) {
+            lastFed = std::move(taken.m_screen);
+            lastFedRecord = live.RecordCount() - 1;
+        }
+    };
+    std::mt19937 random(29);
+    std::size_t at = 0;
+    for (int round = 0; at < game.size(); ++round) {
+        feed->Want(round < 60 || round > 120); // closed for a while
+        const std::size_t cut = std::uniform_int_distribution<std::size_t>(1, 4096)(random);
+        Written().Feed(QByteArrayView(game)
+                           .sliced(qsizetype(at))
+                           .first(qsizetype(std::min(cut, game.size() - at))));
+        at += cut;
+        if (round % 7 == 0)
+            update();
+    }
+    update();
+    update();
+    ASSERT_GT(fed, live.RecordCount() / 2) << "most records came from the journal";
+
+    CJournalIndex replayed(folder, "2026-03-10_");
+    replayed.Update();
+    ASSERT_EQ(live.RecordCount(), replayed.RecordCount());
+    for (std::uint64_t record = 0; record < live.RecordCount(); ++record) {
+        const auto a = live.At(record);
+        const auto b = replayed.At(record);
+        ASSERT_TRUE(a && b);
+        ASSERT_EQ(a->m_time, b->m_time) << record;
+        ASSERT_TRUE(*a->m_screen == *b->m_screen) << record;
+    }
+    ASSERT_TRUE(lastFed);
+    EXPECT_TRUE(*lastFed == *replayed.At(lastFedRecord)->m_screen) << "the live moment";
+    const auto indexFile = [&](const CJournalIndex& index) {
+        const std::filesystem::path path = CJournalIndexFile::PathOf(
+            QFile::encodeName(CJournalFolder(Folder()).Files().constLast()).toStdString());
+        std::filesystem::remove(path);
+        index.Persist();
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string liveBytes = indexFile(live);
+    EXPECT_FALSE(liveBytes.empty());
+    EXPECT_TRUE(liveBytes == indexFile(replayed));
 }
 
 } // namespace

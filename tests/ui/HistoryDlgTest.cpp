@@ -1,17 +1,21 @@
 // The History window on a known journal: seek, step, find and Copy, and opening it with real
 // key presses while the main window runs modally.
 #include "CHistoryDlg.h"
+#include "CJournal.h"
 #include "CJournalFolder.h"
 #include "CModalAnswerer.h"
 #include "CScreenText.h"
+#include "CTtyrecPlayer.h"
 #include "CTtyrecRecord.h"
 #include "CXdoTool.h"
+#include "ScreenTestSupport.h"
 #include "UiTestSupport.h"
 
 #include <QClipboard>
 #include <QComboBox>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -373,6 +377,46 @@ TEST_F(HistoryFolderTest, ReadsTheJournalFolderTheSettingsName) {
     history.ShowRecord(0);
     ASSERT_FALSE(history.Lines().empty());
     EXPECT_EQ(history.Lines().front().substr(0, 13), "HOME 3 AWAY 1");
+}
+
+// Shown, the window follows the file the journal writes from what the journal hands over,
+// interpreting none of it again: each moment shown live is the file's last, as a replay of the
+// file gives it.
+TEST(HistoryLiveTest, FollowsTheJournalWithoutInterpretingItAgain) {
+    CTempCwd dir;
+    const QString folder = dir.File(QStringLiteral("journal"));
+    CTerminalScreen line;
+    CJournal::Settings settings;
+    settings.m_folder = folder;
+    CJournal journal(settings, line);
+    CHistoryDlg window(folder, dir.File(QStringLiteral("Tallyview.cfg")), nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.Indexed(); }, 5000));
+    window.Open();
+    journal.WaitWritten();     // it begins handing records over
+    std::uint64_t records = 1; // the file's first, the screen it began with
+    for (int round = 0; round < 3; ++round) {
+        const std::uint64_t interpreted = CTerminalScreen::InterpretedBytes();
+        std::size_t fed = 0;
+        for (std::size_t i = 0; i < kChanges.size(); ++i, ++records) {
+            const std::string chunk = kChanges[i] + Esc("a") + std::to_string(round + 2) + "R" +
+                                      std::to_string(i + 1) + "Cround " + std::to_string(round);
+            journal.Feed(QByteArrayView(chunk));
+            fed += chunk.size();
+        }
+        journal.WaitWritten();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return window.Record() == records - 1; },
+                                    5 * CHistoryDlg::kFollowMs));
+        EXPECT_EQ(CTerminalScreen::InterpretedBytes() - interpreted, fed)
+            << "the journal's screen alone interpreted them";
+        CTerminalScreen replayed;
+        std::ifstream in(
+            QFile::encodeName(CJournalFolder(folder).Files().constLast()).toStdString(),
+            std::ios::binary);
+        CTtyrecPlayer::Play(in, replayed);
+        std::vector<std::string> rows = replayed.Rows();
+        rows.resize(CScreenText::ShownRowCount(rows));
+        EXPECT_EQ(window.Lines(), rows) << "round " << round;
+    }
 }
 
 } // namespace
