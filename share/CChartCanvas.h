@@ -13,7 +13,6 @@ public:
         std::uint8_t m_red = 0;
         std::uint8_t m_green = 0;
         std::uint8_t m_blue = 0;
-        bool operator==(const Color&) const = default;
         // #rrggbb
         QString Name() const;
     };
