@@ -12,7 +12,6 @@ ROOT=$PWD
 PROGRAM_PACKAGES=(
     g++ cmake ninja-build pkg-config help2man fonts-liberation
     qt6-base-dev qt6-serialport-dev qt6-websockets-dev libgl-dev libcups2-dev
-    qt6-svg-dev # the game-flow chart as SVG
     libqrencode-dev # the Share window's QR code
     libmosquitto-dev # publishing the line to MQTT and mirroring it
     # The demo's window without a display, and its screenshot

@@ -72,8 +72,6 @@ public:
     const QString& LastError() const { return m_lastError; }
     // The journal the story routes read.
     void SetJournalFolder(const QString& folder) { m_story.SetJournalFolder(folder); }
-    // What draws the story's chart (/story.svg), where there is Qt Gui to draw it.
-    void SetStoryPicture(CStoryRoutes::Picture picture) { m_story.SetPicture(std::move(picture)); }
 
 signals:
     void ViewersChanged(int count);

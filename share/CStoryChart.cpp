@@ -1,28 +1,33 @@
 #include "CStoryChart.h"
 
-#include <QBuffer>
-#include <QCoreApplication>
-#include <QGuiApplication>
-#include <QPainter>
-#include <QPainterPath>
-#include <QSvgGenerator>
-#include <algorithm>
+#include "CSvgCanvas.h"
 
-const QColor CStoryChart::kHome(0x1f, 0x5f, 0xbf);
-const QColor CStoryChart::kVisitor(0xc8, 0x3a, 0x2a);
+#include <QLineF>
+#include <algorithm>
 
 namespace {
 
+using Color = CChartCanvas::Color;
+using Anchor = CChartCanvas::Anchor;
+
+constexpr Color kHome{0x1f, 0x5f, 0xbf};
+constexpr Color kVisitor{0xc8, 0x3a, 0x2a};
+constexpr Color kAxis{0x88, 0x88, 0x88};
+constexpr Color kPeriod{0x66, 0x66, 0x66};
+constexpr Color kLabel{0x44, 0x44, 0x44};
 constexpr double kDot = 3.5;
 constexpr double kReach = 6; // pixels a click may miss a dot by
+constexpr int kFont = 13;
+// From the baseline of a sans-serif font of kFont pixels to its top and to its middle.
+constexpr double kAscent = 12;
+constexpr double kMiddle = 4.5;
 
-QColor SideColor(CGameStory::Side side) {
-    return side == CGameStory::kHome ? CStoryChart::kHome : CStoryChart::kVisitor;
+Color SideColor(CGameStory::Side side) {
+    return side == CGameStory::kHome ? kHome : kVisitor;
 }
 
-// Text needs fonts, which only a GUI application has (the relay has none).
-bool CanWrite() {
-    return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr;
+std::vector<QPointF> Corners(const QRectF& rect) {
+    return {rect.topLeft(), rect.topRight(), rect.bottomRight(), rect.bottomLeft()};
 }
 
 } // namespace
@@ -60,27 +65,22 @@ CStoryChart::Scale CStoryChart::ScaleFor(const QRectF& area) const {
     return scale;
 }
 
-void CStoryChart::Paint(QPainter& painter, const QRectF& area) const {
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.fillRect(area, Qt::white);
+void CStoryChart::Draw(CChartCanvas& canvas, const QRectF& area) const {
+    canvas.Polygon(Corners(area), {0xff, 0xff, 0xff}, 1);
     const Scale scale = ScaleFor(area);
-    painter.setPen(QPen(QColor(0x88, 0x88, 0x88), 1));
-    painter.drawLine(scale.m_plot.bottomLeft(), scale.m_plot.bottomRight());
-    painter.drawLine(scale.m_plot.bottomLeft(), scale.m_plot.topLeft());
+    canvas.Line(scale.m_plot.bottomLeft(), scale.m_plot.bottomRight(), kAxis, 1, false);
+    canvas.Line(scale.m_plot.bottomLeft(), scale.m_plot.topLeft(), kAxis, 1, false);
     if (!m_story.m_scores.empty()) {
-        PaintLead(painter, scale);
-        PaintPeriods(painter, scale);
-        PaintSteps(painter, scale, CGameStory::kHome);
-        PaintSteps(painter, scale, CGameStory::kVisitor);
+        DrawLead(canvas, scale);
+        DrawPeriods(canvas, scale);
+        DrawSteps(canvas, scale, CGameStory::kHome);
+        DrawSteps(canvas, scale, CGameStory::kVisitor);
     }
-    if (CanWrite())
-        PaintText(painter, scale);
-    painter.restore();
+    DrawText(canvas, scale);
 }
 
 // Between each score and the next, the band between the two lines in the leader's colour.
-void CStoryChart::PaintLead(QPainter& painter, const Scale& scale) const {
+void CStoryChart::DrawLead(CChartCanvas& canvas, const Scale& scale) const {
     const auto& scores = m_story.m_scores;
     for (std::size_t i = 0; i < scores.size(); ++i) {
         const int home = scores[i].m_points[CGameStory::kHome];
@@ -88,100 +88,83 @@ void CStoryChart::PaintLead(QPainter& painter, const Scale& scale) const {
         if (home == visitor)
             continue;
         const CGameStory::Time until = i + 1 < scores.size() ? scores[i + 1].m_time : m_story.m_end;
-        QColor color = SideColor(home > visitor ? CGameStory::kHome : CGameStory::kVisitor);
-        color.setAlpha(48);
-        painter.fillRect(
-            QRectF(QPointF(scale.X(scores[i].m_time), scale.Y(std::max(home, visitor))),
-                   QPointF(scale.X(until), scale.Y(std::min(home, visitor)))),
-            color);
+        canvas.Polygon(
+            Corners(QRectF(QPointF(scale.X(scores[i].m_time), scale.Y(std::max(home, visitor))),
+                           QPointF(scale.X(until), scale.Y(std::min(home, visitor))))),
+            SideColor(home > visitor ? CGameStory::kHome : CGameStory::kVisitor), 48 / 255.0);
     }
 }
 
 // The side's score as steps, a dot where it rose or fell, a diamond at each lead change.
-void CStoryChart::PaintSteps(QPainter& painter, const Scale& scale, CGameStory::Side side) const {
+void CStoryChart::DrawSteps(CChartCanvas& canvas, const Scale& scale, CGameStory::Side side) const {
     const auto& scores = m_story.m_scores;
-    QPainterPath steps;
-    steps.moveTo(scale.X(scores.front().m_time), scale.Y(scores.front().m_points[side]));
+    std::vector<QPointF> steps{
+        QPointF(scale.X(scores.front().m_time), scale.Y(scores.front().m_points[side]))};
     for (std::size_t i = 1; i < scores.size(); ++i) {
-        steps.lineTo(scale.X(scores[i].m_time), steps.currentPosition().y());
-        steps.lineTo(scale.X(scores[i].m_time), scale.Y(scores[i].m_points[side]));
+        steps.emplace_back(scale.X(scores[i].m_time), steps.back().y());
+        steps.emplace_back(scale.X(scores[i].m_time), scale.Y(scores[i].m_points[side]));
     }
-    steps.lineTo(scale.X(m_story.m_end), steps.currentPosition().y());
-    painter.setBrush(Qt::NoBrush);
-    painter.setPen(QPen(SideColor(side), 2));
-    painter.drawPath(steps);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(SideColor(side));
+    steps.emplace_back(scale.X(m_story.m_end), steps.back().y());
+    canvas.Polyline(steps, SideColor(side), 2);
     for (std::size_t i = 1; i < scores.size(); ++i)
         if (scores[i].m_points[side] != scores[i - 1].m_points[side])
-            painter.drawEllipse(
-                QPointF(scale.X(scores[i].m_time), scale.Y(scores[i].m_points[side])), kDot, kDot);
-    painter.setBrush(Qt::black);
+            canvas.Circle(QPointF(scale.X(scores[i].m_time), scale.Y(scores[i].m_points[side])),
+                          kDot, SideColor(side));
     for (const CGameStory::Score& change : m_story.m_leadChanges) {
         const int points = change.m_points[side];
         if (points < change.m_points[1 - side])
             continue; // drawn once, on the side that went ahead
         const QPointF at(scale.X(change.m_time), scale.Y(points) - 10);
-        painter.drawPolygon(QPolygonF(
-            {at + QPointF(0, -5), at + QPointF(5, 0), at + QPointF(0, 5), at + QPointF(-5, 0)}));
+        canvas.Polygon(
+            {at + QPointF(0, -5), at + QPointF(5, 0), at + QPointF(0, 5), at + QPointF(-5, 0)},
+            {0, 0, 0}, 1);
     }
 }
 
-void CStoryChart::PaintPeriods(QPainter& painter, const Scale& scale) const {
-    painter.setPen(QPen(QColor(0x66, 0x66, 0x66), 1, Qt::DashLine));
+void CStoryChart::DrawPeriods(CChartCanvas& canvas, const Scale& scale) const {
     for (const CGameStory::Period& period : m_story.m_periods) {
         const double x = scale.X(period.m_time);
-        painter.drawLine(QPointF(x, scale.m_plot.top()), QPointF(x, scale.m_plot.bottom()));
+        canvas.Line(QPointF(x, scale.m_plot.top()), QPointF(x, scale.m_plot.bottom()), kPeriod, 1,
+                    true);
     }
 }
 
 // The two sides and their scores above, the score axis, the periods' names and the clock
 // times of the first and last moments below.
-void CStoryChart::PaintText(QPainter& painter, const Scale& scale) const {
-    QFont font = painter.font();
-    font.setPixelSize(13);
-    painter.setFont(font);
+void CStoryChart::DrawText(CChartCanvas& canvas, const Scale& scale) const {
     const std::array<int, 2> last =
         m_story.m_scores.empty() ? std::array<int, 2>{} : m_story.m_scores.back().m_points;
-    double x = scale.m_plot.left();
-    for (const CGameStory::Side side : {CGameStory::kHome, CGameStory::kVisitor}) {
-        const QString text = QStringLiteral("%1 %2").arg(m_story.m_labels[side]).arg(last[side]);
-        painter.setPen(SideColor(side));
-        painter.drawText(QPointF(x, scale.m_plot.top() - 14), text);
-        x += painter.fontMetrics().horizontalAdvance(text) + 24;
-    }
-    painter.setPen(QColor(0x44, 0x44, 0x44));
+    std::vector<CChartCanvas::Span> sides;
+    for (const CGameStory::Side side : {CGameStory::kHome, CGameStory::kVisitor})
+        sides.push_back(
+            {QStringLiteral("%1 %2").arg(m_story.m_labels[side]).arg(last[side]), SideColor(side)});
+    canvas.Text(QPointF(scale.m_plot.left(), scale.m_plot.top() - 14), Anchor::kStart, kFont, sides,
+                24);
+    const auto text = [&](QPointF at, Anchor anchor, const QString& text) {
+        canvas.Text(at, anchor, kFont, {{text, kLabel}});
+    };
     const int every = std::max(1, scale.m_top / 6);
     for (int points = 0; points <= scale.m_top; points += every)
-        painter.drawText(QRectF(scale.m_plot.left() - 40, scale.Y(points) - 8, 34, 16),
-                         Qt::AlignRight | Qt::AlignVCenter, QString::number(points));
+        text(QPointF(scale.m_plot.left() - 6, scale.Y(points) + kMiddle), Anchor::kEnd,
+             QString::number(points));
     for (const CGameStory::Period& period : m_story.m_periods)
-        painter.drawText(QPointF(scale.X(period.m_time) + 4, scale.m_plot.top() + 12),
-                         QStringLiteral("P%1").arg(period.m_period));
+        text(QPointF(scale.X(period.m_time) + 4, scale.m_plot.top() + 12), Anchor::kStart,
+             QStringLiteral("P%1").arg(period.m_period));
     if (m_story.m_scores.empty())
         return;
     const auto clockText = [](CGameStory::Time time) {
         return CFieldSeries::LocalTime(time).mid(11, 8);
     };
-    painter.drawText(QRectF(scale.m_plot.left(), scale.m_plot.bottom() + 4, 120, 20),
-                     Qt::AlignLeft | Qt::AlignTop, clockText(scale.m_first));
-    painter.drawText(QRectF(scale.m_plot.right() - 120, scale.m_plot.bottom() + 4, 120, 20),
-                     Qt::AlignRight | Qt::AlignTop, clockText(m_story.m_end));
+    const double below = scale.m_plot.bottom() + 4 + kAscent;
+    text(QPointF(scale.m_plot.left(), below), Anchor::kStart, clockText(scale.m_first));
+    text(QPointF(scale.m_plot.right(), below), Anchor::kEnd, clockText(m_story.m_end));
 }
 
 QByteArray CStoryChart::Svg(QSize size) const {
-    QBuffer buffer;
-    QSvgGenerator generator;
-    generator.setOutputDevice(&buffer);
-    generator.setSize(size);
-    // The size is written in millimetres: at the browsers' 96 pixels an inch they are `size`.
-    generator.setResolution(96);
-    generator.setViewBox(QRect(QPoint(0, 0), size));
-    generator.setTitle(QStringLiteral("%1 - %2").arg(m_story.m_labels[0], m_story.m_labels[1]));
-    QPainter painter(&generator);
-    Paint(painter, QRectF(QPointF(0, 0), size));
-    painter.end();
-    return buffer.data();
+    CSvgCanvas canvas(size,
+                      QStringLiteral("%1 - %2").arg(m_story.m_labels[0], m_story.m_labels[1]));
+    Draw(canvas, QRectF(QPointF(0, 0), size));
+    return canvas.Svg();
 }
 
 std::optional<CGameStory::Moment> CStoryChart::MomentAt(const QRectF& area, QPointF point) const {

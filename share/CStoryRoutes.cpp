@@ -2,6 +2,7 @@
 
 #include "CHttpRequest.h"
 #include "CJournalIndex.h"
+#include "CStoryChart.h"
 
 #include <QDateTime>
 #include <QTime>
@@ -66,11 +67,11 @@ std::optional<CStoryRoutes::Answer> CStoryRoutes::Find(const CHttpRequest& reque
     if (story) {
         const std::optional<CGameStory> told =
             m_story && index ? m_story->Read(*index) : std::nullopt;
-        if (!told || (path == "/story.svg" && !m_picture))
+        if (!told)
             return NotFound();
         if (path == "/story.json")
             return Answer{200, {told->ToJson(), "application/json; charset=utf-8"}};
-        return Answer{200, {m_picture(*told), "image/svg+xml"}};
+        return Answer{200, {CStoryChart(*told).Svg(), "image/svg+xml"}};
     }
     const QByteArray file = path.mid(kSeriesPrefix.size());
     const bool csv = file.endsWith(".csv");

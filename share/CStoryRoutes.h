@@ -6,7 +6,6 @@
 #include "CStoryReader.h"
 
 #include <QString>
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -18,8 +17,8 @@ class CJournalIndex;
 // The story of the day read from the journal folder the station writes, for the web view:
 //   /series/NAME.csv, /series/NAME.json  a field (or TABLE.ROW.COLUMN) over time, with
 //                                        from=HH:MM:SS and to=HH:MM:SS (local, today)
-//   /story.json, /story.svg              the game-flow numbers and chart (CGameStory; the
-//                                        chart as SetPicture draws it)
+//   /story.json, /story.svg              the game-flow numbers and chart (CGameStory,
+//                                        CStoryChart)
 // Each request first reads what the journal gained, so a live game's story is as new as the
 // journal (a fraction of a second behind the line); what was read before is kept.
 class CStoryRoutes {
@@ -28,9 +27,6 @@ public:
     ~CStoryRoutes();
 
     void SetJournalFolder(const QString& folder);
-    // What draws /story.svg; without it (the relay has no Qt Gui) that path is not found.
-    using Picture = std::function<QByteArray(const CGameStory&)>;
-    void SetPicture(Picture picture) { m_picture = std::move(picture); }
     // The answer to a request for one of the paths above; nullopt for any other path.
     // m_status is 404 for a name the fields lack or a story they do not tell.
     struct Answer {
@@ -51,5 +47,4 @@ private:
     CFieldDefinitions m_definitions;
     std::map<QString, CFieldSeries> m_series;
     std::optional<CStoryReader> m_story;
-    Picture m_picture;
 };

@@ -1,5 +1,7 @@
 #include "CStoryView.h"
 
+#include "CPainterCanvas.h"
+
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -29,7 +31,8 @@ void CStoryView::Update(const CJournalIndex& index) {
 void CStoryView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     if (m_chart) {
-        m_chart->Paint(painter, rect());
+        CPainterCanvas canvas(painter);
+        m_chart->Draw(canvas, rect());
         return;
     }
     painter.fillRect(rect(), palette().base());

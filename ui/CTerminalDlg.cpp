@@ -14,7 +14,6 @@
 #include "CScreenView.h"
 #include "CShareDlg.h"
 #include "CShareServer.h"
-#include "CStoryChart.h"
 #include "CSystemMenu.h"
 #include "CTnCommMonitor.h"
 
@@ -128,8 +127,6 @@ CTerminalDlg::CTerminalDlg(QWidget* parent) : QDialog(parent, kWindowFlags) {
     UpdateButtons();
     m_history = new CHistoryDlg(m_station.JournalFolder(), m_port.SettingsPath(), this);
     m_history->SetFieldDefinitions(m_station.Fields().Definitions());
-    m_station.Share().SetStoryPicture(
-        [](const CGameStory& story) { return CStoryChart(story).Svg(); });
     connect(&m_station.Fields(), &CFieldsFeed::DefinitionsChanged, m_history,
             [this] { m_history->SetFieldDefinitions(m_station.Fields().Definitions()); });
     CLook::Instance().Follow(m_history);

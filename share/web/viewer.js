@@ -192,7 +192,7 @@ const story = document.getElementById("story");
 const storyNumbers = document.getElementById("story-numbers");
 const storyChart = document.getElementById("story-chart");
 let storyText = "";
-// A program without a display (the relay) draws no chart: the numbers stand alone.
+// A chart that fails to come leaves the numbers alone.
 storyChart.onerror = () => { storyChart.hidden = true; };
 storyChart.onload = () => { storyChart.hidden = false; };
 

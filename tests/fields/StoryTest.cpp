@@ -1,12 +1,9 @@
 // The game's story of a live line through the real relay: a hand-made game with a tie, a lead
-// change and an overtime period, its numbers as /story.json gives them, its chart as an SVG
-// parser and a real browser read it (drawn as the window draws it: the relay has no Qt Gui),
-// and the shared page showing the numbers under the cards.
+// change and an overtime period, its numbers as /story.json gives them, its chart as /story.svg
+// gives it (drawn without Qt Gui, which the relay lacks) read by an SVG parser and a real
+// browser, and the shared page showing the numbers and the chart under the cards.
 #include "CHeadlessBrowser.h"
-#include "CJournalIndex.h"
 #include "CRelayProcess.h"
-#include "CStoryChart.h"
-#include "CStoryReader.h"
 #include "PortTestSupport.h"
 #include "PtyPair.h"
 
@@ -90,7 +87,8 @@ private:
     std::unique_ptr<CRelayProcess> m_relay;
 };
 
-// The dots of each colour in the chart: one per score of that side.
+// The dots of each colour in the chart, one per score of that side, and the corners of each
+// colour's steps, two per score.
 std::map<QString, int> DotsByColour(const QByteArray& svg, QString* error) {
     QXmlStreamReader reader(svg);
     std::vector<QString> fills{QString()};
@@ -98,11 +96,15 @@ std::map<QString, int> DotsByColour(const QByteArray& svg, QString* error) {
     while (!reader.atEnd()) {
         reader.readNext();
         if (reader.isStartElement()) {
-            const QString fill = reader.attributes().value(QStringLiteral("fill")).toString();
+            const QXmlStreamAttributes attributes = reader.attributes();
+            const QString fill = attributes.value(QStringLiteral("fill")).toString();
             fills.push_back(fill.isEmpty() ? fills.back() : fill);
             if (reader.name() == QStringLiteral("ellipse") ||
                 reader.name() == QStringLiteral("circle"))
                 ++dots[fills.back()];
+            if (reader.name() == QStringLiteral("polyline"))
+                dots["steps " + attributes.value(QStringLiteral("stroke")).toString()] +=
+                    int(attributes.value(QStringLiteral("points")).split(u' ').size());
         } else if (reader.isEndElement()) {
             fills.pop_back();
         }
@@ -117,18 +119,6 @@ QJsonValue At(const QJsonValue& object, const QStringList& path) {
     for (const QString& name : path)
         value = value.toObject().value(name);
     return value;
-}
-
-// The story of the journal in `folder` drawn as an SVG.
-QByteArray ChartOf(const QString& folder) {
-    const std::filesystem::path path = folder.toStdString();
-    CJournalIndex index(path, CJournalIndex::NewestDay(path) + "_");
-    index.Update();
-    QString problem;
-    const std::optional<CStoryReader> reader =
-        CStoryReader::For(CFieldDefinitions::Parse(kFields, &problem).value());
-    const std::optional<CGameStory> story = reader ? reader->Read(index) : std::nullopt;
-    return story ? CStoryChart(*story).Svg() : QByteArray();
 }
 
 TEST(Story, NumbersChartAndPageOfALiveGame) {
@@ -171,20 +161,22 @@ TEST(Story, NumbersChartAndPageOfALiveGame) {
         periods.append(At(period, {"period"}));
     EXPECT_EQ(periods, (QJsonArray{"1", "2", "OT"}));
 
-    // The relay has no Qt Gui to draw with: its page goes without the chart.
     int status = 0;
-    relay.Get(QStringLiteral("/story.svg"), &status);
-    EXPECT_EQ(status, 404);
     relay.Get(QStringLiteral("/series/nothing.csv"), &status);
     EXPECT_EQ(status, 404);
     EXPECT_EQ(relay.Get(QStringLiteral("/series/home.csv")).count('\n'), 5); // heading, 0..3
 
-    // The chart of the relay's journal as the window draws it: a dot for each score.
-    const QByteArray svg = ChartOf(relay.JournalFolder());
+    // The relay, without Qt Gui, draws the chart too: a dot for each score, a step for each of
+    // the six scores (0-0, 1-0, 1-1, 1-2, 2-2, 3-2) on both lines.
+    const QByteArray svg = relay.Get(QStringLiteral("/story.svg"), &status);
+    EXPECT_EQ(status, 200);
     QString error;
     const std::map<QString, int> dots = DotsByColour(svg, &error);
     EXPECT_EQ(error, QString());
-    EXPECT_EQ(dots, (std::map<QString, int>{{"#1f5fbf", 3}, {"#c83a2a", 2}})) << svg.toStdString();
+    EXPECT_EQ(dots,
+              (std::map<QString, int>{
+                  {"#1f5fbf", 3}, {"#c83a2a", 2}, {"steps #1f5fbf", 12}, {"steps #c83a2a", 12}}))
+        << svg.toStdString();
 
     if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
         GTEST_SKIP() << "chromium is not installed";
@@ -192,7 +184,8 @@ TEST(Story, NumbersChartAndPageOfALiveGame) {
     ASSERT_TRUE(browser.Open(relay.Url(QStringLiteral("/")))) << browser.Error().toStdString();
     ASSERT_TRUE(browser.WaitFor(QStringLiteral(
         "document.querySelector('[data-story=\"lead_changes\"]')?.textContent === '2' && "
-        "document.getElementById('story-chart').hidden")))
+        "!document.getElementById('story-chart').hidden && "
+        "document.getElementById('story-chart').naturalWidth === 960")))
         << browser.Evaluate(QStringLiteral("document.getElementById('story').outerHTML"))
                .toString()
                .toStdString();
@@ -216,9 +209,11 @@ TEST(Story, NumbersChartAndPageOfALiveGame) {
     const QJsonArray shown =
         viewer
             .Evaluate(QStringLiteral("[document.querySelectorAll('ellipse, circle').length, "
-                                     "document.documentElement.getBoundingClientRect().width]"))
+                                     "document.documentElement.getBoundingClientRect().width, "
+                                     "document.querySelector('text').textContent]"))
             .toArray();
-    EXPECT_EQ(shown, (QJsonArray{5, 960})) << QJsonDocument(shown).toJson().toStdString();
+    EXPECT_EQ(shown, (QJsonArray{5, 960, "GULLS 3LYNX 2"}))
+        << QJsonDocument(shown).toJson().toStdString();
 }
 
 } // namespace
