@@ -13,8 +13,8 @@ class CTerminalScreen;
 // The live values of the fields for everything that takes them (the event stream, the text
 // folder, the publisher). While anything takes them the feed reads the screen's changes as they
 // are announced, re-reading only the fields and tables whose rows changed, and announces a
-// change of the values at once, but never twice within kTickMs, however fast the line changes
-// or the values are asked for.
+// change of the values at once, but never more than once for every kTickMs (CPacedAction),
+// however fast the line changes or the values are asked for.
 class CFieldsFeed : public QObject {
     Q_OBJECT
 public:

@@ -15,12 +15,11 @@ class CTerminalScreen;
 class QWebSocket;
 
 // The connected viewers and what they are sent. While anyone watches, a change of the screen goes
-// out as soon as it is announced, but never twice within kTickMs, so viewers get at most one
-// update a tick. A new
-// viewer gets the whole screen. A viewer whose unsent bytes pile up is skipped until it has
-// caught up and then gets the newest whole screen, so it never holds up the others or grows
-// the program's memory. Viewers only receive: what they send is never read beyond Qt's own
-// protocol handling, and large frames end their connection.
+// out as soon as it is announced, but never more than once for every kTickMs (CPacedAction), so
+// viewers get at most 10 updates a second. A new viewer gets the whole screen. A viewer whose
+// unsent bytes pile up is skipped until it has caught up and then gets the newest whole screen, so
+// it never holds up the others or grows the program's memory. Viewers only receive: what they send
+// is never read beyond Qt's own protocol handling, and large frames end their connection.
 class CShareViewers : public QObject {
     Q_OBJECT
 public:
