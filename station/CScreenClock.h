@@ -2,6 +2,7 @@
 
 #include "CScreenChanges.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <functional>
@@ -9,11 +10,12 @@
 class CTerminalScreen;
 
 // The screen's one drain. Bytes arriving on the line give the cue; the receive queue is then
-// drained once, kCoalesceMs after the first of them (so a burst costs one drain), while anyone
-// reads the changes and the line may be drained, and what changed is announced to every reader.
+// drained at once, or kCoalesceMs after the last drain when that was more recent (so a busy line
+// costs at most one drain in kCoalesceMs, and a quiet one waits for none), while anyone reads the
+// changes and the line may be drained, and what changed is announced to every reader.
 class CScreenClock : public QObject {
 public:
-    static constexpr int kCoalesceMs = 10;
+    static constexpr int kCoalesceMs = 20;
 
     // mayDrain tells whether the screen may be drained now (the port is open).
     CScreenClock(CTerminalScreen& screen, std::function<bool()> mayDrain);
@@ -26,6 +28,8 @@ public:
 private:
     // On the receiving thread: the cue goes over to this one.
     void Arrived();
+    // Starts the drain's window unless it runs.
+    void Schedule();
     void Coalesced();
     void DrainNow();
 
@@ -33,4 +37,5 @@ private:
     std::function<bool()> m_mayDrain;
     CScreenChanges m_changes;
     QTimer m_window;
+    QElapsedTimer m_sinceDrain;
 };
