@@ -461,9 +461,11 @@ void CTerminalScreen::SetArrival(std::function<void()> arrival) {
     m_arrivalArmed = true;
 }
 
-void CTerminalScreen::ArmArrival() {
+bool CTerminalScreen::ArmArrival(bool always) {
     std::lock_guard lock(m_rxMutex);
-    m_arrivalArmed = true;
+    const bool waiting = !m_rxBuffer.empty();
+    m_arrivalArmed = m_arrivalArmed || always || !waiting;
+    return waiting;
 }
 
 int CTerminalScreen::ProcessReceived() {

@@ -54,10 +54,13 @@ public:
     void ReceiveBytes(std::string_view bytes);
     int ProcessReceived();
     // Runs on the receiving thread, under the hand-over lock, at the first byte received after
-    // the last ArmArrival: the cue for whoever drains the screen. It must only pass the cue on.
+    // the cue was armed: the cue for whoever drains the screen. It must only pass the cue on.
     // Empty: no cue. A copy of the screen has none.
     void SetArrival(std::function<void()> arrival);
-    void ArmArrival();
+    // Arms the cue, unless bytes already wait in the receive queue (they gave none, so a line
+    // that keeps coming is drained on a clock without a cue for every chunk): true then, for the
+    // caller to drain them. `always` arms it even then.
+    bool ArmArrival(bool always = false);
     // Interprets `bytes` at once, after the incomplete sequence carried over so far, and
     // carries over what they leave incomplete: a drain without the hand-over, for a screen
     // that one thread alone feeds (a journal file read back).

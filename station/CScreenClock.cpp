@@ -9,8 +9,12 @@ CScreenClock::CScreenClock(CTerminalScreen& screen, std::function<bool()> mayDra
     m_window.setSingleShot(true);
     m_window.setTimerType(Qt::PreciseTimer);
     connect(&m_window, &QTimer::timeout, this, &CScreenClock::Coalesced);
-    // A reader that comes finds what arrived while nobody watched drained within the window.
-    m_changes.SetClock([this] { DrainNow(); }, [this] { Schedule(); });
+    // A reader that comes finds what arrived while nobody watched drained on the next turn.
+    m_changes.SetClock([this] { DrainNow(); },
+                       [this] {
+                           if (!m_window.isActive())
+                               m_window.start(0);
+                       });
     m_screen.SetArrival([this] { Arrived(); });
 }
 
@@ -21,28 +25,36 @@ CScreenClock::~CScreenClock() {
 }
 
 void CScreenClock::Arrived() {
-    QMetaObject::invokeMethod(this, &CScreenClock::Schedule, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &CScreenClock::Cued, Qt::QueuedConnection);
 }
 
-void CScreenClock::Schedule() {
+void CScreenClock::Cued() {
     if (m_window.isActive())
         return;
     const qint64 since = m_sinceDrain.isValid() ? m_sinceDrain.elapsed() : kCoalesceMs;
-    m_window.start(int(std::max<qint64>(0, kCoalesceMs - since)));
+    if (since >= kCoalesceMs)
+        Coalesced();
+    else
+        m_window.start(int(kCoalesceMs - since));
 }
 
 // Nobody watching: the bytes wait (the window's own refresh drains them) and no further byte
-// gives a cue, so an unwatched line costs nothing here; the next reader to come re-arms it.
+// gives a cue, so an unwatched line costs nothing here; the next reader to come drains them. A
+// closed line is armed for when it opens again.
 void CScreenClock::Coalesced() {
-    if (m_changes.IsWatched())
+    if (!m_changes.IsWatched())
+        return;
+    if (!m_mayDrain())
+        m_screen.ArmArrival(true);
+    else if (m_screen.ArmArrival())
         DrainNow();
 }
 
-// Armed first: a byte that arrives during the drain cues another one rather than waiting.
+// The window that follows looks for bytes that came meanwhile.
 void CScreenClock::DrainNow() {
     m_sinceDrain.start();
-    m_screen.ArmArrival();
     if (m_mayDrain())
         m_screen.ProcessReceived();
     m_changes.Gather();
+    m_window.start(kCoalesceMs);
 }

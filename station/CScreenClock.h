@@ -9,10 +9,11 @@
 
 class CTerminalScreen;
 
-// The screen's one drain. Bytes arriving on the line give the cue; the receive queue is then
-// drained at once, or kCoalesceMs after the last drain when that was more recent (so a busy line
-// costs at most one drain in kCoalesceMs, and a quiet one waits for none), while anyone reads the
-// changes and the line may be drained, and what changed is announced to every reader.
+// The screen's one drain, while anyone reads the changes and the line may be drained. The first
+// bytes to arrive on a quiet line give a cue, and are drained at once (or kCoalesceMs after the
+// last drain, when that was more recent); while bytes keep coming they are drained every
+// kCoalesceMs without a cue for each chunk, and the line goes quiet again on the first window
+// that brought nothing. What changed is announced to every reader after each drain.
 class CScreenClock : public QObject {
 public:
     static constexpr int kCoalesceMs = 20;
@@ -28,8 +29,8 @@ public:
 private:
     // On the receiving thread: the cue goes over to this one.
     void Arrived();
-    // Starts the drain's window unless it runs.
-    void Schedule();
+    // On the cue: drains now, or when the window since the last drain ends.
+    void Cued();
     void Coalesced();
     void DrainNow();
 

@@ -62,8 +62,9 @@ TEST(ScreenChanges, OneReadersTakingNeverHidesAChangeFromAnother) {
     }
 }
 
-// The drain's cue: one for the first byte after it was armed, however many follow, none for a
-// copy, and none once taken away.
+// The drain's cue: one for the first byte after it was armed, however many follow; bytes that
+// wait unarmed keep it unarmed unless asked (their drain is due anyway); none for a copy, none
+// once taken away.
 TEST(ScreenChanges, ArrivalIsCuedOncePerArming) {
     CTerminalScreen screen;
     int cues = 0;
@@ -74,17 +75,27 @@ TEST(ScreenChanges, ArrivalIsCuedOncePerArming) {
     screen.ProcessReceived();
     screen.ReceiveByte('d');
     EXPECT_EQ(cues, 1); // draining is not arming: the drain's owner arms
-    screen.ArmArrival();
+    EXPECT_TRUE(screen.ArmArrival());
     screen.ReceiveByte('e');
+    EXPECT_EQ(cues, 1);
+    screen.ProcessReceived();
+    EXPECT_FALSE(screen.ArmArrival());
     screen.ReceiveByte('f');
+    screen.ReceiveByte('g');
     EXPECT_EQ(cues, 2);
-    CTerminalScreen copy(screen);
-    copy.ArmArrival();
-    copy.ReceiveByte('g');
-    EXPECT_EQ(cues, 2);
-    screen.SetArrival({});
+    EXPECT_TRUE(screen.ArmArrival(true));
     screen.ReceiveByte('h');
-    EXPECT_EQ(cues, 2);
+    EXPECT_EQ(cues, 3);
+    CTerminalScreen copy(screen);
+    copy.ProcessReceived();
+    copy.ArmArrival();
+    copy.ReceiveByte('i');
+    EXPECT_EQ(cues, 3);
+    screen.ProcessReceived();
+    screen.ArmArrival();
+    screen.SetArrival({});
+    screen.ReceiveByte('j');
+    EXPECT_EQ(cues, 3);
 }
 
 } // namespace
