@@ -4,6 +4,7 @@
 // (this program started again with --viewers), so their own cost is not counted.
 #include "CBenchMeasure.h"
 #include "CFieldsFeed.h"
+#include "CScreenClock.h"
 #include "CShareServer.h"
 #include "CTerminalScreen.h"
 
@@ -73,15 +74,13 @@ void BM_FiveHundredViewers(benchmark::State& state) {
         CTerminalScreen screen;
         int fed = 0;
         std::map<int, qint64> interpreted; // sequence -> when the drain took it
-        CFieldsFeed fields(screen, [] { return true; });
-        CShareServer server(
-            screen,
-            [&] {
-                if (fed > 0 && !interpreted.contains(fed))
-                    interpreted[fed] = CBenchMeasure::NowNs();
-                return true;
-            },
-            fields);
+        CScreenClock clock(screen, [&] {
+            if (fed > 0 && !interpreted.contains(fed))
+                interpreted[fed] = CBenchMeasure::NowNs();
+            return true;
+        });
+        CFieldsFeed fields(clock.Changes());
+        CShareServer server(clock.Changes(), fields);
         CShareConfig config;
         config.m_port = 0;
         config.m_code = kCode;

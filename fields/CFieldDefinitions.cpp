@@ -449,6 +449,16 @@ bool CFieldDefinitions::Save(const QString& path, QString* error) const {
     return error->isEmpty();
 }
 
+std::uint64_t CFieldDefinitions::RowsRead(int first, int last, const std::optional<When>& when) {
+    const auto bit = [](int row) {
+        return row >= 1 && row <= 64 ? std::uint64_t{1} << (row - 1) : std::uint64_t{0};
+    };
+    std::uint64_t rows = when ? bit(when->m_row) : 0;
+    for (int row = first; row <= last; ++row)
+        rows |= bit(row);
+    return rows;
+}
+
 bool CFieldDefinitions::IsEmpty() const {
     return m_fields.empty() && m_tables.empty();
 }

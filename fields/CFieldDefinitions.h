@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QString>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -29,6 +30,7 @@ public:
         QString m_label = {};       // empty: the name
         QJsonObject m_unknown = {}; // members this program does not know, kept as they are
         QString Label() const { return m_label.isEmpty() ? m_name : m_label; }
+        std::uint64_t ReadRows() const { return RowsRead(m_row, m_row + m_height - 1, m_when); }
         bool operator==(const Field&) const = default;
     };
     struct Column {
@@ -47,6 +49,7 @@ public:
         QString m_label = {};
         QJsonObject m_unknown = {};
         QString Label() const { return m_label.isEmpty() ? m_name : m_label; }
+        std::uint64_t ReadRows() const { return RowsRead(m_firstRow, m_lastRow, m_when); }
         bool operator==(const Table&) const = default;
     };
 
@@ -97,6 +100,9 @@ public:
     bool IsEmpty() const;
     bool operator==(const CFieldDefinitions&) const = default;
 
+    // The screen rows (bit r-1 for row r) that rows first..last and `when` read: the value can
+    // only change when one of them does.
+    static std::uint64_t RowsRead(int first, int last, const std::optional<When>& when);
     // Whether `name` may name a field, a table or a column.
     static bool IsValidName(const QString& name);
     // A name or value as a message shows it: quoted, its control characters escaped.

@@ -73,7 +73,7 @@ CFieldValues::CFieldValues(CFieldDefinitions definitions) : m_definitions(std::m
         m_entries[field.m_name];
 }
 
-bool CFieldValues::Update(const CTerminalScreen& screen) {
+bool CFieldValues::Update(const CTerminalScreen& screen, std::uint64_t changedRows) {
     const std::vector<std::string>& rows = screen.Rows();
     bool changed = false;
     const auto store = [&](const QString& name, Entry entry) {
@@ -82,6 +82,8 @@ bool CFieldValues::Update(const CTerminalScreen& screen) {
         old = std::move(entry);
     };
     for (const CFieldDefinitions::Field& field : m_definitions.m_fields) {
+        if ((field.ReadRows() & changedRows) == 0)
+            continue;
         Entry entry = m_entries[field.m_name];
         std::optional<QString> value = FieldOn(field, screen);
         entry.m_current = value.has_value();
@@ -90,6 +92,8 @@ bool CFieldValues::Update(const CTerminalScreen& screen) {
         store(field.m_name, std::move(entry));
     }
     for (const CFieldDefinitions::Table& table : m_definitions.m_tables) {
+        if ((table.ReadRows() & changedRows) == 0)
+            continue;
         Entry entry = m_entries[table.m_name];
         entry.m_current = Holds(table.m_when, screen);
         for (int r = table.m_firstRow; entry.m_current && r <= table.m_lastRow; ++r) {

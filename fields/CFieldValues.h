@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <vector>
@@ -18,9 +19,11 @@ public:
 
     explicit CFieldValues(CFieldDefinitions definitions);
 
-    // Reads every field and table whose page is shown; true when a value or a current flag
-    // changed.
-    bool Update(const CTerminalScreen& screen);
+    static constexpr std::uint64_t kAllRows = ~std::uint64_t{0};
+
+    // Reads every field and table that reads one of `changedRows` (bit r-1 for row r) and whose
+    // page is shown; true when a value or a current flag changed.
+    bool Update(const CTerminalScreen& screen, std::uint64_t changedRows = kAllRows);
     const CFieldDefinitions& Definitions() const { return m_definitions; }
     // The last value; empty before the first read.
     QString Field(const QString& name) const;

@@ -2,6 +2,7 @@
 
 #include "CKeptShareCode.h"
 #include "CRelayOptions.h"
+#include "CScreenChanges.h"
 #include "CSettingsKeys.h"
 #include "CShareConfig.h"
 #include "CShareServer.h"
@@ -42,6 +43,9 @@ bool CRelay::Start(const CRelayOptions& options) {
     }
     if (!StartSharing())
         return false;
+    // Watched from here on, so the screen is drained as the line comes and its buffer stays
+    // small while nobody else watches.
+    m_station->ScreenChanges().Subscribe({});
     Tick();
     m_tick.start();
     return true;
@@ -96,10 +100,8 @@ void CRelay::KeepShareCode() {
     Log(said);
 }
 
-// The screen is drained as often as the window would, so its buffer stays small while nobody
-// watches; every state line that changed since the last tick is logged.
+// Every state line that changed since the last tick is logged.
 void CRelay::Tick() {
-    m_station->Port().ProcessReceived();
     const QStringList lines = m_station->StateLines();
     for (const QString& line : lines)
         if (!m_logged.contains(line))

@@ -446,11 +446,33 @@ void CTerminalScreen::SetDecimalCursor(int row, int col) {
 void CTerminalScreen::ReceiveByte(char ch) {
     std::lock_guard lock(m_rxMutex);
     m_rxBuffer.push_back(ch);
+    CueArrival();
 }
 
 void CTerminalScreen::ReceiveBytes(std::string_view bytes) {
     std::lock_guard lock(m_rxMutex);
     m_rxBuffer.append(bytes);
+    CueArrival();
+}
+
+void CTerminalScreen::CueArrival() {
+    if (m_arrivalArmed && m_arrival) {
+        m_arrivalArmed = false;
+        m_arrival();
+    }
+}
+
+void CTerminalScreen::SetArrival(std::function<void()> arrival) {
+    std::lock_guard lock(m_rxMutex);
+    m_arrival = std::move(arrival);
+    m_arrivalArmed = true;
+}
+
+bool CTerminalScreen::ArmArrival(bool always) {
+    std::lock_guard lock(m_rxMutex);
+    const bool waiting = !m_rxBuffer.empty();
+    m_arrivalArmed = m_arrivalArmed || always || !waiting;
+    return waiting;
 }
 
 int CTerminalScreen::ProcessReceived() {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -52,6 +53,14 @@ public:
     // The same for a run of bytes, under one lock.
     void ReceiveBytes(std::string_view bytes);
     int ProcessReceived();
+    // Runs on the receiving thread, under the hand-over lock, at the first byte received after
+    // the cue was armed: the cue for whoever drains the screen. It must only pass the cue on.
+    // Empty: no cue. A copy of the screen has none.
+    void SetArrival(std::function<void()> arrival);
+    // Arms the cue, unless bytes already wait in the receive queue (they gave none, so a line
+    // that keeps coming is drained on a clock without a cue for every chunk): true then, for the
+    // caller to drain them. `always` arms it even then.
+    bool ArmArrival(bool always = false);
     // Interprets `bytes` at once, after the incomplete sequence carried over so far, and
     // carries over what they leave incomplete: a drain without the hand-over, for a screen
     // that one thread alone feeds (a journal file read back).
@@ -89,6 +98,8 @@ private:
     void SetBinaryCursor(char rowByte, char colByte);
     void SetDecimalCursor(int row, int col);
     void MarkRowChanged() { m_changedRows |= std::uint64_t{1} << m_row; }
+    // With the hand-over lock held, after bytes were queued.
+    void CueArrival();
 
     std::vector<std::string> m_screen;
     std::string m_statusText;
@@ -103,4 +114,6 @@ private:
     // Bytes taken from m_rxBuffer but not yet handled: empty, or an incomplete sequence
     // starting with ESC. One per screen, so independent screens never share state.
     std::string m_pending;
+    std::function<void()> m_arrival;
+    bool m_arrivalArmed = true;
 };

@@ -126,10 +126,9 @@ qint64 DelayMs(const CHttpRequest& request) {
 
 } // namespace
 
-CShareServer::CShareServer(CTerminalScreen& screen, std::function<bool()> mayDrain,
-                           CFieldsFeed& fields, QObject* parent)
+CShareServer::CShareServer(CScreenChanges& changes, CFieldsFeed& fields, QObject* parent)
     : QObject(parent), m_upgrader(QStringLiteral("Tallyview"), QWebSocketServer::NonSecureMode),
-      m_viewers(screen, std::move(mayDrain)), m_fields(fields), m_fieldsEvents(fields) {
+      m_viewers(changes), m_fields(fields), m_fieldsEvents(fields) {
     connect(&m_upgrader, &QWebSocketServer::newConnection, this, &CShareServer::OnUpgraded);
     connect(&m_viewers, &CShareViewers::CountChanged, this, &CShareServer::ViewersChanged);
 }

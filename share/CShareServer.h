@@ -17,7 +17,7 @@
 class CFieldsFeed;
 class CHttpConnection;
 class CHttpRequest;
-class CTerminalScreen;
+class CScreenChanges;
 class QTcpServer;
 class QTcpSocket;
 
@@ -52,8 +52,7 @@ public:
     };
     static Bounds Fit(int maxViewers, int descriptorLimit);
 
-    CShareServer(CTerminalScreen& screen, std::function<bool()> mayDrain, CFieldsFeed& fields,
-                 QObject* parent = nullptr);
+    CShareServer(CScreenChanges& changes, CFieldsFeed& fields, QObject* parent = nullptr);
     ~CShareServer() override;
 
     // Serves with this config (port 0: any free port) until Stop; false when it cannot, with

@@ -1,21 +1,26 @@
 #include "CShareViewers.h"
 
+#include "CScreenChanges.h"
 #include "CSocketBacklog.h"
 #include "CTerminalScreen.h"
 
 #include <QWebSocket>
 #include <algorithm>
 
-CShareViewers::CShareViewers(CTerminalScreen& screen, std::function<bool()> mayDrain)
-    : m_screen(screen), m_mayDrain(std::move(mayDrain)) {
-    m_tick.setTimerType(Qt::PreciseTimer);
+CShareViewers::CShareViewers(CScreenChanges& changes)
+    : m_changes(changes), m_screen(changes.Screen()), m_publish(kTickMs, [this] { Publish(); }) {
     m_tick.setInterval(kTickMs);
     connect(&m_tick, &QTimer::timeout, this, &CShareViewers::Tick);
 }
 
+CShareViewers::~CShareViewers() {
+    StopWatching();
+}
+
+// Only a screen with a change announced is looked at.
 void CShareViewers::TakeScreen() {
-    if (m_mayDrain())
-        m_screen.ProcessReceived();
+    if (!m_changes.Take(m_reader).Any())
+        return;
     CShareScreen now = CShareScreen::Of(m_screen);
     if (now == m_last)
         return;
@@ -38,6 +43,13 @@ void CShareViewers::Add(QWebSocket* socket, QTcpSocket* connection) {
         socket, &QWebSocket::disconnected, this, [this, socket] { Remove(socket); },
         Qt::QueuedConnection);
     if (m_viewers.empty()) {
+        // Announcements go out on the next turn of the event loop, never in the middle of
+        // another reader's catching up.
+        m_reader = m_changes.Subscribe([this] {
+            QMetaObject::invokeMethod(
+                this, [this] { m_publish.Request(); }, Qt::QueuedConnection);
+        });
+        m_changes.CatchUp();
         TakeScreen();
         m_sinceSent.start();
         m_tick.start();
@@ -62,14 +74,14 @@ void CShareViewers::Remove(QWebSocket* socket) {
     m_viewers.erase(it);
     socket->deleteLater();
     if (m_viewers.empty())
-        m_tick.stop();
+        StopWatching();
     emit CountChanged(Count());
 }
 
 void CShareViewers::Clear() {
     if (m_viewers.empty())
         return;
-    m_tick.stop();
+    StopWatching();
     for (const Viewer& viewer : std::exchange(m_viewers, {})) {
         viewer.m_socket->disconnect(this);
         viewer.m_socket->abort();
@@ -78,7 +90,23 @@ void CShareViewers::Clear() {
     emit CountChanged(0);
 }
 
+void CShareViewers::StopWatching() {
+    m_tick.stop();
+    m_publish.Cancel();
+    if (m_reader >= 0)
+        m_changes.Unsubscribe(std::exchange(m_reader, -1));
+}
+
+// What the screen's announcements leave to time: the heartbeat, and the viewers that wait to
+// catch up.
 void CShareViewers::Tick() {
+    const bool lagging = std::any_of(m_viewers.begin(), m_viewers.end(),
+                                     [](const Viewer& viewer) { return !viewer.m_current; });
+    if (lagging || m_sinceSent.elapsed() >= kHeartbeatMs)
+        m_publish.Request();
+}
+
+void CShareViewers::Publish() {
     const CShareScreen before = m_last;
     TakeScreen();
     QString update;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CPacedAction.h"
 #include "CShareScreen.h"
 
 #include <QElapsedTimer>
@@ -7,19 +8,18 @@
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
-#include <functional>
 #include <vector>
 
+class CScreenChanges;
 class CTerminalScreen;
 class QWebSocket;
 
-// The connected viewers and what they are sent. While anyone watches, the screen is drained
-// every tick (it never depends on when it is drained, so the window's own refresh shows what it
-// always would) and a change goes out at once, so viewers get at most one update a tick. A new
-// viewer gets the whole screen. A viewer whose unsent bytes pile up is skipped until it has
-// caught up and then gets the newest whole screen, so it never holds up the others or grows
-// the program's memory. Viewers only receive: what they send is never read beyond Qt's own
-// protocol handling, and large frames end their connection.
+// The connected viewers and what they are sent. While anyone watches, a change of the screen goes
+// out as soon as it is announced, but never more than once for every kTickMs (CPacedAction), so
+// viewers get at most 10 updates a second. A new viewer gets the whole screen. A viewer whose
+// unsent bytes pile up is skipped until it has caught up and then gets the newest whole screen, so
+// it never holds up the others or grows the program's memory. Viewers only receive: what they send
+// is never read beyond Qt's own protocol handling, and large frames end their connection.
 class CShareViewers : public QObject {
     Q_OBJECT
 public:
@@ -37,8 +37,8 @@ public:
     static constexpr int kSocketBufferBytes = 32 * 1024;
     static constexpr quint64 kMaxIncoming = 1024;
 
-    // mayDrain tells whether the screen may be drained now (the port is open).
-    CShareViewers(CTerminalScreen& screen, std::function<bool()> mayDrain);
+    explicit CShareViewers(CScreenChanges& changes);
+    ~CShareViewers() override;
 
     // Viewers beyond limit are refused; those already watching stay.
     void SetLimit(int limit) { m_limit = limit; }
@@ -63,17 +63,21 @@ private:
     };
 
     void Tick();
+    void Publish();
     void TakeScreen();
+    void StopWatching();
     const QString& WholeScreen();
     void Send(Viewer& viewer, const QString& update);
     void Remove(QWebSocket* socket);
 
+    CScreenChanges& m_changes;
     CTerminalScreen& m_screen;
-    std::function<bool()> m_mayDrain;
+    int m_reader = -1; // while anyone watches
     std::vector<Viewer> m_viewers;
     int m_limit = 0;
     CShareScreen m_last;
     QString m_lastWhole; // m_last as a whole-screen update, made when first needed
-    QTimer m_tick;
+    QTimer m_tick;       // for the heartbeat and the viewers catching up
     QElapsedTimer m_sinceSent;
+    CPacedAction m_publish;
 };

@@ -6,6 +6,7 @@
 #include "CJournal.h"
 #include "CJournalFolder.h"
 #include "CMqttPublisher.h"
+#include "CScreenClock.h"
 #include "CSettingsFile.h"
 #include "CSettingsKeys.h"
 #include "CShareConfig.h"
@@ -30,9 +31,9 @@ CStation::CStation(const QString& settingsPath)
 
 // A closed port is never drained, for viewers as for the window.
 CStation::CStation(std::unique_ptr<CTerminalPort> port) : m_port(std::move(port)) {
-    const auto mayDrain = [this] { return m_port->IsOpen(); };
-    m_fields = std::make_unique<CFieldsFeed>(*m_port, mayDrain);
-    m_share = std::make_unique<CShareServer>(*m_port, mayDrain, *m_fields);
+    m_clock = std::make_unique<CScreenClock>(*m_port, [this] { return m_port->IsOpen(); });
+    m_fields = std::make_unique<CFieldsFeed>(m_clock->Changes());
+    m_share = std::make_unique<CShareServer>(m_clock->Changes(), *m_fields);
 }
 
 CStation::~CStation() {
@@ -40,6 +41,10 @@ CStation::~CStation() {
     QObject::disconnect(m_fieldsToPublisher);
     m_fieldsFolder.reset();
     m_port->Close();
+}
+
+CScreenChanges& CStation::ScreenChanges() {
+    return m_clock->Changes();
 }
 
 QString CStation::Load() {
@@ -150,6 +155,8 @@ void CStation::StartJournal() {
     const int hours = Number(CSettingsKeys::kRestoreHours);
     m_restoredFrom =
         CJournalFolder(settings.m_folder).Restore(*m_port, hours, QDateTime::currentDateTime());
+    // The restored screen came without the line: its readers hear of it all the same.
+    m_clock->Changes().Gather();
     m_port->AddListener([&] { return std::make_unique<CJournal>(std::move(settings), *m_port); });
 }
 

@@ -11,6 +11,8 @@ class CFieldsFeed;
 class CFieldsFile;
 class CFieldsFolder;
 class CJournal;
+class CScreenChanges;
+class CScreenClock;
 class CShareServer;
 class CTerminalPort;
 
@@ -34,6 +36,8 @@ public:
     const CTerminalPort& Port() const { return *m_port; }
     CShareServer& Share() { return *m_share; }
     CFieldsFeed& Fields() { return *m_fields; }
+    // What changed on the screen, announced once per drain of the line, for every reader.
+    CScreenChanges& ScreenChanges();
 
     // The window's start-up: reads the settings, starts the outputs and opens the line, each
     // problem reported by the port. Empty, or why the line is not published.
@@ -93,6 +97,7 @@ private:
     int Number(const char* key) const;
 
     std::unique_ptr<CTerminalPort> m_port;
+    std::unique_ptr<CScreenClock> m_clock; // before its readers, which go first
     std::unique_ptr<CFieldsFeed> m_fields;
     std::unique_ptr<CFieldsFile> m_fieldsFile;
     std::unique_ptr<CFieldsFolder> m_fieldsFolder;

@@ -5,6 +5,7 @@
 #include "CFieldOverlay.h"
 #include "CFieldValues.h"
 #include "CFieldsFeed.h"
+#include "CScreenChanges.h"
 #include "CScreenView.h"
 #include "CStation.h"
 #include "CTerminalPort.h"
@@ -106,12 +107,12 @@ template <class V> auto Find(V& entries, const QString& name) -> decltype(&entri
 
 CFieldsDlg::CFieldsDlg(CStation& station, QWidget* parent)
     : QWidget(parent, kWindowFlags), m_station(station), m_port(station.Port()),
-      m_feed(station.Fields()), m_path(station.FieldsFile()) {
+      m_feed(station.Fields()), m_path(station.FieldsFile()),
+      m_refresh(CFieldsFeed::kTickMs, [this] { Refresh(); }) {
     setWindowTitle(QStringLiteral("Tallyview - Fields"));
     setFont(CScreenView::Font());
     CreateControls();
     Load();
-    connect(&m_refresh, &QTimer::timeout, this, &CFieldsDlg::Refresh);
     // Stored here or changed in the file by hand: the window shows what the outputs take, and
     // a file mended by hand no longer waits for a change made here.
     connect(&m_feed, &CFieldsFeed::DefinitionsChanged, this, [this] {
@@ -123,7 +124,9 @@ CFieldsDlg::CFieldsDlg(CStation& station, QWidget* parent)
     });
 }
 
-CFieldsDlg::~CFieldsDlg() = default;
+CFieldsDlg::~CFieldsDlg() {
+    StopWatching();
+}
 
 // The screen as the main window shows it, with the layer over its rows.
 QWidget* CFieldsDlg::CreateScreen() {
@@ -309,25 +312,38 @@ void CFieldsDlg::Open() {
     activateWindow();
 }
 
-// While shown, the values are read as for the outputs, and the screen is shown as often.
+// While shown, the values are read as for the outputs, and the screen is shown again on each
+// of its changes as they are announced (on the next turn of the event loop, never inside
+// another reader's catching up).
 void CFieldsDlg::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     m_feed.Take(this);
+    if (m_reader < 0)
+        m_reader = m_station.ScreenChanges().Subscribe([this] {
+            QMetaObject::invokeMethod(
+                this, [this] { m_refresh.Request(); }, Qt::QueuedConnection);
+        });
+    m_station.ScreenChanges().CatchUp();
     Refresh();
-    m_refresh.start(CFieldsFeed::kTickMs);
 }
 
 void CFieldsDlg::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
-    m_refresh.stop();
+    StopWatching();
+}
+
+void CFieldsDlg::StopWatching() {
+    m_refresh.Cancel();
     m_feed.LetGo(this);
+    if (m_reader >= 0)
+        m_station.ScreenChanges().Unsubscribe(std::exchange(m_reader, -1));
 }
 
 // Every row, blank or not, so that any of them can be marked. The values are the outputs' own,
 // read on the same drain.
 void CFieldsDlg::Refresh() {
-    if (m_port.IsOpen())
-        m_port.ProcessReceived();
+    if (m_reader >= 0)
+        m_station.ScreenChanges().Take(m_reader);
     m_view->Show(m_port.Rows(), m_port.StatusText(), m_port.LabelText(), m_port.Row(),
                  m_port.Col());
     m_fields->ShowValues(m_feed.Values());

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "CFieldDefinitions.h"
+#include "CPacedAction.h"
 
 #include <QRect>
 #include <QString>
-#include <QTimer>
 #include <QWidget>
 #include <initializer_list>
 #include <memory>
@@ -45,7 +45,7 @@ public:
 
     // Shows the window in front.
     void Open();
-    // The refresh timer's handler: drains the port, shows the screen and the values.
+    // Shows the screen and the values as they stand (on each announced change of the screen).
     void Refresh();
 
     // What the outputs take, as stored.
@@ -68,6 +68,7 @@ private:
     void AddButtons(QBoxLayout* layout,
                     std::initializer_list<std::tuple<const char*, const char*, Handler>> buttons);
     void Load();
+    void StopWatching();
     void ShowInstructions();
     void ShowDefinitions();
     void DrawShapes();
@@ -125,7 +126,8 @@ private:
     bool m_fileRefused = false;    // the file could not be used when the window read it
     QString m_offeredFor;          // the one just made, with its page's heading offered
     When m_offered;
-    QTimer m_refresh;
+    CPacedAction m_refresh; // the screen shown again on its changes, at most once a tick
+    int m_reader = -1;      // of the screen's changes, while shown
 
     QListWidget* m_list = nullptr;
     std::unique_ptr<CScreenView> m_view;

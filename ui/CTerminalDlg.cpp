@@ -172,7 +172,11 @@ CFieldsDlg& CTerminalDlg::FieldsDialog() {
     return *m_fieldsDlg;
 }
 
-CTerminalDlg::~CTerminalDlg() = default;
+// The Fields window lets go of the station's screen as it goes, so it goes before the station
+// (children go after the window's members).
+CTerminalDlg::~CTerminalDlg() {
+    delete m_fieldsDlg;
+}
 
 void CTerminalDlg::CreateControls() {
     const CDialogUnits units(font());

@@ -1,10 +1,14 @@
 // The fields file's rules, and an editor's change made to the file as another left it.
 #include "CFieldDefinitions.h"
+#include "CFieldValues.h"
 #include "CFieldsChange.h"
+#include "CScreenChanges.h"
+#include "ScreenTestSupport.h"
 
 #include <QJsonDocument>
 #include <functional>
 #include <gtest/gtest.h>
+#include <random>
 
 namespace {
 
@@ -187,5 +191,73 @@ INSTANTIATE_TEST_SUITE_P(
               R"(field "b" was deleted there)"},
         Merge{"made_both", Add("c", 3), Add("c", 4), {}, R"(field "c" was made there too)"}),
     [](const auto& info) { return std::string(info.param.m_case); });
+
+// Fields, tables and their pages at random places, some sharing rows; each `when` reads "P1" or
+// "P2" at its place.
+CFieldDefinitions RandomDefinitions(std::mt19937& rng) {
+    const auto when = [&]() -> std::optional<CFieldDefinitions::When> {
+        if (rng() % 2 == 0)
+            return std::nullopt;
+        return CFieldDefinitions::When{int(1 + rng() % 42), int(1 + rng() % 120),
+                                       rng() % 2 ? QStringLiteral("P1") : QStringLiteral("P2")};
+    };
+    CFieldDefinitions definitions;
+    for (int i = 0; i < 8; ++i) {
+        const int height = int(1 + rng() % 3);
+        definitions.m_fields.push_back({QStringLiteral("f%1").arg(i),
+                                        int(1 + rng() % (43 - height)), int(1 + rng() % 100),
+                                        int(1 + rng() % 30), height, when()});
+    }
+    for (int i = 0; i < 3; ++i) {
+        const int first = int(1 + rng() % 40);
+        definitions.m_tables.push_back(
+            {QStringLiteral("t%1").arg(i),
+             first,
+             first + int(rng() % 3),
+             {{QStringLiteral("a"), 1, 10}, {QStringLiteral("b"), 20, 8}},
+             when()});
+    }
+    return definitions;
+}
+
+// Values read only where the screen changed, a field's `when` included, are at every step the
+// values read from the whole screen; pages flip by their marker alone.
+TEST(FieldValues, ReadingOnlyTheChangedRowsGivesWhatReadingAllGives) {
+    std::mt19937 rng(2029);
+    for (int round = 0; round < 100; ++round) {
+        const CFieldDefinitions definitions = RandomDefinitions(rng);
+        CTerminalScreen screen;
+        CScreenChanges changes(screen);
+        const int reader = changes.Subscribe({});
+        CFieldValues all(definitions);
+        CFieldValues changed(definitions);
+        for (int step = 0; step < 60; ++step) {
+            std::string bytes;
+            switch (rng() % 4) {
+            case 0: { // a page marker at one of the `when` places
+                const auto& f = definitions.m_fields[rng() % definitions.m_fields.size()];
+                const auto& t = definitions.m_tables[rng() % definitions.m_tables.size()];
+                const std::optional<CFieldDefinitions::When>& w = rng() % 2 ? f.m_when : t.m_when;
+                if (w)
+                    bytes = At(w->m_row - 1, w->m_column - 1) + (rng() % 2 ? "P1" : "P2");
+                break;
+            }
+            case 1:
+                bytes = Esc("+"); // the whole screen cleared
+                break;
+            default:
+                bytes = At(int(rng() % 42), int(rng() % 120)) +
+                        std::string(1 + rng() % 12, char('A' + rng() % 26));
+            }
+            screen.ReceiveBytes(bytes);
+            screen.ProcessReceived();
+            changes.Gather();
+            const bool allChanged = all.Update(screen);
+            const bool someChanged = changed.Update(screen, changes.Take(reader).m_rows);
+            ASSERT_EQ(someChanged, allChanged) << "step " << step;
+            ASSERT_EQ(changed.ToJson(), all.ToJson()) << "step " << step;
+        }
+    }
+}
 
 } // namespace

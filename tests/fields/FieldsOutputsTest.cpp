@@ -8,6 +8,7 @@
 #include "CMosquitto.h"
 #include "CMqttClient.h"
 #include "CRelayProcess.h"
+#include "CScreenClock.h"
 #include "CStation.h"
 #include "PortTestSupport.h"
 #include "PtyPair.h"
@@ -570,7 +571,8 @@ TEST(FieldsFolder, ReplacesEachFileWholeAndOnlyOnAChange) {
     definitions.m_fields.push_back({"page", 1, 1, 132, 40, {}});
     definitions.m_fields.push_back({"title", 42, 1, 10, 1, {}});
     CTerminalScreen screen;
-    CFieldsFeed feed(screen, [] { return true; });
+    CScreenClock clock(screen, [] { return true; });
+    CFieldsFeed feed(clock.Changes());
     feed.SetDefinitions(definitions);
     const auto page = [](char c) {
         return QStringList(40, QString(132, QLatin1Char(c))).join(QLatin1Char('\n')).toStdString();
@@ -661,7 +663,8 @@ TEST(FieldsFolder, LeavesWhatItDidNotWriteAndSaysSoOnce) {
         definitions.m_fields.push_back({"score", 1, 1, 3, 1, {}});
         definitions.m_fields.push_back({"clock", 2, 1, 5, 1, {}});
         CTerminalScreen screen;
-        CFieldsFeed feed(screen, [] { return true; });
+        CScreenClock drain(screen, [] { return true; });
+        CFieldsFeed feed(drain.Changes());
         feed.SetDefinitions(definitions);
         screen.ReceiveBytes(At(1, 1) + "12" + At(2, 1) + "19:59");
         QStringList said;

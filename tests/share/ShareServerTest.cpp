@@ -1,6 +1,7 @@
 #include "CFieldsFeed.h"
 #include "CHttpConnection.h"
 #include "CNetworkCable.h"
+#include "CScreenClock.h"
 #include "CShareServer.h"
 #include "CShareViewers.h"
 #include "CTerminalScreen.h"
@@ -178,8 +179,9 @@ protected:
     }
 
     CTerminalScreen m_screen;
-    CFieldsFeed m_fields{m_screen, [] { return true; }};
-    CShareServer m_server{m_screen, [] { return true; }, m_fields};
+    CScreenClock m_clock{m_screen, [] { return true; }};
+    CFieldsFeed m_fields{m_clock.Changes()};
+    CShareServer m_server{m_clock.Changes(), m_fields};
 };
 
 TEST_F(ShareServerTest, AnswersByCodeMethodAndPath) {
