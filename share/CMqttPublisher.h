@@ -35,7 +35,9 @@ class QTimer;
 class CMqttPublisher : public CLineFollower {
 public:
     static constexpr int kKeyframeDelayMs = 1000;
-    static constexpr int kKeyframeRenewMs = 30000;
+    // A mirror that finds no retained keyframe (a cluster node lost it while settling) waits
+    // for the next: on a quiet line, at most this long.
+    static constexpr int kKeyframeRenewMs = 10000;
     static constexpr int kScreensPerSecond = 10;
     // Under a tenth of a second, so changes at exactly ten a second (a clock showing tenths)
     // go at once rather than wait for a timer's jitter; a flood still goes out evenly.
