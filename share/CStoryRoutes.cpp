@@ -63,10 +63,10 @@ std::optional<CStoryRoutes::Answer> CStoryRoutes::Find(const CHttpRequest& reque
     if (!story && !path.startsWith(kSeriesPrefix))
         return std::nullopt;
     Use(definitions);
-    const CJournalIndex* index = Index();
     if (story) {
-        const std::optional<CGameStory> told =
-            m_story && index ? m_story->Read(*index) : std::nullopt;
+        // Fields that tell no story leave the journal unread, however often the page asks.
+        const CJournalIndex* index = m_story ? Index() : nullptr;
+        const std::optional<CGameStory> told = index ? m_story->Read(*index) : std::nullopt;
         if (!told)
             return NotFound();
         if (path == "/story.json")
