@@ -618,6 +618,20 @@ std::optional<CJournalIndex::Place> CJournalIndex::PlaceOf(const std::vector<std
     return std::nullopt;
 }
 
+namespace {
+
+// Runs `work` on every core, this thread included, but on no more threads than `blocks`; each
+// takes blocks from a shared counter until none is left. Returns once all are done.
+template <class Work> void OnEveryCore(const Work& work, std::size_t blocks) {
+    const unsigned helpers = std::max(1u, std::thread::hardware_concurrency()) - 1;
+    std::vector<std::jthread> threads;
+    for (unsigned t = 0; t < helpers && t + 1 < blocks; ++t)
+        threads.emplace_back(work);
+    work();
+}
+
+} // namespace
+
 std::optional<std::uint64_t> CJournalIndex::Find(std::string_view text, std::uint64_t from,
                                                  bool forward) const {
     if (text.empty() || (forward ? from + 1 >= m_recordCount : from == 0))
@@ -649,13 +663,7 @@ std::optional<std::uint64_t> CJournalIndex::Find(std::string_view text, std::uin
                 nearestHit.compare_exchange_weak(seen, i);
         }
     };
-    {
-        const unsigned helpers = std::max(1u, std::thread::hardware_concurrency()) - 1;
-        std::vector<std::jthread> threads;
-        for (unsigned t = 0; t < helpers && t + 1 < order.size(); ++t)
-            threads.emplace_back(work);
-        work();
-    }
+    OnEveryCore(work, order.size());
     for (const auto& hit : hits)
         if (hit)
             return hit;
@@ -731,13 +739,7 @@ bool CJournalIndex::Follow(const std::vector<Cells>& cells, std::size_t firstBlo
             if (!FollowBlock(order[i], cells, rows, seen))
                 failed = true;
     };
-    {
-        const unsigned helpers = std::max(1u, std::thread::hardware_concurrency()) - 1;
-        std::vector<std::jthread> threads;
-        for (unsigned t = 0; t < helpers && t + 1 < order.size(); ++t)
-            threads.emplace_back(work);
-        work();
-    }
+    OnEveryCore(work, order.size());
     return !failed;
 }
 
